@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: unit, engine and integration tests on the
+# embedded SQLite company and on a private PostgreSQL server, then the unit and
+# engine tests again under AddressSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+# A private PostgreSQL server on loopback for the server-database tests.
+source scripts/pg.sh
+pg_start
+trap pg_stop EXIT
+
+ctest --test-dir build --output-on-failure
+
+# Memory errors and leaks: the same objects built with sanitizers.
+BUILD_DIR=build-asan bash scripts/setup.sh -DU2LVOST_SANITIZE=ON -DU2LVOST_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -R '^(unit|engine)$'

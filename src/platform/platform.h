@@ -1,0 +1,32 @@
+// The library's narrow seam to the operating system. Logic files call these and
+// never test the platform themselves; platform_win32.cpp and platform_posix.cpp
+// are the two sides.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+// A modal box with one OK button. Linux: written to standard error as the caption
+// line, the text's lines and one empty line.
+void showMessageBox(const char* caption, const char* text);
+
+// Tests capture boxes instead of showing them. Null restores the default.
+typedef void (*MessageBoxSink)(const char* caption, const char* text, void* context);
+void setMessageBoxSink(MessageBoxSink sink, void* context);
+
+// The user's profile (Windows: win.ini through GetProfile*; Linux: an INI file,
+// $U2LVOST_PROFILE, else $XDG_CONFIG_HOME/u2lvost/win.ini or ~/.config/u2lvost/win.ini).
+int32_t profileInt(const char* section, const char* key, int32_t defaultValue);
+// Copies at most size - 1 characters and a NUL into buffer; returns the length copied.
+uint32_t profileString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                       uint32_t size);
+// Where the Linux profile is read from (empty on Windows).
+const char* profilePath();
+
+// ANSI code page (Linux: Windows-1252) to UTF-16. Converts srcLen bytes (-1: up to
+// and with the NUL) into at most dstLen code units; returns the units written, 0 on failure.
+int ansiToWide(const char* src, int srcLen, uint16_t* dst, int dstLen);
+
+// Local broken-down time of t; false when the conversion fails.
+bool localTimeOf(std::time_t t, std::tm* out);

@@ -1,0 +1,130 @@
+// Linux side of the platform seam.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform.h"
+
+namespace {
+
+MessageBoxSink g_sink = nullptr;
+void* g_sinkContext = nullptr;
+
+// Windows-1252 bytes 0x80..0x9F; the rest map to the same code point.
+const uint16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+bool equalNoCase(const std::string& a, const char* b) {
+  size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// Looks the key up the way the Windows profile does: sections and keys without
+// regard to case, the value with surrounding blanks and one pair of quotes removed.
+bool lookup(const char* section, const char* key, std::string* value) {
+  const char* path = profilePath();
+  if (!path || !*path) return false;
+  FILE* f = std::fopen(path, "r");
+  if (!f) return false;
+  bool inSection = false, found = false;
+  char line[1024];
+  while (std::fgets(line, sizeof line, f)) {
+    std::string s = trim(line);
+    if (s.empty() || s[0] == ';' || s[0] == '#') continue;
+    if (s[0] == '[') {
+      size_t close = s.find(']');
+      inSection = close != std::string::npos && equalNoCase(trim(s.substr(1, close - 1)), section);
+      continue;
+    }
+    if (!inSection) continue;
+    size_t eq = s.find('=');
+    if (eq == std::string::npos || !equalNoCase(trim(s.substr(0, eq)), key)) continue;
+    std::string v = trim(s.substr(eq + 1));
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+      v = v.substr(1, v.size() - 2);
+    *value = v;
+    found = true;
+    break;
+  }
+  std::fclose(f);
+  return found;
+}
+
+}  // namespace
+
+void showMessageBox(const char* caption, const char* text) {
+  if (!caption) caption = "";
+  if (!text) text = "";
+  if (g_sink) {
+    g_sink(caption, text, g_sinkContext);
+    return;
+  }
+  std::fprintf(stderr, "%s\n%s\n\n", caption, text);
+  std::fflush(stderr);
+}
+
+void setMessageBoxSink(MessageBoxSink sink, void* context) {
+  g_sink = sink;
+  g_sinkContext = context;
+}
+
+const char* profilePath() {
+  static std::string path;
+  const char* env = std::getenv("U2LVOST_PROFILE");
+  if (env && *env) {
+    path = env;
+  } else if ((env = std::getenv("XDG_CONFIG_HOME")) && *env) {
+    path = std::string(env) + "/u2lvost/win.ini";
+  } else if ((env = std::getenv("HOME")) && *env) {
+    path = std::string(env) + "/.config/u2lvost/win.ini";
+  } else {
+    path.clear();
+  }
+  return path.c_str();
+}
+
+int32_t profileInt(const char* section, const char* key, int32_t defaultValue) {
+  std::string v;
+  if (!lookup(section, key, &v)) return defaultValue;
+  // As GetProfileInt: leading digits of the value, 0 when there are none.
+  return static_cast<int32_t>(std::strtol(v.c_str(), nullptr, 10));
+}
+
+uint32_t profileString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                       uint32_t size) {
+  if (!buffer || size == 0) return 0;
+  std::string v;
+  if (!lookup(section, key, &v)) v = defaultValue ? defaultValue : "";
+  size_t n = v.size() < size - 1 ? v.size() : size - 1;
+  std::memcpy(buffer, v.data(), n);
+  buffer[n] = '\0';
+  return static_cast<uint32_t>(n);
+}
+
+int ansiToWide(const char* src, int srcLen, uint16_t* dst, int dstLen) {
+  if (!src || !dst || dstLen <= 0) return 0;
+  if (srcLen < 0) srcLen = static_cast<int>(std::strlen(src)) + 1;
+  if (srcLen > dstLen) return 0;
+  for (int i = 0; i < srcLen; ++i) {
+    unsigned char c = static_cast<unsigned char>(src[i]);
+    dst[i] = (c >= 0x80 && c <= 0x9F) ? kCp1252High[c - 0x80] : c;
+  }
+  return srcLen;
+}
+
+bool localTimeOf(std::time_t t, std::tm* out) { return out && localtime_r(&t, out) != nullptr; }
