@@ -53,21 +53,21 @@ void checkheap(void) {}
 
 UF_EXPORT UFError UF_CALL UFInitialize(void) {
   checkheap();
+  UFError result = UFNoError;
   if (refCount == 0) {
     // Creating the resolver opens nothing; it connects on first need.
     persistCalendarPtr = new (std::nothrow) CPersistCalendar;
-    if (!persistCalendarPtr) return UFNoMemory;  // not counted: the next call tries again
+    if (!persistCalendarPtr) result = UFNoMemory;  // not counted: the next call tries again
   }
-  ++refCount;
+  if (result == UFNoError) ++refCount;
   checkheap();
-  return UFNoError;
+  return result;
 }
 
 UF_EXPORT UFError UF_CALL UFTerminate(void) {
   checkheap();
   // An unmatched call is outside the host's calling order; it must not free twice.
-  if (refCount <= 0) return UFNoError;
-  if (--refCount == 0) {
+  if (refCount > 0 && --refCount == 0) {
     delete persistCalendarPtr;
     persistCalendarPtr = nullptr;
   }

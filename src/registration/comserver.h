@@ -4,7 +4,8 @@
 #include "comtypes.h"
 
 #ifdef _WIN32
-#define U2_COMSERVER_API extern "C" __declspec(dllexport)
+// Exported through the module-definition file, under the undecorated names only.
+#define U2_COMSERVER_API extern "C"
 #define U2_COMSERVER_CALL __stdcall
 #else
 #define U2_COMSERVER_API extern "C" __attribute__((visibility("default")))

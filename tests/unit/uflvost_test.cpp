@@ -1,0 +1,517 @@
+// Number formatting and header splitting, driven through hand-made parameter
+// blocks the way the host calls them.
+#include "uflvost.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kCanary = 16;
+constexpr char kCanaryByte = '\x5A';
+constexpr char kUnwritten = '#';
+const std::string kStars(19, '*');
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+// One formula call: its arguments and a result buffer of the size the host
+// would give, followed by canary bytes that must survive every call.
+class HostCall {
+ public:
+  explicit HostCall(size_t bufferSize) : size_(bufferSize), buffer_(bufferSize + kCanary, kCanaryByte) {
+    std::fill(buffer_.begin(), buffer_.begin() + bufferSize, kUnwritten);
+    args_.reserve(8);
+  }
+  // hostValue is what the host passes: 100 times the formula value.
+  HostCall& number(double hostValue) {
+    UFParamListElement e{};
+    e.ParamType = UFNumber;
+    e.Parameter.ParamNumber = hostValue;
+    return add(e);
+  }
+  HostCall& text(const char* s) {
+    UFParamListElement e{};
+    e.ParamType = UFStringArg;
+    e.Parameter.ParamString = const_cast<char*>(s);
+    return add(e);
+  }
+  UFParamBlock* block() {
+    block_ = UFParamBlock{};
+    block_.StructSize = sizeof block_;
+    block_.ReturnValue.ReturnString = buffer_.data();
+    for (size_t i = 0; i + 1 < args_.size(); ++i) args_[i].NextParam = &args_[i + 1];
+    block_.UFParamList = args_.empty() ? nullptr : &args_[0];
+    return &block_;
+  }
+  std::string result() const { return std::string(buffer_.data()); }
+  bool canaryIntact() const {
+    for (size_t i = size_; i < buffer_.size(); ++i)
+      if (buffer_[i] != kCanaryByte) return false;
+    return true;
+  }
+  bool untouched() const {
+    for (size_t i = 0; i < size_; ++i)
+      if (buffer_[i] != kUnwritten) return false;
+    return canaryIntact();
+  }
+
+ private:
+  HostCall& add(const UFParamListElement& e) {
+    args_.push_back(e);
+    args_.back().StructSize = sizeof e;
+    return *this;
+  }
+  size_t size_;
+  std::vector<char> buffer_;
+  std::vector<UFParamListElement> args_;
+  UFParamBlock block_{};
+};
+
+// Keeps the process-wide switch as each test found it.
+class RoundSwitch : public ::testing::Test {
+ protected:
+  void SetUp() override { saved_ = roundFlag; }
+  void TearDown() override { roundFlag = saved_; }
+  int32_t saved_ = 0;
+};
+
+struct NumCase {
+  const char* name;
+  int32_t onoff;
+  double width;      // formula values
+  double precision;
+  const char* text;
+  std::string expected;
+};
+
+std::string zelNum(int32_t onoff, double width, double precision, const char* text, UFError* err = nullptr,
+                   bool* canary = nullptr) {
+  reportZelRound(onoff);
+  HostCall call(kNumberTextSize);
+  call.number(width * 100).number(precision * 100).text(text);
+  UFError e = ZelNum(call.block());
+  if (err) *err = e;
+  if (canary) *canary = call.canaryIntact();
+  return call.result();
+}
+
+using ZelNumTest = RoundSwitch;
+
+TEST_F(ZelNumTest, FormatsAsTheWorkedExamplesSay) {
+  const NumCase cases[] = {
+      {"off 10.2", 0, 10, 2, "1234.567", "   1234.57"},
+      {"on 10.2", 1, 10, 2, "1234.567", "        1235"},
+      {"off beyond the column", 0, 5, 2, "1000.5", kStars},
+      {"off equal to the power passes", 0, 5, 2, "1000", "1000.00"},
+      {"one digit more than the field", 0, 5, 2, "999.99", "999.99"},
+      {"on beyond 10^width", 1, 5, 2, "100001", kStars},
+      {"on equal to 10^width", 1, 5, 2, "100000", " 100000"},
+      {"off negative never too large", 0, 5, 2, "-123456789", "-123456789.00"},
+      {"on negative never too large", 1, 5, 2, "-123456789", "-123456789"},
+      {"on small negative loses its sign", 1, 5, 2, "-0.3", "      0"},
+      {"off small negative keeps its sign", 0, 5, 2, "-0.3", "-0.30"},
+      {"no number reads as zero", 0, 8, 2, "abc", "    0.00"},
+      {"negative width, positive number", 0, -8, 2, "5", kStars},
+      {"negative width left-aligns", 0, -8, 2, "-5", "-5.00   "},
+  };
+  for (const NumCase& c : cases) {
+    UFError err = UFUserError;
+    bool canary = false;
+    EXPECT_EQ(zelNum(c.onoff, c.width, c.precision, c.text, &err, &canary), c.expected) << c.name;
+    EXPECT_EQ(err, UFNoError) << c.name;
+    EXPECT_TRUE(canary) << c.name;
+  }
+}
+
+TEST_F(ZelNumTest, ReadsTheTextAsADecimalNumber) {
+  const NumCase cases[] = {
+      {"exponent", 0, 10, 2, "1e3", "   1000.00"},
+      {"exponent with garbage", 0, 10, 2, "1.5E2xyz", "    150.00"},
+      {"trailing garbage", 0, 10, 2, "12.5abc", "     12.50"},
+      {"leading blanks and plus", 0, 10, 2, "  +7", "      7.00"},
+      {"point first", 0, 10, 2, ".25", "      0.25"},
+      {"exponent without digits stops before e", 0, 10, 2, "1e", "      1.00"},
+      {"negative exponent", 0, 10, 2, "25e-1", "      2.50"},
+      {"hexadecimal is not a number here", 0, 10, 2, "0x10", "      0.00"},
+      {"inf is not a number here", 0, 10, 2, "inf", "      0.00"},
+      {"nan is not a number here", 0, 10, 2, "nan", "      0.00"},
+      {"empty text", 0, 10, 2, "", "      0.00"},
+      {"sign alone", 0, 10, 2, "-", "      0.00"},
+  };
+  for (const NumCase& c : cases) {
+    bool canary = false;
+    EXPECT_EQ(zelNum(c.onoff, c.width, c.precision, c.text, nullptr, &canary), c.expected) << c.name;
+    EXPECT_TRUE(canary) << c.name;
+  }
+}
+
+TEST_F(ZelNumTest, ColumnTestUsesTheRealValuedExponent) {
+  // 10^3.5 and 10^5.5, computed here: width 5.5 with 2 decimals.
+  const double offLimit = std::pow(10.0, 3.5);  // ~3162.28
+  const double onLimit = std::pow(10.0, 5.5);   // ~316227.77
+  ASSERT_TRUE(offLimit > 3162 && offLimit < 3163);
+  ASSERT_TRUE(onLimit > 316227 && onLimit < 316228);
+  const NumCase cases[] = {
+      {"off just below 10^3.5", 0, 5.5, 2, "3162", "3162.00"},
+      {"off just above 10^3.5", 0, 5.5, 2, "3163", kStars},
+      // Switch on: 5.5 + 2 = 7.5 truncates to a field of 7.
+      {"on just below 10^5.5", 1, 5.5, 2, "316227", " 316227"},
+      {"on just above 10^5.5", 1, 5.5, 2, "316228", kStars},
+      {"fractional precision truncates", 0, 10, 2.9, "1.239", "      1.24"},
+      {"fractional width truncates", 0, 8.9, 1, "2.26", "     2.3"},
+  };
+  for (const NumCase& c : cases)
+    EXPECT_EQ(zelNum(c.onoff, c.width, c.precision, c.text), c.expected) << c.name;
+}
+
+TEST_F(ZelNumTest, SwitchIsReadAtEveryCall) {
+  EXPECT_EQ(zelNum(0, 10, 2, "1234.567"), "   1234.57");
+  EXPECT_EQ(zelNum(1, 10, 2, "1234.567"), "        1235");
+  EXPECT_EQ(zelNum(0, 10, 2, "1234.567"), "   1234.57");
+  EXPECT_EQ(zelNum(7, 10, 2, "1234.567"), "        1235");
+}
+
+TEST_F(ZelNumTest, SwitchIsTheLowSixteenBits) {
+  const struct {
+    int32_t onoff;
+    bool on;
+  } cases[] = {{0, false}, {65536, false}, {-65536, false}, {1, true}, {-1, true}, {65537, true}, {0x8000, true}};
+  for (const auto& c : cases) {
+    reportZelRound(c.onoff);
+    EXPECT_EQ(roundFlag, c.onoff);
+    HostCall call(kNumberTextSize);
+    call.number(1000).number(200).text("1234.567");
+    ASSERT_EQ(ZelNum(call.block()), UFNoError);
+    EXPECT_EQ(call.result(), c.on ? "        1235" : "   1234.57") << c.onoff;
+  }
+}
+
+TEST_F(ZelNumTest, OddWidthsAndPrecisionsGiveDefinedAnswers) {
+  const std::string pad19 = std::string(15, ' ') + "1.00";
+  const NumCase cases[] = {
+      {"width 300 is a 254 field, trimmed to 19", 0, 300, 2, "1", pad19},
+      {"width 25 trimmed to 19", 0, 25, 2, "1234.5", std::string(12, ' ') + "1234.50"},
+      {"width -25 trimmed to 19", 0, -25, 2, "-1234.5", "-1234.50" + std::string(11, ' ')},
+      {"huge width", 0, 1e12, 2, "1", pad19},
+      {"infinite width", 0, kInf, 2, "1", pad19},
+      {"huge negative width, negative number", 0, -1e12, 2, "-5", "-5.00" + std::string(14, ' ')},
+      {"minus infinite width, negative number", 0, -kInf, 2, "-5", "-5.00" + std::string(14, ' ')},
+      {"minus infinite width, positive number", 0, -kInf, 2, "5", kStars},
+      {"NaN width: no field, never too large", 0, kNaN, 2, "12.5", "12.50"},
+      {"NaN precision: no decimals", 0, 10, kNaN, "1234.567", "      1235"},
+      {"NaN width, switch on", 1, kNaN, 2, "12.7", "13"},
+      {"negative precision prints no decimals", 0, 10, -2, "1234.567", "      1235"},
+      // The column test keeps width - precision: 3 - (-2) = 5.
+      {"negative precision widens the column test", 0, 3, -2, "99999", "99999"},
+      {"negative precision, beyond the column", 0, 3, -2, "100001", kStars},
+      {"huge precision is too large", 0, 10, 1e6, "5", kStars},
+      {"huge precision, negative number too wide", 0, 10, 1e6, "-5", kStars},
+      {"switch on, negative field left-aligns", 1, -8, 2, "-5", "-5    "},
+      {"switch on, huge width and precision", 1, 1e9, 1e9, "-5", std::string(17, ' ') + "-5"},
+  };
+  for (const NumCase& c : cases) {
+    bool canary = false;
+    EXPECT_EQ(zelNum(c.onoff, c.width, c.precision, c.text, nullptr, &canary), c.expected) << c.name;
+    EXPECT_TRUE(canary) << c.name;
+  }
+}
+
+TEST_F(ZelNumTest, NumbersWiderThanTheResultGiveAsterisks) {
+  // 17 decimals of zero: "0." and 17 zeros, exactly 19 characters.
+  const std::string zero17 = "0." + std::string(17, '0');
+  ASSERT_EQ(zero17.size(), 19u);
+  // A 19-character rounded number, as the C library prints its double.
+  char ref[64];
+  std::snprintf(ref, sizeof ref, "%.0f", -123456789012345678.0);
+  ASSERT_EQ(std::strlen(ref), 19u);
+  const NumCase cases[] = {
+      {"19 characters fit", 0, 5, 17, "0", zero17},
+      {"20 characters do not", 0, 5, 17, "-1", kStars},
+      {"21 characters with the field grown", 0, 5, 2, "-12345678901234567.5", kStars},
+      {"on: 19 digits with sign fit", 1, 5, 2, "-123456789012345678", ref},
+      {"on: 20 characters do not", 1, 5, 2, "-1234567890123456789", kStars},
+      {"overflow to infinity", 0, 10, 2, "1e999", kStars},
+      {"overflow to minus infinity", 0, 10, 2, "-1e999", kStars},
+      {"huge negative number", 0, 10, 2, "-1e300", kStars},
+  };
+  for (const NumCase& c : cases) {
+    bool canary = false;
+    EXPECT_EQ(zelNum(c.onoff, c.width, c.precision, c.text, nullptr, &canary), c.expected) << c.name;
+    EXPECT_TRUE(canary) << c.name;
+  }
+}
+
+TEST_F(ZelNumTest, MissingArgumentsLeaveTheResultUntouched) {
+  for (int given = 0; given < 3; ++given) {
+    HostCall call(kNumberTextSize);
+    if (given > 0) call.number(1000);
+    if (given > 1) call.number(200);
+    EXPECT_EQ(ZelNum(call.block()), UFNotEnoughParameters) << given;
+    EXPECT_TRUE(call.untouched()) << given;
+  }
+  EXPECT_EQ(ZelNum(nullptr), UFNotEnoughParameters);
+}
+
+TEST_F(ZelNumTest, NullPointersAreRefusedSafely) {
+  HostCall call(kNumberTextSize);
+  call.number(1000).number(200).text("1");
+  UFParamBlock* block = call.block();
+  block->ReturnValue.ReturnString = nullptr;
+  EXPECT_NE(ZelNum(block), UFNoError);
+
+  HostCall nullText(kNumberTextSize);
+  nullText.number(1000).number(200).text(nullptr);
+  EXPECT_EQ(ZelNum(nullText.block()), UFNoError);
+  EXPECT_EQ(nullText.result(), "      0.00");
+}
+
+struct TextCase {
+  const char* name;
+  double host;  // what the host passes
+  std::string expected;
+};
+
+TEST(ZelToText, FormatsTwoDecimalsInSeventeen) {
+  const TextCase cases[] = {
+      {"worked example", 123456, "          1234.56"},
+      {"negative half", -50, "            -0.50"},
+      {"zero", 0, "             0.00"},
+      {"16 integer digits fit", 1e17, "1000000000000000.00"},
+      {"16 integer digits and a sign do not", -1e17, kStars},
+      {"17 integer digits do not", 1e18, kStars},
+      {"huge", 1e300, kStars},
+      {"NaN", kNaN, kStars},
+      {"infinity", kInf, kStars},
+      {"minus infinity", -kInf, kStars},
+  };
+  for (const TextCase& c : cases) {
+    HostCall call(kNumberTextSize);
+    call.number(c.host);
+    EXPECT_EQ(ZelToText(call.block()), UFNoError) << c.name;
+    EXPECT_EQ(call.result(), c.expected) << c.name;
+    EXPECT_TRUE(call.canaryIntact()) << c.name;
+  }
+}
+
+TEST(ZelToText, MissingArgumentOrBufferIsRefused) {
+  HostCall call(kNumberTextSize);
+  EXPECT_EQ(ZelToText(call.block()), UFNotEnoughParameters);
+  EXPECT_TRUE(call.untouched());
+  EXPECT_EQ(ZelToText(nullptr), UFNotEnoughParameters);
+
+  HostCall noBuffer(kNumberTextSize);
+  noBuffer.number(100);
+  UFParamBlock* block = noBuffer.block();
+  block->ReturnValue.ReturnString = nullptr;
+  EXPECT_NE(ZelToText(block), UFNoError);
+}
+
+TEST(ReturnSize, BothNumberFunctionsReportTwentyBytes) {
+  for (auto fn : {ZelNumStringRetSize, ZelToTextStringRetSize}) {
+    UFMemCalcBlock b{};
+    b.StructSize = 18;
+    b.MemCalcCommand = UFCalcArraySize;
+    b.UFMemCalcArrayLength = 3;
+    b.UFMemCalcStringLength = -1;
+    EXPECT_EQ(fn(&b), UFNoError);
+    // Fields of the packed record are copied out before comparing.
+    const int16_t size = b.UFMemCalcStringLength;
+    EXPECT_EQ(size, 20);
+    // Nothing else in the block is written.
+    const uint16_t structSize = b.StructSize;
+    const UFMemCalcType command = b.MemCalcCommand;
+    const int16_t arrayLength = b.UFMemCalcArrayLength;
+    const void* calcList = b.UFMemCalcParamList;
+    const void* paramList = b.UFParamList;
+    EXPECT_EQ(structSize, 18);
+    EXPECT_EQ(command, UFCalcArraySize);
+    EXPECT_EQ(arrayLength, 3);
+    EXPECT_EQ(calcList, nullptr);
+    EXPECT_EQ(paramList, nullptr);
+    EXPECT_NE(fn(nullptr), UFNoError);
+  }
+}
+
+// ---- header splitting ----
+
+constexpr size_t kHostStringBuffer = 255;
+
+struct SplitCase {
+  double length;  // host values
+  double line;
+  const char* text;
+  std::string expected;
+};
+
+std::string split(double hostLength, double hostLine, const char* text, UFError* err = nullptr,
+                  bool* canary = nullptr) {
+  HostCall call(kHostStringBuffer);
+  call.number(hostLength).number(hostLine).text(text);
+  UFError e = ZelSplitHdr(call.block());
+  if (err) *err = e;
+  if (canary) *canary = call.canaryIntact();
+  return call.result();
+}
+
+TEST(ZelSplitHdr, SplitsAsTheWorkedExamplesSay) {
+  const std::string blanks8(8, ' '), blanks10(10, ' ');
+  const SplitCase cases[] = {
+      {800, 100, "hello world", " hello  "},
+      {800, 200, "hello world", " world  "},
+      {800, 300, "hello world", blanks8},
+      {800, 900, "hello world", blanks8},
+      {800, 0, "hello world", "   h    "},
+      {400, 100, "abc defgh", "abc "},
+      {400, 200, "abc defgh", "defg"},
+      {400, 300, "abc defgh", " h  "},
+      {500, 100, "abcde fg", "abcde"},
+      {500, 200, "abcde fg", "  fg "},
+      {800, 100, "abc defghij", "  abc   "},
+      {800, 200, "abc defghij", "defghij "},
+      {1200, 100, "  Quarterly fixed asset report  ", " Quarterly  "},
+      {1200, 200, "  Quarterly fixed asset report  ", "fixed asset "},
+      {1200, 300, "  Quarterly fixed asset report  ", "   report   "},
+      {1000, 100, "Title", "  Title   "},
+      {1000, 200, "Title", blanks10},
+      {1000, 0, "Title", blanks10},
+      {1000, -100, "Title", blanks10},
+      {1000, 100, "   ", blanks10},
+      {1000, 300, "   ", blanks10},
+      {1050, 190, "Title", "  Title   "},  // 10.5 and 1.9 act as 10 and 1
+      {1099, 199, "hello world", "  hello   "},
+  };
+  for (const SplitCase& c : cases) {
+    UFError err = UFUserError;
+    bool canary = false;
+    EXPECT_EQ(split(c.length, c.line, c.text, &err, &canary), c.expected)
+        << c.length << " " << c.line << " '" << c.text << "'";
+    EXPECT_EQ(err, UFNoError);
+    EXPECT_TRUE(canary);
+  }
+}
+
+TEST(ZelSplitHdr, OnlyTheSpaceIsABlank) {
+  // A tab is an ordinary character: the break falls at the space.
+  EXPECT_EQ(split(300, 100, "a\tb c"), "a\tb");
+  EXPECT_EQ(split(300, 200, "a\tb c"), " c ");
+  EXPECT_EQ(split(700, 100, "\tTitle\t"), "\tTitle\t");
+}
+
+TEST(ZelSplitHdr, LineLengthsOutsideTheBufferAreBounded) {
+  const SplitCase cases[] = {
+      {0, 100, "Title", ""},
+      {99, 100, "Title", ""},  // 0.99 truncates to 0
+      {-500, 100, "Title", ""},
+      {-1e300, 100, "Title", ""},
+      {kNaN, 100, "Title", ""},
+      {-kInf, 100, "Title", ""},
+      {100, 100, "Title", "T"},
+      {100, 300, "Title", "t"},
+      {100, 400, "Title", "l"},
+      {25400, 100, "Title", std::string(124, ' ') + "Title" + std::string(125, ' ')},
+      {30000, 100, "Title", std::string(124, ' ') + "Title" + std::string(125, ' ')},
+      {1e300, 100, "Title", std::string(124, ' ') + "Title" + std::string(125, ' ')},
+      {kInf, 100, "Title", std::string(124, ' ') + "Title" + std::string(125, ' ')},
+  };
+  for (const SplitCase& c : cases) {
+    UFError err = UFUserError;
+    bool canary = false;
+    EXPECT_EQ(split(c.length, c.line, c.text, &err, &canary), c.expected) << c.length;
+    EXPECT_EQ(err, UFNoError) << c.length;
+    EXPECT_TRUE(canary) << c.length;
+  }
+}
+
+TEST(ZelSplitHdr, LineNumbersFarBeyondTheEndGiveBlanks) {
+  const std::string blanks8(8, ' ');
+  for (double line : {1e4, 2147483647.0, 1e12, 1e300, kInf}) {
+    bool canary = false;
+    EXPECT_EQ(split(800, line, "hello world", nullptr, &canary), blanks8) << line;
+    EXPECT_TRUE(canary);
+  }
+  EXPECT_EQ(split(800, kNaN, "hello world"), "   h    ");  // NaN counts as line 0
+}
+
+TEST(ZelSplitHdr, NullHeaderIsTheEmptyText) {
+  EXPECT_EQ(split(500, 100, nullptr), "     ");
+}
+
+TEST(ZelSplitHdr, MissingArgumentsOrBufferAreRefused) {
+  for (int given = 0; given < 3; ++given) {
+    HostCall call(kHostStringBuffer);
+    if (given > 0) call.number(800);
+    if (given > 1) call.number(100);
+    EXPECT_EQ(ZelSplitHdr(call.block()), UFNotEnoughParameters) << given;
+    EXPECT_TRUE(call.untouched()) << given;
+  }
+  EXPECT_EQ(ZelSplitHdr(nullptr), UFNotEnoughParameters);
+
+  HostCall noBuffer(kHostStringBuffer);
+  noBuffer.number(800).number(100).text("hello");
+  UFParamBlock* block = noBuffer.block();
+  block->ReturnValue.ReturnString = nullptr;
+  EXPECT_NE(ZelSplitHdr(block), UFNoError);
+}
+
+// Every line of a long header: exactly the line length, nothing lost or added
+// but blanks, at most one pass of lines before the rest turn blank.
+TEST(ZelSplitHdr, LongHeadersSplitIntoCompleteLines) {
+  std::string header;
+  const char* words[] = {"Net", "book", "value", "after", "accumulated", "depreciation", "x",
+                         "Supercalifragilisticexpialidocious", "of", "assets"};
+  for (int i = 0; i < 60; ++i) header += std::string(words[(i * 7) % 10]) + (i % 5 == 0 ? "  " : " ");
+  header = "  " + header;
+
+  auto nonBlanks = [](const std::string& s) {
+    std::string r;
+    for (char ch : s)
+      if (ch != ' ') r += ch;
+    return r;
+  };
+  // Every line holds at least one character, so the text is used up by this line.
+  const int lastLine = static_cast<int>(header.size()) + 1;
+  for (int length : {1, 2, 3, 5, 8, 13, 40, 100, 254}) {
+    std::string joined;
+    for (int line = 1; line <= lastLine + 2; ++line) {
+      bool canary = false;
+      std::string got = split(length * 100.0, line * 100.0, header.c_str(), nullptr, &canary);
+      ASSERT_TRUE(canary);
+      ASSERT_EQ(got.size(), static_cast<size_t>(length)) << length << " line " << line;
+      if (line >= lastLine) {
+        EXPECT_EQ(got, std::string(length, ' ')) << length << " line " << line;
+      }
+      joined += got;
+    }
+    EXPECT_EQ(nonBlanks(joined), nonBlanks(header)) << length;
+  }
+}
+
+TEST(RemoveBlanks, TrimsInPlace) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"", ""},       {"   ", ""},       {"ab", "ab"},         {"  ab  ", "ab"},
+      {" a b ", "a b"}, {"a  ", "a"},    {"\tab\t", "\tab\t"}, {" \t ", "\t"},
+  };
+  for (const auto& c : cases) {
+    // A guard byte before the text shows the trim never walks in front of it.
+    std::vector<char> buf(std::strlen(c.in) + 2, '\0');
+    buf[0] = ' ';
+    std::memcpy(buf.data() + 1, c.in, std::strlen(c.in));
+    char* text = buf.data() + 1;
+    char* start = removeBlanks(text);
+    EXPECT_STREQ(start, c.out) << "'" << c.in << "'";
+    EXPECT_GE(start, text);
+    EXPECT_EQ(buf[0], ' ');
+  }
+  EXPECT_EQ(removeBlanks(nullptr), nullptr);
+}
+
+}  // namespace
