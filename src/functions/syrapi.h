@@ -9,5 +9,14 @@ UF_EXPORT UFError UF_CALL ZelCalYEnd(UFParamBlock* ParamBlock);
 UF_EXPORT uint32_t UF_CALL _SETSHORTYEAR(int32_t* intArray);
 UF_EXPORT void UF_CALL _CLEARSHYRINFO(void);
 
+// The resolver's fiscal-year end (a DATE; 0.0 when there is none, also when
+// there is no resolver). year is the 16-bit year sign-extended.
 DATE getFYEndFromDateLong(uint32_t companyID, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day);
+// Month count (year * 12 + month) of the month the date's calendar year ends in.
 uint32_t getCalYEndFromDateLong(uint32_t companyID, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day);
+
+// Where getFYEndFromDateLong asks; the resolver unless a test puts its own
+// lookup in place. Null restores the resolver.
+typedef DATE (*FiscalYearEndLookup)(int16_t company, uint32_t bookID, uint32_t year, uint32_t month,
+                                    uint32_t day);
+void setFiscalYearEndLookup(FiscalYearEndLookup lookup);

@@ -1,0 +1,101 @@
+// ZelFYEnd and ZelCalYEnd: the end of the fiscal or calendar year a date falls in.
+#include "syrapi.h"
+
+#include <cmath>
+
+#include "DATE.h"
+#include "crdates.h"
+#include "persistCalendar.h"
+#include "ufmain.h"
+
+namespace {
+
+DATE resolverLookup(int16_t company, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day) {
+  // Without a resolver (no UFInitialize yet) there is no fiscal-year end to give.
+  if (!persistCalendarPtr) return 0.0;
+  return persistCalendarPtr->getFiscalYearEndInMonths(company, bookID, year, month, day);
+}
+
+FiscalYearEndLookup fiscalYearEndLookup = resolverLookup;
+
+// A formula number (100 times its value) as the whole number passed on: scaled,
+// truncated toward zero, then taken modulo 2^32 as a 32-bit register would.
+// Values no 64-bit integer can hold (NaN, infinities) give 0.
+uint32_t wholeArgument(UFTNumber number) {
+  const double v = std::trunc(number * 0.01);
+  if (!(v > -9.2e18 && v < 9.2e18)) return 0;
+  return static_cast<uint32_t>(static_cast<int64_t>(v));
+}
+
+// The three arguments shared by both functions; false when one is missing.
+struct YearEndArguments {
+  uint32_t companyID, bookID;
+  int16_t year;
+  uint16_t month, day;
+};
+
+bool fetchArguments(UFParamBlock* block, YearEndArguments* args) {
+  UFParamListElement* company = GetParam(block, 1);
+  UFParamListElement* book = GetParam(block, 2);
+  UFParamListElement* date = GetParam(block, 3);
+  if (!company || !book || !date) return false;
+  args->companyID = wholeArgument(company->Parameter.ParamNumber);
+  args->bookID = wholeArgument(book->Parameter.ParamNumber);
+  CRDateToYearMonthDay(date->Parameter.ParamDate, &args->year, &args->month, &args->day);
+  return true;
+}
+
+// The 16-bit year as its 32-bit sign extension: -4713 stays -4713.
+uint32_t widenYear(int16_t year) { return static_cast<uint32_t>(static_cast<int32_t>(year)); }
+
+}  // namespace
+
+void setFiscalYearEndLookup(FiscalYearEndLookup lookup) { fiscalYearEndLookup = lookup ? lookup : resolverLookup; }
+
+DATE getFYEndFromDateLong(uint32_t companyID, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day) {
+  return fiscalYearEndLookup(static_cast<int16_t>(companyID & 0xFFFFu), bookID, year, month, day);
+}
+
+uint32_t getCalYEndFromDateLong(uint32_t /*companyID*/, uint32_t /*bookID*/, uint32_t year, uint32_t /*month*/,
+                                uint32_t /*day*/) {
+  // A calendar year ends in December whatever the company and book. Unsigned
+  // arithmetic: the sign-extended year gives the signed count modulo 2^32.
+  return year * 12u + 12u;
+}
+
+// ZelFYEnd(company, book, date): the last day of the book's fiscal year holding
+// the date; -1 when the resolver finds none.
+UF_EXPORT UFError UF_CALL ZelFYEnd(UFParamBlock* ParamBlock) {
+  YearEndArguments args{};
+  if (!fetchArguments(ParamBlock, &args)) return UFNotEnoughParameters;
+  const DATE endYear = getFYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year), args.month, args.day);
+  int16_t m = 0, d = 0, y = 0;
+  MDYFromDATE(endYear, &m, &d, &y);  // no date: 0, 0, 0, which gives -1 below
+  ParamBlock->ReturnValue.ReturnDate = CRYearMonthDayToDate(y, static_cast<uint16_t>(m), static_cast<uint16_t>(d));
+  return UFNoError;
+}
+
+// ZelCalYEnd(company, book, date): 31 December of the date's year.
+UF_EXPORT UFError UF_CALL ZelCalYEnd(UFParamBlock* ParamBlock) {
+  YearEndArguments args{};
+  if (!fetchArguments(ParamBlock, &args)) return UFNotEnoughParameters;
+  const uint32_t endYear =
+      getCalYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year), args.month, args.day);
+  const int32_t count = static_cast<int32_t>(endYear);
+  int32_t year = count / 12;
+  int32_t month = count % 12;
+  if (month == 0) {
+    // A multiple of 12 is December of the year before the quotient.
+    year -= 1;
+    month = 12;
+  }
+  // Day 99: the last day of that month.
+  ParamBlock->ReturnValue.ReturnDate =
+      CRYearMonthDayToDate(static_cast<int16_t>(year), static_cast<uint16_t>(month), 99);
+  return UFNoError;
+}
+
+// Short-year interface: accepted and ignored; the array is never read.
+UF_EXPORT uint32_t UF_CALL _SETSHORTYEAR(int32_t* /*intArray*/) { return 1; }
+
+UF_EXPORT void UF_CALL _CLEARSHYRINFO(void) {}

@@ -1,0 +1,175 @@
+// Proleptic Gregorian arithmetic on a day number where 15 October 1582 is day 1.
+// March starts the shifted year, so a leap day is always the year's last day and
+// month lengths follow the 153/5 rule. Ranges in the comments hold for the dates
+// the unit serves (1 January 100 on, or the arguments' full 16-bit range where
+// noted); other inputs are computed in 64 bits and give defined, if meaningless, values.
+#include "DATE.h"
+
+#include <atomic>
+#include <ctime>
+
+#include "platform.h"
+
+const uint8_t daysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+namespace {
+
+// Day number of 28 February of year 0 shifted to 0: removes the epoch offset.
+constexpr int64_t kShift = 578041;
+
+// 0 until the first yearNow. Atomic only to make concurrent first calls well defined.
+std::atomic<uint16_t> cachedYear{0};
+
+// The day number of dt with the fraction dropped. False for a value that has none:
+// not a number, or one whose day number would not fit 32 bits.
+bool dayNumberOf(DATE dt, int32_t* out) {
+  constexpr double lowest = -2147483648.0 - kDATEEpochJday;
+  constexpr double highest = 2147483647.0 - kDATEEpochJday;
+  if (!(dt > lowest - 1 && dt < highest + 1)) return false;
+  *out = static_cast<int32_t>(static_cast<int64_t>(dt) + kDATEEpochJday);  // truncates toward zero
+  return true;
+}
+
+struct MDY {
+  int16_t month, day, year;
+};
+
+MDY splitDayNumber(int32_t jdayValue) {
+  MDY r{};
+  MDYFromjday(jdayValue, &r.month, &r.day, &r.year);
+  return r;
+}
+
+}  // namespace
+
+uint16_t yearNow() {
+  uint16_t y = cachedYear.load(std::memory_order_relaxed);
+  if (y == 0) {
+    std::tm now{};
+    // Not cached on failure, so a later call may still read the clock.
+    if (localTimeOf(std::time(nullptr), &now)) {
+      y = static_cast<uint16_t>(now.tm_year + 1900);
+      cachedYear.store(y, std::memory_order_relaxed);
+    }
+  }
+  return y;
+}
+
+uint16_t hundredsNow() {
+  const uint16_t y = yearNow();
+  return static_cast<uint16_t>(y - y % 100);
+}
+
+uint16_t yearWithCentury(uint16_t y_) {
+  if (y_ > 99) return y_;
+  // Fixed pivot 20: it must not move with the clock.
+  return static_cast<uint16_t>(y_ >= 20 ? 1900 + y_ : 2000 + y_);
+}
+
+int32_t jday(uint16_t m, uint16_t d, uint16_t y) {
+  uint32_t year = y <= 99 ? yearWithCentury(y) : y;  // [100, 65535]
+  uint32_t shiftedMonth;                              // 0 = March
+  if (m > 2) {
+    shiftedMonth = m - 3u;  // [0, 65532]
+  } else {
+    shiftedMonth = m + 9u;  // [9, 11]
+    year -= 1;              // [99, 65534]
+  }
+  const uint32_t c = year / 100;                               // [0, 655]
+  const uint32_t ya = year - 100 * c;                          // [0, 99]
+  const uint32_t daysBeforeMonth = (153 * shiftedMonth + 2) / 5;     // [0, 2005279]
+  const uint32_t daysOfCenturies = (146097 * c) / 4;           // [0, 23923383]
+  const uint32_t daysOfYears = (1461 * ya) / 4;                // [0, 36159]
+  const uint32_t sum = daysBeforeMonth + daysOfCenturies + daysOfYears + d;  // [0, 26030356]
+  return static_cast<int32_t>(sum) - static_cast<int32_t>(kShift);
+}
+
+void MDYFromjday(int32_t jdayValue, int16_t* _month, int16_t* _day, int16_t* _year) {
+  // From 1 January 100 on: t >= 145863.
+  int64_t t = 4 * (int64_t{jdayValue} + kShift) - 1;
+  const int64_t c = t / 146097;       // centuries since March of year 0
+  const int64_t r = t - 146097 * c;   // [0, 146096]
+  int64_t q = r / 4;                  // [0, 36524]
+  t = 4 * q + 3;                      // [3, 146099]
+  const int64_t ya = t / 1461;        // [0, 99]
+  q = (t - 1461 * ya + 4) / 4;        // [1, 366] day of the shifted year, 1-based
+  t = 5 * q - 3;                      // [2, 1827]
+  const int64_t sm = t / 153;         // [0, 11]
+  const int64_t day = (t - 153 * sm + 5) / 5;  // [1, 31]
+  int64_t year = 100 * c + ya;
+  int64_t month;
+  if (sm < 10) {
+    month = sm + 3;  // [3, 12]
+  } else {
+    month = sm - 9;  // [1, 2]
+    ++year;
+  }
+  if (_month) *_month = static_cast<int16_t>(month);
+  if (_day) *_day = static_cast<int16_t>(day);
+  if (_year) *_year = static_cast<int16_t>(year);
+}
+
+void MDYFromDATE(DATE dt, int16_t* _month, int16_t* _day, int16_t* _year) {
+  int32_t n = 0;
+  // Not greater than zero (NaN included) is no date; so is one beyond the day range.
+  if (dt > 0.0 && dayNumberOf(dt, &n)) {
+    MDYFromjday(n, _month, _day, _year);
+    return;
+  }
+  if (_month) *_month = 0;
+  if (_day) *_day = 0;
+  if (_year) *_year = 0;
+}
+
+DATE DATEFromMDY(int16_t _month, int16_t _day, int16_t _year) {
+  if (_month == 0 || _day == 0 || _year == 0) return -1.0;
+  // Negative components go on as their 16-bit patterns.
+  return static_cast<DATE>(jday(static_cast<uint16_t>(_month), static_cast<uint16_t>(_day),
+                                static_cast<uint16_t>(_year)) -
+                           kDATEEpochJday);
+}
+
+int16_t Month(DATE dt) {
+  int32_t n = 0;
+  return dayNumberOf(dt, &n) ? splitDayNumber(n).month : 0;
+}
+
+int16_t Day(DATE dt) {
+  int32_t n = 0;
+  return dayNumberOf(dt, &n) ? splitDayNumber(n).day : 0;
+}
+
+int16_t Year(DATE dt) {
+  int32_t n = 0;
+  return dayNumberOf(dt, &n) ? splitDayNumber(n).year : 0;
+}
+
+int16_t Weekday(DATE dt) {
+  int32_t n = 0;
+  if (!dayNumberOf(dt, &n)) return 0;
+  // Serial 0 is a Saturday. The remainder is taken as a floor, so serials before
+  // 0 keep the 1..7 range (serial -1, a Friday, gives 6).
+  int64_t r = (int64_t{n} - kDATEEpochJday) % 7;  // (-7, 7)
+  if (r < 0) r += 7;                                // [0, 6]
+  return static_cast<int16_t>(r == 0 ? 7 : r);
+}
+
+int16_t isLeapYear(int16_t y_) {
+  if ((y_ & 3) != 0) return 0;
+  return (y_ % 100 != 0 || y_ % 400 == 0) ? -1 : 0;
+}
+
+int16_t lastDayOfMonth(int16_t m_, int16_t y_) {
+  if (m_ < 1 || m_ > 12) return 0;
+  return static_cast<int16_t>(daysInMonth[m_ - 1] + (m_ == 2 && isLeapYear(y_) ? 1 : 0));
+}
+
+DATE EndOfMonth(DATE dt) {
+  int32_t n = 0;
+  if (!dayNumberOf(dt, &n)) return -1.0;
+  const MDY date = splitDayNumber(n);
+  const int16_t last = lastDayOfMonth(date.month, date.year);
+  return static_cast<DATE>(jday(static_cast<uint16_t>(date.month), static_cast<uint16_t>(last),
+                                static_cast<uint16_t>(date.year)) -
+                           kDATEEpochJday);
+}

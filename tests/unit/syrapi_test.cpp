@@ -1,0 +1,187 @@
+// ZelFYEnd and ZelCalYEnd on host parameter blocks: argument handling, what
+// reaches the fiscal-year lookup, and the conversion of its answer.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "persistCalendar.h"
+#include "syrapi.h"
+
+namespace {
+
+// A parameter block with company, book (formula values times 100) and a date;
+// `count` of them present.
+class Call {
+ public:
+  Call(double company, double book, CRDate date, int count = 3) : elements_(3) {
+    elements_[0].ParamType = UFNumber;
+    elements_[0].Parameter.ParamNumber = company;
+    elements_[1].ParamType = UFNumber;
+    elements_[1].Parameter.ParamNumber = book;
+    elements_[2].ParamType = UFDate;
+    elements_[2].Parameter.ParamDate = date;
+    for (int i = 0; i < 3; ++i) {
+      elements_[i].StructSize = sizeof(UFParamListElement);
+      elements_[i].NextParam = i + 1 < count ? &elements_[i + 1] : nullptr;
+    }
+    block_.StructSize = sizeof block_;
+    block_.UFParamList = count > 0 ? &elements_[0] : nullptr;
+    block_.ReturnValue.ReturnDate = kUntouched;
+  }
+  UFParamBlock* block() { return &block_; }
+  CRDate result() const { return block_.ReturnValue.ReturnDate; }
+  static constexpr CRDate kUntouched = 123456;
+
+ private:
+  std::vector<UFParamListElement> elements_;
+  UFParamBlock block_{};
+};
+
+struct Seen {
+  int calls = 0;
+  int16_t company = 0;
+  uint32_t book = 0, year = 0, month = 0, day = 0;
+};
+Seen seen;
+DATE answer = 0.0;
+
+DATE recordingLookup(int16_t company, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day) {
+  ++seen.calls;
+  seen.company = company;
+  seen.book = bookID;
+  seen.year = year;
+  seen.month = month;
+  seen.day = day;
+  return answer;
+}
+
+class YearEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    seen = Seen{};
+    answer = 0.0;
+    savedResolver_ = persistCalendarPtr;
+    persistCalendarPtr = nullptr;
+  }
+  void TearDown() override {
+    setFiscalYearEndLookup(nullptr);
+    persistCalendarPtr = savedResolver_;
+  }
+
+ private:
+  CPersistCalendar* savedResolver_ = nullptr;
+};
+
+TEST_F(YearEnd, FiscalYearEndPassesTheArgumentsAndConvertsTheAnswer) {
+  setFiscalYearEndLookup(recordingLookup);
+  struct Case {
+    double company, book;
+    CRDate date;
+    DATE answer;
+    int16_t wantCompany;
+    uint32_t wantBook, wantYear, wantMonth, wantDay;
+    CRDate expected;
+  } cases[] = {
+      // 15 March 2024; 45657 is 31 December 2024.
+      {200.0, 100.0, 2460384, 45657.0, 2, 1, 2024, 3, 15, 2460675},
+      {250.0, 199.0, 2460384, 45657.0, 2, 1, 2024, 3, 15, 2460675},
+      {200.0, 100.0, 2460384, 45657.75, 2, 1, 2024, 3, 15, 2460675},  // time of day dropped
+      {200.0, 100.0, 2460384, 0.0, 2, 1, 2024, 3, 15, -1},            // nothing found
+      {200.0, 100.0, 2460384, -2.0, 2, 1, 2024, 3, 15, -1},
+      {200.0, 100.0, 2460384, std::numeric_limits<double>::quiet_NaN(), 2, 1, 2024, 3, 15, -1},
+      {200.0, 100.0, 2460384, 2958465.0, 2, 1, 2024, 3, 15, 5373483},  // 31 December 9999
+      // Only the low 16 bits of the company reach the lookup; negatives keep their sign.
+      {6553700.0, 300.0, 2451544, 36891.0, 1, 3, 2000, 1, 1, 2451909},
+      {-300.0, 100.0, 2451544, 36891.0, -3, 1, 2000, 1, 1, 2451909},
+      {-150.0, 0.0, 2451544, 36891.0, -1, 0, 2000, 1, 1, 2451909},
+      // The last Julian day, and the earliest year as its 32-bit sign extension.
+      {100.0, 100.0, 2299159, 0.0, 1, 1, 1582, 10, 4, -1},
+      {100.0, 100.0, 0, 0.0, 1, 1, 4294967296u - 4713u, 1, 1, -1},
+  };
+  for (const Case& c : cases) {
+    seen = Seen{};
+    answer = c.answer;
+    Call call(c.company, c.book, c.date);
+    EXPECT_EQ(ZelFYEnd(call.block()), UFNoError);
+    EXPECT_EQ(call.result(), c.expected) << c.company << ' ' << c.book << ' ' << c.date << ' ' << c.answer;
+    EXPECT_EQ(seen.calls, 1);
+    EXPECT_EQ(seen.company, c.wantCompany) << c.company;
+    EXPECT_EQ(seen.book, c.wantBook) << c.book;
+    EXPECT_EQ(seen.year, c.wantYear) << c.date;
+    EXPECT_EQ(seen.month, c.wantMonth) << c.date;
+    EXPECT_EQ(seen.day, c.wantDay) << c.date;
+  }
+}
+
+TEST_F(YearEnd, MissingArgumentsLeaveTheResultAlone) {
+  setFiscalYearEndLookup(recordingLookup);
+  for (int count = 0; count < 3; ++count) {
+    Call fy(200.0, 100.0, 2460384, count);
+    EXPECT_EQ(ZelFYEnd(fy.block()), UFNotEnoughParameters) << count;
+    EXPECT_EQ(fy.result(), Call::kUntouched);
+    Call cal(200.0, 100.0, 2460384, count);
+    EXPECT_EQ(ZelCalYEnd(cal.block()), UFNotEnoughParameters) << count;
+    EXPECT_EQ(cal.result(), Call::kUntouched);
+  }
+  EXPECT_EQ(seen.calls, 0);
+  EXPECT_EQ(ZelFYEnd(nullptr), UFNotEnoughParameters);
+  EXPECT_EQ(ZelCalYEnd(nullptr), UFNotEnoughParameters);
+}
+
+TEST_F(YearEnd, WithoutAResolverThereIsNoFiscalYearEnd) {
+  Call call(200.0, 100.0, 2460384);
+  EXPECT_EQ(ZelFYEnd(call.block()), UFNoError);
+  EXPECT_EQ(call.result(), -1);
+  EXPECT_EQ(getFYEndFromDateLong(2, 1, 2024, 3, 15), 0.0);
+}
+
+TEST_F(YearEnd, CalendarYearEnd) {
+  struct Case {
+    CRDate date;
+    CRDate expected;  // 31 December of the date's year, counted from the anchors
+  } cases[] = {
+      {2460384, 2460675},                 // 15 March 2024
+      {2460369, 2460675},                 // 29 February 2024
+      {2451544, 2451544 + 365},           // 1 January 2000, a leap year
+      {2299159, 2299160 + 16 + 30 + 31},  // 4 October 1582, the last Julian day
+      {2299160, 2299160 + 16 + 30 + 31},  // 15 October 1582
+      {2299159 - 276, 2299160 + 16 + 30 + 31},  // 1 January 1582 ends with the switch year
+      {2299159 - 277, 2299159 - 277},           // 31 December 1581 is its own year end
+      {2268991, 2268991 + 306},           // 29 February 1500 (Julian leap year)
+      {0, 364},                           // 1 January -4713 (not a leap year)
+      {1721058, 1721058 + 364},           // 1 January -1
+      {1721058 - 730 - 366, 1721058 - 731},  // 1 January -4 (leap) ends the day before 1 January -3
+      {5373483, 5373483},                 // 31 December 9999
+      {5373483 - 364, 5373483},           // 1 January 9999
+      {-1, -1},                           // the day before the first: no such year end
+  };
+  for (const Case& c : cases) {
+    Call call(250.0, 100.0, c.date);
+    EXPECT_EQ(ZelCalYEnd(call.block()), UFNoError);
+    EXPECT_EQ(call.result(), c.expected) << c.date;
+  }
+}
+
+TEST_F(YearEnd, CalendarYearEndIsDecemberWhateverTheBook) {
+  // December 2024 is month 24300.
+  EXPECT_EQ(getCalYEndFromDateLong(2, 1, 2024, 3, 15), 24300u);
+  EXPECT_EQ(getCalYEndFromDateLong(9, 7, 2024, 12, 31), 24300u);
+  EXPECT_EQ(static_cast<int32_t>(getCalYEndFromDateLong(0, 0, 4294967296u - 4713u, 1, 1)), -4713 * 12 + 12);
+}
+
+TEST_F(YearEnd, ShortYearEntryPointsDoNothing) {
+  EXPECT_EQ(_SETSHORTYEAR(nullptr), 1u);
+  int32_t values[3] = {7, 8, 9};
+  EXPECT_EQ(_SETSHORTYEAR(values), 1u);
+  EXPECT_EQ(values[0], 7);
+  EXPECT_EQ(values[1], 8);
+  EXPECT_EQ(values[2], 9);
+  _CLEARSHYRINFO();
+  Call call(200.0, 100.0, 2460384);
+  EXPECT_EQ(ZelCalYEnd(call.block()), UFNoError);
+  EXPECT_EQ(call.result(), 2460675);
+}
+
+}  // namespace
