@@ -41,6 +41,9 @@ typedef void* LPVOID;
 typedef uint32_t LCID;
 typedef int32_t DISPID;
 
+// Wide literals in the 16-bit code units of OLECHAR.
+#define OLESTR(str) u##str
+
 struct GUID {
   uint32_t Data1;
   uint16_t Data2;

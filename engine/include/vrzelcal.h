@@ -3,6 +3,8 @@
 // order given here, also those the report library never calls.
 #pragma once
 
+#include <cstdint>
+
 #include "comtypes.h"
 
 enum ECALENDARCYCLE_CYCLETYPE : int32_t {

@@ -1,0 +1,65 @@
+// CoCreateInstance: the class registry file names the server library; the
+// library's class factory makes the object.
+#include <dlfcn.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "cominternal.h"
+
+namespace {
+
+// Servers stay loaded for the life of the process, as objects they made may
+// outlive any bookkeeping of ours. One handle per path keeps dlopen's own
+// reference count from growing with every creation.
+std::mutex g_serversLock;
+std::map<std::string, void*>& loadedServers() {
+  static std::map<std::string, void*> servers;
+  return servers;
+}
+
+void* loadServer(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_serversLock);
+  auto& servers = loadedServers();
+  auto it = servers.find(path);
+  if (it != servers.end()) return it->second;
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle) servers.emplace(path, handle);
+  return handle;
+}
+
+}  // namespace
+
+// rclsid: the class; pUnkOuter: an outer object for aggregation or null;
+// dwClsContext must include CLSCTX_INPROC_SERVER (the only kind served here);
+// riid: the interface wanted; ppv receives it, and null on every failure.
+COMRT_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                                   LPVOID* ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (!comrt::threadInitialised()) return CO_E_NOTINITIALIZED;
+  if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
+
+  std::string server;
+  if (!comrt::lookupServer(comrt::registryPath(), rclsid, &server)) return REGDB_E_CLASSNOTREG;
+  // A relative path would be searched for along the library path: never load that.
+  if (server.empty() || server[0] != '/') return CO_E_DLLNOTFOUND;
+  void* handle = loadServer(server);
+  if (!handle) return CO_E_DLLNOTFOUND;
+  auto getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(::dlsym(handle, "DllGetClassObject"));
+  if (!getClassObject) return CO_E_ERRORINDLL;
+
+  IClassFactory* factory = nullptr;
+  HRESULT hr = getClassObject(rclsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  if (FAILED(hr)) return hr;
+  if (!factory) return E_UNEXPECTED;
+  void* object = nullptr;
+  hr = factory->CreateInstance(pUnkOuter, riid, &object);
+  factory->Release();
+  // On failure *ppv stays null whatever the server left in object.
+  if (FAILED(hr)) return hr;
+  if (!object) return E_UNEXPECTED;
+  *ppv = object;
+  return hr;
+}

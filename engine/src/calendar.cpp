@@ -1,0 +1,215 @@
+#include "calendar.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "cycle_object.h"
+#include "enum_dispatch.h"
+
+namespace vrz {
+
+namespace {
+
+bool knownType(int32_t v) { return v >= CYCLETYPE_MONTHLY && v <= CYCLETYPE_CUSTOM; }
+bool knownWeekday(int32_t v) { return v >= DATEOFWEEK_SUNDAY && v <= DATEOFWEEK_SATURDAY; }
+bool knownElection(int32_t v) { return v == YEARENDELECTION_LASTWEEKDAY || v == YEARENDELECTION_CLOSESTWEEKDAY; }
+bool knownCounting(int32_t v) { return v >= PDCOUNT_FORWARD && v <= PDCOUNT_BACKWARD_OLDMONTH; }
+
+}  // namespace
+
+void sortByEffectiveDate(std::vector<CComPtr<IVRCycleObject>>* cycles) {
+  std::vector<std::pair<double, CComPtr<IVRCycleObject>>> keyed;
+  keyed.reserve(cycles->size());
+  for (auto& c : *cycles) {
+    DATE effective;
+    // An object that cannot tell its date goes last; such a calendar cannot
+    // answer anyway.
+    double key = SUCCEEDED(c->get_EffectiveDate(&effective)) && validDate(effective)
+                     ? static_cast<double>(dayOf(effective))
+                     : std::numeric_limits<double>::infinity();
+    keyed.emplace_back(key, std::move(c));
+  }
+  std::stable_sort(keyed.begin(), keyed.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 0; i < keyed.size(); ++i) (*cycles)[i] = std::move(keyed[i].second);
+}
+
+HRESULT Calendar::fiscalYearSpan(DATE date, FiscalYearSpan* span) {
+  if (!validDate(date)) return E_INVALIDARG;
+  if (cycles_.empty()) return E_FAIL;
+  return guarded([&] {
+    std::vector<CycleRule> rules(cycles_.size());
+    for (size_t i = 0; i < cycles_.size(); ++i)
+      if (!readRule(cycles_[i], &rules[i])) return E_FAIL;
+    // A cycle object may have been changed since it was added: order again.
+    std::stable_sort(rules.begin(), rules.end(),
+                     [](const CycleRule& a, const CycleRule& b) { return a.effective < b.effective; });
+    return fiscalYearOf(rules, dayOf(date), span);
+  });
+}
+
+HRESULT Calendar::GetFiscalYear(DATE date, IVRFiscalYear** ppFiscalYear) {
+  if (!ppFiscalYear) return E_POINTER;
+  *ppFiscalYear = nullptr;
+  FiscalYearSpan span;
+  HRESULT hr = fiscalYearSpan(date, &span);
+  if (FAILED(hr)) return hr;
+  FiscalYear* year = createObject<FiscalYear>(static_cast<DATE>(span.start), static_cast<DATE>(span.end));
+  if (!year) return E_OUTOFMEMORY;
+  *ppFiscalYear = year;
+  return S_OK;
+}
+
+HRESULT Calendar::GetPeriod(DATE, IDispatch** ppPeriod) {
+  if (ppPeriod) *ppPeriod = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT Calendar::GetPeriodByNum(DATE, SHORT, IDispatch** ppPeriod) {
+  if (ppPeriod) *ppPeriod = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT Calendar::FiscalYearEndDate(DATE date, DATE* pVal) {
+  if (!pVal) return E_POINTER;
+  FiscalYearSpan span;
+  HRESULT hr = fiscalYearSpan(date, &span);
+  if (SUCCEEDED(hr)) *pVal = static_cast<DATE>(span.end);
+  return hr;
+}
+
+HRESULT Calendar::FiscalYearStartDate(DATE date, DATE* pVal) {
+  if (!pVal) return E_POINTER;
+  FiscalYearSpan span;
+  HRESULT hr = fiscalYearSpan(date, &span);
+  if (SUCCEEDED(hr)) *pVal = static_cast<DATE>(span.start);
+  return hr;
+}
+
+HRESULT Calendar::AddCycleEntry(DATE effectiveDate, ECALENDARCYCLE_CYCLETYPE cycleType, SHORT fyEndMonth,
+                                ECALENDARCYCLE_DATEOFWEEK dayOfWeek, ECALENDARCYCLE_YEARENDELECTION yearEndElect,
+                                ECALENDARCYCLE_PDCOUNTING pdCounting) {
+  if (!validDate(effectiveDate) || !knownType(cycleType) || fyEndMonth < 1 || fyEndMonth > 12 ||
+      !knownWeekday(dayOfWeek) || !knownElection(yearEndElect) || !knownCounting(pdCounting))
+    return E_INVALIDARG;
+  CComPtr<IVRCycleObject> cycle;
+  cycle.Attach(createObject<CycleObject>());
+  if (!cycle) return E_OUTOFMEMORY;
+  cycle->put_EffectiveDate(effectiveDate);
+  cycle->put_CycleType(cycleType);
+  cycle->put_FYEndMonth(fyEndMonth);
+  cycle->put_DateOfWeek(dayOfWeek);
+  cycle->put_YearEndElect(yearEndElect);
+  cycle->put_PDCounting(pdCounting);
+  return guarded([&] {
+    // After every entry of the same or an earlier date: the newest is in force.
+    const Day effective = dayOf(effectiveDate);
+    size_t at = cycles_.size();
+    while (at > 0) {
+      DATE before;
+      if (SUCCEEDED(cycles_[at - 1]->get_EffectiveDate(&before)) && validDate(before) &&
+          dayOf(before) <= effective)
+        break;
+      --at;
+    }
+    cycles_.insert(cycles_.begin() + static_cast<std::ptrdiff_t>(at), std::move(cycle));
+    dirty_ = 1;
+    return S_OK;
+  });
+}
+
+HRESULT Calendar::ClearCycleEntries() {
+  std::vector<CComPtr<IVRCycleObject>> gone;
+  gone.swap(cycles_);
+  dirty_ = 1;
+  return S_OK;
+}
+
+HRESULT Calendar::get_CycleList(IktEnumDispatch** pVal) {
+  if (!pVal) return E_POINTER;
+  *pVal = nullptr;
+  CComPtr<EnumDispatch> list;
+  list.Attach(createObject<EnumDispatch>());
+  if (!list) return E_OUTOFMEMORY;
+  for (auto& c : cycles_) {
+    HRESULT hr = list->Append(c.get());
+    if (FAILED(hr)) return hr;
+  }
+  *pVal = list.Detach();
+  return S_OK;
+}
+
+HRESULT Calendar::put_CycleList(IktEnumDispatch* newVal) {
+  if (!newVal) return E_POINTER;
+  LONG count = 0;
+  HRESULT hr = newVal->get_Count(&count);
+  if (FAILED(hr)) return hr;
+  return guarded([&] {
+    std::vector<CComPtr<IVRCycleObject>> cycles;
+    cycles.reserve(count > 0 ? static_cast<size_t>(count) : 0);
+    for (LONG i = 0; i < count; ++i) {
+      CComPtr<IDispatch> item;
+      HRESULT step = newVal->get_GetAt(i, item.put());
+      if (FAILED(step)) return step;
+      CComPtr<IVRCycleObject> cycle;
+      if (!item || FAILED(item.QueryInterface(IID_IVRCycleObject, cycle)) || !cycle) return E_INVALIDARG;
+      cycles.push_back(std::move(cycle));
+    }
+    sortByEffectiveDate(&cycles);
+    cycles_.swap(cycles);
+    dirty_ = 1;
+    return S_OK;  // the previous cycles are released with the local list
+  });
+}
+
+HRESULT Calendar::get_IsDirty(SHORT* pVal) {
+  if (!pVal) return E_POINTER;
+  *pVal = dirty_;
+  return S_OK;
+}
+
+HRESULT Calendar::put_IsDirty(SHORT newVal) {
+  dirty_ = newVal;
+  return S_OK;
+}
+
+HRESULT FiscalYear::get_YRStartDate(DATE* pVal) {
+  if (!pVal) return E_POINTER;
+  *pVal = start_;
+  return S_OK;
+}
+
+HRESULT FiscalYear::put_YRStartDate(DATE newVal) {
+  if (!validDate(newVal)) return E_INVALIDARG;
+  start_ = newVal;
+  return S_OK;
+}
+
+HRESULT FiscalYear::get_YREndDate(DATE* pVal) {
+  if (!pVal) return E_POINTER;
+  *pVal = end_;
+  return S_OK;
+}
+
+HRESULT FiscalYear::put_YREndDate(DATE newVal) {
+  if (!validDate(newVal)) return E_INVALIDARG;
+  end_ = newVal;
+  return S_OK;
+}
+
+HRESULT EngineFactory::CalendarFactory(IDispatch** ppCalendar) {
+  if (!ppCalendar) return E_POINTER;
+  Calendar* calendar = createObject<Calendar>();
+  *ppCalendar = calendar ? static_cast<IDispatch*>(static_cast<IVRCalendar*>(calendar)) : nullptr;
+  return calendar ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT EngineFactory::CycleObjectFactory(IDispatch** ppCycle) {
+  if (!ppCycle) return E_POINTER;
+  CycleObject* cycle = createObject<CycleObject>();
+  *ppCycle = cycle ? static_cast<IDispatch*>(static_cast<IVRCycleObject*>(cycle)) : nullptr;
+  return cycle ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace vrz

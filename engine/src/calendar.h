@@ -1,0 +1,80 @@
+// The fiscal calendar: an ordered list of cycle entries and its attributes.
+#pragma once
+
+#include <vector>
+
+#include "engine_com.h"
+#include "fiscal_rules.h"
+#include "persist_xml.h"
+
+namespace vrz {
+
+class Calendar final
+    : public ComObject<Calendar, DispatchImpl<IVRCalendar>, DispatchImpl<IVRCalendarManager>, PersistXmlImpl> {
+ public:
+  Calendar() = default;
+  ~Calendar() = default;
+
+  // The fiscal year containing the date: a failure without cycles, for a date
+  // that is not finite or beyond the engine's range (E_INVALIDARG), or when the
+  // cycle in force cannot place the year (E_FAIL).
+  HRESULT STDMETHODCALLTYPE GetFiscalYear(DATE date, IVRFiscalYear** ppFiscalYear) override;
+
+  // Periods within a fiscal year are not used by the report library and are not
+  // offered: both answer E_NOTIMPL.
+  HRESULT STDMETHODCALLTYPE GetPeriod(DATE date, IDispatch** ppPeriod) override;
+  HRESULT STDMETHODCALLTYPE GetPeriodByNum(DATE fiscalYearDate, SHORT periodNum, IDispatch** ppPeriod) override;
+  HRESULT STDMETHODCALLTYPE FiscalYearEndDate(DATE date, DATE* pVal) override;
+  HRESULT STDMETHODCALLTYPE FiscalYearStartDate(DATE date, DATE* pVal) override;
+  // E_INVALIDARG for a month outside 1..12, an unknown enumeration value or a
+  // date the engine cannot hold.
+  HRESULT STDMETHODCALLTYPE AddCycleEntry(DATE effectiveDate, ECALENDARCYCLE_CYCLETYPE cycleType, SHORT fyEndMonth,
+                                          ECALENDARCYCLE_DATEOFWEEK dayOfWeek,
+                                          ECALENDARCYCLE_YEARENDELECTION yearEndElect,
+                                          ECALENDARCYCLE_PDCOUNTING pdCounting) override;
+  HRESULT STDMETHODCALLTYPE ClearCycleEntries() override;
+  // A new collection of the calendar's own cycle objects, in effective-date order.
+  HRESULT STDMETHODCALLTYPE get_CycleList(IktEnumDispatch** pVal) override;
+  // Every item must answer IVRCycleObject (else E_INVALIDARG, and nothing changes).
+  HRESULT STDMETHODCALLTYPE put_CycleList(IktEnumDispatch* newVal) override;
+  HRESULT STDMETHODCALLTYPE get_IsDirty(SHORT* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_IsDirty(SHORT newVal) override;
+
+ private:
+  HRESULT fiscalYearSpan(DATE date, FiscalYearSpan* span);
+
+  // Effective-date order; entries with the same date in the order they were added.
+  std::vector<CComPtr<IVRCycleObject>> cycles_;
+  SHORT dirty_ = 0;
+};
+
+class FiscalYear final : public ComObject<FiscalYear, DispatchImpl<IVRFiscalYear>> {
+ public:
+  FiscalYear(DATE start, DATE end) : start_(start), end_(end) {}
+  ~FiscalYear() = default;
+
+  HRESULT STDMETHODCALLTYPE get_YRStartDate(DATE* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_YRStartDate(DATE newVal) override;
+  HRESULT STDMETHODCALLTYPE get_YREndDate(DATE* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_YREndDate(DATE newVal) override;
+
+ private:
+  DATE start_;
+  DATE end_;
+};
+
+// The object behind CLSID_VRZELCalendarFactory.
+class EngineFactory final : public ComObject<EngineFactory, DispatchImpl<IVRZELCalendarFactory>> {
+ public:
+  EngineFactory() = default;
+  ~EngineFactory() = default;
+
+  HRESULT STDMETHODCALLTYPE CalendarFactory(IDispatch** ppCalendar) override;
+  HRESULT STDMETHODCALLTYPE CycleObjectFactory(IDispatch** ppCycle) override;
+};
+
+// Keeps cycles in effective-date order; a stable sort, so equal dates keep
+// the order they were added in.
+void sortByEffectiveDate(std::vector<CComPtr<IVRCycleObject>>* cycles);
+
+}  // namespace vrz

@@ -1,0 +1,68 @@
+#include "persist_xml.h"
+
+namespace vrz {
+
+WideString wideText(const OLECHAR* text) { return text ? WideString(text) : WideString(); }
+
+HRESULT newBstr(const WideString& text, BSTR* out) {
+  *out = nullptr;
+  if (text.size() > 0x7FFFFFFF) return E_OUTOFMEMORY;
+  *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT PersistXmlImpl::get_XML(BSTR* pVal) {
+  if (pVal) *pVal = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT PersistXmlImpl::put_XML(BSTR) { return E_NOTIMPL; }
+
+HRESULT PersistXmlImpl::get_AttributeString(BSTR* pVal) {
+  if (pVal) *pVal = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT PersistXmlImpl::put_AttributeString(BSTR) { return E_NOTIMPL; }
+
+HRESULT PersistXmlImpl::AttributeCount(LONG* pVal) {
+  if (!pVal) return E_POINTER;
+  *pVal = static_cast<LONG>(attributes_.size());
+  return S_OK;
+}
+
+HRESULT PersistXmlImpl::AttributeName(LONG index, BSTR* pVal) {
+  if (!pVal) return E_POINTER;
+  *pVal = nullptr;
+  if (index < 0 || static_cast<size_t>(index) >= attributes_.size()) return DISP_E_BADINDEX;
+  return guarded([&] { return newBstr(attributes_[static_cast<size_t>(index)].first, pVal); });
+}
+
+HRESULT PersistXmlImpl::get_Attribute(BSTR name, BSTR* pVal) {
+  if (!pVal) return E_POINTER;
+  *pVal = nullptr;
+  return guarded([&] {
+    const WideString key = wideText(name);
+    for (const auto& a : attributes_)
+      if (a.first == key) return newBstr(a.second, pVal);
+    return E_INVALIDARG;
+  });
+}
+
+HRESULT PersistXmlImpl::put_Attribute(BSTR name, BSTR newVal) {
+  return guarded([&] {
+    WideString key = wideText(name);
+    if (key.empty()) return E_INVALIDARG;
+    WideString value = wideText(newVal);
+    for (auto& a : attributes_) {
+      if (a.first == key) {
+        a.second.swap(value);
+        return S_OK;
+      }
+    }
+    attributes_.emplace_back(std::move(key), std::move(value));
+    return S_OK;
+  });
+}
+
+}  // namespace vrz

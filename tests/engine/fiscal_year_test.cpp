@@ -1,0 +1,358 @@
+// Fiscal years from the engine against the independent model in
+// reference_calendar: every cycle type, both elections, all seven weekdays,
+// cycle changes, and the edges (dates before the first cycle, missing dates).
+#include <cmath>
+#include <random>
+#include <sstream>
+
+#include "engine_session.h"
+#include "reference_calendar.h"
+
+namespace enginetest {
+namespace {
+
+constexpr int kWeekTypes[] = {CYCLETYPE_FOURFOURFIVE, CYCLETYPE_FOURFIVEFOUR, CYCLETYPE_FIVEFOURFOUR,
+                              CYCLETYPE_THIRTEENPERIOD};
+constexpr int kElections[] = {YEARENDELECTION_LASTWEEKDAY, YEARENDELECTION_CLOSESTWEEKDAY};
+
+class FiscalYearTest : public EngineTest {
+ protected:
+  // A calendar with the cycles added in the given order through AddCycleEntry.
+  CalendarRefs calendarOf(const std::vector<RefCycle>& cycles) {
+    CalendarRefs cal = newCalendar(factory_);
+    for (const RefCycle& c : cycles)
+      EXPECT_EQ(S_OK, cal.manager->AddCycleEntry(static_cast<DATE>(c.effective),
+                                                 static_cast<ECALENDARCYCLE_CYCLETYPE>(c.type),
+                                                 static_cast<SHORT>(c.month),
+                                                 static_cast<ECALENDARCYCLE_DATEOFWEEK>(c.weekday),
+                                                 static_cast<ECALENDARCYCLE_YEARENDELECTION>(c.election),
+                                                 PDCOUNT_BACKWARD));
+    return cal;
+  }
+
+  // The engine's fiscal year of d, through GetFiscalYear and its IVRFiscalYear.
+  static RefYear engineYear(IVRCalendar* calendar, DATE d) {
+    CComPtr<IVRFiscalYear> year;
+    if (FAILED(calendar->GetFiscalYear(d, year.put())) || !year) return {false, 0, 0};
+    DATE start = 0, end = 0;
+    if (FAILED(year->get_YRStartDate(&start)) || FAILED(year->get_YREndDate(&end))) return {false, 0, 0};
+    return {true, static_cast<long>(start), static_cast<long>(end)};
+  }
+
+  struct Row {
+    Civil date, start, end;
+  };
+  // Each date's fiscal year against the expected first and last day.
+  static void expectYears(IVRCalendar* calendar, std::initializer_list<Row> rows) {
+    for (const Row& r : rows) {
+      const Civil& d = r.date;
+      RefYear got = engineYear(calendar, static_cast<DATE>(S(d.year, d.month, d.day)));
+      ASSERT_TRUE(got.ok) << d.year << "-" << d.month << "-" << d.day;
+      EXPECT_EQ(S(r.start.year, r.start.month, r.start.day), got.start) << d.year << "-" << d.month << "-" << d.day;
+      EXPECT_EQ(S(r.end.year, r.end.month, r.end.day), got.end) << d.year << "-" << d.month << "-" << d.day;
+    }
+  }
+
+  // Compares every stride-th day of [from, to] and the days around each year
+  // end; stops at the first few differences so a failure stays readable.
+  static void expectSameYears(IVRCalendar* calendar, const ReferenceCalendar& ref, long from, long to, long stride,
+                              const std::string& what) {
+    int failures = 0;
+    auto check = [&](long d) {
+      if (failures >= 5) return;
+      RefYear want = ref.fiscalYear(d);
+      RefYear got = engineYear(calendar, static_cast<DATE>(d));
+      if (want.ok != got.ok || (want.ok && (want.start != got.start || want.end != got.end))) {
+        ++failures;
+        const Civil& c = DayTable::get().civil(d);
+        ADD_FAILURE() << what << ": date " << c.year << "-" << c.month << "-" << c.day << " (" << d
+                      << "): want ok=" << want.ok << " [" << want.start << ", " << want.end << "], got ok=" << got.ok
+                      << " [" << got.start << ", " << got.end << "]";
+      }
+    };
+    for (long d = from; d <= to; d += stride) check(d);
+    for (size_t i = 0; i < ref.cycles().size(); ++i)
+      for (long e : ref.yearEnds(i))
+        if (e >= from && e <= to)
+          for (long d = e - 1; d <= e + 1; ++d) check(d);
+  }
+};
+
+TEST_F(FiscalYearTest, DayTableMatchesKnownDates) {
+  // The model's own anchors, from the OLE date convention.
+  EXPECT_EQ(1, S(1899, 12, 31));
+  EXPECT_EQ(36526, S(2000, 1, 1));
+  EXPECT_EQ(60, S(1900, 2, 28));
+  EXPECT_EQ(61, S(1900, 3, 1));
+  EXPECT_EQ(36585, S(2000, 2, 29));
+  EXPECT_EQ(1, DayTable::get().weekday(S(1899, 12, 31)));  // Sunday
+  EXPECT_EQ(7, DayTable::get().weekday(S(2000, 1, 1)));    // Saturday
+}
+
+TEST_F(FiscalYearTest, MonthlyCyclesEndOnTheLastDayOfTheirMonth) {
+  for (int month = 1; month <= 12; ++month) {
+    std::vector<RefCycle> cycles = {{S(1950, 1, 1), CYCLETYPE_MONTHLY, month, DATEOFWEEK_SUNDAY,
+                                     YEARENDELECTION_LASTWEEKDAY}};
+    CalendarRefs cal = calendarOf(cycles);
+    ReferenceCalendar ref(cycles);
+    expectSameYears(cal.calendar, ref, S(1950, 1, 1), S(2060, 12, 31), 3, "monthly, month " + std::to_string(month));
+  }
+}
+
+TEST_F(FiscalYearTest, WeekCyclesEveryTypeElectionWeekdayAndMonth) {
+  int combination = 0;
+  for (int type : kWeekTypes)
+    for (int election : kElections)
+      for (int weekday = 1; weekday <= 7; ++weekday) {
+        const int month = combination++ % 12 + 1;  // every month four or five times
+        std::vector<RefCycle> cycles = {{S(1980, 3, 1), type, month, weekday, election}};
+        CalendarRefs cal = calendarOf(cycles);
+        ReferenceCalendar ref(cycles);
+        std::ostringstream what;
+        what << "type " << type << " election " << election << " weekday " << weekday << " month " << month;
+        expectSameYears(cal.calendar, ref, S(1980, 3, 1), S(2045, 12, 31), 5, what.str());
+      }
+}
+
+TEST_F(FiscalYearTest, FiftyThreeWeekYearsFallWhereTheRuleSays) {
+  for (int election : kElections)
+    for (int weekday = 1; weekday <= 7; ++weekday) {
+      std::vector<RefCycle> cycles = {{S(1950, 1, 1), CYCLETYPE_FIVEFOURFOUR, 9, weekday, election}};
+      CalendarRefs cal = calendarOf(cycles);
+      ReferenceCalendar ref(cycles);
+      int longYears = 0;
+      const std::vector<long>& ends = ref.yearEnds(0);
+      for (size_t i = 1; i < ends.size(); ++i) {
+        if (ends[i - 1] < S(1960, 1, 1) || ends[i] > S(2100, 1, 1)) continue;
+        RefYear got = engineYear(cal.calendar, static_cast<DATE>(ends[i]));
+        ASSERT_TRUE(got.ok);
+        const long length = got.end - got.start + 1;
+        EXPECT_EQ(ends[i] - ends[i - 1], length);
+        EXPECT_TRUE(length == 364 || length == 371) << "a fiscal year of " << length << " days";
+        if (length == 371) ++longYears;
+      }
+      // 5 or 6 long years in every 28: about 25 in 140 years.
+      EXPECT_GE(longYears, 22);
+      EXPECT_LE(longYears, 27);
+    }
+}
+
+struct KnownYear {
+  const char* what;
+  int election;
+  int month;
+  int weekday;
+  Civil date;
+  Civil start;
+  Civil end;
+};
+
+TEST_F(FiscalYearTest, KnownRetailAndTechnologyYears) {
+  // Published fiscal years of companies on 52/53-week calendars.
+  const KnownYear cases[] = {
+      // Last Saturday of September; fiscal 2023 had 53 weeks.
+      {"last Saturday of September", YEARENDELECTION_LASTWEEKDAY, 9, DATEOFWEEK_SATURDAY, {2023, 3, 1},
+       {2022, 9, 25}, {2023, 9, 30}},
+      {"last Saturday of September", YEARENDELECTION_LASTWEEKDAY, 9, DATEOFWEEK_SATURDAY, {2022, 9, 24},
+       {2021, 9, 26}, {2022, 9, 24}},
+      // Saturday nearest the end of January; fiscal 2023 had 53 weeks and ended in February.
+      {"Saturday nearest 31 January", YEARENDELECTION_CLOSESTWEEKDAY, 1, DATEOFWEEK_SATURDAY, {2023, 6, 1},
+       {2023, 1, 29}, {2024, 2, 3}},
+      {"Saturday nearest 31 January", YEARENDELECTION_CLOSESTWEEKDAY, 1, DATEOFWEEK_SATURDAY, {2023, 1, 28},
+       {2022, 1, 30}, {2023, 1, 28}},
+      {"Saturday nearest 31 January", YEARENDELECTION_CLOSESTWEEKDAY, 1, DATEOFWEEK_SATURDAY, {2024, 2, 4},
+       {2024, 2, 4}, {2025, 2, 1}},
+  };
+  for (const KnownYear& k : cases) {
+    CalendarRefs cal = calendarOf({{S(2000, 1, 1), CYCLETYPE_FOURFOURFIVE, k.month, k.weekday, k.election}});
+    RefYear got = engineYear(cal.calendar, static_cast<DATE>(S(k.date.year, k.date.month, k.date.day)));
+    ASSERT_TRUE(got.ok) << k.what;
+    EXPECT_EQ(S(k.start.year, k.start.month, k.start.day), got.start) << k.what;
+    EXPECT_EQ(S(k.end.year, k.end.month, k.end.day), got.end) << k.what;
+  }
+}
+
+TEST_F(FiscalYearTest, ChangeOfYearEndMonthMakesAShortYear) {
+  // As the report library records a short year: find the fiscal year of the
+  // short year's date, then start a new cycle there ending in the new month.
+  CalendarRefs cal = calendarOf({{S(1995, 1, 1), CYCLETYPE_MONTHLY, 12, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY}});
+  CComPtr<IVRFiscalYear> year;
+  ASSERT_EQ(S_OK, cal.calendar->GetFiscalYear(static_cast<DATE>(S(2003, 6, 30)), year.put()));
+  DATE start = 0;
+  ASSERT_EQ(S_OK, year->get_YRStartDate(&start));
+  EXPECT_EQ(S(2003, 1, 1), static_cast<long>(start));
+  ASSERT_EQ(S_OK, cal.manager->AddCycleEntry(start, CYCLETYPE_MONTHLY, 6, DATEOFWEEK_SUNDAY,
+                                             YEARENDELECTION_LASTWEEKDAY, PDCOUNT_BACKWARD));
+  expectYears(cal.calendar, {
+      {{2002, 5, 5}, {2002, 1, 1}, {2002, 12, 31}},   // before the change: unchanged
+      {{2002, 12, 31}, {2002, 1, 1}, {2002, 12, 31}},
+      {{2003, 1, 1}, {2003, 1, 1}, {2003, 6, 30}},    // the short year
+      {{2003, 6, 30}, {2003, 1, 1}, {2003, 6, 30}},
+      {{2003, 7, 1}, {2003, 7, 1}, {2004, 6, 30}},    // full years in the new month
+      {{2010, 2, 14}, {2009, 7, 1}, {2010, 6, 30}},
+  });
+  DATE end = 0;
+  EXPECT_EQ(S_OK, cal.manager->FiscalYearEndDate(static_cast<DATE>(S(2003, 2, 1)), &end));
+  EXPECT_EQ(S(2003, 6, 30), static_cast<long>(end));
+  EXPECT_EQ(S_OK, cal.manager->FiscalYearStartDate(static_cast<DATE>(S(2003, 8, 1)), &start));
+  EXPECT_EQ(S(2003, 7, 1), static_cast<long>(start));
+}
+
+TEST_F(FiscalYearTest, CycleChangesInsideYearsMatchTheModel) {
+  // Random calendars: cycles of every kind taking effect on arbitrary days,
+  // added in arbitrary order, some on the same day.
+  std::mt19937 random(20240611);
+  for (int round = 0; round < 12; ++round) {
+    std::vector<RefCycle> cycles;
+    const int n = 2 + static_cast<int>(random() % 4);
+    for (int i = 0; i < n; ++i) {
+      RefCycle c;
+      c.effective = (i > 0 && random() % 4 == 0) ? cycles[random() % cycles.size()].effective
+                                                  : S(1960, 1, 1) + static_cast<long>(random() % 29000);
+      c.type = CYCLETYPE_MONTHLY + static_cast<int>(random() % 5);  // monthly and the week types
+      c.month = 1 + static_cast<int>(random() % 12);
+      c.weekday = 1 + static_cast<int>(random() % 7);
+      c.election = kElections[random() % 2];
+      cycles.push_back(c);
+    }
+    CalendarRefs cal = calendarOf(cycles);
+    ReferenceCalendar ref(cycles);
+    expectSameYears(cal.calendar, ref, S(1955, 1, 1), S(2045, 12, 31), 2, "round " + std::to_string(round));
+  }
+}
+
+TEST_F(FiscalYearTest, SameEffectiveDateTheLastAddedIsInForce) {
+  CalendarRefs cal = calendarOf({
+      {S(2000, 1, 1), CYCLETYPE_MONTHLY, 12, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},
+      {S(2005, 4, 1), CYCLETYPE_MONTHLY, 6, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},
+      {S(2005, 4, 1), CYCLETYPE_MONTHLY, 9, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},
+  });
+  RefYear got = engineYear(cal.calendar, static_cast<DATE>(S(2005, 5, 1)));
+  ASSERT_TRUE(got.ok);
+  EXPECT_EQ(S(2005, 4, 1), got.start);
+  EXPECT_EQ(S(2005, 9, 30), got.end);
+  // The year before the change is cut short at the change.
+  got = engineYear(cal.calendar, static_cast<DATE>(S(2005, 2, 1)));
+  ASSERT_TRUE(got.ok);
+  EXPECT_EQ(S(2005, 1, 1), got.start);
+  EXPECT_EQ(S(2005, 3, 31), got.end);
+}
+
+TEST_F(FiscalYearTest, DatesBeforeTheFirstCycleFollowItsRule) {
+  CalendarRefs cal = calendarOf({
+      {S(2001, 7, 1), CYCLETYPE_MONTHLY, 6, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},
+      {S(2001, 7, 1), CYCLETYPE_MONTHLY, 3, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},
+      {S(2004, 4, 1), CYCLETYPE_MONTHLY, 12, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},
+  });
+  expectYears(cal.calendar, {
+      // Before 1 July 2001 the March rule (the last added on the first date) runs backwards.
+      {{1999, 8, 15}, {1999, 4, 1}, {2000, 3, 31}},
+      {{2001, 3, 31}, {2000, 4, 1}, {2001, 3, 31}},
+      {{2001, 6, 30}, {2001, 4, 1}, {2002, 3, 31}},
+      {{2001, 7, 1}, {2001, 7, 1}, {2002, 3, 31}},
+  });
+}
+
+TEST_F(FiscalYearTest, MissingAndFractionalDates) {
+  CalendarRefs cal = calendarOf({{S(1920, 1, 1), CYCLETYPE_MONTHLY, 12, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY}});
+  // -1.0 (a missing date) is 29 December 1899.
+  RefYear got = engineYear(cal.calendar, -1.0);
+  ASSERT_TRUE(got.ok);
+  EXPECT_EQ(S(1899, 1, 1), got.start);
+  EXPECT_EQ(S(1899, 12, 31), got.end);
+  // The time of day does not move the date, before 1899 either.
+  got = engineYear(cal.calendar, static_cast<DATE>(S(2000, 12, 31)) + 0.99);
+  ASSERT_TRUE(got.ok);
+  EXPECT_EQ(S(2000, 12, 31), got.end);
+  got = engineYear(cal.calendar, -1.75);
+  ASSERT_TRUE(got.ok);
+  EXPECT_EQ(S(1899, 12, 31), got.end);
+
+  // A week cycle whose year ends near the missing date.
+  CalendarRefs week = calendarOf({{S(1920, 1, 1), CYCLETYPE_FOURFOURFIVE, 12, DATEOFWEEK_SATURDAY,
+                                   YEARENDELECTION_CLOSESTWEEKDAY}});
+  ReferenceCalendar ref({{S(1920, 1, 1), CYCLETYPE_FOURFOURFIVE, 12, DATEOFWEEK_SATURDAY,
+                          YEARENDELECTION_CLOSESTWEEKDAY}});
+  expectSameYears(week.calendar, ref, -30, 30, 1, "around the missing date");
+}
+
+TEST_F(FiscalYearTest, RefusedQueries) {
+  CalendarRefs empty = newCalendar(factory_);
+  CComPtr<IVRFiscalYear> year;
+  EXPECT_LT(empty.calendar->GetFiscalYear(36526.0, year.put()), 0);
+  EXPECT_FALSE(year);
+  DATE d = 0;
+  EXPECT_LT(empty.manager->FiscalYearEndDate(36526.0, &d), 0);
+
+  CalendarRefs cal = calendarOf({{S(2000, 1, 1), CYCLETYPE_MONTHLY, 12, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY}});
+  for (DATE bad : {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300}) {
+    EXPECT_EQ(E_INVALIDARG, cal.calendar->GetFiscalYear(bad, year.put()));
+    EXPECT_FALSE(year);
+  }
+  EXPECT_EQ(E_POINTER, cal.calendar->GetFiscalYear(36526.0, nullptr));
+}
+
+TEST_F(FiscalYearTest, AddCycleEntryChecksItsArguments) {
+  CalendarRefs cal = newCalendar(factory_);
+  struct Row {
+    DATE date;
+    int type, month, weekday, election, counting;
+  } rows[] = {
+      {36526.0, CYCLETYPE_MONTHLY, 0, 1, 336, 334},   {36526.0, CYCLETYPE_MONTHLY, 13, 1, 336, 334},
+      {36526.0, 326, 12, 1, 336, 334},                {36526.0, 333, 12, 1, 336, 334},
+      {36526.0, CYCLETYPE_MONTHLY, 12, 0, 336, 334},  {36526.0, CYCLETYPE_MONTHLY, 12, 8, 336, 334},
+      {36526.0, CYCLETYPE_MONTHLY, 12, 1, 335, 334},  {36526.0, CYCLETYPE_MONTHLY, 12, 1, 338, 334},
+      {36526.0, CYCLETYPE_MONTHLY, 12, 1, 336, 332},  {36526.0, CYCLETYPE_MONTHLY, 12, 1, 336, 336},
+      {std::nan(""), CYCLETYPE_MONTHLY, 12, 1, 336, 334},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(E_INVALIDARG,
+              cal.manager->AddCycleEntry(r.date, static_cast<ECALENDARCYCLE_CYCLETYPE>(r.type),
+                                         static_cast<SHORT>(r.month), static_cast<ECALENDARCYCLE_DATEOFWEEK>(r.weekday),
+                                         static_cast<ECALENDARCYCLE_YEARENDELECTION>(r.election),
+                                         static_cast<ECALENDARCYCLE_PDCOUNTING>(r.counting)))
+        << r.type << " " << r.month << " " << r.weekday << " " << r.election << " " << r.counting;
+  CComPtr<IktEnumDispatch> list;
+  ASSERT_EQ(S_OK, cal.manager->get_CycleList(list.put()));
+  LONG count = -1;
+  EXPECT_EQ(S_OK, list->get_Count(&count));
+  EXPECT_EQ(0, count) << "a refused entry must not be kept";
+}
+
+TEST_F(FiscalYearTest, CustomCycleIsOneYearFromItsEffectiveDateToItsEnd) {
+  CalendarRefs cal = newCalendar(factory_);
+  ASSERT_EQ(S_OK, cal.manager->AddCycleEntry(static_cast<DATE>(S(2000, 1, 1)), CYCLETYPE_MONTHLY, 12,
+                                             DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY, PDCOUNT_BACKWARD));
+  ASSERT_EQ(S_OK, cal.manager->AddCycleEntry(static_cast<DATE>(S(2006, 1, 11)), CYCLETYPE_MONTHLY, 12,
+                                             DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY, PDCOUNT_BACKWARD));
+  // The custom cycle comes as a cycle object: only it carries an end date.
+  CComPtr<IktEnumDispatch> list;
+  ASSERT_EQ(S_OK, cal.manager->get_CycleList(list.put()));
+  CComPtr<IVRCycleObject> custom = newCycle(factory_);
+  ASSERT_EQ(S_OK, custom->put_CycleType(CYCLETYPE_CUSTOM));
+  ASSERT_EQ(S_OK, custom->put_EffectiveDate(static_cast<DATE>(S(2005, 3, 15))));
+  ASSERT_EQ(S_OK, custom->put_EndDate(static_cast<DATE>(S(2006, 1, 10))));
+  ASSERT_EQ(S_OK, list->Append(custom));
+  ASSERT_EQ(S_OK, cal.manager->put_CycleList(list));
+
+  expectYears(cal.calendar, {
+      {{2005, 2, 1}, {2005, 1, 1}, {2005, 3, 14}},   // cut short by the custom cycle
+      {{2005, 3, 15}, {2005, 3, 15}, {2006, 1, 10}},
+      {{2005, 12, 31}, {2005, 3, 15}, {2006, 1, 10}},
+      {{2006, 1, 10}, {2005, 3, 15}, {2006, 1, 10}},
+      {{2006, 1, 11}, {2006, 1, 11}, {2006, 12, 31}},
+  });
+
+  // A last custom cycle has no year after its end date.
+  CalendarRefs alone = newCalendar(factory_);
+  CComPtr<IktEnumDispatch> only = newCollection();
+  ASSERT_EQ(S_OK, only->Append(custom));
+  ASSERT_EQ(S_OK, alone.manager->put_CycleList(only));
+  CComPtr<IVRFiscalYear> year;
+  EXPECT_LT(alone.calendar->GetFiscalYear(static_cast<DATE>(S(2006, 1, 11)), year.put()), 0);
+  EXPECT_FALSE(year);
+  EXPECT_TRUE(engineYear(alone.calendar, static_cast<DATE>(S(2006, 1, 10))).ok);
+}
+
+}  // namespace
+}  // namespace enginetest

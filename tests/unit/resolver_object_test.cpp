@@ -1,0 +1,159 @@
+// The resolver object's COM pieces: the engine factory made once and retried
+// after a failure, destruction, CComBSTR and the narrow-to-wide conversion.
+#include <dlfcn.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ccombstr.h"
+#include "persistCalendar.h"
+#include "test_env.h"
+#include "test_paths.h"
+
+namespace {
+
+std::u16string textOf(BSTR b) { return b ? std::u16string(b, SysStringLen(b)) : std::u16string(); }
+
+// COM initialised on this thread and a class registry of the test's own.
+class ResolverComTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    char full[PATH_MAX];
+    ASSERT_NE(nullptr, ::realpath(VRZELCAL_LIBRARY, full));
+    engine_ = full;
+    empty_ = dir_.write("empty.reg", "# no classes\n");
+    registered_ = dir_.write("engine.reg", "{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B} = " + engine_ + "\n");
+  }
+  void TearDown() override { CoUninitialize(); }
+
+  // The engine's own count of live objects, through its DllCanUnloadNow.
+  HRESULT engineCanUnload() const {
+    void* h = ::dlopen(engine_.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!h) return E_FAIL;  // not loaded: nothing of it can be alive
+    auto f = reinterpret_cast<HRESULT (*)()>(::dlsym(h, "DllCanUnloadNow"));
+    HRESULT hr = f ? f() : E_FAIL;
+    ::dlclose(h);
+    return hr;
+  }
+
+  testenv::TempDir dir_;
+  std::string engine_, empty_, registered_;
+};
+
+TEST_F(ResolverComTest, CheckFactoryCreatesOnceAndRetriesAfterAFailure) {
+  CPersistCalendar resolver;
+  {
+    testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", empty_.c_str());
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, resolver.CheckFactory());
+    EXPECT_FALSE(resolver.m_calFactory);
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, resolver.CheckFactory()) << "a failure is not remembered";
+  }
+  {
+    testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", registered_.c_str());
+    EXPECT_EQ(S_OK, resolver.CheckFactory());
+    ASSERT_TRUE(resolver.m_calFactory);
+    // The factory really is the engine's: it makes calendars.
+    CComPtr<IDispatch> calendar;
+    EXPECT_EQ(S_OK, resolver.m_calFactory->CalendarFactory(calendar.put()));
+    EXPECT_TRUE(calendar);
+  }
+  IVRZELCalendarFactory* made = resolver.m_calFactory.get();
+  {
+    // With the class gone from the registry a new creation would fail: the
+    // existing factory is answered without one.
+    testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", empty_.c_str());
+    EXPECT_EQ(S_OK, resolver.CheckFactory());
+    EXPECT_EQ(made, resolver.m_calFactory.get());
+  }
+}
+
+TEST_F(ResolverComTest, DestructionReleasesTheFactory) {
+  testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", registered_.c_str());
+  {
+    CPersistCalendar resolver;
+    ASSERT_EQ(S_OK, resolver.CheckFactory());
+    EXPECT_EQ(S_FALSE, engineCanUnload());
+  }
+  EXPECT_EQ(S_OK, engineCanUnload());
+}
+
+TEST_F(ResolverComTest, DestructionWithNothingCreated) {
+  auto* resolver = new CPersistCalendar;
+  EXPECT_EQ(nullptr, resolver->_henv);
+  EXPECT_EQ(nullptr, resolver->_hdbc);
+  EXPECT_EQ(nullptr, resolver->_hstmt);
+  EXPECT_FALSE(resolver->m_calFactory);
+  EXPECT_FALSE(resolver->m_calList);
+  delete resolver;  // must neither connect nor touch COM objects it never made
+}
+
+TEST(Lpctstr2Bstr, ConvertsWithTheAnsiCodePage) {
+  struct Row {
+    const char* text;
+    std::u16string want;
+  } rows[] = {
+      {"", u""},
+      {"CalendarID", u"CalendarID"},
+      {"12", u"12"},
+      // Windows-1252: the euro sign and the other letters of 0x80..0x9F, then Latin-1.
+      {"\x80", u"\u20ac"},
+      {"a\x8a\x9f z", u"a\u0160\u0178 z"},
+      {"\x85\x99", u"\u2026\u2122"},
+      {"\xa0\xe9\xff", u"\u00a0\u00e9\u00ff"},
+  };
+  for (const Row& r : rows) {
+    BSTR b = LPCTSTR2BSTR(r.text);
+    ASSERT_NE(nullptr, b) << r.text;
+    EXPECT_EQ(r.want, textOf(b)) << r.text;
+    EXPECT_EQ(2 * r.want.size(), SysStringByteLen(b));
+    EXPECT_EQ(u'\0', b[r.want.size()]);
+    SysFreeString(b);
+  }
+  EXPECT_EQ(nullptr, LPCTSTR2BSTR(nullptr));
+}
+
+TEST(CComBstr, HoldsConvertsAndFrees) {
+  CComBSTR s;
+  EXPECT_EQ(nullptr, s.m_str);
+  EXPECT_TRUE(!s);
+  s = "Tax";
+  ASSERT_NE(nullptr, s.m_str);
+  EXPECT_EQ(u"Tax", textOf(s.m_str));
+  s = "\x80 5";  // the earlier text is freed (the sanitizer build checks)
+  EXPECT_EQ(u"\u20ac 5", textOf(s));
+  EXPECT_EQ(3u, s.Length());
+
+  // Passed as a BSTR it stays owned by the holder.
+  BSTR passed = s;
+  EXPECT_EQ(s.m_str, passed);
+  EXPECT_EQ(3u, SysStringLen(passed));
+
+  CComBSTR copy(s);
+  EXPECT_NE(copy.m_str, s.m_str);
+  EXPECT_EQ(textOf(s), textOf(copy));
+  copy = copy;  // self-assignment keeps the text
+  EXPECT_EQ(u"\u20ac 5", textOf(copy));
+  const char* none = nullptr;
+  copy = none;
+  EXPECT_EQ(nullptr, copy.m_str);
+
+  CComBSTR moved(std::move(s));
+  EXPECT_EQ(nullptr, s.m_str);
+  EXPECT_EQ(u"\u20ac 5", textOf(moved));
+  BSTR taken = moved.Detach();
+  EXPECT_EQ(nullptr, moved.m_str);
+  CComBSTR adopted;
+  adopted.Attach(taken);
+  EXPECT_EQ(taken, adopted.m_str);
+  *adopted.put() = SysAllocString(u"out");
+  EXPECT_EQ(u"out", textOf(adopted));
+  CComBSTR fromText("CompanyID");
+  EXPECT_EQ(u"CompanyID", textOf(fromText));
+}
+
+}  // namespace
