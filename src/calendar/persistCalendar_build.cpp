@@ -1,0 +1,172 @@
+// Filling m_calList for a company: calendars built from the books' year ends and
+// short years, or the calendars stored in the database.
+#include <cstdio>
+
+#include "DATE.h"
+#include "engineCalls.h"
+#include "ktstr.h"
+#include "persistCalendar.h"
+
+using engineCalls::putAttribute;
+using engineCalls::putAttributeWide;
+
+namespace {
+
+// Names of the built calendars 1 to 7; calendar i belongs to book i - 1.
+const OLECHAR* const CalendarNames[7] = {
+    OLESTR("Tax"), OLESTR("Internal"), OLESTR("State"), OLESTR("AMT"),
+    OLESTR("ACE"), OLESTR("Book 6"),   OLESTR("Book 7"),
+};
+
+// Every built cycle is monthly; only the effective date and the month differ.
+HRESULT addMonthlyCycle(IVRCalendarManager* manager, DATE effective, int32_t yearEndMonth) {
+  return manager->AddCycleEntry(effective, CYCLETYPE_MONTHLY, static_cast<SHORT>(yearEndMonth), DATEOFWEEK_SUNDAY,
+                                YEARENDELECTION_LASTWEEKDAY, PDCOUNT_BACKWARD);
+}
+
+}  // namespace
+
+// Starts a new list for another company. The book slots belong to the company
+// loaded, so they are cleared with it: one company's identifiers never serve another.
+static HRESULT startCompany(CPersistCalendar& self, int16_t company) {
+  self._companyid = company;
+  for (int32_t& id : self._bookArr) id = 0;
+  self.m_calList.Release();
+  return engineCalls::createCollection(self.m_calList);
+}
+
+HRESULT CPersistCalendar::_createCalendarList(int16_t company) {
+  if (company < 0 || company == _companyid) return S_OK;
+  HRESULT hr = startCompany(*this, company);
+  if (FAILED(hr)) return hr;
+
+  const DATE busStart = _getBusStartDate(company);
+  for (int32_t i = 1; i <= 7; ++i) {
+    ktStr calId(static_cast<int>(i));
+    ktStr calComp(static_cast<int>(_companyid));
+
+    if (FAILED(hr = CheckFactory())) return hr;
+    CComPtr<IDispatch> object;
+    if (FAILED(hr = m_calFactory->CalendarFactory(object.put()))) return hr;
+    CComPtr<IVRCalendar> calendar;
+    CComPtr<IVRCalendarManager> manager;
+    CComPtr<IVRPersistXML> xml;
+    if (FAILED(hr = object.QueryInterface(IID_IVRCalendar, calendar))) return hr;
+    if (FAILED(hr = object.QueryInterface(IID_IVRCalendarManager, manager))) return hr;
+    if (FAILED(hr = object.QueryInterface(IID_IVRPersistXML, xml))) return hr;
+
+    if (FAILED(hr = putAttributeWide(xml, OLESTR("Name"), CalendarNames[i - 1]))) return hr;
+    if (FAILED(hr = putAttribute(xml, OLESTR("CalendarID"), calId))) return hr;
+    if (FAILED(hr = putAttribute(xml, OLESTR("CompanyID"), calComp))) return hr;
+
+    const int32_t origYrEnd = _getOrigYrEnd(i - 1, company);
+    if (FAILED(hr = addMonthlyCycle(manager, busStart, origYrEnd))) return hr;
+
+    // A calendar whose short years cannot all be read keeps the cycles it got.
+    IVRCalendar* target = calendar.get();
+    _loadCalendarFromShortYears(i - 1, company, &target);
+
+    if (FAILED(hr = m_calList->Append(calendar))) return hr;
+  }
+  return S_OK;
+}
+
+HRESULT CPersistCalendar::_loadCalendarFromShortYears(int32_t bookid, int16_t compid, IVRCalendar** pVal) {
+  if (!pVal || !*pVal) return E_POINTER;
+  IVRCalendar* calendar = *pVal;
+  CComPtr<IVRCalendarManager> manager;
+  HRESULT hr = calendar->QueryInterface(IID_IVRCalendarManager, manager.putVoid());
+  if (FAILED(hr)) return hr;
+
+  ktStr sql = ktStr("SELECT ShortYear FROM BookShYr WHERE CompanyID = ") + ktStr(static_cast<int>(compid)) +
+              " AND BookID = " + ktStr(static_cast<int>(bookid)) + " ORDER BY ShortYrID";
+  if (!prepareHSTMT(sql)) return S_OK;
+  // Only the engine is called inside the walk: a new statement would drop the rows.
+  do {
+    TIMESTAMP_STRUCT shortYear = {};
+    if (!getTimestamp(1, &shortYear)) continue;  // an unreadable row gives no date to act on
+    const DATE date = DATEFromMDY(static_cast<int16_t>(shortYear.month), static_cast<int16_t>(shortYear.day),
+                                  static_cast<int16_t>(shortYear.year));
+    CComPtr<IVRFiscalYear> fiscalYear;
+    if (FAILED(hr = calendar->GetFiscalYear(date, fiscalYear.put()))) return hr;
+    DATE fyStart = 0.0;
+    if (FAILED(hr = fiscalYear->get_YRStartDate(&fyStart))) return hr;
+    if (FAILED(hr = addMonthlyCycle(manager, fyStart, shortYear.month))) return hr;
+  } while (nextRow());
+  return S_OK;
+}
+
+HRESULT CPersistCalendar::_getCalendarList(int16_t company) {
+  if (company < 0 || company == _companyid) return S_OK;
+  HRESULT hr = startCompany(*this, company);
+  if (FAILED(hr)) return hr;
+
+  char sql[1024];
+  std::snprintf(sql, sizeof sql, "SELECT CalendarID, CalendarName, UpdateFlag FROM Calendar WHERE CompanyID = %d",
+                static_cast<int>(_companyid));
+  if (prepareHSTMT(sql)) {
+    do {
+      const int32_t id = getInt(1);
+      char name[100];
+      if (!getString(2, name, sizeof name)) name[0] = '\0';  // unreadable: an empty name
+      const int32_t flag = getInt(3);
+      CComPtr<IVRCalendar> calendar;
+      if (FAILED(hr = _getCalendar(id, ktStr(name), flag, _companyid, calendar.put()))) return hr;
+      if (FAILED(hr = m_calList->Append(calendar))) return hr;
+    } while (nextRow());
+  }
+  hr = _getCycleObject();
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CPersistCalendar::_getCalendar(int32_t id, ktStr name, int32_t updateflag, int16_t companyid,
+                                       IVRCalendar** pVal) {
+  if (!pVal) return E_POINTER;
+  ktStr sId(static_cast<int>(id));
+  ktStr sCompany(static_cast<int>(companyid));
+  ktStr sFlag(static_cast<int>(updateflag));
+  *pVal = nullptr;
+
+  HRESULT hr = CheckFactory();
+  if (FAILED(hr)) return hr;
+  CComPtr<IDispatch> object;
+  if (FAILED(hr = m_calFactory->CalendarFactory(object.put()))) return hr;
+  if (FAILED(hr = object->QueryInterface(IID_IVRCalendar, reinterpret_cast<void**>(pVal)))) return hr;
+  CComPtr<IVRPersistXML> xml;
+  if (FAILED(hr = object.QueryInterface(IID_IVRPersistXML, xml))) return hr;
+
+  if (FAILED(hr = putAttribute(xml, OLESTR("Name"), name))) return hr;
+  if (FAILED(hr = putAttribute(xml, OLESTR("CalendarID"), sId))) return hr;
+  if (FAILED(hr = putAttribute(xml, OLESTR("CompanyID"), sCompany))) return hr;
+  if (FAILED(hr = putAttribute(xml, OLESTR("UpdateFlag"), sFlag))) return hr;
+  return S_OK;
+}
+
+int32_t CPersistCalendar::_getOrigYrEnd(int32_t bookid, int16_t company) {
+  ktStr sql = ktStr("SELECT OrigYrEnd from Book where BookID = ") + ktStr(static_cast<int>(bookid)) +
+              " AND CompanyID = " + ktStr(static_cast<int>(company));
+  return prepareHSTMT(sql) ? getInt(1) : 12;
+}
+
+DATE CPersistCalendar::_getBusStartDate(int16_t company) {
+  DATE result = 0.0;
+  ktStr sql = ktStr("Select BusnStart from Company where CompanyID=") + ktStr(static_cast<int>(company));
+  if (prepareHSTMT(sql)) {
+    TIMESTAMP_STRUCT start = {};
+    if (!getTimestamp(1, &start)) return 0.0;
+    // A NULL start reads as all zero and gives -1.0, which is not the fallback's 0.0.
+    result = DATEFromMDY(static_cast<int16_t>(start.month), static_cast<int16_t>(start.day),
+                         static_cast<int16_t>(start.year));
+  }
+  if (result == 0.0) {
+    // No usable company row: the month after the first open book's year end, in 1920.
+    sql = ktStr("SELECT OrigYrEnd from Book where CompanyID = ") + ktStr(static_cast<int>(company)) +
+          " AND IsOpen='T'";
+    if (prepareHSTMT(sql)) {
+      const int32_t yearEnd = getInt(1);
+      const int32_t startMonth = yearEnd == 12 ? 1 : yearEnd + 1;
+      result = DATEFromMDY(static_cast<int16_t>(startMonth), 1, 1920);
+    }
+  }
+  return result;
+}

@@ -1,0 +1,116 @@
+// Stored calendar cycles: CycleObject rows become the engine's cycle objects.
+#include "DATE.h"
+#include "ccombstr.h"
+#include "engineCalls.h"
+#include "ktstr.h"
+#include "persistCalendar.h"
+
+using engineCalls::getAttribute;
+using engineCalls::putAttribute;
+using engineCalls::putAttributeWide;
+
+HRESULT CPersistCalendar::_getCycleObject() {
+  if (!m_calList) return S_OK;
+  LONG count = 0;
+  HRESULT hr = m_calList->get_Count(&count);
+  if (FAILED(hr)) return hr;
+
+  for (LONG i = 0; i < count; ++i) {
+    CComPtr<IDispatch> element;
+    CComPtr<IVRPersistXML> xml;
+    CComPtr<IVRCalendarManager> manager;
+    if (FAILED(hr = m_calList->get_GetAt(i, element.put()))) return hr;
+    if (FAILED(hr = element.QueryInterface(IID_IVRPersistXML, xml))) return hr;
+    if (FAILED(hr = element.QueryInterface(IID_IVRCalendarManager, manager))) return hr;
+
+    // The calendar's own key, as _getCalendar wrote it.
+    ktStr id, company;
+    if (FAILED(hr = getAttribute(xml, OLESTR("CalendarID"), id))) return hr;
+    if (FAILED(hr = getAttribute(xml, OLESTR("CompanyID"), company))) return hr;
+
+    CComPtr<IktEnumDispatch> cycles;
+    if (FAILED(hr = _getCycleObjectList(id, company, cycles.put()))) return hr;
+    if (FAILED(hr = manager->put_CycleList(cycles))) return hr;
+    if (FAILED(hr = manager->put_IsDirty(0))) return hr;
+
+    CComPtr<IktEnumDispatch> readBack;
+    LONG cycleCount = 0;
+    if (FAILED(hr = manager->get_CycleList(readBack.put()))) return hr;
+    if (!readBack) return E_POINTER;
+    if (FAILED(hr = readBack->get_Count(&cycleCount))) return hr;
+  }
+  return S_OK;
+}
+
+namespace {
+
+DATE dateOf(const TIMESTAMP_STRUCT& ts) {
+  return DATEFromMDY(static_cast<int16_t>(ts.month), static_cast<int16_t>(ts.day), static_cast<int16_t>(ts.year));
+}
+
+}  // namespace
+
+HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktEnumDispatch** pVal) {
+  if (!pVal) return E_POINTER;
+  CComPtr<IktEnumDispatch> collection;
+  HRESULT hr = engineCalls::createCollection(collection);
+  if (FAILED(hr)) return hr;
+
+  ktStr sql = ktStr(
+                  "SELECT CycleID, EffectiveDate, EndDate, CycleType, DayOfWeek, PDCounting, YearEndElection, "
+                  "FYEndMonth, YearOffset, UpdateFlag FROM CycleObject WHERE CalendarID = ") +
+              calid + " AND CompanyID = " + companyid + " ORDER BY EffectiveDate";
+  if (prepareHSTMT(sql)) {
+    // Only the engine is called inside the walk: a new statement would drop the rows.
+    do {
+      CComBSTR wideCompany, wideCalendar;
+      wideCompany = companyid.data();
+      wideCalendar = calid.data();
+
+      const int32_t cycleId = getInt(1);
+      TIMESTAMP_STRUCT effective = {}, end = {};
+      // A date that cannot be read ends the walk: the cycles before it stay.
+      if (!getTimestamp(2, &effective) || !getTimestamp(3, &end)) break;
+      const int32_t cycleType = getInt(4);
+      const int32_t dayOfWeek = getInt(5);
+      const int32_t pdCounting = getInt(6);
+      const int32_t yearEndElection = getInt(7);
+      const int32_t fyEndMonth = getInt(8);
+      const int32_t yearOffset = getInt(9);
+      const int32_t updateFlag = getInt(10);
+
+      ktStr sCycleId(static_cast<int>(cycleId));
+      ktStr sUpdateFlag(static_cast<int>(updateFlag));
+      const DATE effectiveDate = dateOf(effective);
+      const DATE endDate = dateOf(end);
+
+      if (!m_calFactory) return E_POINTER;  // stored calendars were made through it
+      CComPtr<IDispatch> object;
+      CComPtr<IVRCycleObject> cycle;
+      CComPtr<IVRPersistXML> xml;
+      if (FAILED(hr = m_calFactory->CycleObjectFactory(object.put()))) return hr;
+      if (FAILED(hr = object.QueryInterface(IID_IVRCycleObject, cycle))) return hr;
+      if (FAILED(hr = object.QueryInterface(IID_IVRPersistXML, xml))) return hr;
+
+      if (FAILED(hr = cycle->put_EffectiveDate(effectiveDate))) return hr;
+      if (FAILED(hr = cycle->put_EndDate(endDate))) return hr;
+      if (FAILED(hr = cycle->put_CycleType(static_cast<ECALENDARCYCLE_CYCLETYPE>(cycleType)))) return hr;
+      if (FAILED(hr = cycle->put_DateOfWeek(static_cast<ECALENDARCYCLE_DATEOFWEEK>(dayOfWeek)))) return hr;
+      if (FAILED(hr = cycle->put_PDCounting(static_cast<ECALENDARCYCLE_PDCOUNTING>(pdCounting)))) return hr;
+      if (FAILED(hr = cycle->put_YearEndElect(static_cast<ECALENDARCYCLE_YEARENDELECTION>(yearEndElection))))
+        return hr;
+      if (FAILED(hr = cycle->put_FYEndMonth(static_cast<SHORT>(fyEndMonth)))) return hr;
+      if (FAILED(hr = cycle->put_YearNumberOffset(static_cast<SHORT>(yearOffset)))) return hr;
+      if (FAILED(hr = cycle->put_IsDirty(0))) return hr;
+
+      if (!wideCompany.m_str || !wideCalendar.m_str) return E_OUTOFMEMORY;
+      if (FAILED(hr = putAttributeWide(xml, OLESTR("CompanyID"), wideCompany.m_str))) return hr;
+      if (FAILED(hr = putAttributeWide(xml, OLESTR("CalendarID"), wideCalendar.m_str))) return hr;
+      if (FAILED(hr = putAttribute(xml, OLESTR("CycleID"), sCycleId))) return hr;
+      if (FAILED(hr = putAttribute(xml, OLESTR("UpdateFlag"), sUpdateFlag))) return hr;
+
+      if (FAILED(hr = collection->Append(cycle))) return hr;
+    } while (nextRow());
+  }
+  return collection->QueryInterface(IID_IktEnumDispatch, reinterpret_cast<void**>(pVal));
+}
