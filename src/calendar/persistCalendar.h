@@ -12,8 +12,16 @@
 #include "comtypes.h"
 #include "vrzelcal.h"
 
+// unixODBC's sqltypes.h declares its own ULONG (unsigned long), which clashes
+// with COM's 32-bit ULONG from comtypes.h: its copy is renamed while it is read.
+#ifndef _WIN32
+#define ULONG u2lvost_odbc_ULONG
+#endif
 #include <sql.h>
 #include <sqlext.h>
+#ifndef _WIN32
+#undef ULONG
+#endif
 
 class ktStr;
 
@@ -66,6 +74,9 @@ class CPersistCalendar {
   int32_t _bookArr[8] = {};   // calendar identifier per book slot; below 1 unknown
   CComPtr<IktEnumDispatch> m_calList;
   CComPtr<IVRZELCalendarFactory> m_calFactory;
+  // True from a successful SQLConnect until terminate. Without a connection
+  // there are no calendars to answer from, only defaults.
+  bool _connected = false;
 };
 
 // The single resolver, created by the first UFInitialize.

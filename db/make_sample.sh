@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Creates a sample company database from schema.sql and sample4.sql / sample5.sql.
+#
+#   make_sample.sh sqlite   4|5 FILE     a new SQLite file (an existing one is replaced)
+#   make_sample.sh postgres 4|5 DBNAME   a PostgreSQL database, created when missing;
+#                                        its six tables are replaced by the sample's.
+#                                        Through psql with the usual PGHOST, PGPORT,
+#                                        PGUSER environment; the user must be allowed
+#                                        to create databases
+#
+# On PostgreSQL the role "WINZEL", when it exists, is given read access to the six
+# tables: the library reads and never writes.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+usage() {
+  echo "usage: $0 sqlite 4|5 FILE | postgres 4|5 DBNAME" >&2
+  exit 2
+}
+
+[ $# -eq 3 ] || usage
+backend=$1 schema=$2 target=$3
+case "$schema" in
+  4 | 5) ;;
+  *) usage ;;
+esac
+data="$here/sample$schema.sql"
+
+case "$backend" in
+  sqlite)
+    rm -f -- "$target"
+    # One transaction: the file appears complete or not at all.
+    { echo "BEGIN;"; cat "$here/schema.sql" "$data"; echo "COMMIT;"; } | sqlite3 -bail "$target"
+    ;;
+  postgres)
+    # A session still holding a table must not make the reload wait for ever.
+    export PGOPTIONS="${PGOPTIONS:-} -c client_min_messages=warning -c lock_timeout=20s"
+    case "$target" in
+      *[!a-z0-9_]* | "") echo "$0: database name must be lower-case letters, digits, _" >&2; exit 2 ;;
+    esac
+    # Reloading the tables is much faster than making a new database.
+    if [ "$(psql -X -q -A -t -d postgres -c "SELECT 1 FROM pg_database WHERE datname = '$target'")" != 1 ]; then
+      psql -X -q -v ON_ERROR_STOP=1 -d postgres -c "CREATE DATABASE $target"
+    fi
+    {
+      echo "DROP TABLE IF EXISTS VersionTable, Company, Book, BookShYr, Calendar, CycleObject;"
+      cat "$here/schema.sql" "$data"
+      cat <<'EOF'
+DO $$
+BEGIN
+  IF EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'WINZEL') THEN
+    GRANT SELECT ON VersionTable, Company, Book, BookShYr, Calendar, CycleObject TO "WINZEL";
+  END IF;
+END
+$$;
+EOF
+    } | psql -X -q -v ON_ERROR_STOP=1 --single-transaction -d "$target" >/dev/null
+    ;;
+  *) usage ;;
+esac

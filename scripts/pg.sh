@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# A private PostgreSQL server for the tests: loopback only, in a temporary folder,
+# password authentication over TCP, the read-only role "WINZEL" and the two sample
+# company databases (schema 4 and schema 5).
+#
+# From a script:   source scripts/pg.sh; pg_start; trap pg_stop EXIT
+# By hand:         eval "$(bash scripts/pg.sh start)"   ...   bash scripts/pg.sh stop
+#
+# pg_start exports what the tests need:
+#   U2LVOST_PG_HOST, U2LVOST_PG_PORT   where "WINZEL" connects (TCP, password)
+#   U2LVOST_PG_DB4, U2LVOST_PG_DB5     the sample databases of schema 4 and 5
+#   U2LVOST_PG_SOCKET, U2LVOST_PG_ADMIN  socket folder and superuser for setup work
+#                                      (trusted, local socket only)
+#   U2LVOST_PG_DIR                     the server's folder, removed by pg_stop
+
+_pg_here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# md5 verifier of the library's data-source password for "WINZEL" (md5 of password
+# and user name), so the password itself appears nowhere in clear.
+_PG_WINZEL_VERIFIER='md57e5348df058a94bd5f0c16ebe6293965'
+
+_pg_bindir() {
+  local d
+  d=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+  [ -n "$d" ] || { echo "pg.sh: PostgreSQL server programs not found (install postgresql)" >&2; return 1; }
+  echo "$d"
+}
+
+# The server refuses to run as root: then its files and processes belong to postgres.
+_pg_as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then
+    runuser -u postgres -- "$@"
+  else
+    "$@"
+  fi
+}
+
+_pg_port_in_use() {
+  (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+_pg_admin_psql() {
+  psql -X -q -v ON_ERROR_STOP=1 -h "$U2LVOST_PG_SOCKET" -p "$U2LVOST_PG_PORT" -U "$U2LVOST_PG_ADMIN" "$@"
+}
+
+pg_start() {
+  local bindir dir port tries started=0
+  bindir=$(_pg_bindir) || return 1
+  # As root the folder must be reachable by postgres: /tmp, not a private TMPDIR.
+  local base="${TMPDIR:-/tmp}"
+  if [ "$(id -u)" -eq 0 ]; then base=/tmp; fi
+  dir=$(mktemp -d "$base/u2lvost-pg.XXXXXX") || return 1
+  chmod 700 "$dir"
+  mkdir "$dir/sock"
+  if [ "$(id -u)" -eq 0 ]; then chown -R postgres:postgres "$dir"; fi
+  export U2LVOST_PG_DIR="$dir"
+
+  if ! _pg_as_owner "$bindir/initdb" -D "$dir/data" -U postgres -E UTF8 --no-locale \
+      --auth-local=trust --auth-host=md5 >"$dir/initdb.log" 2>&1; then
+    echo "pg.sh: initdb failed:" >&2
+    cat "$dir/initdb.log" >&2
+    pg_stop
+    return 1
+  fi
+  # Superuser through the private socket only; every TCP login needs its password.
+  _pg_as_owner sh -c "cat > '$dir/data/pg_hba.conf'" <<'EOF'
+local all all trust
+host all all 127.0.0.1/32 md5
+EOF
+  _pg_as_owner sh -c "cat >> '$dir/data/postgresql.conf'" <<EOF
+listen_addresses = '127.0.0.1'
+unix_socket_directories = '$dir/sock'
+unix_socket_permissions = 0700
+password_encryption = md5
+fsync = off
+synchronous_commit = off
+full_page_writes = off
+shared_buffers = 16MB
+max_connections = 40
+EOF
+
+  port=$((20000 + RANDOM % 20000))
+  for tries in $(seq 1 20); do
+    port=$((port + 1))
+    _pg_port_in_use "$port" && continue
+    if _pg_as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+        -o "-p $port" start >/dev/null 2>&1; then
+      started=1
+      break
+    fi
+    # Lost a race for the port: try the next one.
+    grep -q "could not bind\|Address already in use" "$dir/server.log" 2>/dev/null || break
+  done
+  if [ "$started" -ne 1 ]; then
+    echo "pg.sh: the server did not start (after $tries tries):" >&2
+    cat "$dir/server.log" >&2 2>/dev/null
+    pg_stop
+    return 1
+  fi
+
+  export U2LVOST_PG_HOST=127.0.0.1
+  export U2LVOST_PG_PORT="$port"
+  export U2LVOST_PG_SOCKET="$dir/sock"
+  export U2LVOST_PG_ADMIN=postgres
+  export U2LVOST_PG_DB4=u2lvost_s4
+  export U2LVOST_PG_DB5=u2lvost_s5
+
+  # Read-only by grants (make_sample.sh gives SELECT on the six tables) and by default.
+  if ! _pg_admin_psql -d postgres \
+      -c "CREATE ROLE \"WINZEL\" LOGIN PASSWORD '$_PG_WINZEL_VERIFIER'" \
+      -c "ALTER ROLE \"WINZEL\" SET default_transaction_read_only = on" >/dev/null; then
+    echo "pg.sh: cannot create the role WINZEL" >&2
+    pg_stop
+    return 1
+  fi
+  local schema
+  for schema in 4 5; do
+    if ! PGHOST="$U2LVOST_PG_SOCKET" PGPORT="$port" PGUSER="$U2LVOST_PG_ADMIN" \
+        bash "$_pg_here/db/make_sample.sh" postgres "$schema" "u2lvost_s$schema"; then
+      echo "pg.sh: cannot load the schema-$schema sample" >&2
+      pg_stop
+      return 1
+    fi
+  done
+  echo "pg.sh: PostgreSQL on 127.0.0.1:$port (databases u2lvost_s4, u2lvost_s5), folder $dir" >&2
+}
+
+# Stops the server and removes its folder; harmless when nothing runs.
+pg_stop() {
+  local dir="${U2LVOST_PG_DIR:-}"
+  if [ -n "$dir" ] && [ -d "$dir" ]; then
+    local bindir
+    if bindir=$(_pg_bindir) && [ -f "$dir/data/postmaster.pid" ]; then
+      _pg_as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w -t 60 stop >/dev/null 2>&1 || true
+    fi
+    rm -rf -- "$dir"
+  fi
+  unset U2LVOST_PG_DIR U2LVOST_PG_HOST U2LVOST_PG_PORT U2LVOST_PG_SOCKET U2LVOST_PG_ADMIN \
+    U2LVOST_PG_DB4 U2LVOST_PG_DB5
+  return 0
+}
+
+# Run as a command: print the facts as export lines for eval.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  set -euo pipefail
+  case "${1:-}" in
+    start)
+      pg_start >&2
+      for v in U2LVOST_PG_DIR U2LVOST_PG_HOST U2LVOST_PG_PORT U2LVOST_PG_SOCKET U2LVOST_PG_ADMIN \
+          U2LVOST_PG_DB4 U2LVOST_PG_DB5; do
+        printf 'export %s=%q\n' "$v" "${!v}"
+      done
+      ;;
+    stop)
+      pg_stop
+      ;;
+    *)
+      echo "usage: eval \"\$(bash $0 start)\"  |  bash $0 stop" >&2
+      exit 2
+      ;;
+  esac
+fi
