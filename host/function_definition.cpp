@@ -1,0 +1,101 @@
+#include "function_definition.h"
+
+namespace ufhost {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool isIdentChar(char c) { return isIdentStart(c) || (c >= '0' && c <= '9'); }
+
+struct Scanner {
+  const std::string& s;
+  size_t pos = 0;
+  explicit Scanner(const std::string& text) : s(text) {}
+  void skipBlanks() {
+    while (pos < s.size() && isBlank(s[pos])) ++pos;
+  }
+  bool atEnd() const { return pos >= s.size(); }
+  std::string word() {
+    size_t start = pos;
+    if (pos < s.size() && isIdentStart(s[pos]))
+      while (pos < s.size() && isIdentChar(s[pos])) ++pos;
+    return s.substr(start, pos - start);
+  }
+};
+
+bool typeWord(Scanner& sc, ValueType& type, const char* what, std::string& error) {
+  sc.skipBlanks();
+  std::string w = sc.word();
+  if (w.empty()) {
+    error = std::string("expected ") + what + " at position " + std::to_string(sc.pos + 1);
+    return false;
+  }
+  if (!typeFromName(w, type)) {
+    error = "unknown type '" + w + "'";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool parseDefinition(const std::string& text, FunctionSignature& out, std::string& error) {
+  Scanner sc(text);
+  FunctionSignature sig;
+  if (!typeWord(sc, sig.returnType, "a return type", error)) return false;
+  if (!sc.atEnd() && !isBlank(sc.s[sc.pos])) {
+    error = "expected a blank after the return type";
+    return false;
+  }
+  sc.skipBlanks();
+  sig.name = sc.word();
+  if (sig.name.empty()) {
+    error = "expected the function's name at position " + std::to_string(sc.pos + 1);
+    return false;
+  }
+  sc.skipBlanks();
+  if (!sc.atEnd() && sc.s[sc.pos] == '(') {
+    ++sc.pos;
+    sc.skipBlanks();
+    if (!sc.atEnd() && sc.s[sc.pos] == ')') {
+      ++sc.pos;
+    } else {
+      for (;;) {
+        ValueType t;
+        if (!typeWord(sc, t, "a parameter type", error)) return false;
+        sig.params.push_back(t);
+        sc.skipBlanks();
+        if (sc.atEnd()) {
+          error = "missing ')'";
+          return false;
+        }
+        char c = sc.s[sc.pos++];
+        if (c == ')') break;
+        if (c != ',') {
+          error = std::string("unexpected '") + c + "' in the parameter list";
+          return false;
+        }
+      }
+    }
+    sc.skipBlanks();
+  }
+  if (!sc.atEnd()) {
+    error = "unexpected text after the definition: '" + text.substr(sc.pos) + "'";
+    return false;
+  }
+  out = sig;
+  return true;
+}
+
+std::string describeSignature(const FunctionSignature& sig) {
+  std::string s = std::string(typeName(sig.returnType)) + " " + sig.name;
+  if (sig.params.empty()) return s;
+  s += " (";
+  for (size_t i = 0; i < sig.params.size(); ++i) {
+    if (i) s += ", ";
+    s += typeName(sig.params[i]);
+  }
+  return s + ")";
+}
+
+}  // namespace ufhost

@@ -1,0 +1,23 @@
+// The harness's seam to the operating system: loading a library and finding its
+// entry points, and whether standard error is a terminal. host_sys_posix.cpp and
+// host_sys_win32.cpp are the two sides; nothing else in host/ tests the platform.
+#pragma once
+
+#include <string>
+
+namespace ufhost {
+namespace sys {
+
+// Loads the library at path. Null on failure, with the loader's reason in error.
+void* openLibrary(const std::string& path, std::string& error);
+
+// The address of an exported name, or null. Names are looked up undecorated.
+void* findSymbol(void* library, const char* name);
+
+void closeLibrary(void* library);
+
+bool stderrIsTerminal();
+bool stdoutIsTerminal();
+
+}  // namespace sys
+}  // namespace ufhost

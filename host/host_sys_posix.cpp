@@ -1,0 +1,46 @@
+#include "host_sys.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ufhost {
+namespace sys {
+
+void* openLibrary(const std::string& path, std::string& error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    error = "no such file";
+    return nullptr;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    error = "it is a folder";
+    return nullptr;
+  }
+  // A bare file name would send dlopen searching the library path; the engine
+  // loads exactly the file it is given.
+  std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  dlerror();
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* why = dlerror();
+    error = why ? why : "the loader refused it";
+  }
+  return handle;
+}
+
+void* findSymbol(void* library, const char* name) {
+  if (!library || !name) return nullptr;
+  return dlsym(library, name);
+}
+
+void closeLibrary(void* library) {
+  if (library) dlclose(library);
+}
+
+bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+}  // namespace sys
+}  // namespace ufhost

@@ -1,0 +1,52 @@
+#include "host_sys.h"
+
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+
+namespace ufhost {
+namespace sys {
+
+void* openLibrary(const std::string& path, std::string& error) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = "no such file";
+    return nullptr;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    error = "it is a folder";
+    return nullptr;
+  }
+  // No error boxes from the loader: the harness reports in text.
+  UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  HMODULE module = LoadLibraryA(path.c_str());
+  DWORD code = module ? 0 : GetLastError();
+  SetErrorMode(oldMode);
+  if (!module) {
+    char text[512] = "";
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                             sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ')) text[--n] = '\0';
+    char buf[600];
+    std::snprintf(buf, sizeof buf, "error %lu%s%s", static_cast<unsigned long>(code), n ? ": " : "", text);
+    error = buf;
+  }
+  return reinterpret_cast<void*>(module);
+}
+
+void* findSymbol(void* library, const char* name) {
+  if (!library || !name) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(library), name));
+}
+
+void closeLibrary(void* library) {
+  if (library) FreeLibrary(reinterpret_cast<HMODULE>(library));
+}
+
+bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+bool stdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+
+}  // namespace sys
+}  // namespace ufhost

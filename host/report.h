@@ -1,0 +1,80 @@
+// Report mode of ufhost: a text template with a header, a row and a footer
+// section whose {Call(...)} placeholders are evaluated through a loaded
+// library, the row section once per row of a CSV file.
+//
+// Template lines:
+//   @header      starts the header section (output once, before the rows)
+//   @row         starts the row section (output once per CSV row)
+//   @footer      starts the footer section (output once, after the rows)
+//   @# ...       a comment, left out of the output
+// Every other line is text. Text before the first section line belongs to the
+// header; each section may appear once. In text, {Call(...)} is replaced by the
+// call's result and {{ and }} stand for single braces. Inside a call in the row
+// section, $name stands for the row's field in the column called name
+// (matched without regard to case).
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "formula_call.h"
+#include "function_library.h"
+
+namespace ufhost {
+
+struct TemplatePiece {
+  bool isCall = false;
+  std::string text;  // the text, or the call as written between the braces
+  FormulaCall call;
+  int line = 0;                            // in the template, from 1
+  const FunctionInfo* function = nullptr;  // set by bindReport
+  std::vector<int> columns;                // per argument: the column index, or -1
+};
+
+struct ReportSection {
+  std::vector<TemplatePiece> pieces;
+};
+
+struct ReportTemplate {
+  ReportSection header, row, footer;
+};
+
+// False, with "line N: ..." in error, for a template that cannot be read.
+bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::string& error);
+
+struct CsvTable {
+  std::vector<std::string> columns;  // from the first line
+  std::vector<std::vector<std::string>> rows;
+  std::vector<int> lines;  // where each row starts in the file, from 1
+};
+
+// Comma-separated, fields optionally in double quotes ("" inside stands for one),
+// the first record names the columns, blank lines are skipped.
+bool parseCsv(const std::string& text, CsvTable& out, std::string& error);
+
+// Resolves every call's function and columns, and checks argument counts and
+// literal types before anything is evaluated. rows may be null (no CSV given).
+// Problems, one per entry, go to errors; false when there are any.
+bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const CsvTable* rows,
+                std::vector<std::string>& errors);
+
+struct ReportOutcome {
+  int functionErrors = 0;   // calls the library answered with an error code
+  int guardViolations = 0;  // calls that broke the buffer rules
+  int badFields = 0;        // fields that do not suit their parameter
+};
+
+enum class Progress {
+  Off,
+  On,             // "row N of M" kept up to date on err
+  OnSharedScreen  // the same, stepping aside while rows are written to the same terminal
+};
+
+// Runs a bound report in one job: header, the row section per row, footer.
+// A failed call prints #ERROR in its place and a message naming the row and
+// the call on err.
+ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, const CsvTable* rows, std::ostream& out,
+                        std::ostream& err, Progress progress);
+
+}  // namespace ufhost

@@ -1,0 +1,642 @@
+// The host harness itself: its date reckoning, its readers (definition texts,
+// calls, CSV, report templates), and the loading and calling of a library,
+// proven against a library that misbehaves on purpose.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "comtypes.h"
+#include "formula_call.h"
+#include "function_definition.h"
+#include "function_library.h"
+#include "host_dates.h"
+#include "report.h"
+#include "test_env.h"
+#include "test_paths.h"
+
+using namespace ufhost;
+
+namespace {
+
+// ---------------------------------------------------------------- dates
+
+struct DateCase {
+  int y, m, d;
+  int32_t n;
+};
+
+// Fixed points the engine's day numbers are known by.
+const DateCase kAnchors[] = {
+    {2000, 1, 1, 2451544},  {1899, 12, 30, 2415018}, {-4713, 1, 1, 0},       {1582, 10, 15, 2299160},
+    {1582, 10, 4, 2299159}, {1500, 2, 29, 2268991},  {1970, 1, 1, 2440587},  {9999, 12, 31, 5373483},
+    {2024, 3, 15, 2460384}, {2024, 12, 31, 2460675}, {2024, 2, 29, 2460369}, {-1, 1, 1, 1721058},
+    {1, 1, 1, 1721423},
+};
+
+TEST(HostDates, AnchorsBothWays) {
+  for (const DateCase& c : kAnchors) {
+    SCOPED_TRACE(std::to_string(c.y) + "-" + std::to_string(c.m) + "-" + std::to_string(c.d));
+    EXPECT_EQ(dayNumberFromCivil(c.y, c.m, c.d), c.n);
+    CivilDate back;
+    ASSERT_TRUE(civilFromDayNumber(c.n, back));
+    EXPECT_EQ(back.year, c.y);
+    EXPECT_EQ(back.month, c.m);
+    EXPECT_EQ(back.day, c.d);
+  }
+}
+
+TEST(HostDates, DaysThatDoNotExist) {
+  const int invalid[][3] = {{0, 1, 1},     {1582, 10, 5},   {1582, 10, 14}, {1700, 2, 29},
+                            {1900, 2, 29}, {-1, 2, 29},     {2023, 13, 1},  {2023, 0, 1},
+                            {2023, 4, 31}, {-4714, 12, 31}, {2023, 1, 0},   {32768, 1, 1}};
+  for (const auto& d : invalid) {
+    SCOPED_TRACE(std::to_string(d[0]) + "-" + std::to_string(d[1]) + "-" + std::to_string(d[2]));
+    EXPECT_EQ(dayNumberFromCivil(d[0], d[1], d[2]), kNoDate);
+  }
+  const int leapDays[][3] = {{1600, 2, 29}, {2000, 2, 29}, {1500, 2, 29}, {-4, 2, 29}, {4, 2, 29}};
+  for (const auto& d : leapDays) EXPECT_NE(dayNumberFromCivil(d[0], d[1], d[2]), kNoDate) << d[0];
+}
+
+// Julian day numbers by the Fliegel-Van Flandern formulas (integer division
+// truncating; valid for the positive years used here). The engine's day is one less.
+long gregorianJdn(long y, long m, long d) {
+  return (1461 * (y + 4800 + (m - 14) / 12)) / 4 + (367 * (m - 2 - 12 * ((m - 14) / 12))) / 12 -
+         (3 * ((y + 4900 + (m - 14) / 12) / 100)) / 4 + d - 32075;
+}
+long julianJdn(long y, long m, long d) {
+  return 367 * y - (7 * (y + 5001 + (m - 9) / 7)) / 4 + (275 * m) / 9 + d + 1729777;
+}
+
+TEST(HostDates, AgreesWithTheJulianDayFormulas) {
+  for (int y = 1; y <= 9999; ++y) {
+    for (int m = 1; m <= 12; ++m) {
+      for (int d : {1, 28}) {
+        bool gregorian = y > 1582 || (y == 1582 && m > 10) || (y == 1582 && m == 10 && d >= 15);
+        long expected = (gregorian ? gregorianJdn(y, m, d) : julianJdn(y, m, d)) - 1;
+        ASSERT_EQ(dayNumberFromCivil(y, m, d), expected) << y << "-" << m << "-" << d;
+      }
+    }
+  }
+}
+
+// Month lengths by the rules, written out here: Julian leap years before 1582
+// (every fourth signed year), Gregorian from then on.
+int expectedMonthLength(int y, int m) {
+  static const int len[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = y < 1582 ? (y % 4 == 0) : (y % 4 == 0 && (y % 100 != 0 || y % 400 == 0));
+  return len[m - 1] + (m == 2 && leap ? 1 : 0);
+}
+
+TEST(HostDates, EveryDayFollowsThePreviousAndReadsBack) {
+  CivilDate prev;
+  ASSERT_TRUE(civilFromDayNumber(0, prev));
+  for (int32_t n = 1; n <= 5373483; ++n) {
+    CivilDate c;
+    ASSERT_TRUE(civilFromDayNumber(n, c)) << n;
+    ASSERT_EQ(dayNumberFromCivil(c.year, c.month, c.day), n) << n;
+    bool ok;
+    if (prev.year == 1582 && prev.month == 10 && prev.day == 4) {
+      ok = c.year == 1582 && c.month == 10 && c.day == 15;  // the reform drops ten days
+    } else if (prev.day < expectedMonthLength(prev.year, prev.month)) {
+      ok = c.year == prev.year && c.month == prev.month && c.day == prev.day + 1;
+    } else if (prev.month < 12) {
+      ok = c.year == prev.year && c.month == prev.month + 1 && c.day == 1;
+    } else {
+      ok = c.year == (prev.year == -1 ? 1 : prev.year + 1) && c.month == 1 && c.day == 1;
+    }
+    ASSERT_TRUE(ok) << "day " << n << " is " << c.year << "-" << c.month << "-" << c.day << " after " << prev.year
+                    << "-" << prev.month << "-" << prev.day;
+    prev = c;
+  }
+}
+
+TEST(HostDates, Printing) {
+  EXPECT_EQ(formatDayNumber(-1), "(no date)");
+  EXPECT_EQ(formatDayNumber(2451544), "2000-01-01");
+  EXPECT_EQ(formatDayNumber(0), "-4713-01-01");
+  EXPECT_EQ(formatDayNumber(1721423 + 31), "0001-02-01");
+  EXPECT_EQ(formatDayNumber(-7), "(invalid date -7)");
+  CivilDate c;
+  EXPECT_FALSE(civilFromDayNumber(-2, c));
+  // The engine's years are 16-bit: 31 December 32767 is the last day.
+  const int32_t last = dayNumberFromCivil(32767, 12, 31);
+  ASSERT_NE(last, kNoDate);
+  EXPECT_TRUE(civilFromDayNumber(last, c));
+  EXPECT_FALSE(civilFromDayNumber(last + 1, c));
+}
+
+// ---------------------------------------------------------------- definition texts
+
+TEST(DefinitionText, ReadsTheShapesLibrariesUse) {
+  struct Case {
+    const char* text;
+    ValueType ret;
+    const char* name;
+    std::vector<ValueType> params;
+  };
+  const ValueType N = ValueType::Number, S = ValueType::String, D = ValueType::Date;
+  const Case cases[] = {
+      {"String ZelNum (Number, Number, String)", S, "ZelNum", {N, N, S}},
+      {"String ZelTime", S, "ZelTime", {}},
+      {"Date ZelFYEnd (Number,Number,Date)", D, "ZelFYEnd", {N, N, D}},
+      {"  String\tZelSplitHdr(Number ,  Number,String)  ", S, "ZelSplitHdr", {N, N, S}},
+      {"Boolean Flag ()", ValueType::Boolean, "Flag", {}},
+      {"number lower (string, DATETIME, time)", N, "lower", {S, ValueType::DateTime, ValueType::Time}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    FunctionSignature sig;
+    std::string error;
+    ASSERT_TRUE(parseDefinition(c.text, sig, error)) << error;
+    EXPECT_EQ(sig.returnType, c.ret);
+    EXPECT_EQ(sig.name, c.name);
+    EXPECT_EQ(sig.params, c.params);
+  }
+}
+
+TEST(DefinitionText, RefusesWhatItCannotRead) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "return type"},
+      {"String", "name"},
+      {"String (Number)", "name"},
+      {"Widget X", "unknown type 'Widget'"},
+      {"String X (Number", "missing ')'"},
+      {"String X (Number,)", "parameter type"},
+      {"String X (Number) more", "unexpected text"},
+      {"String X (Foo)", "unknown type 'Foo'"},
+      {"StringX", "unknown type 'StringX'"},
+      {"String X (Number; Number)", "unexpected ';'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    FunctionSignature sig;
+    std::string error;
+    EXPECT_FALSE(parseDefinition(c.first, sig, error));
+    EXPECT_NE(error.find(c.second), std::string::npos) << error;
+  }
+}
+
+// ---------------------------------------------------------------- calls and fields
+
+TEST(FormulaCallText, Literals) {
+  struct Case {
+    const char* text;
+    const char* name;
+    std::vector<Value> args;
+  };
+  const Case cases[] = {
+      {"ZelNum(10, 2, \"1234.567\")",
+       "ZelNum",
+       {Value::makeNumber(10), Value::makeNumber(2), Value::makeString("1234.567")}},
+      {"ZelTime", "ZelTime", {}},
+      {"  ZelTime ( )  ", "ZelTime", {}},
+      {"F(\"a\\\"b\\\\c\\n\\t\\x41\\xe9\")", "F", {Value::makeString("a\"b\\c\n\tA\xe9")}},
+      {"F(Date(2024, 3, 15), 2024-03-15, date(-4713,1,1))",
+       "F",
+       {Value::makeDate(2460384), Value::makeDate(2460384), Value::makeDate(0)}},
+      {"F(-4.5e1, +.5, 7.)", "F", {Value::makeNumber(-45), Value::makeNumber(0.5), Value::makeNumber(7)}},
+      {"F(True, false)", "F", {Value::makeBoolean(true), Value::makeBoolean(false)}},
+      {"F(Time(14, 5, 9), DateTime(2000,1,1,0,0,1))",
+       "F",
+       {Value::makeTime(14 * 3600 + 5 * 60 + 9), Value::makeDateTime(2451544, 1)}},
+      {"F(\"with, comma ) and }\")", "F", {Value::makeString("with, comma ) and }")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    FormulaCall call;
+    std::string error;
+    ASSERT_TRUE(parseFormulaCall(c.text, call, error)) << error;
+    EXPECT_EQ(call.name, c.name);
+    ASSERT_EQ(call.args.size(), c.args.size());
+    for (size_t i = 0; i < c.args.size(); ++i) {
+      const Value& got = call.args[i].value;
+      const Value& want = c.args[i];
+      EXPECT_FALSE(call.args[i].isColumn);
+      EXPECT_EQ(got.type, want.type) << i;
+      EXPECT_EQ(got.number, want.number) << i;
+      EXPECT_EQ(got.boolean, want.boolean) << i;
+      EXPECT_EQ(got.date, want.date) << i;
+      EXPECT_EQ(got.time, want.time) << i;
+      EXPECT_EQ(got.text, want.text) << i;
+    }
+  }
+}
+
+TEST(FormulaCallText, BadCallsAreNamed) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"F(1,", "missing argument"},
+      {"F(\"abc)", "unterminated text"},
+      {"F(1 2)", "bad literal"},
+      {"F(abc)", "unknown word 'abc'"},
+      {"F(Date(2023, 2, 29))", "no such date"},
+      {"F(Date(2023, 2))", "takes 3 numbers"},
+      {"F(1582-10-10)", "no such date"},
+      {"F($amount)", "only in a report"},
+      {"F(1e999)", "out of range"},
+      {"F(\"\\q\")", "unknown escape"},
+      {"F(\"\\x00\")", "\\x00"},
+      {"F(1))", "unexpected text"},
+      {"(1)", "function name"},
+      {"", "found nothing"},
+      {"F(,1)", "missing argument"},
+      {"F(0x10)", "bad literal"},
+      {"F(1", "missing ')'"},
+      {"F(Time(24, 0, 0))", "no such time"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    FormulaCall call;
+    std::string error;
+    EXPECT_FALSE(parseFormulaCall(c.first, call, error));
+    EXPECT_NE(error.find(c.second), std::string::npos) << error;
+    EXPECT_EQ(error.compare(0, 12, "at position "), 0) << error;
+  }
+}
+
+TEST(FormulaCallText, ColumnsInReports) {
+  FormulaCall call;
+  std::string error;
+  ASSERT_TRUE(parseFormulaCall("ZelNum(10, 2, $amount)", call, error, true)) << error;
+  ASSERT_EQ(call.args.size(), 3u);
+  EXPECT_TRUE(call.args[2].isColumn);
+  EXPECT_EQ(call.args[2].column, "amount");
+  EXPECT_FALSE(parseFormulaCall("F($)", call, error, true));
+}
+
+TEST(FormulaCallText, FieldValues) {
+  struct Case {
+    const char* field;
+    ValueType type;
+    double number;
+    int32_t date;
+  };
+  const Case cases[] = {
+      {"12.5", ValueType::Number, 12.5, -1},    {" 7 ", ValueType::Number, 7, -1},
+      {"-1e3", ValueType::Number, -1000, -1},   {"2024-03-15", ValueType::Date, 0, 2460384},
+      {"2023-02-30", ValueType::String, 0, -1}, {"abc", ValueType::String, 0, -1},
+      {"", ValueType::String, 0, -1},           {"12abc", ValueType::String, 0, -1},
+      {"1,000", ValueType::String, 0, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    Value v = fieldValue(c.field);
+    EXPECT_EQ(v.type, c.type);
+    if (c.type == ValueType::Number) {
+      EXPECT_EQ(v.number, c.number);
+    } else if (c.type == ValueType::Date) {
+      EXPECT_EQ(v.date, c.date);
+    } else {
+      EXPECT_EQ(v.text, c.field);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- CSV and templates
+
+TEST(CsvRows, QuotesLineEndsAndBlankLines) {
+  CsvTable t;
+  std::string error;
+  const std::string text =
+      "\xEF\xBB\xBF"
+      "name, amount ,when\r\n"
+      "\"Smith, J\",12.5,2024-03-15\r\n"
+      "\r\n"
+      "\"say \"\"hi\"\"\",  7 ,\"two\nlines\"\n"
+      "plain,,x";
+  ASSERT_TRUE(parseCsv(text, t, error)) << error;
+  EXPECT_EQ(t.columns, (std::vector<std::string>{"name", "amount", "when"}));
+  ASSERT_EQ(t.rows.size(), 3u);
+  EXPECT_EQ(t.rows[0], (std::vector<std::string>{"Smith, J", "12.5", "2024-03-15"}));
+  EXPECT_EQ(t.rows[1], (std::vector<std::string>{"say \"hi\"", "7", "two\nlines"}));
+  EXPECT_EQ(t.rows[2], (std::vector<std::string>{"plain", "", "x"}));
+  EXPECT_EQ(t.lines, (std::vector<int>{2, 4, 6}));
+}
+
+TEST(CsvRows, Refusals) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"a,b\n1,2,3\n", "line 2: 3 fields"},
+      {"a,b\n\"1,2\n", "not closed"},
+      {"a,A\n1,2\n", "appears twice"},
+      {"", "no header"},
+      {"a,b\n\"1\"x,2\n", "after a closing quote"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    CsvTable t;
+    std::string error;
+    EXPECT_FALSE(parseCsv(c.first, t, error));
+    EXPECT_NE(error.find(c.second), std::string::npos) << error;
+  }
+}
+
+std::string piecesText(const ReportSection& s) {
+  std::string out;
+  for (const TemplatePiece& p : s.pieces) out += p.isCall ? "<" + p.call.name + ">" : p.text;
+  return out;
+}
+
+TEST(ReportTemplateText, SectionsBracesAndComments) {
+  const std::string text =
+      "Title {ZelTime}\n"
+      "@# a comment\n"
+      "@row\n"
+      "{{{F($a, \"}\")}}} x\n"
+      "@footer\n"
+      "end";
+  ReportTemplate t;
+  std::string error;
+  ASSERT_TRUE(parseReportTemplate(text, t, error)) << error;
+  EXPECT_EQ(piecesText(t.header), "Title <ZelTime>\n");
+  EXPECT_EQ(piecesText(t.row), "{<F>} x\n");
+  EXPECT_EQ(piecesText(t.footer), "end");
+  ASSERT_EQ(t.row.pieces.size(), 4u);
+  EXPECT_EQ(t.row.pieces[1].line, 4);
+  EXPECT_TRUE(t.row.pieces[1].call.args[0].isColumn);
+  EXPECT_EQ(t.row.pieces[1].call.args[1].value.text, "}");
+}
+
+TEST(ReportTemplateText, Refusals) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"a {F(1)\n", "line 1: '{' without its '}'"},
+      {"ok\nb }\n", "line 2: a lone '}'"},
+      {"@row\nx\n@row\n", "line 3: the section @row appears twice"},
+      {"@rows\n", "unknown section line"},
+      {"{F(1,)}", "missing argument"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    ReportTemplate t;
+    std::string error;
+    EXPECT_FALSE(parseReportTemplate(c.first, t, error));
+    EXPECT_NE(error.find(c.second), std::string::npos) << error;
+  }
+}
+
+// ---------------------------------------------------------------- loading and calling
+
+#ifndef UF_FIXTURE_LIBRARY
+#error "the fixture libraries' paths come from tests/fixtures/CMakeLists.txt"
+#endif
+
+// COM's state on this thread, read without changing it.
+bool comInitialisedHere() {
+  HRESULT hr = CoInitialize(nullptr);
+  if (SUCCEEDED(hr)) CoUninitialize();
+  return hr == S_FALSE;
+}
+
+TEST(LibraryLoading, MissingFileFolderAndNonLibraries) {
+  testenv::TempDir dir;
+  const std::string notALibrary = dir.write("plain.so", "just text\n");
+  struct Case {
+    std::string path;
+    const char* expect;
+  } cases[] = {
+      {dir.file("absent.so"), "no such file"},
+      {dir.path(), "folder"},
+      {notALibrary, "cannot load"},
+      {UF_NO_ENTRY_LIBRARY, "is not a function library: it has no UFInitialize, UFTerminate, UFGetFunctionDefStrings"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    FunctionLibrary lib;
+    std::string error;
+    EXPECT_FALSE(lib.load(c.path, error));
+    EXPECT_NE(error.find(c.expect), std::string::npos) << error;
+    EXPECT_FALSE(lib.isLoaded());
+    EXPECT_TRUE(lib.functions().empty());
+    EXPECT_FALSE(comInitialisedHere()) << "a failed load must leave COM as it found it";
+  }
+}
+
+class Fixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(lib.load(UF_FIXTURE_LIBRARY, error)) << error;
+  }
+  const FunctionInfo& fn(const char* name) {
+    const FunctionInfo* f = lib.find(name);
+    EXPECT_NE(f, nullptr) << name;
+    static FunctionInfo none;
+    return f ? *f : none;
+  }
+  CallResult call(const char* name, std::vector<Value> args = {}) { return lib.evaluate(fn(name), args); }
+  static Value num(double v) { return Value::makeNumber(v); }
+  static Value str(const char* v) { return Value::makeString(v); }
+
+  FunctionLibrary lib;
+};
+
+TEST_F(Fixture, ReadsTheThreeTablesInStep) {
+  const auto& fns = lib.functions();
+  ASSERT_EQ(fns.size(), 19u);
+  EXPECT_EQ(lib.version(), 0x0100);
+  for (const FunctionInfo& f : fns) {
+    SCOPED_TRACE(f.definition);
+    if (!f.understood) continue;
+    // Each template and example belongs to the function of its row.
+    EXPECT_EQ(f.templateText.compare(0, f.signature.name.size(), f.signature.name), 0) << f.templateText;
+    EXPECT_EQ(f.example.compare(0, f.signature.name.size() + 1, "\t" + f.signature.name), 0) << f.example;
+  }
+  EXPECT_EQ(fns[5].definition, "String  SizeEcho(Number ,String )");
+  EXPECT_TRUE(fns[5].understood);
+  EXPECT_EQ(fns[5].signature.params, (std::vector<ValueType>{ValueType::Number, ValueType::String}));
+  EXPECT_NE(fns[5].returnSize, nullptr);
+  EXPECT_EQ(fns[4].returnSize, nullptr);
+  EXPECT_FALSE(fns[18].understood);
+  EXPECT_NE(fns[18].parseError.find("Widget"), std::string::npos);
+}
+
+TEST_F(Fixture, NamesMatchWithoutRegardToCase) {
+  EXPECT_EQ(lib.find("echo"), lib.find("ECHO"));
+  EXPECT_EQ(lib.find("eChO"), &lib.functions()[0]);
+  EXPECT_EQ(lib.find("Gadget"), nullptr);  // its definition cannot be read
+  EXPECT_EQ(lib.find("Nothing"), nullptr);
+  CallResult r = lib.callUnchecked(lib.functions()[18], {num(1)});
+  EXPECT_EQ(r.status, CallStatus::NotCallable);
+}
+
+TEST_F(Fixture, ArgumentChainInOrderWithTheHundredfoldNumber) {
+  const int size = sizeof(UFParamListElement);
+  struct Case {
+    double number;
+    const char* text;
+    int32_t date;
+    bool flag;
+    const char* hundredfold;
+  } cases[] = {
+      {2.5, "abc", 2451544, true, "250"},
+      {-0.01, "", 0, false, "-1"},
+      {1234.56, "ZelNum", 5373483, true, "123456"},
+  };
+  for (const Case& c : cases) {
+    CallResult r = call("Echo", {num(c.number), str(c.text), Value::makeDate(c.date), Value::makeBoolean(c.flag)});
+    ASSERT_EQ(r.status, CallStatus::Ok) << r.message;
+    const std::string s = std::to_string(size);
+    const std::string expected = "1:type=1,len=8,size=" + s + ",number=" + c.hundredfold +
+                                 ";2:type=7,len=" + std::to_string(std::strlen(c.text) + 1) + ",size=" + s +
+                                 ",string=" + c.text + ";3:type=6,len=4,size=" + s + ",date=" + std::to_string(c.date) +
+                                 ";4:type=5,len=2,size=" + s + ",boolean=" + (c.flag ? "1" : "0");
+    EXPECT_EQ(r.value.text, expected);
+  }
+}
+
+TEST_F(Fixture, TypedResults) {
+  CallResult half = call("Half", {num(5)});
+  ASSERT_TRUE(half.ok()) << half.message;
+  EXPECT_EQ(half.value.type, ValueType::Number);
+  EXPECT_EQ(half.value.number, 2.5);
+  CallResult next = call("NextDay", {Value::makeDate(dayNumberFromCivil(1582, 10, 4))});
+  ASSERT_TRUE(next.ok()) << next.message;
+  EXPECT_EQ(formatValue(next.value), "1582-10-15");
+  CallResult neg = call("IsPositive", {num(-3)});
+  ASSERT_TRUE(neg.ok()) << neg.message;
+  EXPECT_EQ(neg.value.type, ValueType::Boolean);
+  EXPECT_FALSE(neg.value.boolean);
+}
+
+TEST_F(Fixture, OneBytePastTheReportedSizeIsCaught) {
+  for (int size = 1; size <= 64; ++size) {
+    SCOPED_TRACE(size);
+    CallResult over = call("OverrunByOne", {num(size)});
+    EXPECT_EQ(over.status, CallStatus::BufferOverrun);
+    EXPECT_EQ(over.bufferSize, size);
+    EXPECT_NE(over.message.find("1 byte past the end of its " + std::to_string(size) + "-byte"), std::string::npos)
+        << over.message;
+    CallResult fit = call("ExactFit", {num(size)});
+    ASSERT_EQ(fit.status, CallStatus::Ok) << fit.message;
+    EXPECT_EQ(fit.value.text, std::string(size - 1, 'x'));
+    CallResult open = call("Unterminated", {num(size)});
+    EXPECT_EQ(open.status, CallStatus::NotTerminated);
+    EXPECT_NE(open.message.find("terminating NUL"), std::string::npos) << open.message;
+  }
+}
+
+TEST_F(Fixture, DefaultSizeIs255Bytes) {
+  CallResult fits = call("FillDefault", {num(254)});
+  ASSERT_EQ(fits.status, CallStatus::Ok) << fits.message;
+  EXPECT_TRUE(fits.defaultSize);
+  EXPECT_EQ(fits.bufferSize, 255);
+  EXPECT_EQ(fits.value.text, std::string(254, 'd'));
+  CallResult over = call("FillDefault", {num(255)});
+  EXPECT_EQ(over.status, CallStatus::BufferOverrun);
+  EXPECT_NE(over.message.find("default size"), std::string::npos) << over.message;
+}
+
+TEST_F(Fixture, ReturnSizeFunctionSeesTheArgumentsAndSizesTheBuffer) {
+  for (const char* text : {"", "hello", "a much longer text than the others"}) {
+    SCOPED_TRACE(text);
+    CallResult r = call("SizeEcho", {num(3), str(text)});
+    ASSERT_EQ(r.status, CallStatus::Ok) << r.message;
+    // Command 0 (string length), both lists of two arguments, the second a literal text
+    // pointing at the same characters as the call's own argument.
+    const std::string seen = "cmd=0;mc=2;run=2;mc2type=7;mc2literal=0;mc2same=1";
+    EXPECT_EQ(r.value.text, seen);
+    EXPECT_FALSE(r.defaultSize);
+    EXPECT_EQ(r.bufferSize, static_cast<int>(seen.size() + 1 + std::strlen(text)));
+  }
+}
+
+TEST_F(Fixture, FailingReturnSizeFunctions) {
+  for (const char* name : {"FailingSize", "ZeroSize"}) {
+    SCOPED_TRACE(name);
+    CallResult r = call(name);
+    EXPECT_EQ(r.status, CallStatus::FunctionError);
+    EXPECT_EQ(r.errorCode, UFMemCalcFail);
+    EXPECT_NE(r.message.find("return-size function"), std::string::npos) << r.message;
+    EXPECT_TRUE(r.value.text.empty());  // the function itself was not called
+  }
+}
+
+TEST_F(Fixture, ErrorCodesComeBackByName) {
+  const char* names[] = {"UFNoMemory",          "UFStringTooBig",        "UFDivideByZero", "UFArrayIndexTooBig",
+                         "UFStringIndexTooBig", "UFNotEnoughParameters", "UFMemCalcFail"};
+  for (int code = 1; code <= 7; ++code) {
+    CallResult r = call("Fail", {num(code)});
+    EXPECT_EQ(r.status, CallStatus::FunctionError);
+    EXPECT_EQ(r.errorCode, code);
+    EXPECT_NE(r.message.find(std::string(names[code - 1]) + " (" + std::to_string(code) + ")"), std::string::npos)
+        << r.message;
+  }
+  CallResult user = call("UserError");
+  EXPECT_EQ(user.errorCode, UFUserError);
+  EXPECT_NE(user.message.find("the fixture's own user error"), std::string::npos) << user.message;
+}
+
+TEST_F(Fixture, ArgumentChecksAndUncheckedCalls) {
+  CallResult few = call("NeedsTwo", {num(1)});
+  EXPECT_EQ(few.status, CallStatus::NotCallable);
+  EXPECT_NE(few.message.find("NeedsTwo takes 2 arguments"), std::string::npos) << few.message;
+  CallResult raw = lib.callUnchecked(fn("NeedsTwo"), {num(1)});
+  EXPECT_EQ(raw.status, CallStatus::FunctionError);
+  EXPECT_EQ(raw.errorCode, UFNotEnoughParameters);
+  CallResult type = call("Half", {str("1")});
+  EXPECT_EQ(type.status, CallStatus::NotCallable);
+  EXPECT_NE(type.message.find("argument 1 of Half must be a Number, not a String"), std::string::npos);
+}
+
+TEST_F(Fixture, OtherBreachesOfTheBufferRules) {
+  struct Case {
+    const char* name;
+    std::vector<Value> args;
+    CallStatus status;
+  } cases[] = {
+      {"Underrun", {}, CallStatus::BufferUnderrun},
+      {"SwapPointer", {}, CallStatus::ReturnPointerChanged},
+      {"ScribbleArg", {str("abc")}, CallStatus::ArgumentModified},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CallResult r = call(c.name, c.args);
+    EXPECT_EQ(r.status, c.status) << r.message;
+    EXPECT_TRUE(isGuardViolation(r.status));
+    EXPECT_NE(r.message.find(c.name), std::string::npos);
+  }
+}
+
+TEST_F(Fixture, JobsAroundCalls) {
+  // A call outside a job runs in a job of its own.
+  CallResult a = call("JobInfo");
+  CallResult b = call("JobInfo");
+  ASSERT_TRUE(a.ok() && b.ok());
+  EXPECT_NE(a.value.text, b.value.text);
+  EXPECT_FALSE(lib.inJob());
+  lib.startJob();
+  const std::string id = std::to_string(lib.jobId());
+  CallResult c = call("JobInfo");
+  CallResult d = call("JobInfo");
+  EXPECT_EQ(c.value.text.rfind("job=" + id + ";param=" + id + ";", 0), 0u) << c.value.text;
+  EXPECT_EQ(c.value.text, d.value.text);  // the same job, started once
+  lib.endJob();
+}
+
+TEST(FixtureLifecycle, CallingOrderAndCom) {
+  testenv::TempDir dir;
+  const std::string log = dir.file("calls.log");
+  testenv::ScopedEnv env("UF_FIXTURE_LOG", log.c_str());
+  EXPECT_FALSE(comInitialisedHere());
+  {
+    FunctionLibrary lib;
+    std::string error;
+    ASSERT_TRUE(lib.load(UF_FIXTURE_LIBRARY, error)) << error;
+    EXPECT_TRUE(comInitialisedHere());
+    ASSERT_TRUE(lib.evaluate(*lib.find("Half"), {Value::makeNumber(1)}).ok());
+    lib.startJob();
+    ASSERT_TRUE(lib.evaluate(*lib.find("Half"), {Value::makeNumber(1)}).ok());
+    lib.unload();
+    lib.unload();
+    EXPECT_FALSE(lib.isLoaded());
+    EXPECT_EQ(lib.evaluate(FunctionInfo(), {}).status, CallStatus::NotCallable);
+  }
+  EXPECT_FALSE(comInitialisedHere());
+  EXPECT_EQ(testenv::readFile(log),
+            "UFInitialize com=initialised\n"
+            "UFStartJob 1\nUFEndJob 1\n"
+            "UFStartJob 2\nUFEndJob 2\n"
+            "UFTerminate\n");
+}
+
+}  // namespace

@@ -1,0 +1,351 @@
+// The ufhost command run as a user runs it: arguments, standard input, files,
+// what it prints where, and its exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "test_env.h"
+#include "test_paths.h"
+#include "uf_records.h"
+
+namespace {
+
+#ifndef UFHOST_PROGRAM
+#error "UFHOST_PROGRAM names the built ufhost command"
+#endif
+
+struct Outcome {
+  int code = -1;  // -1: did not exit normally (a crash)
+  std::string out, err;
+};
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+class UfhostCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The library reads a profile, a class registry and ODBC settings: all private here.
+    profile_ = dir_.write("win.ini", "[intl]\niTime=1\niTLzero=1\nsTime=:\n");
+    registry_ = dir_.write("classes.reg", "");
+    odbcini_ = dir_.write("odbc.ini", "");
+  }
+
+  Outcome run(const std::vector<std::string>& args, const std::string& input = "") {
+    testenv::ScopedEnv profile("U2LVOST_PROFILE", profile_.c_str());
+    testenv::ScopedEnv registry("U2LVOST_COM_REGISTRY", registry_.c_str());
+    testenv::ScopedEnv odbc("ODBCINI", odbcini_.c_str());
+    testenv::ScopedEnv odbcsys("ODBCSYSINI", dir_.path().c_str());
+    const std::string in = dir_.write("stdin.txt", input);
+    std::string cmd = quote(UFHOST_PROGRAM);
+    for (const std::string& a : args) cmd += " " + quote(a);
+    cmd += " <" + quote(in) + " >" + quote(dir_.file("out.txt")) + " 2>" + quote(dir_.file("err.txt"));
+    int status = std::system(cmd.c_str());
+    Outcome o;
+    if (status != -1 && WIFEXITED(status)) o.code = WEXITSTATUS(status);
+    o.out = testenv::readFile(dir_.file("out.txt"));
+    o.err = testenv::readFile(dir_.file("err.txt"));
+    return o;
+  }
+
+  std::string write(const std::string& name, const std::string& text) { return dir_.write(name, text); }
+
+  const std::string fixture_ = UF_FIXTURE_LIBRARY;
+  const std::string real_ = U2LVOST_LIBRARY;
+
+ private:
+  testenv::TempDir dir_;
+  std::string profile_, registry_, odbcini_;
+};
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST_F(UfhostCommand, HelpExplainsModesSyntaxAndExitCodes) {
+  Outcome o = run({"--help"});
+  EXPECT_EQ(o.code, 0);
+  for (const char* part : {"--list", "--file FILE", "--report TEMPLATE", "--rows FILE.csv", "@header", "@row",
+                           "@footer", "$column", "row N of M", "Exit codes", "2024-03-15", "255 bytes"})
+    EXPECT_TRUE(contains(o.out, part)) << part;
+  EXPECT_EQ(o.err, "");
+}
+
+TEST_F(UfhostCommand, CommandLineAndLoadingErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* err;
+  } cases[] = {
+      {{}, 2, "no library given"},
+      {{"--bogus"}, 2, "unknown option --bogus"},
+      {{fixture_}, 2, "nothing to do"},
+      {{fixture_, "--file"}, 2, "--file needs a value"},
+      {{fixture_, "--report", "t.txt", "Half(1)"}, 2, "cannot be combined"},
+      {{fixture_, "--rows", "r.csv", "Half(1)"}, 2, "--rows needs --report"},
+      {{"/no/such/library.so", "--list"}, 3, "cannot load /no/such/library.so: no such file"},
+      {{UF_NO_ENTRY_LIBRARY, "--list"}, 3, "is not a function library"},
+      {{fixture_, "--file", "/no/such/calls.txt"}, 4, "cannot read /no/such/calls.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    Outcome o = run(c.args);
+    EXPECT_EQ(o.code, c.code);
+    EXPECT_TRUE(contains(o.err, c.err)) << o.err;
+    EXPECT_EQ(o.out, "");
+  }
+}
+
+TEST_F(UfhostCommand, ListShowsEachFunctionsTexts) {
+  Outcome o = run({fixture_, "--list"});
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_TRUE(contains(o.out, "(interface version 1.0)"));
+  EXPECT_TRUE(contains(o.out,
+                       "\nEcho\n"
+                       "  definition: String Echo (Number, String, Date, Boolean)\n"
+                       "  template:   Echo(!,,,)\n"
+                       "  example:    \\tEcho(number, text, date, boolean)\n"
+                       "  result:     String, buffer size from its return-size function\n"))
+      << o.out;
+  EXPECT_TRUE(contains(o.out, "  definition: String  SizeEcho(Number ,String )\n"));
+  EXPECT_TRUE(contains(o.out, "FillDefault\n  definition: String FillDefault (Number)\n"));
+  EXPECT_TRUE(contains(o.out, "no return-size function (default buffer of 255 bytes)"));
+  EXPECT_TRUE(contains(o.out, "(row 19)\n  definition: Widget Gadget (Number)\n"));
+  EXPECT_TRUE(contains(o.out, "cannot be called: unknown type 'Widget'"));
+}
+
+TEST_F(UfhostCommand, CallsPrintOneResultPerLine) {
+  struct Case {
+    std::vector<std::string> calls;
+    const char* out;
+    int code;
+    const char* err;  // part of standard error, "" for none at all
+  } cases[] = {
+      {{"Half(5)", "half(-0.5)", "HALF(1e3)"}, "2.5\n-0.25\n500\n", 0, ""},
+      {{"NextDay(2023-12-31)", "NextDay(Date(1582, 10, 4))", "NextDay(Date(-1, 12, 31))"},
+       "2024-01-01\n1582-10-15\n0001-01-01\n",
+       0,
+       ""},
+      {{"IsPositive(1)", "IsPositive(0)"}, "True\nFalse\n", 0, ""},
+      {{"ExactFit(4)", "ScribbleArg(\"a\\\"b\")"},
+       "xxx\n",
+       5,
+       "ScribbleArg(\"a\\\"b\"): ScribbleArg wrote into the text of its argument 1"},
+      {{"OverrunByOne(8)", "Half(2)"},
+       "1\n",
+       5,
+       "OverrunByOne(8): OverrunByOne wrote 1 byte past the end of its 8-byte"},
+      {{"Unterminated(3)"}, "", 5, "without a terminating NUL"},
+      {{"Fail(3)"}, "", 1, "Fail(3): Fail answered UFDivideByZero (3)"},
+      {{"Fail(3)", "OverrunByOne(2)", "Nope()"}, "", 5, "unknown function 'Nope'"},
+      {{"Nope(1)"}, "", 4, "Nope(1): unknown function 'Nope'"},
+      {{"Half(1, 2)"}, "", 4, "Half takes 1 argument (Number Half (Number)), 2 given"},
+      {{"Half(\"1\")"}, "", 4, "argument 1 of Half must be a Number, not a String"},
+      {{"Half(1"}, "", 4, "Half(1: at position 7: missing ')'"},
+      {{"NextDay(2023-02-29)"}, "", 4, "no such date"},
+      {{"Gadget(1)"}, "", 4, "unknown function 'Gadget'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.calls[0]);
+    std::vector<std::string> args = {fixture_};
+    args.insert(args.end(), c.calls.begin(), c.calls.end());
+    Outcome o = run(args);
+    EXPECT_EQ(o.code, c.code) << o.err;
+    EXPECT_EQ(o.out, c.out);
+    if (*c.err) {
+      EXPECT_TRUE(contains(o.err, c.err)) << o.err;
+      EXPECT_EQ(o.err.compare(0, 8, "ufhost: "), 0) << o.err;
+    } else {
+      EXPECT_EQ(o.err, "");
+    }
+  }
+}
+
+TEST_F(UfhostCommand, NoCheckPassesArgumentsAsWritten) {
+  Outcome checked = run({fixture_, "NeedsTwo(1)"});
+  EXPECT_EQ(checked.code, 4);
+  Outcome raw = run({fixture_, "--no-check", "NeedsTwo(1)", "NeedsTwo(1, 2)"});
+  EXPECT_EQ(raw.code, 1);
+  EXPECT_EQ(raw.out, "two\n");
+  EXPECT_TRUE(contains(raw.err, "NeedsTwo(1): NeedsTwo answered UFNotEnoughParameters (6)")) << raw.err;
+}
+
+TEST_F(UfhostCommand, CallsFromStandardInputAndFromAFile) {
+  const std::string calls = "# sample calls\n\n  Half(4)\r\nHalf(x)\nNextDay(2000-01-01)\n";
+  const std::string file = write("calls.txt", calls);
+  struct Case {
+    std::vector<std::string> args;
+    std::string name;
+  } cases[] = {
+      {{fixture_, "-"}, "standard input"},
+      {{fixture_, "--file", "-"}, "standard input"},
+      {{fixture_, "--file", file}, file},
+      {{fixture_, "Half(8)", "--file", file}, file},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    Outcome o = run(c.args, calls);
+    EXPECT_EQ(o.code, 4);
+    EXPECT_EQ(o.out, std::string(c.args[1] == "Half(8)" ? "4\n" : "") + "2\n2000-01-02\n");
+    EXPECT_TRUE(contains(o.err, "ufhost: " + c.name + ":4: Half(x): at position 6: unknown word 'x'")) << o.err;
+  }
+}
+
+TEST_F(UfhostCommand, ReportWithRows) {
+  const std::string tpl = write("report.txt",
+                                "@# a small report\n"
+                                "Report {{v{Half(2)}}}\n"
+                                "@row\n"
+                                "{NextDay($When)}|{Half($amount)}|{Echo($amount, $name, $when, True)}\n"
+                                "@footer\n"
+                                "end {NextDay(2024-02-28)}\n");
+  const std::string rows = write("rows.csv",
+                                 "name,amount,when\n"
+                                 "\"Smith, J\",12.5,2024-03-15\n"
+                                 "7,-4,1999-12-31\n");
+  Outcome o = run({fixture_, "--report", tpl, "--rows", rows});
+  ASSERT_EQ(o.code, 0) << o.err;
+  const std::string n = std::to_string(sizeof(UFParamListElement));
+  EXPECT_EQ(o.err, "");  // no progress count: standard error is not a terminal here
+  const std::string expected =
+      "Report {v1}\n"
+      "2024-03-16|6.25|1:type=1,len=8,size=" +
+      n + ",number=1250;2:type=7,len=9,size=" + n + ",string=Smith, J;3:type=6,len=4,size=" + n +
+      ",date=2460384;4:type=5,len=2,size=" + n + ",boolean=1\n" + "2000-01-01|-2|1:type=1,len=8,size=" + n +
+      ",number=-400;2:type=7,len=2,size=" + n + ",string=7;3:type=6,len=4,size=" + n +
+      ",date=2451543;4:type=5,len=2,size=" + n + ",boolean=1\n" + "end 2024-02-29\n";
+  EXPECT_EQ(o.out, expected);
+}
+
+TEST_F(UfhostCommand, ReportErrorsNameTheRowAndTheCall) {
+  const std::string rows = write("rows.csv", "amount,size\n1,4\nn/a,2\n3,8\n");
+  struct Case {
+    std::string tpl;
+    int code;
+    const char* out;
+    const char* err;
+  } cases[] = {
+      {"@row\n[{Half($amount)}]\n", 4, "[0.5]\n[#ERROR]\n[1.5]\n",
+       "ufhost: row 2 (CSV line 3), line 2 of the template: {Half($amount)}: $amount holds \"n/a\", not a Number"},
+      {"@row\n{ExactFit($size)} {OverrunByOne($size)}\n", 5, "xxx #ERROR\nx #ERROR\nxxxxxxx #ERROR\n",
+       "ufhost: row 1 (CSV line 2), line 2 of the template: {OverrunByOne($size)}: OverrunByOne wrote 1 byte past"},
+      {"@row\n{Fail($size)}\n", 1, "#ERROR\n#ERROR\n#ERROR\n",
+       "row 3 (CSV line 4), line 2 of the template: {Fail($size)}: Fail answered unknown error (8)"},
+      {"title {Nope(1)}\n", 4, "", "line 1: {Nope(1)}: unknown function 'Nope'"},
+      {"{Half($amount)}\n", 4, "", "line 1: {Half($amount)}: $amount: columns can be used only in the @row section"},
+      {"@row\n{Half($price)}\n", 4, "", "no column 'price' in the rows (columns: amount, size)"},
+      {"@row\n{Half(1, 2)}\n", 4, "", "line 2: {Half(1, 2)}: Half takes 1 argument (Number Half (Number)), 2 given"},
+      {"@row\n{Half(\"1\")}\n", 4, "", "argument 1 of Half must be a Number, not a String"},
+      {"x {Half(1\n", 4, "", "line 1: '{' without its '}'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tpl);
+    Outcome o = run({fixture_, "--report", write("t.txt", c.tpl), "--rows", rows});
+    EXPECT_EQ(o.code, c.code) << o.err;
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_TRUE(contains(o.err, c.err)) << o.err;
+  }
+  Outcome badCsv = run({fixture_, "--report", write("t.txt", "@row\nx\n"), "--rows", write("bad.csv", "a\n\"x\n")});
+  EXPECT_EQ(badCsv.code, 4);
+  EXPECT_TRUE(contains(badCsv.err, "bad.csv: line 2: a quoted field is not closed")) << badCsv.err;
+  Outcome noRows = run({fixture_, "--report", write("t.txt", "@row\n{Half($a)}\n")});
+  EXPECT_EQ(noRows.code, 4);
+  EXPECT_TRUE(contains(noRows.err, "no rows were given")) << noRows.err;
+}
+
+// ---- through the real library
+
+TEST_F(UfhostCommand, RealLibraryListsItsSixFunctions) {
+  Outcome o = run({real_, "--list"});
+  ASSERT_EQ(o.code, 0) << o.err;
+  const char* blocks[] = {
+      "\nZelNum\n  definition: String ZelNum (Number, Number, String)\n  template:   ZelNum (!,,)\n"
+      "  example:    \\tZelNum (width Number, Precision Number, numberin String)\n"
+      "  result:     String, buffer size from its return-size function\n",
+      "\nZelTime\n  definition: String ZelTime\n  template:   ZelTime!\n  example:    \\tZelTime\n"
+      "  result:     String, buffer size from its return-size function\n",
+      "\nZelSplitHdr\n  definition: String ZelSplitHdr (Number, Number, String)\n  template:   ZelSplitHdr (!,,)\n"
+      "  example:    \\tZelSplitHdr (line length, line number, header string)\n"
+      "  result:     String, no return-size function (default buffer of 255 bytes)\n",
+      "\nZelToText\n  definition: String ZelToText (Number)\n  template:   ZelToText(!)\n"
+      "  example:    \\tZelToText(number)\n  result:     String, buffer size from its return-size function\n",
+      "\nZelFYEnd\n  definition: Date ZelFYEnd (Number,Number,Date)\n  template:   ZelFYEnd(!,,)\n"
+      "  example:    \\tZelFYEnd(number,number,date)\n  result:     Date\n",
+      "\nZelCalYEnd\n  definition: Date ZelCalYEnd (Number,Number,Date)\n  template:   ZelCalYEnd(!,,)\n"
+      "  example:    \\tZelCalYEnd(number,number,date)\n  result:     Date\n",
+  };
+  size_t at = 0;
+  for (const char* b : blocks) {
+    size_t found = o.out.find(b);
+    ASSERT_NE(found, std::string::npos) << b << "\n--- in ---\n" << o.out;
+    EXPECT_GT(found, at) << "the functions are listed in the table's order";
+    at = found;
+  }
+  EXPECT_TRUE(contains(o.out, "(interface version 1.0)"));
+}
+
+TEST_F(UfhostCommand, RealLibraryEvaluatesCalls) {
+  Outcome o =
+      run({real_, "ZelNum(10, 2, \"1234.567\")", "zelnum(5, 2, \"1000\")", "ZELTOTEXT(1234.56)", "ZelToText(-0.5)",
+           "ZelSplitHdr(8, 1, \"hello world\")", "ZelSplitHdr(8, 2, \"hello world\")", "ZelTime()", "ZelTime"});
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  // The profile asks for the 24-hour clock with a leading zero.
+  const std::string fixed = "   1234.57\n1000.00\n          1234.56\n            -0.50\n hello  \n world  \n";
+  ASSERT_EQ(o.out.compare(0, fixed.size(), fixed), 0) << o.out;
+  const std::string times = o.out.substr(fixed.size());
+  ASSERT_EQ(times.size(), 12u) << times;
+  for (size_t at : {0u, 6u}) {
+    SCOPED_TRACE(times);
+    const std::string t = times.substr(at, 6);
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    EXPECT_TRUE(digit(t[0]) && digit(t[1]) && t[2] == ':' && digit(t[3]) && digit(t[4]) && t[5] == '\n');
+    EXPECT_LT(std::stoi(t.substr(0, 2)), 24);
+    EXPECT_LT(std::stoi(t.substr(3, 2)), 60);
+  }
+}
+
+TEST_F(UfhostCommand, RealLibraryMissingArguments) {
+  Outcome checked = run({real_, "ZelNum(10, 2)"});
+  EXPECT_EQ(checked.code, 4);
+  EXPECT_TRUE(contains(checked.err, "ZelNum takes 3 arguments (String ZelNum (Number, Number, String)), 2 given"))
+      << checked.err;
+  for (const char* call : {"ZelNum(10, 2)", "ZelToText()", "ZelSplitHdr(8, 1)", "ZelFYEnd(2, 1)", "ZelCalYEnd()"}) {
+    SCOPED_TRACE(call);
+    Outcome raw = run({real_, "--no-check", call});
+    EXPECT_EQ(raw.code, 1);
+    EXPECT_EQ(raw.out, "");
+    EXPECT_TRUE(contains(raw.err, "answered UFNotEnoughParameters (6)")) << raw.err;
+  }
+}
+
+TEST_F(UfhostCommand, RealLibraryReport) {
+  const std::string tpl = write("assets.txt",
+                                "@header\n"
+                                "{ZelSplitHdr(12, 1, \"  Quarterly fixed asset report  \")}\n"
+                                "{ZelSplitHdr(12, 2, \"  Quarterly fixed asset report  \")}\n"
+                                "@row\n"
+                                "{ZelSplitHdr(8, $line, $title)}|{ZelNum(10, 2, $cost)}|{ZelNum(5, 2, $cost)}\n"
+                                "@footer\n"
+                                "{ZelToText(1234.56)}\n");
+  const std::string rows = write("assets.csv",
+                                 "title,line,cost\n"
+                                 "hello world,1,1234.567\n"
+                                 "hello world,2,1000\n"
+                                 "abc defghij,2,abc\n");
+  Outcome o = run({real_, "--report", tpl, "--rows", rows});
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out,
+            " Quarterly  \n"
+            "fixed asset \n"
+            " hello  |   1234.57|*******************\n"
+            " world  |   1000.00|1000.00\n"
+            "defghij |      0.00| 0.00\n"
+            "          1234.56\n");
+}
+
+}  // namespace
