@@ -13,6 +13,10 @@ DATE CPersistCalendar::getFiscalYearEndInMonths(int16_t company, uint32_t bookID
                                                 uint32_t day) {
   const int32_t book = static_cast<int32_t>(bookID);
   _getSchemaVersion();
+  // With the database out of reach every query fails and the calendars would be
+  // built from defaults alone (December year ends): a made-up answer. The error
+  // boxes have told the user; the formula gets no date.
+  if (!_connected) return 0.0;
   // Builders and identifier lookups report through the state they leave; the
   // lookup below answers 0.0 for whatever they could not provide.
   if (_majorVersion == 5) {

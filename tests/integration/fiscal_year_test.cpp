@@ -1,0 +1,389 @@
+// Fiscal-year ends end to end: the built library loaded by the host harness, the
+// real calendar engine reached through CoCreateInstance, the sample company read
+// over real ODBC from SQLite and from PostgreSQL (db/README.md describes it).
+// Expected dates come from the rules written out below, never from the library.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comtypes.h"
+#include "function_library.h"
+#include "host_dates.h"
+#include "odbc_env.h"
+#include "test_env.h"
+#include "test_paths.h"
+
+namespace {
+
+using testenv::Backend;
+using testenv::DataSource;
+using testenv::Schema;
+using ufhost::FunctionLibrary;
+using ufhost::Value;
+
+struct Ymd {
+  int y, m, d;
+  bool operator==(const Ymd& o) const { return y == o.y && m == o.m && d == o.d; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Ymd& v) { return os << v.y << '-' << v.m << '-' << v.d; }
+
+// The test's own calendar rules (proleptic Gregorian).
+bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+int lastDay(int y, int m) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && leap(y) ? 29 : days[m - 1];
+}
+// 0 = Sunday .. 6 = Saturday (Zeller's congruence).
+int weekday(Ymd v) {
+  int m = v.m, y = v.y;
+  if (m < 3) m += 12, y -= 1;
+  int h = (v.d + 13 * (m + 1) / 5 + y + y / 4 - y / 100 + y / 400) % 7;  // 0 = Saturday
+  return (h + 6) % 7;
+}
+Ymd addDays(Ymd v, int n) {
+  while (n > 0) {
+    if (++v.d > lastDay(v.y, v.m)) v.d = 1, ++v.m;
+    if (v.m > 12) v.m = 1, ++v.y;
+    --n;
+  }
+  while (n < 0) {
+    if (--v.d < 1) {
+      if (--v.m < 1) v.m = 12, --v.y;
+      v.d = lastDay(v.y, v.m);
+    }
+    ++n;
+  }
+  return v;
+}
+// Last given weekday (0 = Sunday) of a month.
+Ymd lastWeekdayOf(int y, int m, int dow) {
+  Ymd v{y, m, lastDay(y, m)};
+  while (weekday(v) != dow) v = addDays(v, -1);
+  return v;
+}
+// The given weekday nearest the month's last day (up to three days after it).
+Ymd closestWeekdayTo(int y, int m, int dow) {
+  Ymd end{y, m, lastDay(y, m)};
+  for (int k = -3; k <= 3; ++k)
+    if (weekday(addDays(end, k)) == dow) return addDays(end, k);
+  return end;
+}
+
+const Ymd kNone{0, 0, 0};  // ZelFYEnd's "no fiscal year end" (-1)
+
+// A private class registry with the engine registered by its own DllRegisterServer.
+class EngineRegistry {
+ public:
+  EngineRegistry() : env_("U2LVOST_COM_REGISTRY", dir_.file("classes.reg").c_str()) {
+    void* engine = dlopen(VRZELCAL_LIBRARY, RTLD_NOW);
+    if (!engine) throw std::runtime_error(std::string("cannot load the engine: ") + dlerror());
+    auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(engine, "DllRegisterServer"));
+    if (!reg || reg() != 0) throw std::runtime_error("the engine did not register");
+    // The engine stays loaded: CoCreateInstance keeps its servers loaded too.
+  }
+
+ private:
+  testenv::TempDir dir_;
+  testenv::ScopedEnv env_;
+};
+
+// The library loaded as the report engine loads it, over one company database.
+class LoadedLibrary {
+ public:
+  LoadedLibrary(Backend backend, Schema schema) : source_(backend, schema) {
+    std::string error;
+    if (!lib_.load(U2LVOST_LIBRARY, error)) throw std::runtime_error(error);
+  }
+  DataSource& source() { return source_; }
+
+  // ZelFYEnd through the harness; kNone for -1.
+  Ymd fyEnd(double company, double book, Ymd date) { return call("ZelFYEnd", company, book, date); }
+  Ymd calEnd(double company, double book, Ymd date) { return call("ZelCalYEnd", company, book, date); }
+
+ private:
+  Ymd call(const char* name, double company, double book, Ymd date) {
+    const ufhost::FunctionInfo* fn = lib_.find(name);
+    if (!fn) throw std::runtime_error(std::string("no function ") + name);
+    auto result = lib_.evaluate(
+        *fn, {Value::makeNumber(company), Value::makeNumber(book),
+              Value::makeDate(ufhost::dayNumberFromCivil(date.y, date.m, date.d))});
+    if (!result.ok() || result.errorCode != 0) throw std::runtime_error(name + (": " + result.message));
+    if (result.value.date == -1) return kNone;
+    ufhost::CivilDate c;
+    if (!ufhost::civilFromDayNumber(result.value.date, c)) throw std::runtime_error("bad day number");
+    return Ymd{c.year, c.month, c.day};
+  }
+
+  EngineRegistry registry_;
+  DataSource source_;
+  FunctionLibrary lib_;
+};
+
+struct Case {
+  const char* what;
+  double company, book;
+  Ymd date, expected;
+};
+
+class BuiltCalendars : public ::testing::TestWithParam<Backend> {};
+class StoredCalendars : public ::testing::TestWithParam<Backend> {};
+
+// Schema 4: calendars built from Book.OrigYrEnd, the business start and BookShYr.
+TEST_P(BuiltCalendars, EachBookAndShortYear) {
+  LoadedLibrary lib(GetParam(), Schema::V4);
+  const Case cases[] = {
+      {"book 0, December", 1, 0, {2024, 3, 15}, {2024, 12, 31}},
+      {"book 0, first year after the business start", 1, 0, {1990, 5, 1}, {1990, 12, 31}},
+      {"book 0, before the business start: the first cycle's rule", 1, 0, {1985, 6, 1}, {1985, 12, 31}},
+      {"book 0, the year-end day itself", 1, 0, {2023, 12, 31}, {2023, 12, 31}},
+      {"book 1, June before its short year", 1, 1, {2000, 1, 15}, {2000, 6, 30}},
+      {"book 1, inside the short year", 1, 1, {2001, 8, 1}, {2001, 9, 30}},
+      {"book 1, after the short year: September", 1, 1, {2001, 10, 1}, {2002, 9, 30}},
+      {"book 1, long after", 1, 1, {2024, 3, 15}, {2024, 9, 30}},
+      {"book 2, March before any short year", 1, 2, {1997, 5, 1}, {1998, 3, 31}},
+      {"book 2, first short year (ShortYrID 1)", 1, 2, {1998, 6, 1}, {1998, 12, 31}},
+      {"book 2, December years", 1, 2, {2003, 3, 1}, {2003, 12, 31}},
+      {"book 2, second short year (ShortYrID 2)", 1, 2, {2004, 3, 1}, {2004, 6, 30}},
+      {"book 2, June years", 1, 2, {2004, 7, 1}, {2005, 6, 30}},
+      {"book 3, closed, September", 1, 3, {2024, 3, 15}, {2024, 9, 30}},
+      {"book 4, no Book row: December", 1, 4, {2024, 3, 15}, {2024, 12, 31}},
+      {"book 5 shares book 4's calendar", 1, 5, {2024, 3, 15}, {2024, 12, 31}},
+      {"book 6 reads database book 5: January", 1, 6, {2024, 3, 15}, {2025, 1, 31}},
+      {"book 7 reads database book 6: November", 1, 7, {2024, 3, 15}, {2024, 11, 30}},
+      {"book 8 matches nothing: the last calendar answers", 1, 8, {2024, 3, 15}, {2024, 11, 30}},
+      {"book 9 has no slot", 1, 9, {2024, 3, 15}, kNone},
+      {"book -1 has no slot", 1, -1, {2024, 3, 15}, kNone},
+      {"company 2, fallback start, June", 2, 0, {2024, 3, 15}, {2024, 6, 30}},
+      {"company 3, fallback start, December", 3, 0, {1920, 6, 1}, {1920, 12, 31}},
+      {"company 4, NULL business start", 4, 0, {2024, 8, 1}, {2025, 6, 30}},
+      {"company 9, no data at all: December from the defaults", 9, 0, {2024, 3, 15}, {2024, 12, 31}},
+      {"back to company 1 after others", 1, 1, {2001, 8, 1}, {2001, 9, 30}},
+      {"fractional arguments truncate: 1.9 and 2.7", 1.9, 2.7, {2004, 3, 1}, {2004, 6, 30}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(lib.fyEnd(c.company, c.book, c.date), c.expected) << c.what;
+}
+
+TEST_P(BuiltCalendars, ShortYearsApplyInShortYrIDOrder) {
+  LoadedLibrary lib(GetParam(), Schema::V4);
+  // Swapped: 30 June 2004 first (its March year becomes 1 April to 30 June 2004),
+  // then 31 December 1998 (December years from 1 April 1998, up to 31 March 2004).
+  lib.source().exec(
+      "UPDATE BookShYr SET ShortYrID = 3 WHERE CompanyID = 1 AND BookID = 2 AND ShortYrID = 1;"
+      "UPDATE BookShYr SET ShortYrID = 1 WHERE CompanyID = 1 AND BookID = 2 AND ShortYrID = 2;"
+      "UPDATE BookShYr SET ShortYrID = 2 WHERE CompanyID = 1 AND BookID = 2 AND ShortYrID = 3;");
+  EXPECT_EQ(lib.fyEnd(1, 2, {2004, 3, 1}), (Ymd{2004, 3, 31}));
+  EXPECT_EQ(lib.fyEnd(1, 2, {2004, 5, 1}), (Ymd{2004, 6, 30}));
+  EXPECT_EQ(lib.fyEnd(1, 2, {1998, 6, 1}), (Ymd{1998, 12, 31}));
+}
+
+TEST_P(BuiltCalendars, CalendarYearEndIgnoresTheBooks) {
+  LoadedLibrary lib(GetParam(), Schema::V4);
+  EXPECT_EQ(lib.calEnd(1, 1, {2001, 8, 1}), (Ymd{2001, 12, 31}));
+  EXPECT_EQ(lib.calEnd(7, 3, {2024, 2, 29}), (Ymd{2024, 12, 31}));
+}
+
+// Schema 5: stored calendars and cycles; each book names its calendar.
+TEST_P(StoredCalendars, EachBookAndCycleType) {
+  LoadedLibrary lib(GetParam(), Schema::V5);
+  const int kSunday = 0, kWednesday = 3, kFriday = 5, kSaturday = 6;
+  const Case cases[] = {
+      {"calendar 11, December cycle", 1, 0, {2004, 5, 1}, {2004, 12, 31}},
+      {"calendar 11, the short year of the June cycle", 1, 0, {2005, 3, 1}, {2005, 6, 30}},
+      {"calendar 11, June years", 1, 0, {2005, 8, 1}, {2006, 6, 30}},
+      {"calendar 12, 4-4-5 last Saturday of January", 1, 1, {2024, 3, 15}, lastWeekdayOf(2025, 1, kSaturday)},
+      {"calendar 12, before this year's end", 1, 1, {2024, 1, 20}, lastWeekdayOf(2024, 1, kSaturday)},
+      {"calendar 12, the day after a year end", 1, 1,
+       addDays(lastWeekdayOf(2024, 1, kSaturday), 1), lastWeekdayOf(2025, 1, kSaturday)},
+      {"calendar 13, 5-4-4 Sunday closest to 30 September", 1, 2, {2024, 3, 15},
+       closestWeekdayTo(2024, 9, kSunday)},
+      {"calendar 13, the year ending in October", 1, 2, {2000, 10, 1}, closestWeekdayTo(2000, 9, kSunday)},
+      {"calendar 14, thirteen periods, Friday closest to 31 March", 1, 3, {2024, 3, 15},
+       closestWeekdayTo(2024, 3, kFriday)},
+      {"calendar 14, after that year end", 1, 3, addDays(closestWeekdayTo(2024, 3, kFriday), 1),
+       closestWeekdayTo(2025, 3, kFriday)},
+      {"calendar 15, December cycle", 1, 4, {2009, 6, 1}, {2009, 12, 31}},
+      {"calendar 15, the custom year", 1, 4, {2010, 5, 1}, {2010, 8, 31}},
+      {"calendar 15, August years", 1, 4, {2010, 10, 1}, {2011, 8, 31}},
+      {"book 5 reads BookID 4: calendar 15", 1, 5, {2010, 5, 1}, {2010, 8, 31}},
+      {"book 6 reads BookID 5: calendar 16 has no cycles", 1, 6, {2024, 3, 15}, kNone},
+      {"book 7 reads BookID 6: calendar 17, last Wednesday of June", 1, 7, {2024, 3, 15},
+       lastWeekdayOf(2024, 6, kWednesday)},
+      {"book 8: NULL CalendarID, the last calendar answers", 1, 8, {2024, 3, 15},
+       lastWeekdayOf(2024, 6, kWednesday)},
+      {"book 9 has no slot", 1, 9, {2024, 3, 15}, kNone},
+      {"company 2 has no stored calendars", 2, 0, {2024, 3, 15}, kNone},
+  };
+  for (const Case& c : cases) EXPECT_EQ(lib.fyEnd(c.company, c.book, c.date), c.expected) << c.what;
+}
+
+TEST_P(StoredCalendars, NullCalendarIdIsAskedForAgain) {
+  LoadedLibrary lib(GetParam(), Schema::V5);
+  EXPECT_EQ(lib.fyEnd(1, 8, {2024, 3, 15}), lastWeekdayOf(2024, 6, 3));
+  lib.source().exec("UPDATE Book SET CalendarID = 11 WHERE CompanyID = 1 AND BookID = 7");
+  EXPECT_EQ(lib.fyEnd(1, 8, {2024, 3, 15}), (Ymd{2024, 6, 30}));
+}
+
+TEST_P(StoredCalendars, SlotsBelongToTheCompanyLoaded) {
+  LoadedLibrary lib(GetParam(), Schema::V5);
+  lib.source().exec(
+      "INSERT INTO Calendar (CompanyID, CalendarID, CalendarName, UpdateFlag) VALUES (2, 21, 'Second', 0);"
+      "INSERT INTO Calendar (CompanyID, CalendarID, CalendarName, UpdateFlag) VALUES (2, 22, 'Other', 0);"
+      "INSERT INTO CycleObject (CompanyID, CalendarID, CycleID, EffectiveDate, EndDate, CycleType, DayOfWeek,"
+      " PDCounting, YearEndElection, FYEndMonth, YearOffset, UpdateFlag)"
+      " VALUES (2, 21, 1, '1995-07-01 00:00:00', NULL, 327, 1, 334, 336, 6, 0, 0);"
+      "INSERT INTO CycleObject (CompanyID, CalendarID, CycleID, EffectiveDate, EndDate, CycleType, DayOfWeek,"
+      " PDCounting, YearEndElection, FYEndMonth, YearOffset, UpdateFlag)"
+      " VALUES (2, 22, 1, '1995-07-01 00:00:00', NULL, 327, 1, 334, 336, 3, 0, 0);");
+  // Company 1's book 0 is calendar 11; company 2's book 0 is calendar 21 (June).
+  // Were company 1's identifier kept, no calendar of company 2 would match and
+  // the last one (March) would answer.
+  EXPECT_EQ(lib.fyEnd(1, 0, {2004, 5, 1}), (Ymd{2004, 12, 31}));
+  EXPECT_EQ(lib.fyEnd(2, 0, {2024, 3, 15}), (Ymd{2024, 6, 30}));
+  EXPECT_EQ(lib.fyEnd(1, 0, {2004, 5, 1}), (Ymd{2004, 12, 31}));
+}
+
+TEST_P(StoredCalendars, NegativeCompanyKeepsTheLoadedCalendars) {
+  LoadedLibrary lib(GetParam(), Schema::V5);
+  EXPECT_EQ(lib.fyEnd(1, 0, {2004, 5, 1}), (Ymd{2004, 12, 31}));
+  EXPECT_EQ(lib.fyEnd(-3, 0, {2004, 5, 1}), (Ymd{2004, 12, 31}));
+}
+
+TEST_P(BuiltCalendars, NegativeCompanyFirstHasNoCalendars) {
+  LoadedLibrary lib(GetParam(), Schema::V4);
+  EXPECT_EQ(lib.fyEnd(-1, 0, {2024, 3, 15}), kNone);
+  EXPECT_EQ(lib.fyEnd(1, 0, {2024, 3, 15}), (Ymd{2024, 12, 31}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, BuiltCalendars, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return std::string(testenv::backendName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Databases, StoredCalendars, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return std::string(testenv::backendName(info.param)); });
+
+// A fresh ufhost process evaluating calls with the driver manager's own trace
+// on (the driver manager reads that setting once per process). Gives the results
+// and the statements executed, in order.
+struct TracedRun {
+  std::vector<std::string> results, statements;
+};
+
+TracedRun runTraced(const DataSource& source, const std::vector<std::string>& calls) {
+  testenv::TempDir dir;
+  const std::string trace = dir.file("trace.log");
+  dir.write("odbcinst.ini", "[ODBC]\nTrace = Yes\nTraceFile = " + trace + "\n");
+  std::string callText;
+  for (const auto& c : calls) callText += c + "\n";
+  const std::string callFile = dir.write("calls.txt", callText);
+  const std::string command = "ODBCSYSINI='" + dir.path() + "' ODBCINI='" + source.odbcIni() + "' '" +
+                              UFHOST_PROGRAM + "' '" + U2LVOST_LIBRARY + "' --file '" + callFile + "' 2>&1";
+  TracedRun run;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) throw std::runtime_error("cannot run ufhost");
+  char line[512];
+  while (std::fgets(line, sizeof line, p)) {
+    std::string l(line);
+    if (!l.empty() && l.back() == '\n') l.pop_back();
+    run.results.push_back(l);
+  }
+  if (pclose(p) != 0) throw std::runtime_error("ufhost failed");
+  std::ifstream in(trace);
+  const std::string marker = "SQL = [";
+  while (std::getline(in, callText)) {
+    auto at = callText.find(marker);
+    if (at != std::string::npos) run.statements.push_back(callText.substr(at + marker.size()));
+  }
+  return run;
+}
+
+bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+TEST_P(BuiltCalendars, WarmCallsRunNoStatement) {
+  EngineRegistry registry;
+  DataSource source(GetParam(), Schema::V4);
+  // Cold: the version, the business start, and per book its year end and short years.
+  TracedRun cold = runTraced(source, {"ZelFYEnd(1, 1, 2001-08-01)"});
+  ASSERT_EQ(cold.results, std::vector<std::string>{"2001-09-30"});
+  ASSERT_EQ(cold.statements.size(), 1u + 1u + 7u * 2u);
+  EXPECT_TRUE(startsWith(cold.statements[0], "SELECT Info FROM VersionTable where AppID = 0 and ItemNumber = 0]"));
+  EXPECT_TRUE(startsWith(cold.statements[1], "Select BusnStart from Company where CompanyID=1]"));
+  EXPECT_TRUE(startsWith(cold.statements[2], "SELECT OrigYrEnd from Book where BookID = 0 AND CompanyID = 1]"));
+  EXPECT_TRUE(startsWith(cold.statements[3],
+                         "SELECT ShortYear FROM BookShYr WHERE CompanyID = 1 AND BookID = 0 ORDER BY ShortYrID]"));
+  // Warm: every book and many dates of the loaded company, not one statement more.
+  std::vector<std::string> calls = {"ZelFYEnd(1, 1, 2001-08-01)"};
+  for (int book = 0; book <= 8; ++book)
+    for (int year = 1995; year <= 2030; year += 5)
+      calls.push_back("ZelFYEnd(1, " + std::to_string(book) + ", " + std::to_string(year) + "-06-15)");
+  TracedRun warm = runTraced(source, calls);
+  EXPECT_EQ(warm.results.size(), calls.size());
+  EXPECT_EQ(warm.statements, cold.statements);
+}
+
+TEST_P(StoredCalendars, WarmCallsRunNoStatement) {
+  EngineRegistry registry;
+  DataSource source(GetParam(), Schema::V5);
+  // Version, the calendars, each calendar's cycles, then book 0's calendar identifier.
+  TracedRun cold = runTraced(source, {"ZelFYEnd(1, 0, 2004-05-01)"});
+  ASSERT_EQ(cold.results, std::vector<std::string>{"2004-12-31"});
+  ASSERT_EQ(cold.statements.size(), 1u + 1u + 7u + 1u);
+  EXPECT_TRUE(startsWith(cold.statements.back(), "SELECT CalendarID FROM Book WHERE CompanyID = 1 AND BookID = 0]"));
+  std::vector<std::string> calls = {"ZelFYEnd(1, 0, 2004-05-01)"};
+  for (int year = 1995; year <= 2030; year += 5) calls.push_back("ZelFYEnd(1, 0, " + std::to_string(year) + "-06-15)");
+  EXPECT_EQ(runTraced(source, calls).statements, cold.statements);
+  // A book seen for the first time asks for its identifier once, then never again.
+  calls.push_back("ZelFYEnd(1, 7, 2024-03-15)");
+  calls.push_back("ZelFYEnd(1, 7, 2025-03-15)");
+  EXPECT_EQ(runTraced(source, calls).statements.size(), cold.statements.size() + 1);
+}
+
+// A broken company database during a report: the boxes on standard error, -1
+// results, and the report goes on.
+TEST(FiscalYearFailures, AbsentDataSourceGivesBoxesAndNoDate) {
+  EngineRegistry registry;
+  DataSource source(Backend::SQLite, Schema::V4, testenv::Fault::Absent);
+  FunctionLibrary lib;
+  std::string error;
+  ASSERT_TRUE(lib.load(U2LVOST_LIBRARY, error)) << error;
+  const ufhost::FunctionInfo* fn = lib.find("ZelFYEnd");
+  ASSERT_NE(fn, nullptr);
+  const std::vector<Value> args = {Value::makeNumber(1), Value::makeNumber(0),
+                                   Value::makeDate(ufhost::dayNumberFromCivil(2024, 3, 15))};
+  ::testing::internal::CaptureStderr();
+  auto first = lib.evaluate(*fn, args);
+  auto second = lib.evaluate(*fn, args);
+  const std::string boxes = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(first.ok()) << first.message;
+  ASSERT_TRUE(second.ok()) << second.message;
+  EXPECT_EQ(first.value.date, -1);
+  EXPECT_EQ(second.value.date, -1);
+  EXPECT_NE(boxes.find("SQL Error\nSQLConnect (openHDBC)\n["), std::string::npos) << boxes;
+  EXPECT_NE(boxes.find("SQL Error\nSQLAllocStmt (openHSTMT)\n["), std::string::npos) << boxes;
+}
+
+TEST(FiscalYearFailures, MissingShortYearTableStillAnswers) {
+  EngineRegistry registry;
+  DataSource source(Backend::SQLite, Schema::V4);
+  source.exec("DROP TABLE BookShYr");
+  FunctionLibrary lib;
+  std::string error;
+  ASSERT_TRUE(lib.load(U2LVOST_LIBRARY, error)) << error;
+  const ufhost::FunctionInfo* fn = lib.find("ZelFYEnd");
+  ASSERT_NE(fn, nullptr);
+  ::testing::internal::CaptureStderr();
+  // Book 1 without its short year: June years throughout.
+  auto result = lib.evaluate(*fn, {Value::makeNumber(1), Value::makeNumber(1),
+                                   Value::makeDate(ufhost::dayNumberFromCivil(2001, 8, 1))});
+  const std::string boxes = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(result.ok()) << result.message;
+  ufhost::CivilDate c;
+  ASSERT_TRUE(ufhost::civilFromDayNumber(result.value.date, c));
+  EXPECT_EQ((Ymd{c.year, c.month, c.day}), (Ymd{2002, 6, 30}));
+  EXPECT_NE(boxes.find("SQL Error\nSQLExecDirect (prepareHSTMT)\n["), std::string::npos) << boxes;
+}
+
+}  // namespace
