@@ -13,8 +13,10 @@
 #endif
 
 // Exported, undecorated entry points. Everything else in the library is hidden.
+// Windows: the module-definition file alone names the exports and their ordinals;
+// dllexport would add the decorated names (ZelNum@4) beside them.
 #if defined(_WIN32)
-#define UF_EXPORT extern "C" __declspec(dllexport)
+#define UF_EXPORT extern "C"
 #else
 #define UF_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
