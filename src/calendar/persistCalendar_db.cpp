@@ -54,7 +54,9 @@ void doErrors(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName) 
     std::memset(vendorMsg, 0, sizeof vendorMsg);
     NativeError = 0;
     SQLRETURN rc = SQLError(henv, hdbc, hstmt, sqlStateBuf, &NativeError, vendorMsg, 511, nullptr);
-    if (rc != SQL_SUCCESS) break;
+    // With info: the message did not fit and comes cut. It is still a record to
+    // show; stopping there would hide a failure whose text is long.
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
     // A driver that fills every byte must still leave us terminated texts.
     sqlStateBuf[sizeof sqlStateBuf - 1] = '\0';
     vendorMsg[sizeof vendorMsg - 1] = '\0';
