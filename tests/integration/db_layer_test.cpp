@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -33,13 +32,19 @@ void captureBox(const char* caption, const char* text, void* context) {
   Box b;
   b.caption = caption;
   b.text = text;
-  static const std::regex layout("([^\\n]*)\\n\\[([^\\]]*)\\]\\[Native:  (-?[0-9]+)\\]\\n([\\s\\S]*)");
-  std::smatch m;
-  if (std::regex_match(b.text, m, layout)) {
-    b.label = m[1];
-    b.state = m[2];
-    b.native = m[3];
-    b.message = m[4];
+  // "label\n[STATE][Native:  N]\nmessage"; a box of any other shape keeps empty parts.
+  const std::string& t = b.text;
+  const size_t firstBreak = t.find('\n');
+  const size_t stateEnd = firstBreak == std::string::npos ? firstBreak : t.find("][Native:  ", firstBreak);
+  const size_t secondBreak = stateEnd == std::string::npos ? stateEnd : t.find("]\n", stateEnd + 11);
+  if (secondBreak != std::string::npos && t.compare(firstBreak + 1, 1, "[") == 0) {
+    const std::string native = t.substr(stateEnd + 11, secondBreak - stateEnd - 11);
+    if (!native.empty() && native.find_first_not_of("-0123456789") == std::string::npos) {
+      b.label = t.substr(0, firstBreak);
+      b.state = t.substr(firstBreak + 2, stateEnd - firstBreak - 2);
+      b.native = native;
+      b.message = t.substr(secondBreak + 2);
+    }
   }
   boxes->push_back(b);
 }
