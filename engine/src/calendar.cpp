@@ -9,15 +9,6 @@
 
 namespace vrz {
 
-namespace {
-
-bool knownType(int32_t v) { return v >= CYCLETYPE_MONTHLY && v <= CYCLETYPE_CUSTOM; }
-bool knownWeekday(int32_t v) { return v >= DATEOFWEEK_SUNDAY && v <= DATEOFWEEK_SATURDAY; }
-bool knownElection(int32_t v) { return v == YEARENDELECTION_LASTWEEKDAY || v == YEARENDELECTION_CLOSESTWEEKDAY; }
-bool knownCounting(int32_t v) { return v >= PDCOUNT_FORWARD && v <= PDCOUNT_BACKWARD_OLDMONTH; }
-
-}  // namespace
-
 void sortByEffectiveDate(std::vector<CComPtr<IVRCycleObject>>* cycles) {
   std::vector<std::pair<double, CComPtr<IVRCycleObject>>> keyed;
   keyed.reserve(cycles->size());
@@ -90,9 +81,10 @@ HRESULT Calendar::FiscalYearStartDate(DATE date, DATE* pVal) {
 HRESULT Calendar::AddCycleEntry(DATE effectiveDate, ECALENDARCYCLE_CYCLETYPE cycleType, SHORT fyEndMonth,
                                 ECALENDARCYCLE_DATEOFWEEK dayOfWeek, ECALENDARCYCLE_YEARENDELECTION yearEndElect,
                                 ECALENDARCYCLE_PDCOUNTING pdCounting) {
-  if (!validDate(effectiveDate) || !knownType(cycleType) || fyEndMonth < 1 || fyEndMonth > 12 ||
-      !knownWeekday(dayOfWeek) || !knownElection(yearEndElect) || !knownCounting(pdCounting))
-    return E_INVALIDARG;
+  // Only the date is checked here. A rule that cannot be used (a month of 0 from a
+  // NULL column, say) is kept like a stored cycle and fails GetFiscalYear only
+  // while it is in force, so one bad book does not stop its company's others.
+  if (!validDate(effectiveDate)) return E_INVALIDARG;
   CComPtr<IVRCycleObject> cycle;
   cycle.Attach(createObject<CycleObject>());
   if (!cycle) return E_OUTOFMEMORY;

@@ -127,6 +127,11 @@ HRESULT fiscalYearOf(const std::vector<CycleRule>& rules, Day d, FiscalYearSpan*
     if (!hasEnd || cut < end) end = cut;
     hasEnd = true;
   }
+  if (d < rule.effective && (!hasEnd || end >= rule.effective)) {
+    // Before the first cycle: its rule, up to the day before the cycle begins.
+    end = rule.effective - 1;
+    hasEnd = true;
+  }
   if (!hasEnd) return E_FAIL;
 
   Day previous = 0;

@@ -89,6 +89,7 @@ HRESULT CPersistCalendar::_loadCalendarFromShortYears(int32_t bookid, int16_t co
                                   static_cast<int16_t>(shortYear.year));
     CComPtr<IVRFiscalYear> fiscalYear;
     if (FAILED(hr = calendar->GetFiscalYear(date, fiscalYear.put()))) return hr;
+    if (!fiscalYear) return E_POINTER;
     DATE fyStart = 0.0;
     if (FAILED(hr = fiscalYear->get_YRStartDate(&fyStart))) return hr;
     if (FAILED(hr = addMonthlyCycle(manager, fyStart, shortYear.month))) return hr;
@@ -164,7 +165,8 @@ DATE CPersistCalendar::_getBusStartDate(int16_t company) {
           " AND IsOpen='T'";
     if (prepareHSTMT(sql)) {
       const int32_t yearEnd = getInt(1);
-      const int32_t startMonth = yearEnd == 12 ? 1 : yearEnd + 1;
+      // Wraps like 32-bit arithmetic instead of overflowing on absurd values.
+      const int32_t startMonth = yearEnd == 12 ? 1 : static_cast<int32_t>(static_cast<uint32_t>(yearEnd) + 1u);
       result = DATEFromMDY(static_cast<int16_t>(startMonth), 1, 1920);
     }
   }

@@ -23,6 +23,14 @@ void InitForJob(uint32_t jobID);
 void TermForJob(uint32_t jobID);
 void checkheap(void);
 
+// Calls checkheap on entry and on every way out of an entry point.
+struct HeapCheckScope {
+  HeapCheckScope() { checkheap(); }
+  ~HeapCheckScope() { checkheap(); }
+  HeapCheckScope(const HeapCheckScope&) = delete;
+  HeapCheckScope& operator=(const HeapCheckScope&) = delete;
+};
+
 // Process attach records the module handle (Windows: from DllMain; Linux: at load).
 int32_t DllEntryPoint(void* hInst, uint32_t fwdReason, void* reserved);
 

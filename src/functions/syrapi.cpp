@@ -66,6 +66,7 @@ uint32_t getCalYEndFromDateLong(uint32_t /*companyID*/, uint32_t /*bookID*/, uin
 // ZelFYEnd(company, book, date): the last day of the book's fiscal year holding
 // the date; -1 when the resolver finds none.
 UF_EXPORT UFError UF_CALL ZelFYEnd(UFParamBlock* ParamBlock) {
+  HeapCheckScope heapCheck;
   YearEndArguments args{};
   if (!fetchArguments(ParamBlock, &args)) return UFNotEnoughParameters;
   const DATE endYear = getFYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year), args.month, args.day);
@@ -77,6 +78,7 @@ UF_EXPORT UFError UF_CALL ZelFYEnd(UFParamBlock* ParamBlock) {
 
 // ZelCalYEnd(company, book, date): 31 December of the date's year.
 UF_EXPORT UFError UF_CALL ZelCalYEnd(UFParamBlock* ParamBlock) {
+  HeapCheckScope heapCheck;
   YearEndArguments args{};
   if (!fetchArguments(ParamBlock, &args)) return UFNotEnoughParameters;
   const uint32_t endYear =
@@ -96,6 +98,9 @@ UF_EXPORT UFError UF_CALL ZelCalYEnd(UFParamBlock* ParamBlock) {
 }
 
 // Short-year interface: accepted and ignored; the array is never read.
-UF_EXPORT uint32_t UF_CALL _SETSHORTYEAR(int32_t* /*intArray*/) { return 1; }
+UF_EXPORT uint32_t UF_CALL _SETSHORTYEAR(int32_t* /*intArray*/) {
+  HeapCheckScope heapCheck;
+  return 1;
+}
 
-UF_EXPORT void UF_CALL _CLEARSHYRINFO(void) {}
+UF_EXPORT void UF_CALL _CLEARSHYRINFO(void) { HeapCheckScope heapCheck; }

@@ -127,7 +127,9 @@ UFError zelNum(UFParamBlock* ParamBlock) {
   // The column test uses the real-valued exponent, one digit more than the field shows.
   const double limit = rounded ? std::pow(10.0, width) : std::pow(10.0, width - percision);
   if (limit < wrknum || !std::isfinite(wrknum)) {
-    putNumberText(out, kTooLarge);  // an infinite number does not fit either
+    // NaN and the infinities get the asterisks too: C runtimes disagree on their
+    // text ("inf" here, "1.#INF" on Windows) and no column can show them.
+    putNumberText(out, kTooLarge);
     return UFNoError;
   }
 
@@ -149,6 +151,7 @@ UFError zelToText(UFParamBlock* ParamBlock) {
 
   const double value = numberArg->Parameter.ParamNumber * 0.01;
   char wrkstr[512];
+  // Not a number or infinite: the asterisks, as in ZelNum, not a runtime's own text.
   if (!std::isfinite(value) || !formatValue(wrkstr, sizeof wrkstr, "%17.2lf", value)) {
     putNumberText(out, kTooLarge);
     return UFNoError;
@@ -227,10 +230,9 @@ UF_EXPORT UFError UF_CALL ZelNum(UFParamBlock* ParamBlock) {
 }
 
 UF_EXPORT UFError UF_CALL ZelNumStringRetSize(UFMemCalcBlock* ParamBlock) {
-  checkheap();
+  HeapCheckScope heapCheck;
   if (!ParamBlock) return UFMemCalcFail;
   ParamBlock->UFMemCalcStringLength = kNumberTextSize;
-  checkheap();
   return UFNoError;
 }
 
@@ -243,10 +245,9 @@ UF_EXPORT UFError UF_CALL ZelToText(UFParamBlock* ParamBlock) {
 }
 
 UF_EXPORT UFError UF_CALL ZelToTextStringRetSize(UFMemCalcBlock* ParamBlock) {
-  checkheap();
+  HeapCheckScope heapCheck;
   if (!ParamBlock) return UFMemCalcFail;
   ParamBlock->UFMemCalcStringLength = kNumberTextSize;
-  checkheap();
   return UFNoError;
 }
 

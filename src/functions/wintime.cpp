@@ -1,5 +1,6 @@
 // ZelTime: the time of day as hours and minutes in the user's regional format.
 #include "wintime.h"
+#include "ufmain.h"
 
 #include <cassert>
 #include <cstdio>
@@ -80,8 +81,9 @@ void TimeResetInternational(void) {
 
 // ZelTime: no formula arguments; hours and minutes of the current local time.
 UF_EXPORT UFError UF_CALL ZelTime(UFParamBlock* ParamBlock) {
+  HeapCheckScope heapCheck;
   // Nowhere to put the text: say so rather than report success.
-  if (!ParamBlock || !ParamBlock->ReturnValue.ReturnString) return UFNotEnoughParameters;
+  if (!ParamBlock || !ParamBlock->ReturnValue.ReturnString) return UFNoMemory;
   // 6 as the host always passed it; the 2 means nothing to the formatter.
   TimeGetCurTime(ParamBlock->ReturnValue.ReturnString, 6, kZelTimeTextSize);
   return UFNoError;
@@ -89,7 +91,8 @@ UF_EXPORT UFError UF_CALL ZelTime(UFParamBlock* ParamBlock) {
 
 // The host allocates this many bytes for ZelTime's text.
 UF_EXPORT UFError UF_CALL ZelTimeStringRetSize(UFMemCalcBlock* ParamBlock) {
-  if (!ParamBlock) return UFNotEnoughParameters;
+  HeapCheckScope heapCheck;
+  if (!ParamBlock) return UFMemCalcFail;
   ParamBlock->UFMemCalcStringLength = kZelTimeTextSize;
   return UFNoError;
 }

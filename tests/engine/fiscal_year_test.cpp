@@ -245,10 +245,11 @@ TEST_F(FiscalYearTest, DatesBeforeTheFirstCycleFollowItsRule) {
       {S(2004, 4, 1), CYCLETYPE_MONTHLY, 12, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},
   });
   expectYears(cal.calendar, {
-      // Before 1 July 2001 the March rule (the last added on the first date) runs backwards.
+      // Before 1 July 2001 the March rule (the last added on the first date) runs
+      // backwards; the year before the first cycle ends the day before it begins.
       {{1999, 8, 15}, {1999, 4, 1}, {2000, 3, 31}},
       {{2001, 3, 31}, {2000, 4, 1}, {2001, 3, 31}},
-      {{2001, 6, 30}, {2001, 4, 1}, {2002, 3, 31}},
+      {{2001, 6, 30}, {2001, 4, 1}, {2001, 6, 30}},
       {{2001, 7, 1}, {2001, 7, 1}, {2002, 3, 31}},
   });
 }
@@ -292,31 +293,41 @@ TEST_F(FiscalYearTest, RefusedQueries) {
   EXPECT_EQ(E_POINTER, cal.calendar->GetFiscalYear(36526.0, nullptr));
 }
 
-TEST_F(FiscalYearTest, AddCycleEntryChecksItsArguments) {
+TEST_F(FiscalYearTest, AddCycleEntryKeepsUnusableRulesUntilTheyAreInForce) {
+  // A date that is no date is refused and not kept.
   CalendarRefs cal = newCalendar(factory_);
-  struct Row {
-    DATE date;
-    int type, month, weekday, election, counting;
-  } rows[] = {
-      {36526.0, CYCLETYPE_MONTHLY, 0, 1, 336, 334},   {36526.0, CYCLETYPE_MONTHLY, 13, 1, 336, 334},
-      {36526.0, 326, 12, 1, 336, 334},                {36526.0, 333, 12, 1, 336, 334},
-      {36526.0, CYCLETYPE_MONTHLY, 12, 0, 336, 334},  {36526.0, CYCLETYPE_MONTHLY, 12, 8, 336, 334},
-      {36526.0, CYCLETYPE_MONTHLY, 12, 1, 335, 334},  {36526.0, CYCLETYPE_MONTHLY, 12, 1, 338, 334},
-      {36526.0, CYCLETYPE_MONTHLY, 12, 1, 336, 332},  {36526.0, CYCLETYPE_MONTHLY, 12, 1, 336, 336},
-      {std::nan(""), CYCLETYPE_MONTHLY, 12, 1, 336, 334},
-  };
-  for (const Row& r : rows)
-    EXPECT_EQ(E_INVALIDARG,
-              cal.manager->AddCycleEntry(r.date, static_cast<ECALENDARCYCLE_CYCLETYPE>(r.type),
-                                         static_cast<SHORT>(r.month), static_cast<ECALENDARCYCLE_DATEOFWEEK>(r.weekday),
-                                         static_cast<ECALENDARCYCLE_YEARENDELECTION>(r.election),
-                                         static_cast<ECALENDARCYCLE_PDCOUNTING>(r.counting)))
-        << r.type << " " << r.month << " " << r.weekday << " " << r.election << " " << r.counting;
+  EXPECT_EQ(E_INVALIDARG, cal.manager->AddCycleEntry(std::nan(""), CYCLETYPE_MONTHLY, 12, DATEOFWEEK_SUNDAY,
+                                                     YEARENDELECTION_LASTWEEKDAY, PDCOUNT_BACKWARD));
   CComPtr<IktEnumDispatch> list;
   ASSERT_EQ(S_OK, cal.manager->get_CycleList(list.put()));
   LONG count = -1;
   EXPECT_EQ(S_OK, list->get_Count(&count));
   EXPECT_EQ(0, count) << "a refused entry must not be kept";
+
+  // Rules that cannot be used are kept; GetFiscalYear fails only where they rule.
+  struct Row {
+    int type, month, weekday, election;
+  } rows[] = {
+      {CYCLETYPE_MONTHLY, 0, 1, 336}, {CYCLETYPE_MONTHLY, 13, 1, 336}, {326, 12, 1, 336},
+      {333, 12, 1, 336},              {CYCLETYPE_FOURFOURFIVE, 12, 0, 336}, {CYCLETYPE_FOURFOURFIVE, 12, 8, 336},
+      {CYCLETYPE_FOURFOURFIVE, 12, 1, 338},
+  };
+  for (const Row& r : rows) {
+    CalendarRefs c = newCalendar(factory_);
+    ASSERT_EQ(S_OK, c.manager->AddCycleEntry(static_cast<DATE>(S(2000, 1, 1)), CYCLETYPE_MONTHLY, 12,
+                                             DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY, PDCOUNT_BACKWARD));
+    EXPECT_EQ(S_OK, c.manager->AddCycleEntry(static_cast<DATE>(S(2010, 1, 1)),
+                                             static_cast<ECALENDARCYCLE_CYCLETYPE>(r.type), static_cast<SHORT>(r.month),
+                                             static_cast<ECALENDARCYCLE_DATEOFWEEK>(r.weekday),
+                                             static_cast<ECALENDARCYCLE_YEARENDELECTION>(r.election),
+                                             PDCOUNT_BACKWARD))
+        << r.type << " " << r.month << " " << r.weekday << " " << r.election;
+    RefYear before = engineYear(c.calendar, static_cast<DATE>(S(2005, 6, 1)));
+    EXPECT_TRUE(before.ok);
+    EXPECT_EQ(S(2005, 12, 31), before.end);
+    EXPECT_FALSE(engineYear(c.calendar, static_cast<DATE>(S(2012, 6, 1))).ok)
+        << r.type << " " << r.month << " " << r.weekday << " " << r.election;
+  }
 }
 
 TEST_F(FiscalYearTest, CustomCycleIsOneYearFromItsEffectiveDateToItsEnd) {

@@ -104,8 +104,10 @@ RefYear ReferenceCalendar::fiscalYear(long d) const {
   const long nextEffective = hasNext ? cycles_[k + 1].effective : 0;
   const DayTable& t = DayTable::get();
 
+  const long firstEffective = cycles_.front().effective;
   long end = d;
-  while (!isYearEnd(k, end) && !(hasNext && end == nextEffective - 1)) {
+  while (!isYearEnd(k, end) && !(hasNext && end == nextEffective - 1) &&
+         !(d < firstEffective && end == firstEffective - 1)) {
     if (end >= t.last() - 1) return {false, 0, 0};  // no year end ahead
     ++end;
   }

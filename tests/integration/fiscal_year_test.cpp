@@ -182,6 +182,17 @@ TEST_P(BuiltCalendars, ShortYearsApplyInShortYrIDOrder) {
   EXPECT_EQ(lib.fyEnd(1, 2, {1998, 6, 1}), (Ymd{1998, 12, 31}));
 }
 
+TEST_P(BuiltCalendars, ABookWithoutAYearEndMonthSpoilsOnlyItself) {
+  LoadedLibrary lib(GetParam(), Schema::V4);
+  // NULL reads as month 0: that book has no usable rule; the books after it still do.
+  lib.source().exec("UPDATE Book SET OrigYrEnd = NULL WHERE CompanyID = 1 AND BookID = 2");
+  EXPECT_EQ(lib.fyEnd(1, 2, {1997, 5, 1}), kNone);
+  EXPECT_EQ(lib.fyEnd(1, 1, {2024, 3, 15}), (Ymd{2024, 9, 30}));
+  EXPECT_EQ(lib.fyEnd(1, 3, {2024, 3, 15}), (Ymd{2024, 9, 30}));
+  EXPECT_EQ(lib.fyEnd(1, 6, {2024, 3, 15}), (Ymd{2025, 1, 31}));
+  EXPECT_EQ(lib.fyEnd(1, 7, {2024, 3, 15}), (Ymd{2024, 11, 30}));
+}
+
 TEST_P(BuiltCalendars, CalendarYearEndIgnoresTheBooks) {
   LoadedLibrary lib(GetParam(), Schema::V4);
   EXPECT_EQ(lib.calEnd(1, 1, {2001, 8, 1}), (Ymd{2001, 12, 31}));

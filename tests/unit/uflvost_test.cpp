@@ -196,6 +196,8 @@ TEST_F(ZelNumTest, OddWidthsAndPrecisionsGiveDefinedAnswers) {
   const std::string pad19 = std::string(15, ' ') + "1.00";
   const NumCase cases[] = {
       {"width 300 is a 254 field, trimmed to 19", 0, 300, 2, "1", pad19},
+      // Capped first: 254 - 290 gives '%-36.0lf'; uncapped it would be '%10.0lf'.
+      {"on, the cap comes before width + precision", 1, 300, -290, "5", "5" + std::string(18, ' ')},
       {"width 25 trimmed to 19", 0, 25, 2, "1234.5", std::string(12, ' ') + "1234.50"},
       {"width -25 trimmed to 19", 0, -25, 2, "-1234.5", "-1234.50" + std::string(11, ' ')},
       {"huge width", 0, 1e12, 2, "1", pad19},

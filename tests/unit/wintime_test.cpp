@@ -225,9 +225,9 @@ TEST_F(WinTime, ZelTimeGivesTheCurrentHoursAndMinutes) {
   EXPECT_LE(lTime, after);
   ASSERT_NE(lpTM, nullptr);
 
-  EXPECT_EQ(ZelTime(nullptr), UFNotEnoughParameters);
+  EXPECT_EQ(ZelTime(nullptr), UFNoMemory);
   block.ReturnValue.ReturnString = nullptr;
-  EXPECT_EQ(ZelTime(&block), UFNotEnoughParameters);
+  EXPECT_EQ(ZelTime(&block), UFNoMemory);
 }
 
 TEST_F(WinTime, ReturnSize) {
@@ -235,7 +235,7 @@ TEST_F(WinTime, ReturnSize) {
   block.UFMemCalcStringLength = -5;
   EXPECT_EQ(ZelTimeStringRetSize(&block), UFNoError);
   EXPECT_EQ(block.UFMemCalcStringLength, 11);
-  EXPECT_EQ(ZelTimeStringRetSize(nullptr), UFNotEnoughParameters);
+  EXPECT_EQ(ZelTimeStringRetSize(nullptr), UFMemCalcFail);
 }
 
 }  // namespace
