@@ -170,6 +170,15 @@ TEST_F(ZelNumTest, ColumnTestUsesTheRealValuedExponent) {
     EXPECT_EQ(zelNum(c.onoff, c.width, c.precision, c.text), c.expected) << c.name;
 }
 
+TEST_F(ZelNumTest, MinusHalfKeepsItsSignWithTheSwitchOn) {
+  // Only values strictly between -0.5 and 0 lose the sign; -0.5 itself goes to the
+  // formatter, whose halfway rounding is the C library's.
+  char reference[32];
+  std::snprintf(reference, sizeof reference, "%7.0f", -0.5);
+  EXPECT_EQ(zelNum(1, 5, 2, "-0.5"), reference);
+  EXPECT_EQ(zelNum(1, 5, 2, "-0.49"), "      0");
+}
+
 TEST_F(ZelNumTest, SwitchIsReadAtEveryCall) {
   EXPECT_EQ(zelNum(0, 10, 2, "1234.567"), "   1234.57");
   EXPECT_EQ(zelNum(1, 10, 2, "1234.567"), "        1235");
