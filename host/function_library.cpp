@@ -13,8 +13,11 @@ namespace {
 // Guard bytes around every buffer the library may write: a short run before it
 // and a long one after it, so a write past the end lands in the guard rather
 // than in someone else's memory.
-constexpr size_t kFrontGuard = 16;
-constexpr size_t kBackGuard = 256;
+// The back guard covers the largest size a return-size function can ask for
+// (a signed 16-bit count), so a runaway write lands in it and is measured rather
+// than hitting the harness's own memory.
+constexpr size_t kFrontGuard = 256;
+constexpr size_t kBackGuard = 32768;
 // A result buffer starts filled with this, so a result without its NUL shows.
 constexpr unsigned char kFill = 0xCD;
 // No table is longer than this; past it the end row is taken as missing.

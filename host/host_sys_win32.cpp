@@ -20,7 +20,11 @@ void* openLibrary(const std::string& path, std::string& error) {
   }
   // No error boxes from the loader: the harness reports in text.
   UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE module = LoadLibraryA(path.c_str());
+  // The full path: a bare name would be looked for in the system folders first.
+  char full[MAX_PATH * 4];
+  DWORD fullLength = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  const char* loadPath = fullLength > 0 && fullLength < sizeof full ? full : path.c_str();
+  HMODULE module = LoadLibraryA(loadPath);
   DWORD code = module ? 0 : GetLastError();
   SetErrorMode(oldMode);
   if (!module) {

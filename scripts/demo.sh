@@ -18,7 +18,7 @@ mkdir -p "$DEMO"
 bash db/make_sample.sh sqlite 4 "$DEMO/company.db"
 eval "$(bash scripts/odbc-dsn.sh sqlite "$DEMO/company.db" "$DEMO/odbc")"
 # The calendar engine, registered in the demo's own class registry.
-export U2LVOST_COM_REGISTRY="$PWD/$DEMO/com-classes.reg"
+export U2LVOST_COM_REGISTRY="$(cd "$DEMO" && pwd)/com-classes.reg"
 "$BUILD_DIR/com/regsvr" /s "$BUILD_DIR/engine/libvrzelcal.so"
 
 echo "== The library's functions ($UFHOST $LIB --list)"

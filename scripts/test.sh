@@ -5,9 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh -DU2LVOST_WIN32_BUILD_DIR="$(pwd)/build-win32"
+BUILD_DIR=build bash scripts/setup.sh -DU2LVOST_WIN32_BUILD_DIR="$(pwd)/build-win32"
 # The 32-bit Windows products, tested under Wine by the ctest test "windows".
-bash scripts/build-windows.sh
+BUILD_DIR=build-win32 bash scripts/build-windows.sh
 
 # A private PostgreSQL server on loopback for the server-database tests.
 source scripts/pg.sh

@@ -356,7 +356,6 @@ ktStr& ktStr::append(const char* s, int n) {
   if (!s || n < 1) return *this;
   int count = 0;
   while (count < n && s[count] != '\0') ++count;
-  if (count == 0) return *this;
   const int len = length();
   // Appending our own text: find it again in the grown buffer.
   const bool own = _inBuffer(s);

@@ -524,6 +524,11 @@ TEST_F(Fixture, DefaultSizeIs255Bytes) {
   CallResult over = call("FillDefault", {num(255)});
   EXPECT_EQ(over.status, CallStatus::BufferOverrun);
   EXPECT_NE(over.message.find("default size"), std::string::npos) << over.message;
+  // A runaway write far past the end is still measured, not a crash of the host:
+  // 5000 characters and the NUL reach 4746 bytes beyond the 255.
+  CallResult far = call("FillDefault", {num(5000)});
+  EXPECT_EQ(far.status, CallStatus::BufferOverrun);
+  EXPECT_NE(far.message.find("4746"), std::string::npos) << far.message;
 }
 
 TEST_F(Fixture, ReturnSizeFunctionSeesTheArgumentsAndSizesTheBuffer) {

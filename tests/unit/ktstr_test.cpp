@@ -395,6 +395,13 @@ TEST(KtStrGrowth, AppendLimitsAndOwnText) {
   s.append('\0');
   EXPECT_STREQ(s, "abcdg");
 
+  // The growth is for length + n, whatever the text gives: 64 + 5 asks for 128.
+  ktStr full(std::string(64, 'f').c_str());
+  ASSERT_EQ(full.waste(), 0);
+  full.append("", 5);
+  EXPECT_EQ(full.waste(), 64);
+  EXPECT_EQ(full.length(), 64);
+
   ktStr self(std::string(40, 'q').c_str());
   self += self;  // 80 characters: must grow while reading itself
   EXPECT_EQ(std::string(self.data()), std::string(80, 'q'));
