@@ -15,6 +15,7 @@
 #include "function_library.h"
 #include "host_dates.h"
 #include "odbc_env.h"
+#include "persistCalendar.h"
 #include "test_env.h"
 #include "test_paths.h"
 
@@ -350,6 +351,29 @@ TEST_P(StoredCalendars, WarmCallsRunNoStatement) {
   calls.push_back("ZelFYEnd(1, 7, 2024-03-15)");
   calls.push_back("ZelFYEnd(1, 7, 2025-03-15)");
   EXPECT_EQ(runTraced(source, calls).statements.size(), cold.statements.size() + 1);
+}
+
+// The resolver itself: once the company is loaded, answers need no new engine
+// object but the fiscal year the engine hands back. Without its factory, and with
+// no class creatable at all, it still answers.
+TEST(FiscalYearWarm, AnswersWithoutCreatingCalendarsOrCollections) {
+  EngineRegistry registry;
+  DataSource source(Backend::SQLite, Schema::V5);
+  auto serial = [](Ymd v) { return static_cast<DATE>(ufhost::dayNumberFromCivil(v.y, v.m, v.d) - 2415018); };
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  {
+    CPersistCalendar resolver;
+    EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 0, 2004, 5, 1), serial({2004, 12, 31}));
+    EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 4, 2010, 5, 1), serial({2010, 8, 31}));
+    resolver.m_calFactory.Release();
+    testenv::TempDir dir;
+    testenv::ScopedEnv noClasses("U2LVOST_COM_REGISTRY", dir.write("empty.reg", "").c_str());
+    EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 0, 2005, 3, 1), serial({2005, 6, 30}));
+    EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 4, 2010, 10, 1), serial({2011, 8, 31}));
+    EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 7, 2024, 3, 15), serial(lastWeekdayOf(2024, 6, 3)));
+    EXPECT_FALSE(resolver.m_calFactory) << "a warm call created the engine's factory";
+  }
+  CoUninitialize();
 }
 
 // A broken company database during a report: the boxes on standard error, -1
