@@ -44,6 +44,15 @@ void formatFixed(double v, double clamp, char (&buf)[kFloatBufSize]) {
   if (n < 0 || n >= static_cast<int>(sizeof buf)) std::snprintf(buf, sizeof buf, "%lf", -clamp);
 }
 
+// Decimal (or character) text of an integer in the 32-byte working buffer.
+struct IntText {
+  char buf[kIntBufSize];
+  template <class T>
+  IntText(const char* format, T v) {
+    std::snprintf(buf, sizeof buf, format, v);
+  }
+};
+
 long long roundUpTo(long long value, long long quantum) {
   return ((value + quantum - 1) / quantum) * quantum;
 }
@@ -168,35 +177,15 @@ void ktStr::copyFrom(char c) {
   copyFrom(text);
 }
 
-void ktStr::copyFrom(int v) {
-  char buf[kIntBufSize];
-  std::snprintf(buf, sizeof buf, "%d", v);
-  copyFrom(buf);
-}
+void ktStr::copyFrom(int v) { copyFrom(IntText("%d", v).buf); }
 
-void ktStr::copyFrom(unsigned int v) {
-  char buf[kIntBufSize];
-  std::snprintf(buf, sizeof buf, "%u", v);
-  copyFrom(buf);
-}
+void ktStr::copyFrom(unsigned int v) { copyFrom(IntText("%u", v).buf); }
 
-void ktStr::copyFrom(long v) {
-  char buf[kIntBufSize];
-  std::snprintf(buf, sizeof buf, "%ld", v);
-  copyFrom(buf);
-}
+void ktStr::copyFrom(long v) { copyFrom(IntText("%ld", v).buf); }
 
-void ktStr::copyFrom(unsigned long v) {
-  char buf[kIntBufSize];
-  std::snprintf(buf, sizeof buf, "%lu", v);
-  copyFrom(buf);
-}
+void ktStr::copyFrom(unsigned long v) { copyFrom(IntText("%lu", v).buf); }
 
-void ktStr::copyFrom(unsigned char v) {
-  char buf[kIntBufSize];
-  std::snprintf(buf, sizeof buf, "%c", v);
-  copyFrom(buf);
-}
+void ktStr::copyFrom(unsigned char v) { copyFrom(IntText("%c", v).buf); }
 
 void ktStr::copyFrom(double v) {
   char buf[kFloatBufSize];
@@ -227,35 +216,15 @@ ktStr& ktStr::operator+=(const char* s) { return append(s); }
 ktStr& ktStr::operator+=(const ktStr& other) { return append(other); }
 ktStr& ktStr::operator+=(char c) { return append(c); }
 
-ktStr& ktStr::operator+=(int v) {
-  char buf[kIntBufSize];
-  std::snprintf(buf, sizeof buf, "%d", v);
-  return append(buf);
-}
+ktStr& ktStr::operator+=(int v) { return append(IntText("%d", v).buf); }
 
-ktStr& ktStr::operator+=(unsigned int v) {
-  char buf[kIntBufSize];
-  std::snprintf(buf, sizeof buf, "%u", v);
-  return append(buf);
-}
+ktStr& ktStr::operator+=(unsigned int v) { return append(IntText("%u", v).buf); }
 
-ktStr& ktStr::operator+=(long v) {
-  char buf[kIntBufSize];
-  std::snprintf(buf, sizeof buf, "%ld", v);
-  return append(buf);
-}
+ktStr& ktStr::operator+=(long v) { return append(IntText("%ld", v).buf); }
 
-ktStr& ktStr::operator+=(unsigned long v) {
-  char buf[kIntBufSize];
-  std::snprintf(buf, sizeof buf, "%lu", v);
-  return append(buf);
-}
+ktStr& ktStr::operator+=(unsigned long v) { return append(IntText("%lu", v).buf); }
 
-ktStr& ktStr::operator+=(unsigned char v) {
-  char buf[kIntBufSize];
-  std::snprintf(buf, sizeof buf, "%c", v);
-  return append(buf);
-}
+ktStr& ktStr::operator+=(unsigned char v) { return append(IntText("%c", v).buf); }
 
 ktStr& ktStr::operator+=(double v) {
   char buf[kFloatBufSize];
