@@ -35,9 +35,9 @@ struct YearEndArguments {
 };
 
 bool fetchArguments(UFParamBlock* block, YearEndArguments* args) {
-  UFParamListElement* company = GetParam(block, 1);
-  UFParamListElement* book = GetParam(block, 2);
-  UFParamListElement* date = GetParam(block, 3);
+  UFParamListElement* company = GetParam(block, 1, UFNumber);
+  UFParamListElement* book = GetParam(block, 2, UFNumber);
+  UFParamListElement* date = GetParam(block, 3, UFDate);
   if (!company || !book || !date) return false;
   args->companyID = wholeArgument(company->Parameter.ParamNumber);
   args->bookID = wholeArgument(book->Parameter.ParamNumber);

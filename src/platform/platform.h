@@ -17,6 +17,9 @@ void setMessageBoxSink(MessageBoxSink sink, void* context);
 
 // The user's profile (Windows: win.ini through GetProfile*; Linux: an INI file,
 // $U2LVOST_PROFILE, else $XDG_CONFIG_HOME/u2lvost/win.ini or ~/.config/u2lvost/win.ini).
+// Linux reads the file once, whole, at reloadProfile (or at the first read) and
+// answers every later read from that copy; Windows asks the system every time.
+void reloadProfile();
 int32_t profileInt(const char* section, const char* key, int32_t defaultValue);
 // Copies at most size - 1 characters and a NUL into buffer; returns the length copied.
 uint32_t profileString(const char* section, const char* key, const char* defaultValue, char* buffer,

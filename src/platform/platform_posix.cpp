@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <string>
 
 #include "platform.h"
@@ -25,44 +27,58 @@ std::string trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-bool equalNoCase(const std::string& a, const char* b) {
-  size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
+// The profile as read at the last reload: key "section\nkey" in lower case, first
+// occurrence kept, the value with surrounding blanks and one pair of quotes removed.
+struct ProfileCopy {
+  bool loaded = false;
+  std::map<std::string, std::string> values;
+};
+ProfileCopy g_profile;
+
+std::string lowerCase(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
 }
 
-// Looks the key up the way the Windows profile does: sections and keys without
-// regard to case, the value with surrounding blanks and one pair of quotes removed.
-bool lookup(const char* section, const char* key, std::string* value) {
+// Reads the whole file once. Lines of any length are read whole, so a long comment
+// can never spill a setting of its own.
+void loadProfile() {
+  g_profile.values.clear();
+  g_profile.loaded = true;
   const char* path = profilePath();
-  if (!path || !*path) return false;
-  FILE* f = std::fopen(path, "r");
-  if (!f) return false;
-  bool inSection = false, found = false;
-  char line[1024];
-  while (std::fgets(line, sizeof line, f)) {
-    std::string s = trim(line);
+  if (!path || !*path) return;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return;
+  std::string line, section;
+  bool inSection = false;
+  while (std::getline(in, line)) {
+    const std::string s = trim(line);
     if (s.empty() || s[0] == ';' || s[0] == '#') continue;
     if (s[0] == '[') {
-      size_t close = s.find(']');
-      inSection = close != std::string::npos && equalNoCase(trim(s.substr(1, close - 1)), section);
+      const size_t close = s.find(']');
+      inSection = close != std::string::npos;
+      if (inSection) section = lowerCase(trim(s.substr(1, close - 1)));
       continue;
     }
     if (!inSection) continue;
-    size_t eq = s.find('=');
-    if (eq == std::string::npos || !equalNoCase(trim(s.substr(0, eq)), key)) continue;
+    const size_t eq = s.find('=');
+    if (eq == std::string::npos) continue;
     std::string v = trim(s.substr(eq + 1));
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
       v = v.substr(1, v.size() - 2);
-    *value = v;
-    found = true;
-    break;
+    g_profile.values.emplace(section + '\n' + lowerCase(trim(s.substr(0, eq))), std::move(v));
   }
-  std::fclose(f);
-  return found;
+}
+
+// Looks the key up the way the Windows profile does: sections and keys without
+// regard to case.
+bool lookup(const char* section, const char* key, std::string* value) {
+  if (!g_profile.loaded) loadProfile();
+  if (!section || !key) return false;
+  const auto it = g_profile.values.find(lowerCase(section) + '\n' + lowerCase(key));
+  if (it == g_profile.values.end()) return false;
+  *value = it->second;
+  return true;
 }
 
 }  // namespace
@@ -97,6 +113,8 @@ const char* profilePath() {
   }
   return path.c_str();
 }
+
+void reloadProfile() { loadProfile(); }
 
 int32_t profileInt(const char* section, const char* key, int32_t defaultValue) {
   std::string v;

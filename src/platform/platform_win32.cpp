@@ -25,6 +25,9 @@ void setMessageBoxSink(MessageBoxSink sink, void* context) {
 
 const char* profilePath() { return ""; }
 
+// The system keeps the profile in memory already.
+void reloadProfile() {}
+
 int32_t profileInt(const char* section, const char* key, int32_t defaultValue) {
   return static_cast<int32_t>(GetProfileIntA(section, key, defaultValue));
 }
