@@ -3,7 +3,6 @@
 #include "uflvost.h"
 
 #include <algorithm>
-#include <cfenv>
 #include <charconv>
 #include <cassert>
 #include <cctype>
@@ -14,6 +13,7 @@
 #include <memory>
 #include <new>
 
+#include "platform.h"
 #include "ufmain.h"
 
 int32_t roundFlag = 0;
@@ -81,21 +81,18 @@ void putNumberText(char* out, const char* text) {
   out[n] = '\0';
 }
 
-// Arithmetic to nearest for the length of a call. The host may run with another
-// rounding mode; reading the text and scaling the host's number must not depend on it.
-class NearestRounding {
+// Arithmetic as on every platform for the length of a call: the host may run with
+// another rounding mode or precision; reading the text and scaling the host's number
+// must not depend on it.
+class DoubleArithmetic {
  public:
-  NearestRounding() : saved_(std::fegetround()) {
-    if (saved_ != FE_TONEAREST) std::fesetround(FE_TONEAREST);
-  }
-  ~NearestRounding() {
-    if (saved_ != FE_TONEAREST && saved_ >= 0) std::fesetround(saved_);
-  }
-  NearestRounding(const NearestRounding&) = delete;
-  NearestRounding& operator=(const NearestRounding&) = delete;
+  DoubleArithmetic() : saved_(enterDoubleArithmetic()) {}
+  ~DoubleArithmetic() { leaveDoubleArithmetic(saved_); }
+  DoubleArithmetic(const DoubleArithmetic&) = delete;
+  DoubleArithmetic& operator=(const DoubleArithmetic&) = delete;
 
  private:
-  int saved_;
+  unsigned saved_;
 };
 
 // True when value lies exactly halfway between two numbers of `decimals` decimals.
@@ -112,7 +109,9 @@ bool isDecimalTie(double value, int decimals) {
     m |= uint64_t{1} << 52;
     e = biased - 1075;
   }
-  if (m == 0) return false;
+  // Dropping trailing zero bits only raises e: a value already at or above the half's
+  // place (every whole number among them) is no tie.
+  if (m == 0 || e > -(decimals + 1)) return false;
   while ((m & 1) == 0) {
     m >>= 1;
     ++e;
@@ -313,7 +312,7 @@ UF_EXPORT UFError UF_CALL ZelNum(UFParamBlock* ParamBlock) {
   checkheap();
   UFError result;
   {
-    NearestRounding nearest;
+    DoubleArithmetic arithmetic;
     result = zelNum(ParamBlock);
   }
   checkheap();
@@ -332,7 +331,7 @@ UF_EXPORT UFError UF_CALL ZelToText(UFParamBlock* ParamBlock) {
   checkheap();
   UFError result;
   {
-    NearestRounding nearest;
+    DoubleArithmetic arithmetic;
     result = zelToText(ParamBlock);
   }
   checkheap();

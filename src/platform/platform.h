@@ -27,6 +27,13 @@ uint32_t profileString(const char* section, const char* key, const char* default
 // Where the Linux profile is read from (empty on Windows).
 const char* profilePath();
 
+// Double arithmetic as the number functions need it, from enter to leave: rounding
+// to nearest and, where the x87 unit computes (32-bit Windows), the 53-bit precision
+// of a double; a host may leave that unit at 64 bits, where a product is rounded
+// twice. leaveDoubleArithmetic restores what enterDoubleArithmetic returned.
+unsigned enterDoubleArithmetic();
+void leaveDoubleArithmetic(unsigned saved);
+
 // ANSI code page (Linux: Windows-1252) to UTF-16. Converts srcLen bytes (-1: up to
 // and with the NUL) into at most dstLen code units; returns the units written, 0 on failure.
 int ansiToWide(const char* src, int srcLen, uint16_t* dst, int dstLen);

@@ -1,5 +1,6 @@
 // Linux side of the platform seam.
 #include <cctype>
+#include <cfenv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -143,6 +144,17 @@ int ansiToWide(const char* src, int srcLen, uint16_t* dst, int dstLen) {
     dst[i] = (c >= 0x80 && c <= 0x9F) ? kCp1252High[c - 0x80] : c;
   }
   return srcLen;
+}
+
+// The SSE unit always rounds to a double; only the rounding mode may differ.
+unsigned enterDoubleArithmetic() {
+  const int saved = std::fegetround();
+  if (saved != FE_TONEAREST) std::fesetround(FE_TONEAREST);
+  return static_cast<unsigned>(saved);
+}
+
+void leaveDoubleArithmetic(unsigned saved) {
+  if (static_cast<int>(saved) != FE_TONEAREST && static_cast<int>(saved) >= 0) std::fesetround(static_cast<int>(saved));
 }
 
 bool localTimeOf(std::time_t t, std::tm* out) { return out && localtime_r(&t, out) != nullptr; }
