@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 
@@ -28,11 +28,17 @@ std::string trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-// The profile as read at the last reload: key "section\nkey" in lower case, first
-// occurrence kept, the value with surrounding blanks and one pair of quotes removed.
+// One setting of the profile: "section\nkey" in lower case, and the value with
+// surrounding blanks and one pair of quotes removed. A type of our own keeps the
+// container's code out of the library's exports.
+struct ProfileValue {
+  std::string key, value;
+};
+
+// The profile as read at the last reload, in file order; the first of a key counts.
 struct ProfileCopy {
   bool loaded = false;
-  std::map<std::string, std::string> values;
+  std::vector<ProfileValue> values;
 };
 ProfileCopy g_profile;
 
@@ -67,7 +73,7 @@ void loadProfile() {
     std::string v = trim(s.substr(eq + 1));
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
       v = v.substr(1, v.size() - 2);
-    g_profile.values.emplace(section + '\n' + lowerCase(trim(s.substr(0, eq))), std::move(v));
+    g_profile.values.push_back({section + '\n' + lowerCase(trim(s.substr(0, eq))), std::move(v)});
   }
 }
 
@@ -76,10 +82,14 @@ void loadProfile() {
 bool lookup(const char* section, const char* key, std::string* value) {
   if (!g_profile.loaded) loadProfile();
   if (!section || !key) return false;
-  const auto it = g_profile.values.find(lowerCase(section) + '\n' + lowerCase(key));
-  if (it == g_profile.values.end()) return false;
-  *value = it->second;
-  return true;
+  const std::string wanted = lowerCase(section) + '\n' + lowerCase(key);
+  for (const ProfileValue& p : g_profile.values) {
+    if (p.key == wanted) {
+      *value = p.value;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
