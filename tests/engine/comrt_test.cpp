@@ -587,5 +587,53 @@ TEST_F(CoCreateTest, RegsvrCommand) {
   EXPECT_EQ(1, run(""));
 }
 
+// regsvr's choice of file, its messages and its informational options.
+TEST_F(CoCreateTest, RegsvrSaysWhichFileAndWhy) {
+  testenv::TempDir dir;
+  const std::string user = dir.file("user/classes.reg");
+  const std::string system = dir.file("etc/classes.reg");
+  dir.write("blocked", "a file where a folder should be\n");
+  const std::string regsvr = std::string(U2LVOST_BINARY_DIR) + "/com/regsvr";
+  const std::string engine = "'" + std::string(VRZELCAL_LIBRARY) + "'";
+  struct Row {
+    const char* what;
+    std::string env;  // assignments before the command
+    std::string args;
+    int status;
+    std::string says;     // in the combined output
+    std::string written;  // the file that must name the engine; empty: none
+  } rows[] = {
+      {"version", "", "--version", 0, "regsvr (u2lvost) " U2LVOST_VERSION "\n", ""},
+      {"help", "", "--help", 0, "usage: regsvr [--system | --user] [/u] [/s] LIBRARY", ""},
+      {"unknown option", "", "--bogus " + engine, 1, "usage: regsvr", ""},
+      {"explicit user file", "U2LVOST_COM_REGISTRY='" + user + "' U2LVOST_COM_SYSTEM_REGISTRY='" + system + "'",
+       "--user " + engine, 0, "wrote this user's class registry " + user, user},
+      {"explicit system file", "U2LVOST_COM_REGISTRY='" + user + "' U2LVOST_COM_SYSTEM_REGISTRY='" + system + "'",
+       "--system " + engine, 0, "wrote system-wide class registry " + system, system},
+      {"root without a chosen user file: system",
+       "HOME='" + dir.path() + "' U2LVOST_COM_REGISTRY= U2LVOST_COM_SYSTEM_REGISTRY='" + system + "'", engine,
+       0, ::geteuid() == 0 ? "system-wide class registry " + system : "this user's class registry",
+       ::geteuid() == 0 ? system : dir.file(".config/u2lvost/com-classes.reg")},
+      {"no system file to write", "U2LVOST_COM_SYSTEM_REGISTRY=", "--system " + engine, 1,
+       "no system class registry", ""},
+      {"folder in the way", "U2LVOST_COM_REGISTRY='" + dir.file("blocked/classes.reg") + "'", "--user " + engine, 3,
+       "cannot create folder " + dir.file("blocked") + ": a file of that name is in the way", ""},
+  };
+  for (const Row& r : rows) {
+    std::remove(user.c_str());
+    std::remove(system.c_str());
+    const std::string out = dir.file("out.txt");
+    const std::string cmd = "env " + r.env + " '" + regsvr + "' " + r.args + " >'" + out + "' 2>&1";
+    int status = std::system(cmd.c_str());
+    EXPECT_EQ(r.status, WIFEXITED(status) ? WEXITSTATUS(status) : -1) << r.what;
+    const std::string said = testenv::readFile(out);
+    EXPECT_NE(std::string::npos, said.find(r.says)) << r.what << ": " << said;
+    for (const std::string& file : {user, system}) {
+      const bool names = testenv::readFile(file).find(Session::get().enginePath()) != std::string::npos;
+      EXPECT_EQ(file == r.written, names) << r.what << ": " << file;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace enginetest
