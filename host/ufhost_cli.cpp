@@ -22,7 +22,7 @@ const char kHelp[] =
     "  ufhost LIBRARY [--no-check] CALL... [--file FILE]\n"
     "  ufhost LIBRARY [--no-check] -\n"
     "  ufhost LIBRARY --report TEMPLATE [--rows FILE.csv]\n"
-    "  ufhost --help\n"
+    "  ufhost --help | --version\n"
     "\n"
     "  --list             per function: its definition text, template and example\n"
     "                     (control characters shown as \\t etc.)\n"
@@ -144,6 +144,9 @@ class Runner {
       };
       if (a == "--help" || a == "-h") {
         out_ << kHelp;
+        return kExitOk;
+      } else if (a == "--version") {
+        out_ << "ufhost (u2lvost) " << U2LVOST_VERSION << "\n";
         return kExitOk;
       } else if (a == "--list") {
         o.list = true;

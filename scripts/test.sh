@@ -15,6 +15,8 @@ pg_start
 trap pg_stop EXIT
 
 ctest --test-dir build --output-on-failure
+# The site packages: the .deb installed, used and removed here, the .zip under Wine.
+bash tests/package/run.sh build
 
 # Memory errors and leaks: the same objects built with sanitizers.
 BUILD_DIR=build-asan bash scripts/setup.sh -DU2LVOST_SANITIZE=ON -DU2LVOST_BENCH=OFF
