@@ -132,7 +132,15 @@ class Parser {
     if (c == '"') return text(arg.value);
     if (c == '$') {
       ++pos_;
-      arg.column = identifier();
+      if (!atEnd() && s_[pos_] == '"') {
+        // $"unit price": a column whose name is not a plain word.
+        Value name;
+        if (!quoted(name)) return false;
+        arg.column = name.text;
+        if (arg.column.empty()) return failAt(start, "$\"\" names no column");
+      } else {
+        arg.column = identifier();
+      }
       if (arg.column.empty()) return failAt(start, "a '$' must be followed by a column name");
       if (!allowColumns_) return failAt(start, "column references ($" + arg.column + ") work only in a report");
       arg.isColumn = true;
@@ -161,12 +169,20 @@ class Parser {
 
   bool text(Value& out) {
     const size_t start = pos_;
+    if (!quoted(out)) return false;
+    return endOfLiteral(start);
+  }
+
+  // A double-quoted text with its escapes, the closing quote consumed.
+  bool quoted(Value& out) {
+    const size_t start = pos_;
     std::string t;
     ++pos_;
     for (;;) {
       if (atEnd()) return failAt(start, "unterminated text (missing closing '\"')");
       char c = s_[pos_++];
       if (c == '"') break;
+      if (c == '\0') return failAt(pos_ - 1, "a NUL byte cannot be passed: texts end at their NUL");
       if (c != '\\') {
         t += c;
         continue;
@@ -202,7 +218,6 @@ class Parser {
           return failAt(pos_ - 2, std::string("unknown escape '\\") + e + "'");
       }
     }
-    if (!endOfLiteral(start)) return false;
     out = Value::makeString(t);
     return true;
   }
@@ -299,20 +314,40 @@ bool parseFormulaCall(const std::string& text, FormulaCall& out, std::string& er
   return true;
 }
 
-Value fieldValue(const std::string& field) {
+bool fieldAs(const std::string& field, ValueType want, Value& into) {
+  if (want == ValueType::String) {
+    into.type = ValueType::String;
+    into.text = field;
+    return true;
+  }
   size_t b = 0, e = field.size();
   while (b < e && isBlank(field[b])) ++b;
   while (e > b && isBlank(field[e - 1])) --e;
-  const std::string t = field.substr(b, e - b);
-  int y, m, d;
-  if (!t.empty() && isoDateLength(t, 0, y, m, d) == t.size()) {
-    int32_t n = dayNumberFromCivil(y, m, d);
-    if (n != kNoDate) return Value::makeDate(n);
+  if (b == e) return false;
+  if (want == ValueType::Date) {
+    int y, m, d;
+    if (isoDateLength(field, b, y, m, d) != e - b) return false;
+    const int32_t n = dayNumberFromCivil(y, m, d);
+    if (n == kNoDate) return false;
+    into.type = ValueType::Date;
+    into.date = n;
+    return true;
   }
-  if (!t.empty() && numberLength(t, 0) == t.size()) {
-    double v = std::strtod(t.c_str(), nullptr);
-    if (std::isfinite(v) && std::isfinite(v * 100.0)) return Value::makeNumber(v);
+  if (want == ValueType::Number) {
+    // The blanks after it stop strtod, so the field needs no copy.
+    if (numberLength(field, b) != e - b) return false;
+    const double v = std::strtod(field.c_str() + b, nullptr);
+    if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return false;
+    into.type = ValueType::Number;
+    into.number = v;
+    return true;
   }
+  return false;  // a field never reads as a boolean or a time
+}
+
+Value fieldValue(const std::string& field) {
+  Value v;
+  if (fieldAs(field, ValueType::Date, v) || fieldAs(field, ValueType::Number, v)) return v;
   return Value::makeString(field);
 }
 
