@@ -26,10 +26,10 @@ constexpr unsigned char kFill = 0xCD;
 constexpr int kMaxRows = 1000;
 
 // Never 0 and never ASCII, so no NUL, blank or digit written over a guard byte
-// can leave it as it was. It repeats every 128 positions, so a copy of two
-// periods gives any 64-byte stretch with one memcpy or memcmp.
+// can leave it as it was. It repeats every 128 positions.
 unsigned char guardByte(size_t i) { return static_cast<unsigned char>(0x80 | ((i * 37 + 11) & 0x7F)); }
 
+// Two periods of the pattern, so any 64-byte stretch is one memcpy or memcmp away.
 struct GuardPattern {
   unsigned char bytes[256];
   GuardPattern() {
@@ -37,10 +37,7 @@ struct GuardPattern {
   }
   const unsigned char* at(size_t position) const { return bytes + (position & 0x7F); }
 };
-const GuardPattern& pattern() {
-  static const GuardPattern p;
-  return p;
-}
+const GuardPattern kPattern;
 
 // One buffer slot, kept between calls: allocated when a call first needs more
 // room than it has, re-armed cheaply for every call.
@@ -65,7 +62,7 @@ class GuardedBuffer {
     }
     size_ = size;
     const size_t back = kFrontZone + size;
-    std::memcpy(&raw_[back], pattern().at(back), kNearGuard);
+    std::memcpy(&raw_[back], kPattern.at(back), kNearGuard);
     if (text)
       std::memcpy(data(), text, size);
     else
@@ -77,14 +74,14 @@ class GuardedBuffer {
   size_t size() const { return size_; }
   bool frontIntact() {
     const size_t near = kFrontZone - kNearGuard;
-    if (std::memcmp(&raw_[near], pattern().at(near), kNearGuard) == 0) return true;
+    if (std::memcmp(&raw_[near], kPattern.at(near), kNearGuard) == 0) return true;
     dirty_ = true;
     return false;
   }
   // How many bytes past the end were written to, counting to the farthest one; 0 when none.
   size_t overrunExtent() {
     const size_t back = kFrontZone + size_;
-    if (std::memcmp(&raw_[back], pattern().at(back), kNearGuard) == 0) return 0;
+    if (std::memcmp(&raw_[back], kPattern.at(back), kNearGuard) == 0) return 0;
     dirty_ = true;
     for (size_t i = raw_.size(); i > back; --i)
       if (raw_[i - 1] != guardByte(i - 1)) return i - back;
@@ -104,36 +101,38 @@ class GuardedBuffer {
   bool dirty_ = true;  // guard or landing zones may have been written to
 };
 
-void setValue(UFParamListElement& e, const Value& v) {
+// The value's type code and length, and the value into u (not for texts).
+// Written member by member: copying a union just written costs a stalled load.
+inline void setValue(UFParamUnion& u, UFTypeDefs& type, int16_t& length, const Value& v) {
   switch (v.type) {
     case ValueType::Number:
-      e.ParamType = UFNumber;
-      e.ParamLength = sizeof(UFTNumber);
-      e.Parameter.ParamNumber = v.number * 100.0;  // the engine's hundredfold
+      type = UFNumber;
+      length = sizeof(UFTNumber);
+      u.ParamNumber = v.number * 100.0;  // the engine's hundredfold
       break;
     case ValueType::Boolean:
-      e.ParamType = UFBoolean;
-      e.ParamLength = sizeof(UFTBoolean);
-      e.Parameter.ParamBoolean = v.boolean ? 1 : 0;
+      type = UFBoolean;
+      length = sizeof(UFTBoolean);
+      u.ParamBoolean = v.boolean ? 1 : 0;
       break;
     case ValueType::Date:
-      e.ParamType = UFDate;
-      e.ParamLength = sizeof(CRDate);
-      e.Parameter.ParamDate = v.date;
+      type = UFDate;
+      length = sizeof(CRDate);
+      u.ParamDate = v.date;
       break;
     case ValueType::Time:
-      e.ParamType = UFTime;
-      e.ParamLength = sizeof(CRTime);
-      e.Parameter.ParamTime = v.time;
+      type = UFTime;
+      length = sizeof(CRTime);
+      u.ParamTime = v.time;
       break;
     case ValueType::DateTime:
-      e.ParamType = UFDateTime;
-      e.ParamLength = sizeof(CRDateTime);
-      e.Parameter.ParamDateTime.date = v.date;
-      e.Parameter.ParamDateTime.time = v.time;
+      type = UFDateTime;
+      length = sizeof(CRDateTime);
+      u.ParamDateTime.date = v.date;
+      u.ParamDateTime.time = v.time;
       break;
     case ValueType::String:
-      e.ParamType = UFStringArg;  // its length and pointer are set by the caller
+      type = UFStringArg;  // its length and pointer are set by the caller
       break;
   }
 }
@@ -148,7 +147,8 @@ struct CallScratch {
   std::vector<GuardedBuffer> texts;  // one per argument position; used by string arguments
   GuardedBuffer result;
 
-  void build(const std::vector<Value>& args) {
+  // The return-size twin only when withMemCalc: only a string result is sized.
+  void build(const std::vector<Value>& args, bool withMemCalc) {
     const size_t n = args.size();
     if (elements.size() < n) {
       elements.resize(n);
@@ -161,21 +161,27 @@ struct CallScratch {
       std::memset(&e, 0, sizeof e);
       e.StructSize = sizeof(UFParamListElement);
       e.NextParam = i + 1 < n ? &elements[i + 1] : nullptr;
-      setValue(e, v);
       if (v.type == ValueType::String) {
         // The text travels up to its first NUL, as a C string would.
         const size_t len = std::strlen(v.text.c_str());
+        e.ParamType = UFStringArg;
         e.ParamLength = static_cast<int16_t>(len + 1 < 32767 ? len + 1 : 32767);
         e.Parameter.ParamString = texts[i].arm(len + 1, v.text.c_str());
+      } else {
+        setValue(e.Parameter, e.ParamType, e.ParamLength, v);
       }
+      if (!withMemCalc) continue;
       UFMemCalcParam& m = memCalc[i];
       std::memset(&m, 0, sizeof m);
       m.StructSize = sizeof(UFMemCalcParam);
       m.NextMemCalcParam = i + 1 < n ? &memCalc[i + 1] : nullptr;
-      m.MemCalcParamLength = e.ParamLength;
       m.MemCalcLiteralFlag = UFLiteral;  // every argument the harness passes is a literal
+      m.MemCalcParamLength = e.ParamLength;
       m.MemCalcParamType = e.ParamType;
-      m.MemCalcParameter = e.Parameter;
+      if (v.type == ValueType::String)
+        m.MemCalcParameter.ParamString = e.Parameter.ParamString;
+      else
+        setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
     }
   }
   UFParamListElement* first(size_t n) { return n ? &elements[0] : nullptr; }
@@ -541,7 +547,7 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
   const std::string& name = fn.signature.name;
   if (!scratch_) scratch_.reset(new CallScratch);
   CallScratch& chain = *scratch_;
-  chain.build(args);
+  chain.build(args, returnType == ValueType::String && fn.returnSize);
   const size_t argc = args.size();
 
   const bool ownJob = !inJob_;
@@ -645,7 +651,8 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
           r.value = Value::makeBoolean(block.ReturnValue.ReturnBoolean != 0);
           break;
         case ValueType::Date:
-          r.value = Value::makeDate(block.ReturnValue.ReturnDate);
+          r.value.type = ValueType::Date;
+          r.value.date = block.ReturnValue.ReturnDate;
           break;
         case ValueType::Time:
           r.value = Value::makeTime(block.ReturnValue.ReturnTime);

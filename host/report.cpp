@@ -1,5 +1,8 @@
 #include "report.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <ostream>
 #include <sstream>
 
@@ -196,6 +199,9 @@ struct CsvReader::State {
     return static_cast<unsigned char>(buffer[pos]);
   }
 
+  // The characters that end a run of ordinary ones in an unquoted field.
+  static bool special(char c) { return c == ',' || c == '\n' || c == '\r' || c == '"' || c == '\0'; }
+
   bool fail(std::string& error, std::string what) {
     error = std::move(what);
     broken = true;
@@ -230,6 +236,23 @@ struct CsvReader::State {
     };
     startField();
     for (;;) {
+      // A run of ordinary characters in an unquoted field goes in at once.
+      if (!inQuotes && !fieldQuoted && pos < end) {
+        size_t q = pos;
+        while (q < end && !special(buffer[q])) ++q;
+        if (q > pos) {
+          const char* from = &buffer[pos];
+          const char* to = &buffer[0] + q;
+          if (field->empty())
+            while (from < to && (*from == ' ' || *from == '\t')) ++from;  // leading blanks are dropped
+          if (from < to) {
+            field->append(from, static_cast<size_t>(to - from));
+            hasText = true;
+          }
+          pos = q;
+          continue;
+        }
+      }
       const int c = get();
       if (c < 0) {
         if (inQuotes) return fail(error, lineLabel(recordLine) + ": a quoted field is not closed");
@@ -426,8 +449,33 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         for (const FormulaArgument& a : p.call.args) argLists.back().push_back(a.value);
     }
 
+  // Year ends repeat from row to row: the text of recent dates is kept.
+  constexpr size_t kKeptDates = 1024;
+  std::vector<int32_t> keptDay(kKeptDates, INT32_MIN);
+  std::vector<std::string> keptText(kKeptDates);
+  auto append = [&](const Value& v) {
+    if (v.type == ValueType::String) {
+      text += v.text;
+    } else if (v.type == ValueType::Date) {
+      const size_t slot = static_cast<uint32_t>(v.date) % kKeptDates;
+      if (keptDay[slot] != v.date) {
+        keptDay[slot] = v.date;
+        keptText[slot] = formatValue(v);
+      }
+      text += keptText[slot];
+    } else {
+      text += formatValue(v);
+    }
+  };
+
   std::vector<std::string> fields;
   long rowNumber = 0;
+  // Each column's field as each type, read in which row, and whether it fitted.
+  constexpr size_t kTypeCount = 6;
+  const size_t readSlots = (rows ? rows->columns().size() : 0) * kTypeCount;
+  std::vector<long> readInRow(readSlots, 0);
+  std::vector<Value> readValue(readSlots);
+  std::vector<char> readFits(readSlots, 0);
   size_t firstList = 0;
   auto emit = [&](const ReportSection& section, const char* sectionName) {
     std::vector<Value>* args = &argLists[firstList];
@@ -441,9 +489,32 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       std::string problem;
       for (size_t i = 0; i < callArgs.size() && problem.empty(); ++i) {
         if (p.columns[i] < 0) continue;
-        const std::string& field = fields[static_cast<size_t>(p.columns[i])];
+        const size_t column = static_cast<size_t>(p.columns[i]);
+        const std::string& field = fields[column];
         const ValueType want = p.function->signature.params[i];
-        if (!fieldAs(field, want, callArgs[i])) {
+        bool fits;
+        if (want == ValueType::String) {
+          fits = fieldAs(field, want, callArgs[i]);
+        } else {
+          // A field passed to several calls is read once per row.
+          const size_t key = column * kTypeCount + static_cast<size_t>(want);
+          if (readInRow[key] != rowNumber) {
+            readInRow[key] = rowNumber;
+            readFits[key] = fieldAs(field, want, readValue[key]);
+          }
+          fits = readFits[key] != 0;
+          if (fits) {
+            // Not a text: only the scalar members carry the value.
+            const Value& read = readValue[key];
+            Value& arg = callArgs[i];
+            arg.type = read.type;
+            arg.number = read.number;
+            arg.date = read.date;
+            arg.time = read.time;
+            arg.boolean = read.boolean;
+          }
+        }
+        if (!fits) {
           problem = columnReference(p.call.args[i].column) + " holds " + formatLiteral(Value::makeString(field)) +
                     ", not a " + typeName(want);
           ++outcome.badFields;
@@ -452,10 +523,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       if (problem.empty()) {
         CallResult r = library.callUnchecked(*p.function, callArgs);  // bound: count and types fit
         if (r.ok()) {
-          if (r.value.type == ValueType::String)
-            text += r.value.text;
-          else
-            text += formatValue(r.value);
+          append(r.value);
           continue;
         }
         problem = r.message;
