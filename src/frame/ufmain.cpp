@@ -114,6 +114,7 @@ void TermForJob(uint32_t /*jobID*/) {}
 
 UF_EXPORT void UF_CALL UFStartJob(uint32_t jobId) {
   checkheap();
+  if (persistCalendarPtr) persistCalendarPtr->startJob();  // calendars and a broken link: per job
   InitForJob(jobId);
   checkheap();
 }
