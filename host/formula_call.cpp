@@ -167,6 +167,7 @@ class Parser {
       if (atEnd()) return failAt(start, "unterminated text (missing closing '\"')");
       char c = s_[pos_++];
       if (c == '"') break;
+      if (c == '\0') return failAt(pos_ - 1, "a NUL byte cannot be passed: texts end at their NUL");
       if (c != '\\') {
         t += c;
         continue;
