@@ -11,6 +11,7 @@ PACKAGES=(
   sqlite3 libsqliteodbc
   postgresql odbc-postgresql
   faketime
+  clang libclang-rt-dev
 )
 
 missing=()
@@ -24,6 +25,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The fuzz build configures its own folder with clang: it needs only the packages.
+[ "${U2LVOST_PACKAGES_ONLY:-0}" = 1 ] && exit 0
 
 BUILD_DIR=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: unit, engine and integration tests on the
 # embedded SQLite company and on a private PostgreSQL server, then the unit and
-# engine tests again under AddressSanitizer.
+# engine tests again under AddressSanitizer, and a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,3 +21,6 @@ bash tests/package/run.sh build
 # Memory errors and leaks: the same objects built with sanitizers.
 BUILD_DIR=build-asan bash scripts/setup.sh -DU2LVOST_SANITIZE=ON -DU2LVOST_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -R '^(unit|engine)$'
+
+# Fuzz smoke: every libFuzzer target for a few seconds (scripts/fuzz.sh, README "Fuzzing").
+bash scripts/fuzz.sh 15

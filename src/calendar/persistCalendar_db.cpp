@@ -9,11 +9,10 @@
 #include <cstring>
 
 #include "DATE.h"
+#include "credentials.h"
 #include "ktstr.h"
 #include "persistCalendar.h"
 #include "platform.h"
-
-char passbuff[10];
 
 namespace {
 
@@ -24,14 +23,6 @@ const char kErrorCaption[] = "SQL Error";
 // A driver that kept answering SQL_SUCCESS would otherwise hold the user in an
 // endless series of boxes; no real failure carries this many records.
 const int kMaxDiagnosticRecords = 64;
-
-// The password, each byte XORed with passwordMask(position). Volatile so that the
-// compiler cannot fold the unscrambling and leave the clear text in the binary.
-const volatile unsigned char kScrambledPassword[7] = {0xFC, 0x82, 0x08, 0xEB, 0x93, 0x03, 0xD0};
-
-unsigned char passwordMask(int position) {
-  return static_cast<unsigned char>(0x8D ^ (position * 0x59));
-}
 
 bool failed(SQLRETURN rc) { return rc < 0; }
 
@@ -77,14 +68,6 @@ bool showDiagnostics(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* fun
 
 }  // namespace
 
-char* getPassword() {
-  for (int i = 0; i < 7; ++i) passbuff[i] = static_cast<char>(kScrambledPassword[i]);
-  passbuff[7] = '\0';
-  for (int i = 0; i < 7; ++i)
-    passbuff[i] = static_cast<char>(static_cast<unsigned char>(passbuff[i]) ^ passwordMask(i));
-  return passbuff;
-}
-
 void doErrors(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName) {
   showDiagnostics(henv, hdbc, hstmt, funcName);
 }
@@ -110,9 +93,13 @@ bool CPersistCalendar::openHDBC() {
     readFailed(_henv, nullptr, nullptr, "SQLAllocConnect (openHDBC)");
     return false;
   }
+  // A refused site password file has shown its box; like a failed connect, the
+  // handle stays and no new attempt is made until terminate.
+  const char* password = dataSourcePassword();
+  if (password == nullptr) return false;
   SQLRETURN rc = SQLConnect(_hdbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kDataSource)), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(const_cast<char*>(kUser)), SQL_NTS,
-                            reinterpret_cast<SQLCHAR*>(getPassword()), SQL_NTS);
+                            reinterpret_cast<SQLCHAR*>(const_cast<char*>(password)), SQL_NTS);
   if (failed(rc)) {
     readFailed(_henv, _hdbc, nullptr, "SQLConnect (openHDBC)");
     _linkLost = true;  // whatever the reason: tried again at the next job, not sooner
