@@ -8,7 +8,9 @@
 
 #include "formula_call.h"
 #include "function_library.h"
+#include "calendar_view.h"
 #include "report.h"
+#include "site_check.h"
 
 namespace ufhost {
 namespace {
@@ -22,6 +24,8 @@ const char kHelp[] =
     "  ufhost LIBRARY [--no-check] CALL... [--file FILE]\n"
     "  ufhost LIBRARY [--no-check] -\n"
     "  ufhost LIBRARY --report TEMPLATE [--rows FILE.csv]\n"
+    "  ufhost LIBRARY --check [COMPANY [BOOK]]\n"
+    "  ufhost LIBRARY --calendar COMPANY [--books 0-8] [--from YEAR] [--to YEAR] [--html FILE]\n"
     "  ufhost --help\n"
     "\n"
     "  --list             per function: its definition text, template and example\n"
@@ -327,6 +331,11 @@ const char* ufhostHelp() { return kHelp; }
 
 int runUfhost(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
               bool errIsTerminal, bool outIsTerminal) {
+  // The site check and the calendar view have command lines of their own.
+  if (args.size() >= 2 && args[1] == "--check")
+    return runSiteCheck(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
+  if (args.size() >= 2 && args[1] == "--calendar")
+    return runCalendarView(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
   Runner runner(in, out, err);
   Progress progress = !errIsTerminal ? Progress::Off : outIsTerminal ? Progress::OnSharedScreen : Progress::On;
   return runner.run(args, progress);

@@ -38,4 +38,11 @@ COMRT_API HRESULT ComUnregisterClass(REFCLSID clsid);
 // S_OK, REGDB_E_CLASSNOTREG when not registered, E_INVALIDARG when buf is null or too small.
 COMRT_API HRESULT ComLookupClass(REFCLSID clsid, char* buf, UINT size);
 
+// Where clsid is registered: copies the registry file that answers and its 1-based
+// line into file/line and the server path into server (each with a NUL).
+// S_OK, REGDB_E_CLASSNOTREG when no file has a line for it, E_INVALIDARG when a
+// pointer is null or a buffer too small.
+COMRT_API HRESULT ComFindClassRegistration(REFCLSID clsid, char* file, UINT fileSize, UINT* line, char* server,
+                                           UINT serverSize);
+
 #endif  // !_WIN32

@@ -251,3 +251,22 @@ COMRT_API HRESULT ComLookupClass(REFCLSID clsid, char* buf, UINT size) {
   std::memcpy(buf, server.c_str(), server.size() + 1);
   return S_OK;
 }
+
+COMRT_API HRESULT ComFindClassRegistration(REFCLSID clsid, char* file, UINT fileSize, UINT* line, char* server,
+                                           UINT serverSize) {
+  if (!file || !line || !server || fileSize == 0 || serverSize == 0) return E_INVALIDARG;
+  const std::string path = comrt::registryPath();
+  std::vector<Line> lines;
+  if (path.empty() || !readLines(path, &lines)) return REGDB_E_CLASSNOTREG;
+  size_t at = 0;
+  // The last line of a class wins, as in lookupServer.
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].isClass && IsEqualGUID(lines[i].clsid, clsid)) at = i + 1;
+  if (at == 0) return REGDB_E_CLASSNOTREG;
+  const std::string& found = lines[at - 1].server;
+  if (path.size() >= fileSize || found.size() >= serverSize) return E_INVALIDARG;
+  std::memcpy(file, path.c_str(), path.size() + 1);
+  std::memcpy(server, found.c_str(), found.size() + 1);
+  *line = static_cast<UINT>(at);
+  return S_OK;
+}
