@@ -93,6 +93,7 @@ class SiteCheck {
     checkLibrary(libraryPath);
     checkCom();
     checkEngine();
+    flushPending();
     checkDataSource();
     checkFiscalYear();
     checkSchema();
@@ -160,17 +161,19 @@ class SiteCheck {
         found += (found.empty() ? "" : "; ") + where;
     }
     if (!unregistered.empty()) {
+      notTried("engine loads", "the engine is not registered");
       report_.fail("engine registered", "not registered (looked in " + searched + "): " + unregistered,
                    "register the calendar engine: regsvr PATH/libvrzelcal.so (Windows: regsvr32 vrzelcal.dll)");
       return;
     }
     if (!removed.empty()) {
+      notTried("engine loads", "the registered engine file is missing");
       report_.fail("engine registered", "the registered file does not exist: " + removed,
                    "reinstall the calendar engine, or register the file where it now is with regsvr");
       return;
     }
     report_.pass("engine registered", found);
-    if (!comOk_) return;
+    if (!comOk_) return notTried("engine loads", "COM is not usable");
     for (const Class& c : classes) {
       IUnknown* obj = nullptr;
       HRESULT hr = CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, *c.iid, reinterpret_cast<void**>(&obj));
@@ -307,7 +310,15 @@ class SiteCheck {
                  s.version + (s.version[0] == '5' ? " (stored calendars)" : " (calendars built from the books)"));
   }
 
+  // A check that cannot run because an earlier one failed: that one says what to do.
+  void notTried(const char* name, const std::string& why) { pending_.push_back({name, "not tried: " + why}); }
+  void flushPending() {
+    for (const auto& p : pending_) report_.info(p.first, p.second);
+    pending_.clear();
+  }
+
   Report report_;
+  std::vector<std::pair<const char*, std::string>> pending_;
   int company_;
   int book_;
   FunctionLibrary library_;
@@ -354,7 +365,7 @@ std::string adviceForBoxes(const std::vector<SqlErrorBox>& boxes) {
         contains(b.message, "scram"))
       return "the database refused the login of WINZEL: create the role with db/pg_role.sh (its md5 verifier) and "
              "put the pg_hba.conf line it prints above the scram-sha-256 lines, then reload the server";
-    if (s == "3D000") return "the database named in WINZELRW does not exist: correct Database in odbc.ini";
+    if (s == "3D000" || (contains(b.message, "database \"") && contains(b.message, "does not exist"))) return "the database named in WINZELRW does not exist: correct Database in odbc.ini";
     if (s == "42S02" || s == "42P01" || contains(b.message, "no such table") || contains(b.message, "does not exist"))
       return "a table is missing: create the six tables from db/schema.sql in the company database (db/README.md)";
     if (s == "08001" || s == "08S01" || s == "08004")
