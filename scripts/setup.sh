@@ -11,6 +11,7 @@ PACKAGES=(
   sqlite3 libsqliteodbc
   postgresql odbc-postgresql
   faketime
+  chromium zlib1g-dev
 )
 
 missing=()
