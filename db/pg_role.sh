@@ -5,11 +5,13 @@
 # pg_hba.conf line that lets it log in with md5 (or, with --apply, puts that line
 # into the server's pg_hba.conf above its scram-sha-256 lines and reloads).
 #
-#   sudo -u postgres bash db/pg_role.sh DBNAME [--hosts CIDR[,CIDR...]] [--apply]
+#   sudo -u postgres bash db/pg_role.sh DBNAME [--hosts CIDR[,CIDR...]] [--hba-database NAME] [--apply]
 #
 # DBNAME   the company database (its six tables must exist: db/schema.sql)
 # --hosts  the report hosts allowed to log in as WINZEL (default 127.0.0.1/32);
 #          keep this to the report hosts: the md5 verifier is as good as the password
+# --hba-database  the database field of the pg_hba.conf line (default DBNAME; "all"
+#          when WINZEL reads several company databases of the server)
 # --apply  edit pg_hba.conf (the server's own, SHOW hba_file) and reload the server
 #
 # psql connects as usual (PGHOST, PGPORT, PGUSER; by default the postgres user
@@ -22,22 +24,24 @@ WINZEL_VERIFIER='md57e5348df058a94bd5f0c16ebe6293965'
 TABLES='VersionTable, Company, Book, BookShYr, Calendar, CycleObject'
 
 usage() {
-  echo "usage: $0 DBNAME [--hosts CIDR[,CIDR...]] [--apply]" >&2
+  echo "usage: $0 DBNAME [--hosts CIDR[,CIDR...]] [--hba-database NAME] [--apply]" >&2
   exit 2
 }
 
-db="" hosts="127.0.0.1/32" apply=0
+db="" hosts="127.0.0.1/32" apply=0 hbadb=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --hosts) [ $# -ge 2 ] || usage; hosts=$2; shift 2 ;;
     --apply) apply=1; shift ;;
+    --hba-database) [ $# -ge 2 ] || usage; hbadb=$2; shift 2 ;;
     -*) usage ;;
     *) [ -z "$db" ] || usage; db=$1; shift ;;
   esac
 done
 [ -n "$db" ] || usage
-case "$db" in
-  *[!A-Za-z0-9_]*) echo "$0: database name must be letters, digits, _" >&2; exit 2 ;;
+hbadb=${hbadb:-$db}
+case "$db$hbadb" in
+  *[!A-Za-z0-9_]*) echo "$0: database names must be letters, digits, _" >&2; exit 2 ;;
 esac
 IFS=',' read -r -a cidrs <<<"$hosts"
 for c in "${cidrs[@]}"; do
@@ -84,7 +88,7 @@ echo "Role WINZEL: md5 verifier set, read only, may connect to $db and read its 
 hba=$(q -d postgres -c "SHOW hba_file")
 lines=()
 for c in "${cidrs[@]}"; do
-  lines+=("host    $db    WINZEL    $c    md5")
+  lines+=("host    $hbadb    WINZEL    $c    md5")
 done
 
 if [ "$apply" -eq 0 ]; then

@@ -158,14 +158,15 @@ EOF
 }
 
 # The samples loaded, then the role and pg_hba.conf only through db/pg_role.sh,
-# run by the server's owner as the README says.
+# run by the server's owner as the README says. Its line names every database:
+# the tests make databases of their own.
 _pg_start_stock() {
   local schema
   for schema in 4 5; do
     if ! PGHOST="$U2LVOST_PG_SOCKET" PGPORT="$U2LVOST_PG_PORT" PGUSER="$U2LVOST_PG_ADMIN" \
         bash "$_pg_here/db/make_sample.sh" postgres "$schema" "u2lvost_s$schema" ||
       ! _pg_as_owner env PGHOST="$U2LVOST_PG_SOCKET" PGPORT="$U2LVOST_PG_PORT" PGUSER="$U2LVOST_PG_ADMIN" \
-        bash -s -- "u2lvost_s$schema" --hosts 127.0.0.1/32 --apply <"$_pg_here/db/pg_role.sh" \
+        bash -s -- "u2lvost_s$schema" --hosts 127.0.0.1/32 --hba-database all --apply <"$_pg_here/db/pg_role.sh" \
         >"$U2LVOST_PG_DIR/role$schema.log" 2>&1; then
       echo "pg.sh: cannot set up the schema-$schema sample the stock way:" >&2
       cat "$U2LVOST_PG_DIR/role$schema.log" >&2 2>/dev/null

@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
              {"ok", "ok", "ok", "ok", "FAIL", "FAIL", "--"},
              {"WINZELRW is not defined in ", "SQLConnect (openHDBC) [IM002]", "1 \"SQL Error\" box:",
               "define the data source WINZELRW"}},
-        Case{"login refused",
+        Case{"login refused on PostgreSQL",
              Backend::PostgreSQL, Fault::WrongPassword, Break::Nothing, 1,
              {"ok", "ok", "ok", "ok", "ok", "FAIL", "--"},
              {"gave no date", "SQLConnect (openHDBC) [", "refused the login of WINZEL", "db/pg_role.sh"}},
