@@ -286,8 +286,8 @@ class SiteCheck {
     }
     site::SchemaFacts s = site::readSchema(kDataSource, "WINZEL");
     if (!s.connected) {
-      report_.info("schema version", "not read: the database asks for the library's own login (" + s.refusal +
-                                         "); the fiscal-year check above logged in with it");
+      report_.info("schema version", "not read: the database wants the library's password, which this check never "
+                                     "uses (" + s.refusal + ")");
       return;
     }
     std::string missing;

@@ -46,7 +46,11 @@ std::string firstDiagnostic(SQLSMALLINT type, SQLHANDLE h) {
   SQLSMALLINT len = 0;
   if (!h || !SQL_SUCCEEDED(SQLGetDiagRec(type, h, 1, state, &native, message, sizeof message, &len)))
     return "no diagnostic";
-  return "[" + text(state) + "] " + text(message);
+  std::string m = text(message);
+  for (char& c : m)
+    if (c == '\n' || c == '\r') c = ' ';
+  while (!m.empty() && m.back() == ' ') m.pop_back();
+  return "[" + text(state) + "] " + m;
 }
 
 std::string profileString(const char* section, const char* key, const char* file) {

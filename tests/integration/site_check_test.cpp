@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"healthy PostgreSQL: the version needs the library's login",
              Backend::PostgreSQL, Fault::None, Break::Nothing, 0,
              {"ok", "ok", "ok", "ok", "ok", "ok", "--"},
-             {"psqlodbcw.so", kYearEnd, "asks for the library's own login"}},
+             {"psqlodbcw.so", kYearEnd, "wants the library's password, which this check never uses"}},
         Case{"engine unregistered",
              Backend::SQLite, Fault::None, Break::Unregister, 1,
              {"ok", "ok", "FAIL", "--", "ok", "FAIL", "ok"},
@@ -255,6 +255,19 @@ TEST(SiteCheckBoxes, AdviceFollowsTheFirstKnownState) {
     else
       EXPECT_TRUE(contains(advice, c.advice)) << advice;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SiteCheckCommand, HelpNamesTheCheckAndTheCalendar) {
+  testenv::TempDir dir;
+  sitetest::Outcome o = sitetest::runCommand(dir, sitetest::shellQuote(UFHOST_PROGRAM) + " --help");
+  EXPECT_EQ(o.code, 0);
+  for (const char* part : {"ufhost LIBRARY --check [COMPANY [BOOK]]", "ufhost LIBRARY --calendar COMPANY",
+                           "exit 0 only when all pass", "--html FILE"})
+    EXPECT_TRUE(contains(o.out, part)) << part;
 }
 
 }  // namespace
