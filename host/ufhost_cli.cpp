@@ -13,7 +13,9 @@
 
 #include "formula_call.h"
 #include "function_library.h"
+#include "calendar_view.h"
 #include "report.h"
+#include "site_check.h"
 
 namespace ufhost {
 namespace {
@@ -27,6 +29,8 @@ const char kHelp[] =
     "  ufhost LIBRARY [--no-check] CALL... [--file FILE]\n"
     "  ufhost LIBRARY [--no-check] -\n"
     "  ufhost LIBRARY --report TEMPLATE [--rows FILE.csv]\n"
+    "  ufhost LIBRARY --check [COMPANY [BOOK]]\n"
+    "  ufhost LIBRARY --calendar COMPANY [--books 0-8] [--from YEAR] [--to YEAR] [--html FILE]\n"
     "  ufhost --help | --version\n"
     "\n"
     "  --list             per function: its definition text, template and example\n"
@@ -40,6 +44,11 @@ const char kHelp[] =
     "                     types do not match the definition: shows the library's own answer\n"
     "  --report TEMPLATE  fill a report template (see below)\n"
     "  --rows FILE.csv    the rows of the report's @row section\n"
+    "  --check            checks each link a fiscal-year end needs (library, COM,\n"
+    "                     engine, data source WINZELRW, a ZelFYEnd call, schema);\n"
+    "                     exit 0 only when all pass, 1 when one fails\n"
+    "  --calendar         a company's fiscal years per book through ZelFYEnd, as a\n"
+    "                     table, or with --html FILE as a page with a timeline\n"
     "\n"
     "Each call prints one result line on standard output: texts as they are, numbers\n"
     "as formula values, dates as YYYY-MM-DD or (no date), times as HH:MM:SS,\n"
@@ -386,6 +395,11 @@ const char* ufhostHelp() { return kHelp; }
 
 int runUfhost(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
               bool errIsTerminal, bool outIsTerminal) {
+  // The site check and the calendar view have command lines of their own.
+  if (args.size() >= 2 && args[1] == "--check")
+    return runSiteCheck(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
+  if (args.size() >= 2 && args[1] == "--calendar")
+    return runCalendarView(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
   Runner runner(in, out, err);
   Progress progress = !errIsTerminal ? Progress::Off : outIsTerminal ? Progress::OnSharedScreen : Progress::On;
   return runner.run(args, progress);
