@@ -51,6 +51,7 @@ for f in u2lvost.dll vrzelcal.dll ufhost.exe; do
   [ -f "$folder/$f" ] || continue
   check_same "$f is stripped" "" \
     "$(i686-w64-mingw32-objdump -h "$folder/$f" | awk '{print $2}' | grep -E '^\.(debug|stab)')"
+  check_same "$f keeps no name of the password routine" "0" "$(strings -a "$folder/$f" | grep -c -i 'getpassword')"
   # The version block's texts are UTF-16: each name is followed by its value.
   check_same "$f carries product name and file version" "ProductName=u2lvost FileVersion=$version" \
     "$(strings -el "$folder/$f" | awk '/^(ProductName|FileVersion)$/ { k = $0; next } k { v[k] = $0; k = "" }
