@@ -15,6 +15,16 @@ case "$what" in
 esac
 
 if [ "$what" != zip ]; then
+  # CPack's Debian generator reads the binaries' dependencies with these.
+  for p in file dpkg-dev binutils; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      SUDO=""
+      [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+      $SUDO apt-get update -qq
+      $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends file dpkg-dev binutils
+      break
+    fi
+  done
   # Its own tree: installed into /usr, and without tests or benchmarks.
   dir=${PACKAGE_BUILD_DIR:-build-package}
   BUILD_DIR="$dir" bash scripts/setup.sh -DCMAKE_INSTALL_PREFIX=/usr -DU2LVOST_TESTS=OFF -DU2LVOST_BENCH=OFF

@@ -64,6 +64,8 @@ for f in "$tmp/unpacked$libdir"/*.so* "$tmp/unpacked/usr/bin"/*; do
   check_same "$name carries no symbol table or debug sections" "" \
     "$(readelf -S -W "$f" | awk '{print $2}' | grep -E '^\.(symtab|strtab|debug)')"
 done
+check_same "no name of the password routine is left in the report library" "0" \
+  "$(strings -a "$tmp/unpacked$libdir/libu2lvost.so" | grep -c -i 'getpassword')"
 check_same "the programs' run path is relative to the installed layout" \
   "\$ORIGIN/..${libdir#/usr}" "$(readelf -d "$tmp/unpacked/usr/bin/ufhost" | sed -n 's/.*R.*PATH.*\[\(.*\)\]/\1/p')"
 check_same "the package depends on unixODBC" "yes" \

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -15,6 +16,9 @@ namespace {
 // Tests read no system-wide class registry unless one says otherwise: a machine
 // with the product installed must not answer for a test's empty registry.
 [[maybe_unused]] const bool kNoSystemRegistry = setenv("U2LVOST_COM_SYSTEM_REGISTRY", "", 0) == 0;
+// The files tests write are the user's own and not group-writable, whatever the
+// developer's umask: the COM runtime refuses registry files others may change.
+[[maybe_unused]] const mode_t kUmask = umask(022);
 }  // namespace
 
 TempDir::TempDir() {

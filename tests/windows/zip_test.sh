@@ -51,6 +51,7 @@ for f in u2lvost.dll vrzelcal.dll ufhost.exe; do
   [ -f "$folder/$f" ] || continue
   check_same "$f is stripped" "" \
     "$(i686-w64-mingw32-objdump -h "$folder/$f" | awk '{print $2}' | grep -E '^\.(debug|stab)')"
+  check_same "$f keeps no name of the password routine" "0" "$(strings -a "$folder/$f" | grep -c -i 'getpassword')"
   # The version block's texts are UTF-16: each name is followed by its value.
   check_same "$f carries product name and file version" "ProductName=u2lvost FileVersion=$version" \
     "$(strings -el "$folder/$f" | awk '/^(ProductName|FileVersion)$/ { k = $0; next } k { v[k] = $0; k = "" }
@@ -128,5 +129,20 @@ for clsid in "$factory" "$collection"; do
   check_same "$clsid is gone from the registry" "" "$(reg_default "HKCR\\CLSID\\$clsid\\InprocServer32")"
 done
 check_same "without the engine ZelFYEnd finds no date" "(no date)" "$(host "$wlib" 'ZelFYEnd(1, 1, 2000-03-15)')"
+
+# On 64-bit Windows the 32-bit regsvr32 is the one in SysWOW64: given one, the
+# scripts use it.
+windir="$WINEPREFIX/drive_c/windows"
+system32="$(ls -d "$windir"/[Ss]ystem32)"
+mkdir -p "$windir/syswow64"
+cp "$system32/regsvr32.exe" "$windir/syswow64/regsvr32.exe"
+said="$(cmd_in_folder install.cmd)"
+check_same "install.cmd registers with SysWOW64's regsvr32 when there is one" "0 yes" \
+  "$? $(echo "$said" | grep -q -i 'with C:\\windows\\SysWOW64\\regsvr32.exe' && echo yes)"
+check_same "the registration names the unpacked vrzelcal.dll" "$engine_win" \
+  "$(reg_default "HKCR\\CLSID\\$factory\\InprocServer32")"
+said="$(cmd_in_folder uninstall.cmd)"
+check_same "uninstall.cmd uses SysWOW64's regsvr32 too" "0 yes" \
+  "$? $(echo "$said" | grep -q -i 'with C:\\windows\\SysWOW64\\regsvr32.exe' && echo yes)"
 
 summary
