@@ -605,6 +605,25 @@ TEST_F(ZelNumTest, SweepThroughTheEntryPointsMatchesTheReference) {
   EXPECT_EQ(mismatches, 0);
 }
 
+TEST(ZelToText, SweepMatchesTheReference) {
+  // Host numbers of whole and half cents and of any fraction, up to 15 integer digits.
+  std::mt19937_64 rng(11);
+  int mismatches = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const double whole = static_cast<double>(static_cast<long long>(rng() % 200000000000000000ULL) - 100000000000000000LL);
+    const double host = i % 3 == 0 ? whole : i % 3 == 1 ? whole / 1000.0 + 0.5 : std::ldexp(whole, -40);
+    std::string want = ExactDecimal(host * 0.01).fixed(2);
+    if (want.size() < 17) want.insert(0, 17 - want.size(), ' ');
+    if (want.size() > 19) want = kStars;
+    HostCall call(kNumberTextSize);
+    call.number(host);
+    ASSERT_EQ(ZelToText(call.block()), UFNoError);
+    if (call.result() != want && ++mismatches <= 10)
+      ADD_FAILURE() << std::hexfloat << host << ": got '" << call.result() << "', want '" << want << "'";
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
 TEST_F(ZelNumTest, RoundingModeChangesNoResult) {
   // Numbers whose reading or scaling by 0.01 would come out differently rounded up,
   // down or toward zero; each call must give the to-nearest answer and leave the mode.

@@ -341,6 +341,14 @@ TEST(EntryHook, EveryEntryPointCallsItOnEntryAndExit) {
          ZelSplitHdr(&block);
        }},
       {"reportZelRound", [] { reportZelRound(roundFlag); }},
+      {"ZelNum", [&] {
+         block.UFParamList = &args[0];
+         ZelNum(&block);
+       }},
+      {"ZelToText", [&] {
+         block.UFParamList = &args[0];
+         ZelToText(&block);
+       }},
   };
   for (const auto& e : entries) {
     const uint32_t before = checkheapCalls;
