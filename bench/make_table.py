@@ -181,6 +181,10 @@ def main():
         "calendars), `bench_functions` (the formula functions alone), `pandas_fy5253.py`. The data",
         "comes from `make_bench_data.py`.",
         "",
+        "The book with short years is book 2: the lookup walks the company's calendars by their",
+        "CalendarID attribute and finds its calendar third, the plain book's first. The stored",
+        "calendars of each size are each the first (and only) calendar of their company.",
+        "",
     ]
     with open(out, "w") as f:
         f.write("\n".join(lines))
