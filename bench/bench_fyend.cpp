@@ -35,7 +35,9 @@ bool ready(benchmark::State& state) {
 }
 
 // The statements the library runs to build a company's seven calendars.
-std::string busStartSql(int company) { return "Select BusnStart from Company where CompanyID=" + std::to_string(company); }
+std::string busStartSql(int company) {
+  return "Select BusnStart from Company where CompanyID=" + std::to_string(company);
+}
 std::string yearEndSql(int company, int book) {
   return "SELECT OrigYrEnd from Book where BookID = " + std::to_string(book) +
          " AND CompanyID = " + std::to_string(company);
