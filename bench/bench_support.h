@@ -130,7 +130,8 @@ inline CRDate crDate(int y, int m, int d) {
 inline CRDate lookupDate(int64_t i) {
   static const std::vector<CRDate> dates = [] {
     std::vector<CRDate> all(9000);
-    for (int64_t k = 0; k < 9000; ++k) all[static_cast<size_t>(k)] = crDate(2001, 1, 1) + static_cast<CRDate>((k * 7919) % 9000);
+    for (int64_t k = 0; k < 9000; ++k)
+      all[static_cast<size_t>(k)] = crDate(2001, 1, 1) + static_cast<CRDate>((k * 7919) % 9000);
     return all;
   }();
   return dates[static_cast<size_t>(i % 9000)];
