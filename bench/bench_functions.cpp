@@ -2,6 +2,8 @@
 // the host calls them (one parameter block per evaluation).
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -41,23 +43,65 @@ UFParamListElement text(const char* s) {
   return e;
 }
 
+// ZelNum and ZelToText next to their floor: the C runtime reading the same text and
+// printing the same value in the same format, which is what they did before they
+// printed exact digits themselves. The ratio of each pair is the figure to watch
+// (target: at most 1.3).
+const char* const kNumberTexts[] = {"1234567.891", "0.125", "-2.5", "98765.4321", "1234.5", "-0.005", "42", "3.14159"};
+constexpr size_t kNumberTextCount = sizeof kNumberTexts / sizeof kNumberTexts[0];
+const double kHostNumbers[] = {-9876543, 12.5, 123456, -50, 100, 31415926, -1234562.5, 7};
+constexpr size_t kHostNumberCount = sizeof kHostNumbers / sizeof kHostNumbers[0];
+
 void BM_ZelNum(benchmark::State& state) {
-  Call call({number(12), number(2), text("1234567.891")}, 20);
+  std::vector<Call> calls;
+  calls.reserve(kNumberTextCount);
+  for (const char* t : kNumberTexts) calls.emplace_back(std::vector<UFParamListElement>{number(12), number(2), text(t)}, 20);
+  size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ZelNum(&call.block));
+    benchmark::DoNotOptimize(ZelNum(&calls[i].block));
     benchmark::ClobberMemory();
+    i = (i + 1) % kNumberTextCount;
   }
 }
 BENCHMARK(BM_ZelNum);
 
-void BM_ZelToText(benchmark::State& state) {
-  Call call({number(-98765.43)}, 20);
+void BM_ZelNumFloor(benchmark::State& state) {
+  char out[64];
+  size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ZelToText(&call.block));
+    const double v = std::strtod(kNumberTexts[i], nullptr);
+    benchmark::DoNotOptimize(std::snprintf(out, sizeof out, "%12.2lf", v));
     benchmark::ClobberMemory();
+    i = (i + 1) % kNumberTextCount;
+  }
+}
+BENCHMARK(BM_ZelNumFloor);
+
+void BM_ZelToText(benchmark::State& state) {
+  std::vector<Call> calls;
+  calls.reserve(kHostNumberCount);
+  for (double h : kHostNumbers) calls.emplace_back(std::vector<UFParamListElement>{number(h / 100.0)}, 20);
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ZelToText(&calls[i].block));
+    benchmark::ClobberMemory();
+    i = (i + 1) % kHostNumberCount;
   }
 }
 BENCHMARK(BM_ZelToText);
+
+void BM_ZelToTextFloor(benchmark::State& state) {
+  char out[64];
+  size_t i = 0;
+  for (auto _ : state) {
+    double host = kHostNumbers[i];
+    benchmark::DoNotOptimize(host);
+    benchmark::DoNotOptimize(std::snprintf(out, sizeof out, "%17.2lf", host * 0.01));
+    benchmark::ClobberMemory();
+    i = (i + 1) % kHostNumberCount;
+  }
+}
+BENCHMARK(BM_ZelToTextFloor);
 
 // Asking for line n measures lines 1 to n: the cost grows with the line number.
 void BM_ZelSplitHdr(benchmark::State& state) {

@@ -1,55 +1,260 @@
-// Warm fiscal-year ends: once a company's calendars are loaded, a ZelFYEnd call
-// is engine calls only (no statement, no new calendar). Needs the environment
-// that scripts/bench.sh sets up: the sample company as "WINZELRW" and the engine
-// in the class registry.
+// Year-end lookups on calendars built from books and short years (schema 4,
+// OUTDIR/built.db of bench/make_bench_data.py as "WINZELRW"), each next to its
+// floor measured in the same run:
+//   warm ZelFYEnd through the export      vs the engine's GetFiscalYear + get_YREndDate
+//   cold company load (1,000 / 10,000 short years) vs its own statements through ODBC
+//   a report alternating two companies    vs the same report on one company
+//   ufhost --report over a CSV (child CPU) vs the same export calls in a plain loop
+// scripts/bench.sh sets up the environment and runs this.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <fcntl.h>
+
 #include <string>
 
-#include "function_library.h"
-#include "host_dates.h"
+#include "bench_support.h"
 
 namespace {
 
-ufhost::FunctionLibrary& library() {
-  static ufhost::FunctionLibrary lib;
-  if (!lib.isLoaded()) {
-    std::string error;
-    if (!lib.load(U2LVOST_LIBRARY, error)) std::fprintf(stderr, "cannot load the library: %s\n", error.c_str());
+using bench::Exports;
+using bench::FyEndCall;
+using bench::lookupDate;
+
+constexpr int kPlainCompany = 1, kOtherCompany = 2, kThousandCompany = 3, kTenThousandCompany = 4, kSmallCompany = 5;
+constexpr int kPlainBook = 0, kShortYearBook = 2;
+
+bool ready(benchmark::State& state) {
+  if (!Exports::get().ok) {
+    state.SkipWithError("the library cannot be loaded or initialised");
+    return false;
   }
-  return lib;
+  return true;
 }
 
-void fiscalYearEnds(benchmark::State& state, int book) {
-  ufhost::FunctionLibrary& lib = library();
-  const ufhost::FunctionInfo* fn = lib.isLoaded() ? lib.find("ZelFYEnd") : nullptr;
-  if (!fn) {
-    state.SkipWithError("ZelFYEnd is not available");
+// The statements the library runs to build a company's seven calendars.
+std::string busStartSql(int company) { return "Select BusnStart from Company where CompanyID=" + std::to_string(company); }
+std::string yearEndSql(int company, int book) {
+  return "SELECT OrigYrEnd from Book where BookID = " + std::to_string(book) +
+         " AND CompanyID = " + std::to_string(company);
+}
+std::string shortYearSql(int company, int book) {
+  return "SELECT ShortYear FROM BookShYr WHERE CompanyID = " + std::to_string(company) +
+         " AND BookID = " + std::to_string(book) + " ORDER BY ShortYrID";
+}
+
+// The book's calendar made in the engine the way the library builds it, from
+// the same rows.
+CComPtr<IVRCalendar> engineCalendarOf(int company, int book) {
+  bench::Odbc db;
+  CComPtr<IVRZELCalendarFactory> factory = bench::engineFactory();
+  if (!db.ok() || !factory) return nullptr;
+  const auto start = db.column(busStartSql(company), true);
+  const auto month = db.column(yearEndSql(company, book), false);
+  if (start.empty() || month.empty()) return nullptr;
+  CComPtr<IDispatch> object;
+  CComPtr<IVRCalendar> calendar;
+  CComPtr<IVRCalendarManager> manager;
+  if (FAILED(factory->CalendarFactory(object.put())) || FAILED(object.QueryInterface(IID_IVRCalendar, calendar)) ||
+      FAILED(object.QueryInterface(IID_IVRCalendarManager, manager)))
+    return nullptr;
+  auto add = [&](DATE from, int m) {
+    return manager->AddCycleEntry(from, CYCLETYPE_MONTHLY, static_cast<SHORT>(m), DATEOFWEEK_SUNDAY,
+                                  YEARENDELECTION_LASTWEEKDAY, PDCOUNT_BACKWARD);
+  };
+  add(start[0].value, static_cast<int>(month[0].value));
+  for (const auto& shortYear : db.column(shortYearSql(company, book), true)) {
+    CComPtr<IVRFiscalYear> year;
+    DATE yearStart = 0;
+    if (FAILED(calendar->GetFiscalYear(shortYear.value, year.put())) || FAILED(year->get_YRStartDate(&yearStart)))
+      return nullptr;
+    add(yearStart, shortYear.month);
+  }
+  return calendar;
+}
+
+// Warm ZelFYEnd through the export: the company's calendars are loaded by the
+// first call; every timed call is the lookup alone.
+void warmExport(benchmark::State& state, int company, int book) {
+  if (!ready(state)) return;
+  FyEndCall call(company, book);
+  if (call(lookupDate(0)) <= 0) {
+    state.SkipWithError("no fiscal-year end: is built.db the data source?");
     return;
   }
-  lib.startJob();
-  int32_t day = ufhost::dayNumberFromCivil(2001, 1, 1);
-  const std::vector<ufhost::Value> first = {ufhost::Value::makeNumber(1), ufhost::Value::makeNumber(book),
-                                            ufhost::Value::makeDate(day)};
-  ufhost::CallResult cold = lib.evaluate(*fn, first);  // loads the company
-  if (!cold.ok() || cold.value.date == -1) {
-    state.SkipWithError("the sample company is not reachable (run scripts/bench.sh)");
-    lib.endJob();
+  int64_t i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(call(lookupDate(++i)));
+}
+
+// The floor: the engine's own two calls on the same calendar, checked first to
+// answer as the export does.
+void engineFloor(benchmark::State& state, int company, int book) {
+  if (!ready(state)) return;
+  CComPtr<IVRCalendar> calendar = engineCalendarOf(company, book);
+  if (!calendar) {
+    state.SkipWithError("cannot build the calendar in the engine");
     return;
   }
-  std::vector<ufhost::Value> args = first;
+  auto yearEnd = [&](int64_t i) {
+    CComPtr<IVRFiscalYear> year;
+    DATE end = 0;
+    if (SUCCEEDED(calendar->GetFiscalYear(bench::oleDate(lookupDate(i)), year.put()))) year->get_YREndDate(&end);
+    return end;
+  };
+  FyEndCall call(company, book);
+  for (int64_t i = 0; i < 500; ++i) {
+    if (call(lookupDate(i)) != bench::crDate(1899, 12, 30) + static_cast<CRDate>(yearEnd(i))) {
+      state.SkipWithError("the engine's calendar answers otherwise than the library's");
+      return;
+    }
+  }
+  int64_t i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(yearEnd(++i));
+}
+
+void BM_ZelFYEnd_PlainBook(benchmark::State& s) { warmExport(s, kPlainCompany, kPlainBook); }
+void BM_EngineFloor_PlainBook(benchmark::State& s) { engineFloor(s, kPlainCompany, kPlainBook); }
+void BM_ZelFYEnd_ShortYearBook(benchmark::State& s) { warmExport(s, kPlainCompany, kShortYearBook); }
+void BM_EngineFloor_ShortYearBook(benchmark::State& s) { engineFloor(s, kPlainCompany, kShortYearBook); }
+BENCHMARK(BM_ZelFYEnd_PlainBook);
+BENCHMARK(BM_EngineFloor_PlainBook);
+BENCHMARK(BM_ZelFYEnd_ShortYearBook);
+BENCHMARK(BM_EngineFloor_ShortYearBook);
+
+// Cold load: a new report job and another company first, so that the timed call
+// builds the company's seven calendars, whichever way calendars are kept.
+int companyOfShortYears(int64_t count) { return count == 1000 ? kThousandCompany : kTenThousandCompany; }
+
+void BM_ColdLoad(benchmark::State& state) {
+  if (!ready(state)) return;
+  FyEndCall big(companyOfShortYears(state.range(0)), kShortYearBook), small(kSmallCompany, kPlainBook);
   for (auto _ : state) {
-    args[2].date = day + static_cast<int32_t>(state.iterations() % 9000);
-    benchmark::DoNotOptimize(lib.evaluate(*fn, args));
+    state.PauseTiming();
+    Exports::get().newJob();
+    small(lookupDate(0));
+    state.ResumeTiming();
+    if (big(lookupDate(0)) <= 0) state.SkipWithError("no fiscal-year end for the company");
   }
-  lib.endJob();
 }
+BENCHMARK(BM_ColdLoad)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-void BM_ZelFYEndWarm_OneCycle(benchmark::State& state) { fiscalYearEnds(state, 0); }
-void BM_ZelFYEndWarm_ShortYears(benchmark::State& state) { fiscalYearEnds(state, 2); }
-BENCHMARK(BM_ZelFYEndWarm_OneCycle);
-BENCHMARK(BM_ZelFYEndWarm_ShortYears);
+// Its floor: the same statements on a connection of our own, every row fetched.
+void BM_ColdLoadSql(benchmark::State& state) {
+  bench::Odbc db;
+  if (!db.ok()) {
+    state.SkipWithError("cannot connect to WINZELRW");
+    return;
+  }
+  const int company = companyOfShortYears(state.range(0));
+  size_t rows = 0;
+  for (auto _ : state) {
+    rows = db.column(busStartSql(company), true).size();
+    for (int book = 0; book < 7; ++book) {
+      rows += db.column(yearEndSql(company, book), false).size();
+      rows += db.column(shortYearSql(company, book), true).size();
+    }
+  }
+  if (rows < static_cast<size_t>(state.range(0))) state.SkipWithError("the short years are missing");
+}
+BENCHMARK(BM_ColdLoadSql)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// A report of 1,000 rows, every row one direct ZelFYEnd call; rows alternate
+// between two companies or all name one.
+void report(benchmark::State& state, bool alternate) {
+  if (!ready(state)) return;
+  Exports::get().newJob();
+  FyEndCall first(kPlainCompany, kPlainBook), second(kOtherCompany, kPlainBook);
+  first(lookupDate(0));
+  second(lookupDate(0));
+  constexpr int kRows = 1000;
+  for (auto _ : state)
+    for (int r = 0; r < kRows; ++r) benchmark::DoNotOptimize((alternate && (r & 1) ? second : first)(lookupDate(r)));
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+void BM_Report_AlternatingCompanies(benchmark::State& s) { report(s, true); }
+void BM_Report_OneCompany(benchmark::State& s) { report(s, false); }
+BENCHMARK(BM_Report_AlternatingCompanies)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Report_OneCompany)->Unit(benchmark::kMillisecond);
+
+// The million-row report's calls in a plain loop: per row ZelFYEnd, ZelCalYEnd
+// and ZelNum, as the report template has them.
+void BM_ReportCallsLoop(benchmark::State& state) {
+  if (!ready(state)) return;
+  constexpr int kRows = 10000;
+  std::vector<std::string> costs;
+  for (int r = 0; r < kRows; ++r) costs.push_back(std::to_string(r * 37 % 1000000) + "." + std::to_string(r % 90 + 10));
+  bench::Call fy({bench::number(1), bench::number(0), bench::date(0)});
+  bench::Call cal({bench::number(1), bench::number(0), bench::date(0)});
+  bench::Call num({bench::number(12), bench::number(2), bench::text("")}, 20);
+  const Exports& e = Exports::get();
+  fy.block.ReturnValue.ReturnDate = 0;
+  e.fyEnd(&fy.block);  // loads the company
+  for (auto _ : state) {
+    for (int r = 0; r < kRows; ++r) {
+      const CRDate d = lookupDate(r);
+      fy.args[1].Parameter.ParamNumber = cal.args[1].Parameter.ParamNumber = (r % 3) * 100.0;
+      fy.args[2].Parameter.ParamDate = cal.args[2].Parameter.ParamDate = d;
+      num.args[2].Parameter.ParamString = const_cast<char*>(costs[static_cast<size_t>(r)].c_str());
+      e.fyEnd(&fy.block);
+      e.calYEnd(&cal.block);
+      e.num(&num.block);
+      benchmark::DoNotOptimize(fy.block.ReturnValue.ReturnDate);
+      benchmark::DoNotOptimize(cal.block.ReturnValue.ReturnDate);
+      benchmark::DoNotOptimize(num.text[0]);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+BENCHMARK(BM_ReportCallsLoop)->Unit(benchmark::kMillisecond);
+
+// ufhost --report over OUTDIR/rows-N.csv as a child process: its CPU time (user
+// + system, from wait4) as the iteration time, its peak resident memory as a
+// counter. Output goes to /dev/null.
+void BM_UfhostReport(benchmark::State& state) {
+  const char* data = std::getenv("U2LVOST_BENCH_DATA");
+  if (!data) {
+    state.SkipWithError("U2LVOST_BENCH_DATA is not set (run scripts/bench.sh)");
+    return;
+  }
+  const std::string rows = std::string(data) + "/rows-" + std::to_string(state.range(0)) + ".csv";
+  const std::string report = std::string(U2LVOST_SOURCE_DIR) + "/bench/report_rows.txt";
+  if (access(rows.c_str(), R_OK) != 0) {
+    state.SkipWithError(("missing " + rows).c_str());
+    return;
+  }
+  double maxrssMb = 0;
+  for (auto _ : state) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+      execl(UFHOST_PATH, UFHOST_PATH, U2LVOST_LIBRARY, "--report", report.c_str(), "--rows", rows.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError("ufhost failed");
+      break;
+    }
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec * 1e-6 + usage.ru_stime.tv_sec +
+                       usage.ru_stime.tv_usec * 1e-6;
+    state.SetIterationTime(cpu);
+    maxrssMb = usage.ru_maxrss / 1024.0;  // kilobytes on Linux
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  state.counters["maxrss_MB"] = maxrssMb;
+}
+BENCHMARK(BM_UfhostReport)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

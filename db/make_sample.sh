@@ -6,7 +6,9 @@
 #                                        its six tables are replaced by the sample's.
 #                                        Through psql with the usual PGHOST, PGPORT,
 #                                        PGUSER environment; the user must be allowed
-#                                        to create databases
+#                                        to create databases. Run it as the postgres
+#                                        user; run by root without PGUSER, psql
+#                                        runs as postgres.
 #
 # On PostgreSQL the role "WINZEL", when it exists, is given read access to the six
 # tables: the library reads and never writes.
@@ -39,9 +41,18 @@ case "$backend" in
     case "$target" in
       *[!a-z0-9_]* | "") echo "$0: database name must be lower-case letters, digits, _" >&2; exit 2 ;;
     esac
+    # root has no role of its own on a stock server: the server's owner does the work.
+    run_psql() { psql "$@"; }
+    if [ "$(id -u)" -eq 0 ] && [ -z "${PGUSER:-}" ] && id postgres >/dev/null 2>&1; then
+      run_psql() { runuser -u postgres -- psql "$@"; }
+    fi
     # Reloading the tables is much faster than making a new database.
-    if [ "$(psql -X -q -A -t -d postgres -c "SELECT 1 FROM pg_database WHERE datname = '$target'")" != 1 ]; then
-      psql -X -q -v ON_ERROR_STOP=1 -d postgres -c "CREATE DATABASE $target"
+    if ! exists=$(run_psql -X -q -A -t -d postgres -c "SELECT 1 FROM pg_database WHERE datname = '$target'"); then
+      echo "$0: cannot reach the server as ${PGUSER:-$(id -un)} (run this as the postgres user)" >&2
+      exit 1
+    fi
+    if [ "$exists" != 1 ]; then
+      run_psql -X -q -v ON_ERROR_STOP=1 -d postgres -c "CREATE DATABASE $target"
     fi
     {
       echo "DROP TABLE IF EXISTS VersionTable, Company, Book, BookShYr, Calendar, CycleObject;"
@@ -55,7 +66,7 @@ BEGIN
 END
 $$;
 EOF
-    } | psql -X -q -v ON_ERROR_STOP=1 --single-transaction -d "$target" >/dev/null
+    } | run_psql -X -q -v ON_ERROR_STOP=1 --single-transaction -d "$target" >/dev/null
     ;;
   *) usage ;;
 esac

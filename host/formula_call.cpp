@@ -1,6 +1,7 @@
 #include "formula_call.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include "host_dates.h"
@@ -41,6 +42,36 @@ size_t numberLength(const std::string& s, size_t pos) {
   return p - pos;
 }
 
+// The number written in s[b, e) when it is a plain decimal (sign, digits,
+// point) of up to 15 digits, as most report fields are: exact as a whole
+// number and a power of ten, so one division rounds it correctly. False for
+// anything else, which then goes the long way.
+bool readPlainNumber(const std::string& s, size_t b, size_t e, double& out) {
+  static const double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  size_t p = b;
+  const bool negative = p < e && s[p] == '-';
+  if (p < e && (s[p] == '-' || s[p] == '+')) ++p;
+  uint64_t digits = 0;
+  int count = 0, decimals = 0;
+  bool point = false;
+  for (; p < e; ++p) {
+    const char c = s[p];
+    if (isDigit(c)) {
+      digits = digits * 10 + static_cast<uint64_t>(c - '0');
+      ++count;
+      if (point) ++decimals;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0 || count > 15) return false;
+  const double v = static_cast<double>(digits) / kPowers[decimals];
+  out = negative ? -v : v;
+  return true;
+}
+
 // Length of an ISO date (optional minus, four or more year digits, -MM-DD) at s[pos], 0 when none.
 size_t isoDateLength(const std::string& s, size_t pos, int& y, int& m, int& d) {
   size_t p = pos;
@@ -54,7 +85,9 @@ size_t isoDateLength(const std::string& s, size_t pos, int& y, int& m, int& d) {
       !isDigit(s[p + 4]) || !isDigit(s[p + 5]))
     return 0;
   if (p + 6 < s.size() && isDigit(s[p + 6])) return 0;
-  y = std::atoi(s.substr(start, yearDigits).c_str()) * (negative ? -1 : 1);
+  y = 0;
+  for (size_t i = start; i < p; ++i) y = y * 10 + (s[i] - '0');
+  if (negative) y = -y;
   m = (s[p + 1] - '0') * 10 + (s[p + 2] - '0');
   d = (s[p + 4] - '0') * 10 + (s[p + 5] - '0');
   return p + 6 - pos;
@@ -132,7 +165,15 @@ class Parser {
     if (c == '"') return text(arg.value);
     if (c == '$') {
       ++pos_;
-      arg.column = identifier();
+      if (!atEnd() && s_[pos_] == '"') {
+        // $"unit price": a column whose name is not a plain word.
+        Value name;
+        if (!quoted(name)) return false;
+        arg.column = name.text;
+        if (arg.column.empty()) return failAt(start, "$\"\" names no column");
+      } else {
+        arg.column = identifier();
+      }
       if (arg.column.empty()) return failAt(start, "a '$' must be followed by a column name");
       if (!allowColumns_) return failAt(start, "column references ($" + arg.column + ") work only in a report");
       arg.isColumn = true;
@@ -160,6 +201,13 @@ class Parser {
   }
 
   bool text(Value& out) {
+    const size_t start = pos_;
+    if (!quoted(out)) return false;
+    return endOfLiteral(start);
+  }
+
+  // A double-quoted text with its escapes, the closing quote consumed.
+  bool quoted(Value& out) {
     const size_t start = pos_;
     std::string t;
     ++pos_;
@@ -203,7 +251,6 @@ class Parser {
           return failAt(pos_ - 2, std::string("unknown escape '\\") + e + "'");
       }
     }
-    if (!endOfLiteral(start)) return false;
     out = Value::makeString(t);
     return true;
   }
@@ -300,20 +347,45 @@ bool parseFormulaCall(const std::string& text, FormulaCall& out, std::string& er
   return true;
 }
 
-Value fieldValue(const std::string& field) {
+bool fieldAs(const std::string& field, ValueType want, Value& into) {
+  if (want == ValueType::String) {
+    into.type = ValueType::String;
+    into.text = field;
+    return true;
+  }
   size_t b = 0, e = field.size();
-  while (b < e && isBlank(field[b])) ++b;
-  while (e > b && isBlank(field[e - 1])) --e;
-  const std::string t = field.substr(b, e - b);
-  int y, m, d;
-  if (!t.empty() && isoDateLength(t, 0, y, m, d) == t.size()) {
-    int32_t n = dayNumberFromCivil(y, m, d);
-    if (n != kNoDate) return Value::makeDate(n);
+  if (e == 0) return false;
+  if (isBlank(field[0]) || isBlank(field[e - 1])) {
+    while (b < e && isBlank(field[b])) ++b;
+    while (e > b && isBlank(field[e - 1])) --e;
+    if (b == e) return false;
   }
-  if (!t.empty() && numberLength(t, 0) == t.size()) {
-    double v = std::strtod(t.c_str(), nullptr);
-    if (std::isfinite(v) && std::isfinite(v * 100.0)) return Value::makeNumber(v);
+  if (want == ValueType::Date) {
+    int y, m, d;
+    if (isoDateLength(field, b, y, m, d) != e - b) return false;
+    const int32_t n = dayNumberFromCivil(y, m, d);
+    if (n == kNoDate) return false;
+    into.type = ValueType::Date;
+    into.date = n;
+    return true;
   }
+  if (want == ValueType::Number) {
+    double v;
+    if (!readPlainNumber(field, b, e, v)) {
+      if (numberLength(field, b) != e - b) return false;
+      v = std::strtod(field.c_str() + b, nullptr);  // the blanks after it stop strtod: no copy needed
+    }
+    if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return false;
+    into.type = ValueType::Number;
+    into.number = v;
+    return true;
+  }
+  return false;  // a field never reads as a boolean or a time
+}
+
+Value fieldValue(const std::string& field) {
+  Value v;
+  if (fieldAs(field, ValueType::Date, v) || fieldAs(field, ValueType::Number, v)) return v;
   return Value::makeString(field);
 }
 

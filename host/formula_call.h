@@ -3,7 +3,8 @@
 // Literals: numbers (123, -4.5, 1e3), double-quoted texts with backslash
 // escapes (\" \\ \n \t \r \xHH), dates as Date(y, m, d) or ISO 2024-03-15,
 // times as Time(h, m, s), DateTime(y, m, d, h, m, s), True and False. In a
-// report, $column stands for that row's field.
+// report, $column stands for that row's field, $"unit price" for a column
+// whose name is not one word. A NUL byte is refused inside a text, raw or as \x00.
 #pragma once
 
 #include <string>
@@ -27,6 +28,11 @@ struct FormulaCall {
 // The whole text must be one call (blanks around it allowed). False, with the
 // reason and its position in error, for anything else.
 bool parseFormulaCall(const std::string& text, FormulaCall& out, std::string& error, bool allowColumns = false);
+
+// The field read as a value of the wanted type into into (its text storage
+// reused): a String takes the field as written, a Number or a Date only a
+// field that reads wholly as one. False, into unchanged, when it does not.
+bool fieldAs(const std::string& field, ValueType want, Value& into);
 
 // The value a report field stands for: a number when it reads wholly as one,
 // a date when it is an ISO date (YYYY-MM-DD), otherwise its text as written.

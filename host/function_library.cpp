@@ -1,5 +1,6 @@
 #include "function_library.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,135 +11,198 @@
 namespace ufhost {
 namespace {
 
-// Guard bytes around every buffer the library may write: a short run before it
-// and a long one after it, so a write past the end lands in the guard rather
-// than in someone else's memory.
-// The back guard covers the largest size a return-size function can ask for
-// (a signed 16-bit count), so a runaway write lands in it and is measured rather
-// than hitting the harness's own memory.
-constexpr size_t kFrontGuard = 256;
-constexpr size_t kBackGuard = 32768;
+// Guard zones around every buffer the library may write. Only the 64 bytes
+// next to each side are compared after a call: a write that runs off either
+// end crosses them first. Beyond them lies a landing zone, scanned only when
+// a near guard was hit, so that a runaway write is measured rather than
+// landing in the harness's own memory. The back landing zone covers the
+// largest size a return-size function can ask for (a signed 16-bit count).
+constexpr size_t kNearGuard = 64;
+constexpr size_t kFrontZone = 256;
+constexpr size_t kBackZone = 32768;
 // A result buffer starts filled with this, so a result without its NUL shows.
 constexpr unsigned char kFill = 0xCD;
 // No table is longer than this; past it the end row is taken as missing.
 constexpr int kMaxRows = 1000;
 
 // Never 0 and never ASCII, so no NUL, blank or digit written over a guard byte
-// can leave it as it was.
+// can leave it as it was. It repeats every 128 positions.
 unsigned char guardByte(size_t i) { return static_cast<unsigned char>(0x80 | ((i * 37 + 11) & 0x7F)); }
 
+// Two periods of the pattern, so any 64-byte stretch is one memcpy or memcmp away.
+struct GuardPattern {
+  unsigned char bytes[256];
+  GuardPattern() {
+    for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = guardByte(i);
+  }
+  const unsigned char* at(size_t position) const { return bytes + (position & 0x7F); }
+};
+const GuardPattern kPattern;
+
+// One buffer slot, kept between calls: allocated when a call first needs more
+// room than it has, re-armed cheaply for every call.
 class GuardedBuffer {
  public:
-  // size bytes the library may use, filled with kFill or with a copy of text
-  // and its NUL (size must then be strlen(text) + 1).
-  explicit GuardedBuffer(size_t size, const char* text = nullptr) : size_(size), raw_(kFrontGuard + size + kBackGuard) {
-    for (size_t i = 0; i < kFrontGuard; ++i) raw_[i] = guardByte(i);
-    for (size_t i = 0; i < kBackGuard; ++i) raw_[kFrontGuard + size + i] = guardByte(i + kFrontGuard);
-    if (text) {
-      std::memcpy(data(), text, size);
-      original_.assign(text, text + size);
-    } else {
-      std::memset(data(), kFill, size);
+  // Room for size bytes, filled with kFill, or with text and its NUL when text
+  // is given (size must then be strlen(text) + 1). The data pointer is valid
+  // until the next arm().
+  char* arm(size_t size, const char* text = nullptr) {
+    if (size > capacity_ || raw_.empty()) {
+      capacity_ = std::max(size, capacity_ * 2);
+      if (capacity_ < 64) capacity_ = 64;
+      raw_.assign(kFrontZone + capacity_ + kBackZone, 0);
+      dirty_ = true;
     }
+    if (dirty_) {
+      for (size_t i = 0; i < raw_.size(); ++i) raw_[i] = guardByte(i);
+      dirty_ = false;
+    } else if (size < size_) {
+      // The last call's body beyond this one's near guard becomes landing zone again.
+      for (size_t i = kFrontZone + size + kNearGuard; i < kFrontZone + size_ + kNearGuard; ++i) raw_[i] = guardByte(i);
+    }
+    size_ = size;
+    const size_t back = kFrontZone + size;
+    std::memcpy(&raw_[back], kPattern.at(back), kNearGuard);
+    if (text)
+      std::memcpy(data(), text, size);
+    else
+      std::memset(data(), kFill, size);
+    return data();
   }
-  char* data() { return reinterpret_cast<char*>(raw_.data() + kFrontGuard); }
+  char* data() { return reinterpret_cast<char*>(raw_.data() + kFrontZone); }
+  const unsigned char* body() const { return raw_.data() + kFrontZone; }
   size_t size() const { return size_; }
-  bool frontIntact() const {
-    for (size_t i = 0; i < kFrontGuard; ++i)
-      if (raw_[i] != guardByte(i)) return false;
-    return true;
+  bool frontIntact() {
+    const size_t near = kFrontZone - kNearGuard;
+    if (std::memcmp(&raw_[near], kPattern.at(near), kNearGuard) == 0) return true;
+    dirty_ = true;
+    return false;
   }
   // How many bytes past the end were written to, counting to the farthest one; 0 when none.
-  size_t overrunExtent() const {
-    for (size_t i = kBackGuard; i > 0; --i)
-      if (raw_[kFrontGuard + size_ + i - 1] != guardByte(i - 1 + kFrontGuard)) return i;
+  size_t overrunExtent() {
+    const size_t back = kFrontZone + size_;
+    if (std::memcmp(&raw_[back], kPattern.at(back), kNearGuard) == 0) return 0;
+    dirty_ = true;
+    for (size_t i = raw_.size(); i > back; --i)
+      if (raw_[i - 1] != guardByte(i - 1)) return i - back;
     return 0;
   }
-  bool bodyUnchanged() const { return std::memcmp(raw_.data() + kFrontGuard, original_.data(), size_) == 0; }
+  bool bodyEquals(const char* text) const { return std::memcmp(body(), text, size_) == 0; }
   // Length of the text before the first NUL, or size() when there is none.
   size_t textLength() const {
-    const void* nul = std::memchr(raw_.data() + kFrontGuard, 0, size_);
-    return nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - (raw_.data() + kFrontGuard)) : size_;
+    const void* nul = std::memchr(body(), 0, size_);
+    return nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - body()) : size_;
   }
 
  private:
-  size_t size_;
   std::vector<unsigned char> raw_;
-  std::vector<char> original_;
+  size_t capacity_ = 0;
+  size_t size_ = 0;
+  bool dirty_ = true;  // guard or landing zones may have been written to
 };
 
-// The argument list as the engine hands it over, and its return-size twin.
-struct ArgumentChain {
+// The value's type code and length, and the value into u (not for texts).
+// Written member by member: copying a union just written costs a stalled load.
+inline void setValue(UFParamUnion& u, UFTypeDefs& type, int16_t& length, const Value& v) {
+  switch (v.type) {
+    case ValueType::Number:
+      type = UFNumber;
+      length = sizeof(UFTNumber);
+      u.ParamNumber = v.number * 100.0;  // the engine's hundredfold
+      break;
+    case ValueType::Boolean:
+      type = UFBoolean;
+      length = sizeof(UFTBoolean);
+      u.ParamBoolean = v.boolean ? 1 : 0;
+      break;
+    case ValueType::Date:
+      type = UFDate;
+      length = sizeof(CRDate);
+      u.ParamDate = v.date;
+      break;
+    case ValueType::Time:
+      type = UFTime;
+      length = sizeof(CRTime);
+      u.ParamTime = v.time;
+      break;
+    case ValueType::DateTime:
+      type = UFDateTime;
+      length = sizeof(CRDateTime);
+      u.ParamDateTime.date = v.date;
+      u.ParamDateTime.time = v.time;
+      break;
+    case ValueType::String:
+      type = UFStringArg;  // its length and pointer are set by the caller
+      break;
+  }
+}
+
+}  // namespace
+
+// The argument list as the engine hands it over, its return-size twin and the
+// result buffer: kept from call to call so that a call allocates nothing.
+struct CallScratch {
   std::vector<UFParamListElement> elements;
   std::vector<UFMemCalcParam> memCalc;
-  std::vector<std::unique_ptr<GuardedBuffer>> texts;  // one per string argument, in order
-  std::vector<int> textArgument;                      // its 1-based argument number
+  std::vector<GuardedBuffer> texts;  // one per argument position; used by string arguments
+  GuardedBuffer result;
 
-  explicit ArgumentChain(const std::vector<Value>& args) : elements(args.size()), memCalc(args.size()) {
-    for (size_t i = 0; i < args.size(); ++i) {
+  // The return-size twin only when withMemCalc: only a string result is sized.
+  void build(const std::vector<Value>& args, bool withMemCalc) {
+    const size_t n = args.size();
+    if (elements.size() < n) {
+      elements.resize(n);
+      memCalc.resize(n);
+      texts.resize(n);
+    }
+    for (size_t i = 0; i < n; ++i) {
       const Value& v = args[i];
       UFParamListElement& e = elements[i];
       std::memset(&e, 0, sizeof e);
       e.StructSize = sizeof(UFParamListElement);
-      e.NextParam = i + 1 < args.size() ? &elements[i + 1] : nullptr;
-      switch (v.type) {
-        case ValueType::Number:
-          e.ParamType = UFNumber;
-          e.ParamLength = sizeof(UFTNumber);
-          e.Parameter.ParamNumber = v.number * 100.0;  // the engine's hundredfold
-          break;
-        case ValueType::Boolean:
-          e.ParamType = UFBoolean;
-          e.ParamLength = sizeof(UFTBoolean);
-          e.Parameter.ParamBoolean = v.boolean ? 1 : 0;
-          break;
-        case ValueType::Date:
-          e.ParamType = UFDate;
-          e.ParamLength = sizeof(CRDate);
-          e.Parameter.ParamDate = v.date;
-          break;
-        case ValueType::Time:
-          e.ParamType = UFTime;
-          e.ParamLength = sizeof(CRTime);
-          e.Parameter.ParamTime = v.time;
-          break;
-        case ValueType::DateTime:
-          e.ParamType = UFDateTime;
-          e.ParamLength = sizeof(CRDateTime);
-          e.Parameter.ParamDateTime.date = v.date;
-          e.Parameter.ParamDateTime.time = v.time;
-          break;
-        case ValueType::String: {
-          // The text travels up to its first NUL, as a C string would.
-          const size_t len = std::strlen(v.text.c_str());
-          texts.push_back(std::make_unique<GuardedBuffer>(len + 1, v.text.c_str()));
-          textArgument.push_back(static_cast<int>(i + 1));
-          e.ParamType = UFStringArg;
-          e.ParamLength = static_cast<int16_t>(len + 1 < 32767 ? len + 1 : 32767);
-          e.Parameter.ParamString = texts.back()->data();
-          break;
-        }
+      e.NextParam = i + 1 < n ? &elements[i + 1] : nullptr;
+      if (v.type == ValueType::String) {
+        // The text travels up to its first NUL, as a C string would.
+        const size_t len = std::strlen(v.text.c_str());
+        e.ParamType = UFStringArg;
+        e.ParamLength = static_cast<int16_t>(len + 1 < 32767 ? len + 1 : 32767);
+        e.Parameter.ParamString = texts[i].arm(len + 1, v.text.c_str());
+      } else {
+        setValue(e.Parameter, e.ParamType, e.ParamLength, v);
       }
+      if (!withMemCalc) continue;
       UFMemCalcParam& m = memCalc[i];
       std::memset(&m, 0, sizeof m);
       m.StructSize = sizeof(UFMemCalcParam);
-      m.NextMemCalcParam = i + 1 < args.size() ? &memCalc[i + 1] : nullptr;
-      m.MemCalcParamLength = e.ParamLength;
+      m.NextMemCalcParam = i + 1 < n ? &memCalc[i + 1] : nullptr;
       m.MemCalcLiteralFlag = UFLiteral;  // every argument the harness passes is a literal
+      m.MemCalcParamLength = e.ParamLength;
       m.MemCalcParamType = e.ParamType;
-      m.MemCalcParameter = e.Parameter;
+      if (v.type == ValueType::String)
+        m.MemCalcParameter.ParamString = e.Parameter.ParamString;
+      else
+        setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
     }
   }
-  UFParamListElement* first() { return elements.empty() ? nullptr : &elements[0]; }
-  UFMemCalcParam* firstMemCalc() { return memCalc.empty() ? nullptr : &memCalc[0]; }
+  UFParamListElement* first(size_t n) { return n ? &elements[0] : nullptr; }
+  UFMemCalcParam* firstMemCalc(size_t n) { return n ? &memCalc[0] : nullptr; }
 
   // 0 when every argument text is as it was, else the first argument written to.
-  int modifiedArgument() const {
-    for (size_t i = 0; i < texts.size(); ++i)
-      if (!texts[i]->frontIntact() || texts[i]->overrunExtent() || !texts[i]->bodyUnchanged()) return textArgument[i];
-    return 0;
+  int modifiedArgument(const std::vector<Value>& args) {
+    int first = 0;
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (args[i].type != ValueType::String) continue;
+      GuardedBuffer& t = texts[i];
+      // Every check runs, so that each disturbed zone is re-armed before the next call.
+      const bool front = t.frontIntact();
+      const bool back = t.overrunExtent() == 0;
+      if ((!front || !back || !t.bodyEquals(args[i].text.c_str())) && !first) first = static_cast<int>(i + 1);
+    }
+    return first;
   }
 };
+
+namespace {
 
 int16_t resultLength(ValueType t) {
   switch (t) {
@@ -161,6 +225,36 @@ int16_t resultLength(ValueType t) {
 // A valid address for the engine's error callback; this library's interface
 // never calls it, and a library that does finds nothing to crash on.
 void UF_CALL engineErrorHandler(UFError) {}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Letters to add, drop or change to turn a into b, ignoring case.
+size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      const size_t change = diagonal + (lowerAscii(a[i - 1]) == lowerAscii(b[j - 1]) ? 0 : 1);
+      row[j] = std::min({change, above + 1, row[j - 1] + 1});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+CallResult refused(const std::string& why) {
+  CallResult r;
+  r.status = CallStatus::NotCallable;
+  r.message = why;
+  return r;
+}
+
+std::string notUnderstood(const FunctionInfo& fn) {
+  return "its definition text \"" + fn.definition + "\" is not understood: " + fn.parseError;
+}
 
 std::string codeText(int32_t code) { return std::string(errorName(code)) + " (" + std::to_string(code) + ")"; }
 
@@ -224,6 +318,7 @@ const char* errorName(int32_t code) {
   }
 }
 
+FunctionLibrary::FunctionLibrary() = default;
 FunctionLibrary::~FunctionLibrary() { unload(); }
 
 bool FunctionLibrary::load(const std::string& path, std::string& error) {
@@ -360,6 +455,28 @@ const FunctionInfo* FunctionLibrary::find(const std::string& name) const {
   return nullptr;
 }
 
+const FunctionInfo* FunctionLibrary::nearest(const std::string& name) const {
+  const FunctionInfo* best = nullptr;
+  size_t bestDistance = 0;
+  for (const FunctionInfo& fn : functions_) {
+    if (!fn.understood) continue;
+    const size_t d = editDistance(name, fn.signature.name);
+    if (!best || d < bestDistance) {
+      best = &fn;
+      bestDistance = d;
+    }
+  }
+  // Close means a slip of the keyboard: one change in a short name, a third of a long one.
+  const size_t allowed = std::max<size_t>(1, name.size() / 3);
+  return best && bestDistance > 0 && bestDistance <= allowed ? best : nullptr;
+}
+
+std::string unknownFunction(const FunctionLibrary& library, const std::string& name) {
+  std::string text = "unknown function '" + name + "'";
+  if (const FunctionInfo* close = library.nearest(name)) text += "; did you mean " + close->signature.name + "?";
+  return text;
+}
+
 void* FunctionLibrary::symbol(const char* name) const { return sys::findSymbol(handle_, name); }
 
 void FunctionLibrary::startJob() {
@@ -378,18 +495,23 @@ void FunctionLibrary::endJob() {
 }
 
 bool FunctionLibrary::checkArguments(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error) {
-  if (!fn.understood) {
-    error = "its definition text \"" + fn.definition + "\" is not understood: " + fn.parseError;
-    return false;
-  }
   const std::vector<ValueType>& params = fn.signature.params;
-  if (args.size() != params.size()) {
+  if (fn.understood && args.size() != params.size()) {
     error = fn.signature.name + " takes " + std::to_string(params.size()) + " argument" +
             (params.size() == 1 ? "" : "s") + " (" + describeSignature(fn.signature) + "), " +
             std::to_string(args.size()) + " given";
     return false;
   }
-  for (size_t i = 0; i < params.size(); ++i) {
+  return checkArgumentTypes(fn, args, error);
+}
+
+bool FunctionLibrary::checkArgumentTypes(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error) {
+  if (!fn.understood) {
+    error = notUnderstood(fn);
+    return false;
+  }
+  const std::vector<ValueType>& params = fn.signature.params;
+  for (size_t i = 0; i < params.size() && i < args.size(); ++i) {
     if (args[i].type != params[i]) {
       error = "argument " + std::to_string(i + 1) + " of " + fn.signature.name + " must be a " + typeName(params[i]) +
               ", not a " + typeName(args[i].type);
@@ -399,13 +521,14 @@ bool FunctionLibrary::checkArguments(const FunctionInfo& fn, const std::vector<V
   return true;
 }
 
+CallResult FunctionLibrary::evaluateAnyCount(const FunctionInfo& fn, const std::vector<Value>& args) {
+  std::string why;
+  return checkArgumentTypes(fn, args, why) ? callUnchecked(fn, args) : refused(why);
+}
+
 CallResult FunctionLibrary::evaluate(const FunctionInfo& fn, const std::vector<Value>& args) {
-  CallResult r;
-  if (!checkArguments(fn, args, r.message)) {
-    r.status = CallStatus::NotCallable;
-    return r;
-  }
-  return callUnchecked(fn, args);
+  std::string why;
+  return checkArguments(fn, args, why) ? callUnchecked(fn, args) : refused(why);
 }
 
 CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vector<Value>& args) {
@@ -417,12 +540,15 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
   }
   if (!fn.understood) {
     r.status = CallStatus::NotCallable;
-    r.message = "its definition text \"" + fn.definition + "\" is not understood: " + fn.parseError;
+    r.message = notUnderstood(fn);
     return r;
   }
   const ValueType returnType = fn.signature.returnType;
   const std::string& name = fn.signature.name;
-  ArgumentChain chain(args);
+  if (!scratch_) scratch_.reset(new CallScratch);
+  CallScratch& chain = *scratch_;
+  chain.build(args, returnType == ValueType::String && fn.returnSize);
+  const size_t argc = args.size();
 
   const bool ownJob = !inJob_;
   if (ownJob) startJob();
@@ -435,8 +561,8 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
       std::memset(&block, 0, sizeof block);
       block.StructSize = sizeof(UFMemCalcBlock);
       block.MemCalcCommand = UFCalcStringLength;
-      block.UFMemCalcParamList = chain.firstMemCalc();
-      block.UFParamList = chain.first();
+      block.UFMemCalcParamList = chain.firstMemCalc(argc);
+      block.UFParamList = chain.first(argc);
       UFError rc = fn.returnSize(&block);
       if (rc != UFNoError) {
         r.status = CallStatus::FunctionError;
@@ -460,34 +586,41 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
   }
 
   if (sized) {
-    GuardedBuffer result(static_cast<size_t>(size));
+    // Only a string result has a buffer to guard.
+    const bool isString = returnType == ValueType::String;
+    GuardedBuffer& result = chain.result;
+    char* const buffer = isString ? result.arm(static_cast<size_t>(size)) : nullptr;
     UFParamBlock block;
     std::memset(&block, 0, sizeof block);
     block.StructSize = sizeof(UFParamBlock);
-    if (returnType == ValueType::String) {
-      block.ReturnValue.ReturnString = result.data();
+    if (isString) {
+      block.ReturnValue.ReturnString = buffer;
       block.ReturnValueLength = static_cast<int16_t>(size);
     } else {
       block.ReturnValueLength = resultLength(returnType);
     }
     block.FunctionNumber = static_cast<int16_t>(fn.index);
     block.UFErrorHandler = engineErrorHandler;
-    block.UFParamList = chain.first();
+    block.UFParamList = chain.first(argc);
     block.JobId = jobId_;
 
     UFError rc = fn.entry(&block);
 
-    const std::string bufferWhat =
-        std::to_string(size) + "-byte result buffer" + (r.defaultSize ? " (the engine's default size)" : "");
-    if (returnType == ValueType::String && !result.frontIntact()) {
+    auto bufferWhat = [&] {
+      return std::to_string(size) + "-byte result buffer" + (r.defaultSize ? " (the engine's default size)" : "");
+    };
+    // Both ends are checked before either is reported, so that each is re-armed.
+    const bool frontIntact = !isString || result.frontIntact();
+    const size_t beyond = isString ? result.overrunExtent() : 0;
+    if (!frontIntact) {
       r.status = CallStatus::BufferUnderrun;
-      r.message = name + " wrote before the start of its " + bufferWhat;
-    } else if (size_t beyond = returnType == ValueType::String ? result.overrunExtent() : 0) {
+      r.message = name + " wrote before the start of its " + bufferWhat();
+    } else if (beyond) {
       r.status = CallStatus::BufferOverrun;
       r.message = name + " wrote " + std::to_string(beyond) + " byte" + (beyond == 1 ? "" : "s") +
-                  " past the end of its " + bufferWhat;
-    } else if (returnType == ValueType::String && rc != UFUserError &&  // its number overlays the pointer
-               block.ReturnValue.ReturnString != result.data()) {
+                  " past the end of its " + bufferWhat();
+    } else if (isString && rc != UFUserError &&  // its number overlays the pointer
+               block.ReturnValue.ReturnString != buffer) {
       r.status = CallStatus::ReturnPointerChanged;
       r.message = name + " replaced the ReturnString pointer instead of writing into the buffer";
     } else if (rc != UFNoError) {
@@ -504,9 +637,10 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
           size_t len = result.textLength();
           if (len >= result.size()) {
             r.status = CallStatus::NotTerminated;
-            r.message = name + " left its string result without a terminating NUL inside its " + bufferWhat;
+            r.message = name + " left its string result without a terminating NUL inside its " + bufferWhat();
           } else {
-            r.value = Value::makeString(std::string(result.data(), len));
+            r.value.type = ValueType::String;
+            r.value.text.assign(buffer, len);
           }
           break;
         }
@@ -517,7 +651,8 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
           r.value = Value::makeBoolean(block.ReturnValue.ReturnBoolean != 0);
           break;
         case ValueType::Date:
-          r.value = Value::makeDate(block.ReturnValue.ReturnDate);
+          r.value.type = ValueType::Date;
+          r.value.date = block.ReturnValue.ReturnDate;
           break;
         case ValueType::Time:
           r.value = Value::makeTime(block.ReturnValue.ReturnTime);
@@ -531,7 +666,7 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
 
   // Argument texts belong to the engine: a write into one outweighs any answer.
   if (!isGuardViolation(r.status)) {
-    if (int arg = chain.modifiedArgument()) {
+    if (int arg = chain.modifiedArgument(args)) {
       r.status = CallStatus::ArgumentModified;
       r.errorCode = UFNoError;
       r.message = name + " wrote into the text of its argument " + std::to_string(arg);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,12 +56,18 @@ struct CallResult {
   bool ok() const { return status == CallStatus::Ok; }
 };
 
+struct CallScratch;
+
+class FunctionLibrary;
+// "unknown function 'ZelNm'; did you mean ZelNum?" (the question only when a name is close).
+std::string unknownFunction(const FunctionLibrary& library, const std::string& name);
+
 class FunctionLibrary {
  public:
   // The result buffer size when a string function has no return-size function.
   static constexpr int kDefaultStringSize = 255;
 
-  FunctionLibrary() = default;
+  FunctionLibrary();
   ~FunctionLibrary();
   FunctionLibrary(const FunctionLibrary&) = delete;
   FunctionLibrary& operator=(const FunctionLibrary&) = delete;
@@ -76,6 +83,9 @@ class FunctionLibrary {
   const std::vector<FunctionInfo>& functions() const { return functions_; }
   // Case-insensitive, as a report designer types names. Null when unknown.
   const FunctionInfo* find(const std::string& name) const;
+  // The callable function whose name is closest to a misspelt one (fewest
+  // letters added, dropped or changed, any case); null when none is close.
+  const FunctionInfo* nearest(const std::string& name) const;
   // Any other export, e.g. one the product's own program calls directly.
   void* symbol(const char* name) const;
   // UFGetVersion's answer, 0 when the library has no such entry.
@@ -90,11 +100,18 @@ class FunctionLibrary {
 
   // Whether the arguments suit the signature; the reason in error when not.
   static bool checkArguments(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error);
+  // The same for the types only: each argument that has a parameter in its
+  // position must be of that parameter's type; fewer or more are allowed.
+  static bool checkArgumentTypes(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error);
 
   // Calls the function with these arguments, checked against its definition.
   CallResult evaluate(const FunctionInfo& fn, const std::vector<Value>& args);
-  // Calls it with whatever arguments are given (fewer, more, other types), as
-  // an engine with a bug might: for seeing the library's own answers.
+  // Calls it with fewer or more arguments than its definition names, each of
+  // the type its position declares: for seeing the library's own answer to a
+  // missing argument. A value of the wrong type is refused (NotCallable), since
+  // the library would read it as its own type (a number as a text pointer).
+  CallResult evaluateAnyCount(const FunctionInfo& fn, const std::vector<Value>& args);
+  // Calls it with whatever arguments are given, unchecked.
   CallResult callUnchecked(const FunctionInfo& fn, const std::vector<Value>& args);
 
  private:
@@ -107,6 +124,7 @@ class FunctionLibrary {
   uint16_t version_ = 0;
   std::string path_;
   std::vector<FunctionInfo> functions_;
+  std::unique_ptr<CallScratch> scratch_;  // argument chain and guarded buffers, reused by every call
 
   UFError(UF_CALL* initialize_)() = nullptr;
   UFError(UF_CALL* terminate_)() = nullptr;

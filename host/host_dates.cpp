@@ -117,16 +117,27 @@ bool civilFromDayNumber(int32_t n, CivilDate& out) {
 }
 
 std::string formatDayNumber(int32_t dayNumber) {
-  char buf[40];
   CivilDate c;
   if (dayNumber == kNoDate) return "(no date)";
-  if (!civilFromDayNumber(dayNumber, c)) {
-    std::snprintf(buf, sizeof buf, "(invalid date %ld)", static_cast<long>(dayNumber));
-    return buf;
+  if (!civilFromDayNumber(dayNumber, c)) return "(invalid date " + std::to_string(dayNumber) + ")";
+  // Written by hand: a report prints millions of these.
+  char buf[16];
+  char* p = buf;
+  int year = c.year;
+  if (year < 0) {
+    *p++ = '-';
+    year = -year;
   }
-  std::snprintf(buf, sizeof buf, "%s%04d-%02d-%02d", c.year < 0 ? "-" : "", c.year < 0 ? -c.year : c.year, c.month,
-                c.day);
-  return buf;
+  if (year >= 10000) *p++ = static_cast<char>('0' + year / 10000 % 10);
+  const int parts[] = {year / 1000 % 10, year / 100 % 10, year / 10 % 10, year % 10};
+  for (int d : parts) *p++ = static_cast<char>('0' + d);
+  *p++ = '-';
+  *p++ = static_cast<char>('0' + c.month / 10);
+  *p++ = static_cast<char>('0' + c.month % 10);
+  *p++ = '-';
+  *p++ = static_cast<char>('0' + c.day / 10);
+  *p++ = static_cast<char>('0' + c.day % 10);
+  return std::string(buf, static_cast<size_t>(p - buf));
 }
 
 }  // namespace ufhost

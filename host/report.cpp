@@ -1,5 +1,8 @@
 #include "report.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <ostream>
 #include <sstream>
 
@@ -82,8 +85,12 @@ bool splitLine(const std::string& line, int lineNo, ReportSection& section, std:
   return true;
 }
 
-std::string describeRow(const CsvTable& rows, size_t r) {
-  return "row " + std::to_string(r + 1) + " (CSV line " + std::to_string(rows.lines[r]) + ")";
+// As a template names the column: $amount, or $"unit price" when not one word.
+std::string columnReference(const std::string& name) {
+  bool word = !name.empty() && !(name[0] >= '0' && name[0] <= '9');
+  for (char c : name)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) word = false;
+  return "$" + (word ? name : formatLiteral(Value::makeString(name)));
 }
 
 class ProgressCount {
@@ -136,7 +143,7 @@ bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::stri
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string marker = trim(line);
     if (marker.compare(0, 2, "@#") == 0) continue;
-    int which = marker == "@header" ? 0 : marker == "@row" ? 1 : marker == "@footer" ? 2 : -1;
+    int which = equalsNoCase(marker, "@header") ? 0 : equalsNoCase(marker, "@row") ? 1 : equalsNoCase(marker, "@footer") ? 2 : -1;
     if (which >= 0) {
       if (seen[which]) {
         error = lineLabel(lineNo) + ": the section " + marker + " appears twice";
@@ -162,111 +169,205 @@ bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::stri
   return true;
 }
 
-bool parseCsv(const std::string& input, CsvTable& out, std::string& error) {
-  CsvTable table;
-  const size_t bom = input.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+struct CsvReader::State {
+  explicit State(std::istream& stream) : in(stream), buffer(1 << 16) {}
+
+  std::istream& in;
+  std::vector<char> buffer;
+  size_t pos = 0, end = 0;
+  bool started = false;  // the byte order mark has been looked for
+  long line = 1;         // the line being read
+  long recordLine = 1;   // where the record being read starts
   bool haveHeader = false;
-  std::vector<std::string> record;
-  std::string field;
-  bool inQuotes = false;     // inside a quoted field
-  bool fieldQuoted = false;  // the current field began with a quote
-  bool recordHasText = false;
-  int line = 1, recordLine = 1;
+  bool broken = false;  // the format was broken: nothing more is read
+  std::vector<std::string> columns;
+  std::vector<std::string> header;
 
-  auto finishField = [&]() {
-    record.push_back(fieldQuoted ? field : trim(field));
-    field.clear();
-    fieldQuoted = false;
-  };
-  auto finishRecord = [&]() -> bool {
-    finishField();
-    if (recordHasText) {
-      if (!haveHeader) {
-        for (size_t i = 0; i < record.size(); ++i)
-          for (size_t j = 0; j < i; ++j)
-            if (!record[i].empty() && equalsNoCase(record[i], record[j])) {
-              error = lineLabel(recordLine) + ": the column name '" + record[i] + "' appears twice";
-              return false;
-            }
-        table.columns = record;
-        haveHeader = true;
-      } else if (record.size() != table.columns.size()) {
-        error = lineLabel(recordLine) + ": " + std::to_string(record.size()) + " fields, but the header names " +
-                std::to_string(table.columns.size()) + " columns";
-        return false;
-      } else {
-        table.rows.push_back(record);
-        table.lines.push_back(recordLine);
-      }
-    }
-    record.clear();
-    recordHasText = false;
-    return true;
-  };
+  bool fill() {
+    if (!in) return false;
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    pos = 0;
+    end = static_cast<size_t>(in.gcount());
+    return end > 0;
+  }
+  int get() {
+    if (pos == end && !fill()) return -1;
+    return static_cast<unsigned char>(buffer[pos++]);
+  }
+  int peek() {
+    if (pos == end && !fill()) return -1;
+    return static_cast<unsigned char>(buffer[pos]);
+  }
 
-  for (size_t i = bom; i < input.size(); ++i) {
-    const char c = input[i];
-    if (inQuotes) {
-      if (c == '"' && i + 1 < input.size() && input[i + 1] == '"') {
-        field += '"';
-        ++i;
-      } else if (c == '"') {
-        inQuotes = false;
-      } else {
-        if (c == '\n') ++line;
-        field += c;
-      }
-      continue;
+  // The characters that end a run of ordinary ones in an unquoted field.
+  static bool special(char c) { return c == ',' || c == '\n' || c == '\r' || c == '"' || c == '\0'; }
+
+  bool fail(std::string& error, std::string what) {
+    error = std::move(what);
+    broken = true;
+    return false;
+  }
+
+  // The next record that holds any text into fields (their strings reused).
+  // False at the end of the input, or with error set when the format is broken.
+  bool record(std::vector<std::string>& fields, std::string& error) {
+    if (broken) return false;
+    if (!started) {
+      started = true;
+      if (peek() == 0xEF && end - pos >= 3 && buffer[pos + 1] == '\xBB' && buffer[pos + 2] == '\xBF') pos += 3;
     }
-    switch (c) {
-      case '"':
-        if (fieldQuoted) {
-          error = lineLabel(line) + ": text after a closing quote";
-          return false;
+    size_t count = 0;
+    bool inQuotes = false;     // inside a quoted field
+    bool fieldQuoted = false;  // the current field began with a quote
+    bool hasText = false;
+    std::string* field = nullptr;
+    auto startField = [&]() {
+      if (fields.size() <= count) fields.emplace_back();
+      field = &fields[count++];
+      field->clear();
+      fieldQuoted = false;
+    };
+    auto finishField = [&]() {
+      if (!fieldQuoted) {
+        size_t e = field->size();
+        while (e > 0 && ((*field)[e - 1] == ' ' || (*field)[e - 1] == '\t')) --e;
+        field->resize(e);
+      }
+    };
+    startField();
+    for (;;) {
+      // A run of ordinary characters in an unquoted field goes in at once.
+      if (!inQuotes && !fieldQuoted && pos < end) {
+        size_t q = pos;
+        while (q < end && !special(buffer[q])) ++q;
+        if (q > pos) {
+          const char* from = &buffer[pos];
+          const char* to = &buffer[0] + q;
+          if (field->empty())
+            while (from < to && (*from == ' ' || *from == '\t')) ++from;  // leading blanks are dropped
+          if (from < to) {
+            field->append(from, static_cast<size_t>(to - from));
+            hasText = true;
+          }
+          pos = q;
+          continue;
         }
-        if (trim(field).empty()) {
-          field.clear();
-          inQuotes = fieldQuoted = recordHasText = true;
-        } else {
-          field += c;  // a quote inside an unquoted field is just a character
-        }
-        break;
-      case ',':
+      }
+      const int c = get();
+      if (c < 0) {
+        if (inQuotes) return fail(error, lineLabel(recordLine) + ": a quoted field is not closed");
         finishField();
-        recordHasText = true;
-        break;
-      case '\n':
-        if (!finishRecord()) return false;
-        recordLine = ++line;
-        break;
-      case '\r':
-        break;  // part of a CRLF line end
-      default:
-        if (fieldQuoted) {
-          if (c != ' ' && c != '\t') {
-            error = lineLabel(line) + ": text after a closing quote";
-            return false;
+        fields.resize(count);
+        return hasText;
+      }
+      if (c == 0) {
+        return fail(error, lineLabel(line) + ": a NUL byte, which no field can carry (is the file UTF-16?)");
+      }
+      if (inQuotes) {
+        if (c == '"') {
+          if (peek() == '"') {
+            get();
+            *field += '"';
+          } else {
+            inQuotes = false;
           }
         } else {
-          field += c;
-          if (c != ' ' && c != '\t') recordHasText = true;
+          if (c == '\n') ++line;
+          *field += static_cast<char>(c);
         }
+        continue;
+      }
+      switch (c) {
+        case '"':
+          if (fieldQuoted) return fail(error, lineLabel(line) + ": text after a closing quote");
+          if (field->empty()) {
+            inQuotes = fieldQuoted = hasText = true;
+          } else {
+            *field += '"';  // a quote inside an unquoted field is just a character
+          }
+          break;
+        case ',':
+          finishField();
+          startField();
+          hasText = true;
+          break;
+        case '\n':
+          finishField();
+          fields.resize(count);
+          ++line;
+          if (hasText) return true;
+          recordLine = line;  // a blank line: the record starts on the next
+          count = 0;
+          startField();
+          break;
+        case '\r':
+          break;  // part of a CRLF line end
+        case ' ':
+        case '\t':
+          if (!fieldQuoted && !field->empty()) *field += static_cast<char>(c);  // leading blanks are dropped
+          break;
+        default:
+          if (fieldQuoted) return fail(error, lineLabel(line) + ": text after a closing quote");
+          *field += static_cast<char>(c);
+          hasText = true;
+      }
     }
   }
-  if (inQuotes) {
-    error = lineLabel(recordLine) + ": a quoted field is not closed";
+};
+
+CsvReader::CsvReader(std::istream& in) : s_(new State(in)) {}
+CsvReader::~CsvReader() = default;
+
+bool CsvReader::readHeader(std::string& error) {
+  State& s = *s_;
+  if (s.haveHeader) return true;
+  if (!s.record(s.columns, error)) {
+    if (!s.broken) s.fail(error, "no header line naming the columns");
     return false;
   }
-  if (!finishRecord()) return false;
-  if (!haveHeader) {
-    error = "no header line naming the columns";
-    return false;
+  for (size_t i = 0; i < s.columns.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (!s.columns[i].empty() && equalsNoCase(s.columns[i], s.columns[j]))
+        return s.fail(error, lineLabel(s.recordLine) + ": the column name '" + s.columns[i] + "' appears twice");
+  s.haveHeader = true;
+  s.recordLine = s.line;
+  return true;
+}
+
+const std::vector<std::string>& CsvReader::columns() const { return s_->columns; }
+
+bool CsvReader::next(std::vector<std::string>& fields, std::string& error) {
+  State& s = *s_;
+  error.clear();
+  if (!s.haveHeader && !readHeader(error)) return false;
+  s.recordLine = s.line;
+  if (!s.record(fields, error)) return false;
+  if (fields.size() != s.columns.size()) {
+    return s.fail(error, lineLabel(s.recordLine) + ": " + std::to_string(fields.size()) +
+                             " fields, but the header names " + std::to_string(s.columns.size()) + " columns");
   }
+  return true;
+}
+
+long CsvReader::line() const { return s_->recordLine; }
+
+bool parseCsv(const std::string& input, CsvTable& out, std::string& error) {
+  std::istringstream in(input);
+  CsvReader reader(in);
+  CsvTable table;
+  if (!reader.readHeader(error)) return false;
+  table.columns = reader.columns();
+  std::vector<std::string> fields;
+  while (reader.next(fields, error)) {
+    table.rows.push_back(fields);
+    table.lines.push_back(static_cast<int>(reader.line()));
+  }
+  if (!error.empty()) return false;
   out = std::move(table);
   return true;
 }
 
-bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const CsvTable* rows,
+bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const std::vector<std::string>* columns,
                 std::vector<std::string>& errors) {
   struct Named {
     ReportSection* section;
@@ -278,7 +379,7 @@ bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const Cs
       const std::string where = lineLabel(p.line) + ": {" + p.text + "}: ";
       p.function = library.find(p.call.name);
       if (!p.function) {
-        errors.push_back(where + "unknown function '" + p.call.name + "'");
+        errors.push_back(where + unknownFunction(library, p.call.name));
         continue;
       }
       const std::vector<ValueType>& params = p.function->signature.params;
@@ -298,19 +399,20 @@ bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const Cs
                              " must be a " + typeName(params[i]) + ", not a " + typeName(a.value.type));
           continue;
         }
+        const std::string ref = columnReference(a.column);
         if (!s.isRow) {
-          errors.push_back(where + "$" + a.column + ": columns can be used only in the @row section");
+          errors.push_back(where + ref + ": columns can be used only in the @row section");
           continue;
         }
-        if (!rows) {
-          errors.push_back(where + "$" + a.column + ": no rows were given (--rows FILE.csv)");
+        if (!columns) {
+          errors.push_back(where + ref + ": no rows were given (--rows FILE.csv)");
           continue;
         }
-        for (size_t c = 0; c < rows->columns.size(); ++c)
-          if (equalsNoCase(rows->columns[c], a.column)) p.columns[i] = static_cast<int>(c);
+        for (size_t c = 0; c < columns->size(); ++c)
+          if (equalsNoCase((*columns)[c], a.column)) p.columns[i] = static_cast<int>(c);
         if (p.columns[i] < 0) {
           std::string names;
-          for (const std::string& c : rows->columns) names += (names.empty() ? "" : ", ") + c;
+          for (const std::string& c : *columns) names += (names.empty() ? "" : ", ") + c;
           errors.push_back(where + "no column '" + a.column + "' in the rows (columns: " + names + ")");
         }
       }
@@ -319,43 +421,109 @@ bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const Cs
   return errors.empty();
 }
 
-ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, const CsvTable* rows, std::ostream& out,
-                        std::ostream& err, Progress progress) {
-  ReportOutcome outcome;
-  const size_t rowCount = rows ? rows->rows.size() : 0;
-  ProgressCount bar(err, progress, rowCount);
+bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const CsvTable* rows,
+                std::vector<std::string>& errors) {
+  return bindReport(report, library, rows ? &rows->columns : nullptr, errors);
+}
 
-  auto emit = [&](const ReportSection& section, const std::vector<std::string>* fields, const std::string& where,
-                  std::ostream& to) {
+ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, CsvReader* rows, long rowCount,
+                        std::ostream& out, std::ostream& err, Progress progress) {
+  ReportOutcome outcome;
+  ProgressCount bar(err, progress, rows ? static_cast<size_t>(rowCount > 0 ? rowCount : 0) : 0);
+  const bool sharedScreen = progress == Progress::OnSharedScreen;
+
+  // Output collects here and goes out in large writes; before any message on
+  // err, so that both read in order where they share a file or a screen.
+  std::string text;
+  auto flush = [&] {
+    if (text.empty()) return;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    text.clear();
+  };
+  // Each call's argument list, literals in place; column arguments change per row.
+  std::vector<std::vector<Value>> argLists;
+  for (const ReportSection* section : {&report.header, &report.row, &report.footer})
+    for (const TemplatePiece& p : section->pieces) {
+      argLists.emplace_back();
+      if (p.isCall)
+        for (const FormulaArgument& a : p.call.args) argLists.back().push_back(a.value);
+    }
+
+  // Year ends repeat from row to row: the text of recent dates is kept.
+  constexpr size_t kKeptDates = 1024;
+  std::vector<int32_t> keptDay(kKeptDates, INT32_MIN);
+  std::vector<std::string> keptText(kKeptDates);
+  auto append = [&](const Value& v) {
+    if (v.type == ValueType::String) {
+      text += v.text;
+    } else if (v.type == ValueType::Date) {
+      const size_t slot = static_cast<uint32_t>(v.date) % kKeptDates;
+      if (keptDay[slot] != v.date) {
+        keptDay[slot] = v.date;
+        keptText[slot] = formatValue(v);
+      }
+      text += keptText[slot];
+    } else {
+      text += formatValue(v);
+    }
+  };
+
+  std::vector<std::string> fields;
+  long rowNumber = 0;
+  // Each column's field as each type, read in which row, and whether it fitted.
+  constexpr size_t kTypeCount = 6;
+  const size_t readSlots = (rows ? rows->columns().size() : 0) * kTypeCount;
+  std::vector<long> readInRow(readSlots, 0);
+  std::vector<Value> readValue(readSlots);
+  std::vector<char> readFits(readSlots, 0);
+  size_t firstList = 0;
+  auto emit = [&](const ReportSection& section, const char* sectionName) {
+    std::vector<Value>* args = &argLists[firstList];
+    firstList += section.pieces.size();
     for (const TemplatePiece& p : section.pieces) {
+      std::vector<Value>& callArgs = *args++;
       if (!p.isCall) {
-        to << p.text;
+        text += p.text;
         continue;
       }
-      std::vector<Value> args;
       std::string problem;
-      for (size_t i = 0; i < p.call.args.size() && problem.empty(); ++i) {
-        if (p.columns[i] < 0) {
-          args.push_back(p.call.args[i].value);
-          continue;
-        }
-        const std::string& field = (*fields)[static_cast<size_t>(p.columns[i])];
-        Value v = fieldValue(field);
+      for (size_t i = 0; i < callArgs.size() && problem.empty(); ++i) {
+        if (p.columns[i] < 0) continue;
+        const size_t column = static_cast<size_t>(p.columns[i]);
+        const std::string& field = fields[column];
         const ValueType want = p.function->signature.params[i];
-        // A text parameter takes the field as written, whatever it looks like.
-        if (want == ValueType::String) v = Value::makeString(field);
-        if (v.type != want) {
-          problem = "$" + p.call.args[i].column + " holds " + formatLiteral(Value::makeString(field)) + ", not a " +
-                    typeName(want);
+        bool fits;
+        if (want == ValueType::String) {
+          fits = fieldAs(field, want, callArgs[i]);
+        } else {
+          // A field passed to several calls is read once per row.
+          const size_t key = column * kTypeCount + static_cast<size_t>(want);
+          if (readInRow[key] != rowNumber) {
+            readInRow[key] = rowNumber;
+            readFits[key] = fieldAs(field, want, readValue[key]);
+          }
+          fits = readFits[key] != 0;
+          if (fits) {
+            // Not a text: only the scalar members carry the value.
+            const Value& read = readValue[key];
+            Value& arg = callArgs[i];
+            arg.type = read.type;
+            arg.number = read.number;
+            arg.date = read.date;
+            arg.time = read.time;
+            arg.boolean = read.boolean;
+          }
+        }
+        if (!fits) {
+          problem = columnReference(p.call.args[i].column) + " holds " + formatLiteral(Value::makeString(field)) +
+                    ", not a " + typeName(want);
           ++outcome.badFields;
         }
-        args.push_back(v);
       }
-      CallResult r;
       if (problem.empty()) {
-        r = library.evaluate(*p.function, args);
+        CallResult r = library.callUnchecked(*p.function, callArgs);  // bound: count and types fit
         if (r.ok()) {
-          to << formatValue(r.value);
+          append(r.value);
           continue;
         }
         problem = r.message;
@@ -366,31 +534,44 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         else
           ++outcome.badFields;
       }
-      to << "#ERROR";
+      text += "#ERROR";
       bar.clear();
+      flush();
+      out.flush();
+      const std::string where = sectionName ? std::string(sectionName)
+                                            : "row " + std::to_string(rowNumber) + " (CSV line " +
+                                                  std::to_string(rows->line()) + ")";
       err << "ufhost: " << where << ", " << lineLabel(p.line) << " of the template: {" << p.text << "}: " << problem
           << "\n";
     }
   };
 
   library.startJob();
-  emit(report.header, nullptr, "header", out);
-  for (size_t r = 0; r < rowCount; ++r) {
-    if (progress == Progress::OnSharedScreen && bar.shown()) {
-      // The count steps aside while the row's text goes out to the same screen.
-      std::ostringstream text;
-      emit(report.row, &rows->rows[r], describeRow(*rows, r), text);
-      bar.clear();
-      out << text.str();
-      out.flush();
-    } else {
-      emit(report.row, &rows->rows[r], describeRow(*rows, r), out);
+  emit(report.header, "header");
+  const size_t rowLists = firstList;
+  if (rows) {
+    std::string error;
+    while (rows->next(fields, error)) {
+      ++rowNumber;
+      firstList = rowLists;
+      emit(report.row, nullptr);
+      if (sharedScreen && bar.shown()) {
+        // The count steps aside while the row's text goes out to the same screen.
+        bar.clear();
+        flush();
+        out.flush();
+      } else if (text.size() >= 1 << 16) {
+        flush();
+      }
+      bar.show(static_cast<size_t>(rowNumber));
     }
-    bar.show(r + 1);
+    outcome.rowsError = error;
   }
+  firstList = rowLists + report.row.pieces.size();
   bar.clear();
-  emit(report.footer, nullptr, "footer", out);
+  emit(report.footer, "footer");
   library.endJob();
+  flush();
   out.flush();
   return outcome;
 }

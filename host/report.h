@@ -2,7 +2,7 @@
 // section whose {Call(...)} placeholders are evaluated through a loaded
 // library, the row section once per row of a CSV file.
 //
-// Template lines:
+// Template lines (section names in any case):
 //   @header      starts the header section (output once, before the rows)
 //   @row         starts the row section (output once per CSV row)
 //   @footer      starts the footer section (output once, after the rows)
@@ -11,10 +11,12 @@
 // header; each section may appear once. In text, {Call(...)} is replaced by the
 // call's result and {{ and }} stand for single braces. Inside a call in the row
 // section, $name stands for the row's field in the column called name
-// (matched without regard to case).
+// (matched without regard to case); $"unit price" for a name that is not one word.
+// The rows are read one at a time, so a report's memory does not grow with them.
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,19 +52,46 @@ struct CsvTable {
 };
 
 // Comma-separated, fields optionally in double quotes ("" inside stands for one),
-// the first record names the columns, blank lines are skipped.
+// the first record names the columns, blank lines are skipped. A NUL byte is
+// refused anywhere: no field could carry it to a function.
 bool parseCsv(const std::string& text, CsvTable& out, std::string& error);
 
+// The same format read record by record from a stream, holding one record at a time.
+class CsvReader {
+ public:
+  explicit CsvReader(std::istream& in);
+  ~CsvReader();
+  CsvReader(const CsvReader&) = delete;
+  CsvReader& operator=(const CsvReader&) = delete;
+
+  // Reads up to the header; false, with "line N: ..." in error, when there is
+  // none or the file breaks the format before it.
+  bool readHeader(std::string& error);
+  const std::vector<std::string>& columns() const;
+  // The next row into fields. False at the end of the file, or with error set
+  // when the file breaks the format there.
+  bool next(std::vector<std::string>& fields, std::string& error);
+  // Where the row last read starts in the file, from 1.
+  long line() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
 // Resolves every call's function and columns, and checks argument counts and
-// literal types before anything is evaluated. rows may be null (no CSV given).
+// literal types before anything is evaluated. columns may be null (no CSV given).
 // Problems, one per entry, go to errors; false when there are any.
+bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const std::vector<std::string>* columns,
+                std::vector<std::string>& errors);
 bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const CsvTable* rows,
                 std::vector<std::string>& errors);
 
 struct ReportOutcome {
-  int functionErrors = 0;   // calls the library answered with an error code
-  int guardViolations = 0;  // calls that broke the buffer rules
-  int badFields = 0;        // fields that do not suit their parameter
+  long functionErrors = 0;   // calls the library answered with an error code
+  long guardViolations = 0;  // calls that broke the buffer rules
+  long badFields = 0;        // fields that do not suit their parameter
+  std::string rowsError;     // where the CSV broke the format, stopping the rows
 };
 
 enum class Progress {
@@ -73,8 +102,10 @@ enum class Progress {
 
 // Runs a bound report in one job: header, the row section per row, footer.
 // A failed call prints #ERROR in its place and a message naming the row and
-// the call on err.
-ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, const CsvTable* rows, std::ostream& out,
-                        std::ostream& err, Progress progress);
+// the call on err. rows (null for none) has its header read already; rowCount
+// is how many rows it holds, for the progress count (0: not known, none shown).
+// A CSV that breaks the format stops the rows there; the footer still follows.
+ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, CsvReader* rows, long rowCount,
+                        std::ostream& out, std::ostream& err, Progress progress);
 
 }  // namespace ufhost

@@ -1,14 +1,21 @@
 #include "ufhost_cli.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <sstream>
 
 #include "formula_call.h"
 #include "function_library.h"
+#include "calendar_view.h"
 #include "report.h"
+#include "site_check.h"
 
 namespace ufhost {
 namespace {
@@ -22,7 +29,9 @@ const char kHelp[] =
     "  ufhost LIBRARY [--no-check] CALL... [--file FILE]\n"
     "  ufhost LIBRARY [--no-check] -\n"
     "  ufhost LIBRARY --report TEMPLATE [--rows FILE.csv]\n"
-    "  ufhost --help\n"
+    "  ufhost LIBRARY --check [COMPANY [BOOK]]\n"
+    "  ufhost LIBRARY --calendar COMPANY [--books 0-8] [--from YEAR] [--to YEAR] [--html FILE]\n"
+    "  ufhost --help | --version\n"
     "\n"
     "  --list             per function: its definition text, template and example\n"
     "                     (control characters shown as \\t etc.)\n"
@@ -35,6 +44,11 @@ const char kHelp[] =
     "                     types do not match the definition: shows the library's own answer\n"
     "  --report TEMPLATE  fill a report template (see below)\n"
     "  --rows FILE.csv    the rows of the report's @row section\n"
+    "  --check            checks each link a fiscal-year end needs (library, COM,\n"
+    "                     engine, data source WINZELRW, a ZelFYEnd call, schema);\n"
+    "                     exit 0 only when all pass, 1 when one fails\n"
+    "  --calendar         a company's fiscal years per book through ZelFYEnd, as a\n"
+    "                     table, or with --html FILE as a page with a timeline\n"
     "\n"
     "Each call prints one result line on standard output: texts as they are, numbers\n"
     "as formula values, dates as YYYY-MM-DD or (no date), times as HH:MM:SS,\n"
@@ -108,14 +122,51 @@ std::string visible(const std::string& s) {
   return out;
 }
 
-bool readFile(const std::string& path, std::string& text) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return false;
+// Opens a file to read; false, with the system's reason in why, for a folder
+// or a file that is missing or cannot be read.
+bool openInput(const std::string& path, std::ifstream& f, std::string& why) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    why = std::strerror(EISDIR);
+    return false;
+  }
+  errno = 0;
+  f.open(path, std::ios::binary);
+  if (!f) {
+    why = errno ? std::strerror(errno) : "it cannot be opened";
+    return false;
+  }
+  return true;
+}
+
+bool readFile(const std::string& path, std::string& text, std::string& why) {
+  std::ifstream f;
+  if (!openInput(path, f, why)) return false;
   std::ostringstream ss;
   ss << f.rdbuf();
-  if (f.bad()) return false;
+  if (f.bad()) {
+    why = "a read error";
+    return false;
+  }
   text = ss.str();
   return true;
+}
+
+// Rows in a CSV file up to its end or the first break of the format: for the
+// progress count, read once more before the report.
+long countRows(const std::string& path) {
+  std::ifstream f;
+  std::string why;
+  if (!openInput(path, f, why)) return 0;
+  CsvReader reader(f);
+  std::vector<std::string> fields;
+  long n = 0;
+  while (reader.next(fields, why)) ++n;
+  return n;
 }
 
 struct Options {
@@ -144,6 +195,9 @@ class Runner {
       };
       if (a == "--help" || a == "-h") {
         out_ << kHelp;
+        return kExitOk;
+      } else if (a == "--version") {
+        out_ << "ufhost (u2lvost) " << U2LVOST_VERSION << "\n";
         return kExitOk;
       } else if (a == "--list") {
         o.list = true;
@@ -203,9 +257,10 @@ class Runner {
       if (o.stdinCalls || o.callFile == "-") {
         evaluateLines(in_, "standard input");
       } else if (!o.callFile.empty()) {
-        std::ifstream f(o.callFile, std::ios::binary);
-        if (!f)
-          fail(kExitBadInput, "cannot read " + o.callFile);
+        std::ifstream f;
+        std::string why;
+        if (!openInput(o.callFile, f, why))
+          fail(kExitBadInput, "cannot read " + o.callFile + ": " + why);
         else
           evaluateLines(f, o.callFile);
       }
@@ -253,29 +308,38 @@ class Runner {
     }
   }
 
+  // One line on out per call, #ERROR for a failed one (its reason on err),
+  // so that results line up with the calls.
   void evaluate(const std::string& text, const std::string& where) {
     const std::string prefix = where + text + ": ";
     FormulaCall call;
     std::string error;
-    if (!parseFormulaCall(text, call, error)) return fail(kExitBadInput, prefix + error);
+    if (!parseFormulaCall(text, call, error)) return failCall(kExitBadInput, prefix + error);
     const FunctionInfo* fn = library_.find(call.name);
     if (!fn) {
-      return fail(kExitBadInput, prefix + "unknown function '" + call.name + "' (ufhost LIBRARY --list shows them)");
+      return failCall(kExitBadInput,
+                      prefix + unknownFunction(library_, call.name) + " (ufhost LIBRARY --list shows them)");
     }
     std::vector<Value> args;
     for (const FormulaArgument& a : call.args) args.push_back(a.value);
-    CallResult r = noCheck_ ? library_.callUnchecked(*fn, args) : library_.evaluate(*fn, args);
+    CallResult r = noCheck_ ? library_.evaluateAnyCount(*fn, args) : library_.evaluate(*fn, args);
     switch (r.status) {
       case CallStatus::Ok:
         out_ << formatValue(r.value) << "\n";
         return;
       case CallStatus::FunctionError:
-        return fail(kExitFunctionError, prefix + r.message);
+        return failCall(kExitFunctionError, prefix + r.message);
       case CallStatus::NotCallable:
-        return fail(kExitBadInput, prefix + r.message);
+        return failCall(kExitBadInput, prefix + r.message);
       default:
-        return fail(kExitGuard, prefix + r.message);
+        return failCall(kExitGuard, prefix + r.message);
     }
+  }
+
+  void failCall(int code, const std::string& message) {
+    out_ << "#ERROR\n";
+    out_.flush();  // before the message, where both go to one file or screen
+    fail(code, message);
   }
 
   void evaluateLines(std::istream& in, const std::string& name) {
@@ -292,22 +356,26 @@ class Runner {
 
   void report(const std::string& templatePath, const std::string& rowsPath, Progress progress) {
     std::string text, error;
-    if (!readFile(templatePath, text)) return fail(kExitBadInput, "cannot read " + templatePath);
+    if (!readFile(templatePath, text, error)) return fail(kExitBadInput, "cannot read " + templatePath + ": " + error);
     ReportTemplate tpl;
     if (!parseReportTemplate(text, tpl, error)) return fail(kExitBadInput, templatePath + ": " + error);
-    CsvTable rows;
+    // The rows are read as the report goes, never held whole.
     const bool haveRows = !rowsPath.empty();
+    std::ifstream csv;
+    std::unique_ptr<CsvReader> rows;
     if (haveRows) {
-      std::string csv;
-      if (!readFile(rowsPath, csv)) return fail(kExitBadInput, "cannot read " + rowsPath);
-      if (!parseCsv(csv, rows, error)) return fail(kExitBadInput, rowsPath + ": " + error);
+      if (!openInput(rowsPath, csv, error)) return fail(kExitBadInput, "cannot read " + rowsPath + ": " + error);
+      rows.reset(new CsvReader(csv));
+      if (!rows->readHeader(error)) return fail(kExitBadInput, rowsPath + ": " + error);
     }
     std::vector<std::string> problems;
-    if (!bindReport(tpl, library_, haveRows ? &rows : nullptr, problems)) {
+    if (!bindReport(tpl, library_, haveRows ? &rows->columns() : nullptr, problems)) {
       for (const std::string& p : problems) fail(kExitBadInput, templatePath + ": " + p);
       return;
     }
-    ReportOutcome outcome = runReport(library_, tpl, haveRows ? &rows : nullptr, out_, err_, progress);
+    const long rowCount = haveRows && progress != Progress::Off ? countRows(rowsPath) : 0;
+    ReportOutcome outcome = runReport(library_, tpl, rows.get(), rowCount, out_, err_, progress);
+    if (!outcome.rowsError.empty()) fail(kExitBadInput, rowsPath + ": " + outcome.rowsError + " (the rows stop there)");
     if (outcome.functionErrors) exit_ = std::max(exit_, static_cast<int>(kExitFunctionError));
     if (outcome.badFields) exit_ = std::max(exit_, static_cast<int>(kExitBadInput));
     if (outcome.guardViolations) exit_ = std::max(exit_, static_cast<int>(kExitGuard));
@@ -327,6 +395,11 @@ const char* ufhostHelp() { return kHelp; }
 
 int runUfhost(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
               bool errIsTerminal, bool outIsTerminal) {
+  // The site check and the calendar view have command lines of their own.
+  if (args.size() >= 2 && args[1] == "--check")
+    return runSiteCheck(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
+  if (args.size() >= 2 && args[1] == "--calendar")
+    return runCalendarView(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
   Runner runner(in, out, err);
   Progress progress = !errIsTerminal ? Progress::Off : outIsTerminal ? Progress::OnSharedScreen : Progress::On;
   return runner.run(args, progress);

@@ -6,6 +6,11 @@
 # From a script:   source scripts/pg.sh; pg_start; trap pg_stop EXIT
 # By hand:         eval "$(bash scripts/pg.sh start)"   ...   bash scripts/pg.sh stop
 #
+# pg_start stock (bash scripts/pg.sh start stock) sets the server up the way a
+# stock Debian cluster is: scram-sha-256 for every TCP login and as the password
+# encryption, and the role made only by db/pg_role.sh --apply, as the README says.
+# Only the private socket is trusted (instead of peer), for the tests' own set-up.
+#
 # pg_start exports what the tests need:
 #   U2LVOST_PG_HOST, U2LVOST_PG_PORT   where "WINZEL" connects (TCP, password)
 #   U2LVOST_PG_DB4, U2LVOST_PG_DB5     the sample databases of schema 4 and 5
@@ -44,7 +49,11 @@ _pg_admin_psql() {
 }
 
 pg_start() {
-  local bindir dir port tries started=0
+  local mode=${1:-private} bindir dir port tries started=0
+  case "$mode" in
+    private | stock) ;;
+    *) echo "pg.sh: unknown mode $mode (private or stock)" >&2; return 2 ;;
+  esac
   bindir=$(_pg_bindir) || return 1
   # As root the folder must be reachable by postgres: /tmp, not a private TMPDIR.
   local base="${TMPDIR:-/tmp}"
@@ -55,23 +64,40 @@ pg_start() {
   if [ "$(id -u)" -eq 0 ]; then chown -R postgres:postgres "$dir"; fi
   export U2LVOST_PG_DIR="$dir"
 
+  local hostauth=md5
+  [ "$mode" = stock ] && hostauth=scram-sha-256
   if ! _pg_as_owner "$bindir/initdb" -D "$dir/data" -U postgres -E UTF8 --no-locale \
-      --auth-local=trust --auth-host=md5 >"$dir/initdb.log" 2>&1; then
+      --auth-local=trust --auth-host=$hostauth >"$dir/initdb.log" 2>&1; then
     echo "pg.sh: initdb failed:" >&2
     cat "$dir/initdb.log" >&2
     pg_stop
     return 1
   fi
   # Superuser through the private socket only; every TCP login needs its password.
-  _pg_as_owner sh -c "cat > '$dir/data/pg_hba.conf'" <<'EOF'
+  if [ "$mode" = stock ]; then
+    _pg_as_owner sh -c "cat > '$dir/data/pg_hba.conf'" <<'EOF'
+# TYPE  DATABASE        USER            ADDRESS                 METHOD
+local   all             postgres                                trust
+local   all             all                                     trust
+host    all             all             127.0.0.1/32            scram-sha-256
+host    all             all             ::1/128                 scram-sha-256
+local   replication     all                                     trust
+host    replication     all             127.0.0.1/32            scram-sha-256
+host    replication     all             ::1/128                 scram-sha-256
+EOF
+  else
+    _pg_as_owner sh -c "cat > '$dir/data/pg_hba.conf'" <<'EOF'
 local all all trust
 host all all 127.0.0.1/32 md5
 EOF
+  fi
+  local encryption="password_encryption = md5"
+  [ "$mode" = stock ] && encryption="# password_encryption: the default, scram-sha-256"
   _pg_as_owner sh -c "cat >> '$dir/data/postgresql.conf'" <<EOF
 listen_addresses = '127.0.0.1'
 unix_socket_directories = '$dir/sock'
 unix_socket_permissions = 0700
-password_encryption = md5
+$encryption
 fsync = off
 synchronous_commit = off
 full_page_writes = off
@@ -105,6 +131,12 @@ EOF
   export U2LVOST_PG_DB4=u2lvost_s4
   export U2LVOST_PG_DB5=u2lvost_s5
 
+  export U2LVOST_PG_MODE="$mode"
+  if [ "$mode" = stock ]; then
+    _pg_start_stock
+    return
+  fi
+
   # Read-only by grants (make_sample.sh gives SELECT on the six tables) and by default.
   if ! _pg_admin_psql -d postgres \
       -c "CREATE ROLE \"WINZEL\" LOGIN PASSWORD '$_PG_WINZEL_VERIFIER'" \
@@ -125,6 +157,27 @@ EOF
   echo "pg.sh: PostgreSQL on 127.0.0.1:$port (databases u2lvost_s4, u2lvost_s5), folder $dir" >&2
 }
 
+# The samples loaded, then the role and pg_hba.conf only through db/pg_role.sh,
+# run by the server's owner as the README says. Its line names every database:
+# the tests make databases of their own.
+_pg_start_stock() {
+  local schema
+  for schema in 4 5; do
+    if ! PGHOST="$U2LVOST_PG_SOCKET" PGPORT="$U2LVOST_PG_PORT" PGUSER="$U2LVOST_PG_ADMIN" \
+        bash "$_pg_here/db/make_sample.sh" postgres "$schema" "u2lvost_s$schema" ||
+      ! _pg_as_owner env PGHOST="$U2LVOST_PG_SOCKET" PGPORT="$U2LVOST_PG_PORT" PGUSER="$U2LVOST_PG_ADMIN" \
+        bash -s -- "u2lvost_s$schema" --hosts 127.0.0.1/32 --hba-database all --apply <"$_pg_here/db/pg_role.sh" \
+        >"$U2LVOST_PG_DIR/role$schema.log" 2>&1; then
+      echo "pg.sh: cannot set up the schema-$schema sample the stock way:" >&2
+      cat "$U2LVOST_PG_DIR/role$schema.log" >&2 2>/dev/null
+      pg_stop
+      return 1
+    fi
+  done
+  echo "pg.sh: PostgreSQL (stock set-up) on 127.0.0.1:$U2LVOST_PG_PORT (databases u2lvost_s4, u2lvost_s5)," \
+    "folder $U2LVOST_PG_DIR" >&2
+}
+
 # Stops the server and removes its folder; harmless when nothing runs.
 pg_stop() {
   local dir="${U2LVOST_PG_DIR:-}"
@@ -136,7 +189,7 @@ pg_stop() {
     rm -rf -- "$dir"
   fi
   unset U2LVOST_PG_DIR U2LVOST_PG_HOST U2LVOST_PG_PORT U2LVOST_PG_SOCKET U2LVOST_PG_ADMIN \
-    U2LVOST_PG_DB4 U2LVOST_PG_DB5
+    U2LVOST_PG_DB4 U2LVOST_PG_DB5 U2LVOST_PG_MODE
   return 0
 }
 
@@ -145,9 +198,9 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   set -euo pipefail
   case "${1:-}" in
     start)
-      pg_start >&2
+      pg_start "${2:-private}" >&2
       for v in U2LVOST_PG_DIR U2LVOST_PG_HOST U2LVOST_PG_PORT U2LVOST_PG_SOCKET U2LVOST_PG_ADMIN \
-          U2LVOST_PG_DB4 U2LVOST_PG_DB5; do
+          U2LVOST_PG_DB4 U2LVOST_PG_DB5 U2LVOST_PG_MODE; do
         printf 'export %s=%q\n' "$v" "${!v}"
       done
       ;;
@@ -155,7 +208,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
       pg_stop
       ;;
     *)
-      echo "usage: eval \"\$(bash $0 start)\"  |  bash $0 stop" >&2
+      echo "usage: eval \"\$(bash $0 start [stock])\"  |  bash $0 stop" >&2
       exit 2
       ;;
   esac

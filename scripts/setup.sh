@@ -12,6 +12,7 @@ PACKAGES=(
   postgresql odbc-postgresql
   faketime
   clang libclang-rt-dev
+  chromium zlib1g-dev
 )
 
 missing=()

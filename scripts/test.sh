@@ -15,6 +15,15 @@ pg_start
 trap pg_stop EXIT
 
 ctest --test-dir build --output-on-failure
+# The site packages: the .deb installed, used and removed here, the .zip under Wine.
+bash tests/package/run.sh build
+pg_stop
+
+# The server-database tests once more against a cluster set up the stock way
+# (scram-sha-256 for every login), where only db/pg_role.sh made the library's login.
+pg_start stock
+build/tests/integration_tests --gtest_filter='*PostgreSQL*:*Postgres*'
+pg_stop
 
 # Memory errors and leaks: the same objects built with sanitizers.
 BUILD_DIR=build-asan bash scripts/setup.sh -DU2LVOST_SANITIZE=ON -DU2LVOST_BENCH=OFF

@@ -26,17 +26,53 @@ void sortByEffectiveDate(std::vector<CComPtr<IVRCycleObject>>* cycles) {
   for (size_t i = 0; i < keyed.size(); ++i) (*cycles)[i] = std::move(keyed[i].second);
 }
 
+Calendar::Calendar() : rulesReadAt_(cycleRuleEdits()) {}
+
+bool Calendar::rulesAreCurrent() const { return !foreign_ && rulesReadAt_ == cycleRuleEdits(); }
+
+HRESULT Calendar::currentRules(const CycleRule** rules, size_t* count) {
+  if (!rulesAreCurrent()) {
+    const uint64_t edits = cycleRuleEdits();
+    rulesReadAt_ = 0;  // until the read is complete
+    rules_.resize(cycles_.size());
+    unreadable_ = false;
+    for (size_t i = 0; i < cycles_.size() && !unreadable_; ++i) unreadable_ = !readRule(cycles_[i], &rules_[i]);
+    const auto byDate = [](const CycleRule& a, const CycleRule& b) { return a.effective < b.effective; };
+    // A cycle object may have been changed since it was added: order again.
+    rulesInOrder_ = unreadable_ || std::is_sorted(rules_.begin(), rules_.end(), byDate);
+    ordered_.clear();
+    if (!rulesInOrder_) {
+      ordered_ = rules_;
+      std::stable_sort(ordered_.begin(), ordered_.end(), byDate);
+    }
+    rulesReadAt_ = edits;
+  }
+  if (unreadable_) return E_FAIL;
+  const std::vector<CycleRule>& use = rulesInOrder_ ? rules_ : ordered_;
+  *rules = use.data();
+  *count = use.size();
+  return S_OK;
+}
+
+void Calendar::cyclesReplaced(bool foreign) {
+  rules_.clear();
+  ordered_.clear();
+  rulesInOrder_ = true;
+  unreadable_ = false;
+  foreign_ = foreign;
+  rulesReadAt_ = foreign || !cycles_.empty() ? 0 : cycleRuleEdits();
+  listView_.Release();
+}
+
 HRESULT Calendar::fiscalYearSpan(DATE date, FiscalYearSpan* span) {
   if (!validDate(date)) return E_INVALIDARG;
   if (cycles_.empty()) return E_FAIL;
   return guarded([&] {
-    std::vector<CycleRule> rules(cycles_.size());
-    for (size_t i = 0; i < cycles_.size(); ++i)
-      if (!readRule(cycles_[i], &rules[i])) return E_FAIL;
-    // A cycle object may have been changed since it was added: order again.
-    std::stable_sort(rules.begin(), rules.end(),
-                     [](const CycleRule& a, const CycleRule& b) { return a.effective < b.effective; });
-    return fiscalYearOf(rules, dayOf(date), span);
+    const CycleRule* rules = nullptr;
+    size_t count = 0;
+    HRESULT hr = currentRules(&rules, &count);
+    if (FAILED(hr)) return hr;
+    return fiscalYearOf(rules, count, dayOf(date), span);
   });
 }
 
@@ -86,26 +122,36 @@ HRESULT Calendar::AddCycleEntry(DATE effectiveDate, ECALENDARCYCLE_CYCLETYPE cyc
   // while it is in force, so one bad book does not stop its company's others.
   if (!validDate(effectiveDate)) return E_INVALIDARG;
   CComPtr<IVRCycleObject> cycle;
-  cycle.Attach(createObject<CycleObject>());
+  cycle.Attach(createObject<CycleObject>(effectiveDate, cycleType, fyEndMonth, dayOfWeek, yearEndElect, pdCounting));
   if (!cycle) return E_OUTOFMEMORY;
-  cycle->put_EffectiveDate(effectiveDate);
-  cycle->put_CycleType(cycleType);
-  cycle->put_FYEndMonth(fyEndMonth);
-  cycle->put_DateOfWeek(dayOfWeek);
-  cycle->put_YearEndElect(yearEndElect);
-  cycle->put_PDCounting(pdCounting);
   return guarded([&] {
     // After every entry of the same or an earlier date: the newest is in force.
     const Day effective = dayOf(effectiveDate);
     size_t at = cycles_.size();
-    while (at > 0) {
-      DATE before;
-      if (SUCCEEDED(cycles_[at - 1]->get_EffectiveDate(&before)) && validDate(before) &&
-          dayOf(before) <= effective)
-        break;
-      --at;
+    const bool keepRules = rulesAreCurrent() && !unreadable_ && rulesInOrder_;
+    if (keepRules) {
+      // The rules read are the cycles' own, in the same order: search them.
+      at = static_cast<size_t>(
+          std::upper_bound(rules_.begin(), rules_.end(), effective,
+                           [](Day e, const CycleRule& r) { return e < r.effective; }) -
+          rules_.begin());
+    } else {
+      while (at > 0) {
+        DATE before;
+        if (SUCCEEDED(cycles_[at - 1]->get_EffectiveDate(&before)) && validDate(before) &&
+            dayOf(before) <= effective)
+          break;
+        --at;
+      }
     }
+    const uint64_t readAt = rulesReadAt_;
+    rulesReadAt_ = 0;  // until both lists hold the new entry
+    CycleRule rule;
+    readRule(cycle, &rule);
+    if (keepRules) rules_.insert(rules_.begin() + static_cast<std::ptrdiff_t>(at), rule);
     cycles_.insert(cycles_.begin() + static_cast<std::ptrdiff_t>(at), std::move(cycle));
+    if (keepRules) rulesReadAt_ = readAt;
+    listView_.Release();
     dirty_ = 1;
     return S_OK;
   });
@@ -114,6 +160,7 @@ HRESULT Calendar::AddCycleEntry(DATE effectiveDate, ECALENDARCYCLE_CYCLETYPE cyc
 HRESULT Calendar::ClearCycleEntries() {
   std::vector<CComPtr<IVRCycleObject>> gone;
   gone.swap(cycles_);
+  cyclesReplaced(false);
   dirty_ = 1;
   return S_OK;
 }
@@ -121,14 +168,21 @@ HRESULT Calendar::ClearCycleEntries() {
 HRESULT Calendar::get_CycleList(IktEnumDispatch** pVal) {
   if (!pVal) return E_POINTER;
   *pVal = nullptr;
-  CComPtr<EnumDispatch> list;
-  list.Attach(createObject<EnumDispatch>());
-  if (!list) return E_OUTOFMEMORY;
-  for (auto& c : cycles_) {
-    HRESULT hr = list->Append(c.get());
-    if (FAILED(hr)) return hr;
+  if (!listView_ || listView_->references() != 1 || listView_->itemEdits() != listViewEdits_) {
+    // Nothing kept, or the one kept is in someone's hands or was changed: a new one.
+    CComPtr<EnumDispatch> list;
+    list.Attach(createObject<EnumDispatch>());
+    if (!list) return E_OUTOFMEMORY;
+    for (auto& c : cycles_) {
+      HRESULT hr = list->Append(c.get());
+      if (FAILED(hr)) return hr;
+    }
+    listView_ = std::move(list);
+    listViewEdits_ = listView_->itemEdits();
   }
-  *pVal = list.Detach();
+  listView_->Reset();
+  listView_->AddRef();
+  *pVal = listView_.get();
   return S_OK;
 }
 
@@ -140,16 +194,20 @@ HRESULT Calendar::put_CycleList(IktEnumDispatch* newVal) {
   return guarded([&] {
     std::vector<CComPtr<IVRCycleObject>> cycles;
     cycles.reserve(count > 0 ? static_cast<size_t>(count) : 0);
+    bool foreign = false;
     for (LONG i = 0; i < count; ++i) {
       CComPtr<IDispatch> item;
       HRESULT step = newVal->get_GetAt(i, item.put());
       if (FAILED(step)) return step;
       CComPtr<IVRCycleObject> cycle;
       if (!item || FAILED(item.QueryInterface(IID_IVRCycleObject, cycle)) || !cycle) return E_INVALIDARG;
+      CComPtr<IUnknown> own;
+      foreign = foreign || FAILED(cycle->QueryInterface(IID_EngineCycleObject, own.putVoid())) || !own;
       cycles.push_back(std::move(cycle));
     }
     sortByEffectiveDate(&cycles);
     cycles_.swap(cycles);
+    cyclesReplaced(foreign);
     dirty_ = 1;
     return S_OK;  // the previous cycles are released with the local list
   });

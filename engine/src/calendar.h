@@ -1,9 +1,11 @@
 // The fiscal calendar: an ordered list of cycle entries and its attributes.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "engine_com.h"
+#include "enum_dispatch.h"
 #include "fiscal_rules.h"
 #include "persist_xml.h"
 
@@ -12,7 +14,7 @@ namespace vrz {
 class Calendar final
     : public ComObject<Calendar, DispatchImpl<IVRCalendar>, DispatchImpl<IVRCalendarManager>, PersistXmlImpl> {
  public:
-  Calendar() = default;
+  Calendar();
   ~Calendar() = default;
 
   // The fiscal year containing the date: a failure without cycles, for a date
@@ -33,7 +35,9 @@ class Calendar final
                                           ECALENDARCYCLE_YEARENDELECTION yearEndElect,
                                           ECALENDARCYCLE_PDCOUNTING pdCounting) override;
   HRESULT STDMETHODCALLTYPE ClearCycleEntries() override;
-  // A new collection of the calendar's own cycle objects, in effective-date order.
+  // A collection of the calendar's own cycle objects, in effective-date order,
+  // with its cursor at the start. The calendar keeps it and hands the same one
+  // out again while nobody else holds it and nobody changed its items.
   HRESULT STDMETHODCALLTYPE get_CycleList(IktEnumDispatch** pVal) override;
   // Every item must answer IVRCycleObject (else E_INVALIDARG, and nothing changes).
   HRESULT STDMETHODCALLTYPE put_CycleList(IktEnumDispatch* newVal) override;
@@ -42,10 +46,30 @@ class Calendar final
 
  private:
   HRESULT fiscalYearSpan(DATE date, FiscalYearSpan* span);
+  // The rules in effective-date order, read from the cycle objects again only
+  // when one of them may have changed since the last read.
+  HRESULT currentRules(const CycleRule** rules, size_t* count);
+  bool rulesAreCurrent() const;
+  // The cycle list was replaced or cleared: forget what was read or handed out.
+  void cyclesReplaced(bool foreign);
 
   // Effective-date order; entries with the same date in the order they were added.
   std::vector<CComPtr<IVRCycleObject>> cycles_;
   SHORT dirty_ = 0;
+
+  // rules_[i] is the rule of cycles_[i], read when cycleRuleEdits() stood at
+  // rulesReadAt_ (0: not read).
+  std::vector<CycleRule> rules_;
+  uint64_t rulesReadAt_ = 0;
+  bool rulesInOrder_ = true;  // else ordered_ holds them stably sorted
+  bool unreadable_ = false;   // a cycle could not tell its rule: no answers
+  // Some cycle object is not this engine's: its changes are invisible, so its
+  // rule is read on every question.
+  bool foreign_ = false;
+  std::vector<CycleRule> ordered_;
+
+  CComPtr<EnumDispatch> listView_;
+  uint64_t listViewEdits_ = 0;
 };
 
 class FiscalYear final : public ComObject<FiscalYear, DispatchImpl<IVRFiscalYear>> {

@@ -4,6 +4,11 @@ namespace vrz {
 
 namespace {
 
+std::atomic<uint64_t> ruleEdits{1};
+
+// A rule field changed: calendars holding this object read their rules again.
+void ruleEdited() { ruleEdits.fetch_add(1, std::memory_order_relaxed); }
+
 template <class T>
 HRESULT getValue(T* out, T value) {
   if (!out) return E_POINTER;
@@ -13,10 +18,20 @@ HRESULT getValue(T* out, T value) {
 
 }  // namespace
 
+HRESULT CycleObject::QueryInterface(REFIID riid, void** ppv) {
+  if (ppv && IsEqualGUID(riid, IID_EngineCycleObject)) {
+    AddRef();
+    *ppv = static_cast<IVRCycleObject*>(this);
+    return S_OK;
+  }
+  return ComObject::QueryInterface(riid, ppv);
+}
+
 HRESULT CycleObject::get_CycleType(ECALENDARCYCLE_CYCLETYPE* pVal) { return getValue(pVal, type_); }
 HRESULT CycleObject::put_CycleType(ECALENDARCYCLE_CYCLETYPE newVal) {
   type_ = newVal;
   dirty_ = 1;
+  ruleEdited();
   return S_OK;
 }
 
@@ -24,6 +39,7 @@ HRESULT CycleObject::get_DateOfWeek(ECALENDARCYCLE_DATEOFWEEK* pVal) { return ge
 HRESULT CycleObject::put_DateOfWeek(ECALENDARCYCLE_DATEOFWEEK newVal) {
   weekday_ = newVal;
   dirty_ = 1;
+  ruleEdited();
   return S_OK;
 }
 
@@ -38,6 +54,7 @@ HRESULT CycleObject::get_YearEndElect(ECALENDARCYCLE_YEARENDELECTION* pVal) { re
 HRESULT CycleObject::put_YearEndElect(ECALENDARCYCLE_YEARENDELECTION newVal) {
   election_ = newVal;
   dirty_ = 1;
+  ruleEdited();
   return S_OK;
 }
 
@@ -45,6 +62,7 @@ HRESULT CycleObject::get_FYEndMonth(SHORT* pVal) { return getValue(pVal, month_)
 HRESULT CycleObject::put_FYEndMonth(SHORT newVal) {
   month_ = newVal;
   dirty_ = 1;
+  ruleEdited();
   return S_OK;
 }
 
@@ -53,6 +71,7 @@ HRESULT CycleObject::put_EffectiveDate(DATE newVal) {
   if (!validDate(newVal)) return E_INVALIDARG;
   effective_ = newVal;
   dirty_ = 1;
+  ruleEdited();
   return S_OK;
 }
 
@@ -61,6 +80,7 @@ HRESULT CycleObject::put_EndDate(DATE newVal) {
   if (!validDate(newVal)) return E_INVALIDARG;
   end_ = newVal;
   dirty_ = 1;
+  ruleEdited();
   return S_OK;
 }
 
@@ -83,6 +103,8 @@ HRESULT CycleObject::put_IsDirty(SHORT newVal) {
   dirty_ = newVal;
   return S_OK;
 }
+
+uint64_t cycleRuleEdits() { return ruleEdits.load(std::memory_order_relaxed); }
 
 bool readRule(IVRCycleObject* cycle, CycleRule* rule) {
   ECALENDARCYCLE_CYCLETYPE type;

@@ -101,6 +101,8 @@ class ComObject : public First, public Rest... {
     if (left == 0) delete static_cast<Derived*>(this);
     return left;
   }
+  // The references held now; 1 means the asker's own is the only one.
+  ULONG references() const { return refs_.load(); }
 
  protected:
   ComObject() { moduleAddObject(); }

@@ -67,6 +67,7 @@ HRESULT EnumDispatch::Append(IDispatch* item) {
   if (items_.size() >= kMaxItems) return E_OUTOFMEMORY;
   return guarded([&] {
     items_.emplace_back(item);
+    ++edits_;
     return S_OK;
   });
 }
@@ -76,6 +77,7 @@ HRESULT EnumDispatch::RemoveAll() {
   std::vector<CComPtr<IDispatch>> gone;
   gone.swap(items_);
   cursor_ = 0;
+  ++edits_;
   return S_OK;
 }
 
@@ -86,6 +88,7 @@ HRESULT EnumDispatch::RemoveAt(LONG index) {
   items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(at));
   // The cursor keeps pointing at the same next item.
   if (at < cursor_) --cursor_;
+  ++edits_;
   return S_OK;
 }
 
@@ -93,6 +96,7 @@ HRESULT EnumDispatch::SetAt(LONG index, IDispatch* item) {
   if (!item) return E_INVALIDARG;
   if (!validIndex(index)) return DISP_E_BADINDEX;
   items_[static_cast<size_t>(index)] = item;
+  ++edits_;
   return S_OK;
 }
 

@@ -2,6 +2,7 @@
 // held once per place in the list, and a cursor for Next and Skip.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "engine_com.h"
@@ -29,11 +30,17 @@ class EnumDispatch final : public ComObject<EnumDispatch, DispatchImpl<IktEnumDi
   HRESULT STDMETHODCALLTYPE get_GetAt(LONG index, IDispatch** pVal) override;
   HRESULT STDMETHODCALLTYPE get_Count(LONG* pVal) override;
 
+  // Counts changes of the items (not of the cursor), so that an owner that
+  // hands the same collection out again can tell whether it still holds what it
+  // put in.
+  uint64_t itemEdits() const { return edits_; }
+
  private:
   bool validIndex(LONG index) const { return index >= 0 && static_cast<size_t>(index) < items_.size(); }
 
   std::vector<CComPtr<IDispatch>> items_;
   size_t cursor_ = 0;  // never beyond items_.size()
+  uint64_t edits_ = 0;
 };
 
 }  // namespace vrz

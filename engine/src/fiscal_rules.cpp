@@ -69,60 +69,47 @@ Day yearEndOfYear(const CycleRule& rule, int64_t year) {
   return monthEnd - back + 7;  // forward 1..3 days, into the next month
 }
 
-// A year end lies within [month end - 6, month end + 3] of its year, so the
-// year of d and its neighbours bound both searches.
-bool yearEndOnOrAfter(const CycleRule& rule, Day d, Day* out) {
+// A year end lies within [month end - 6, month end + 3] of its year: the end of
+// the year before d's year lies before d unless d is in the first days of
+// January, the end of the year after lies after d, and the one two years back
+// always before it. So at most three year ends bracket d.
+YearEndsAround yearEndsAround(const CycleRule& rule, Day d) {
   if (rule.type == CYCLETYPE_CUSTOM) {
-    if (rule.end < d) return false;
-    *out = rule.end;
-    return true;
+    if (rule.end < d) return {true, false, rule.end, 0};
+    return {false, true, 0, rule.end};
   }
   int64_t year;
   int month, day;
   civilFromSerial(d, &year, &month, &day);
-  for (int64_t y = year - 1; y <= year + 1; ++y) {
-    const Day end = yearEndOfYear(rule, y);
-    if (end >= d) {
-      *out = end;
-      return true;
-    }
-  }
-  return false;  // not reached: the year after always ends later
+  const Day previous = yearEndOfYear(rule, year - 1);
+  if (previous >= d) return {true, true, yearEndOfYear(rule, year - 2), previous};
+  const Day current = yearEndOfYear(rule, year);
+  if (current >= d) return {true, true, previous, current};
+  return {true, true, current, yearEndOfYear(rule, year + 1)};
 }
 
-bool yearEndBefore(const CycleRule& rule, Day d, Day* out) {
-  if (rule.type == CYCLETYPE_CUSTOM) {
-    if (rule.end >= d) return false;
-    *out = rule.end;
-    return true;
-  }
-  int64_t year;
-  int month, day;
-  civilFromSerial(d, &year, &month, &day);
-  for (int64_t y = year; y >= year - 2; --y) {
-    const Day end = yearEndOfYear(rule, y);
-    if (end < d) {
-      *out = end;
-      return true;
-    }
-  }
-  return false;  // not reached: two years back always ends earlier
-}
-
-HRESULT fiscalYearOf(const std::vector<CycleRule>& rules, Day d, FiscalYearSpan* out) {
-  if (rules.empty()) return E_FAIL;
+HRESULT fiscalYearOf(const CycleRule* rules, size_t count, Day d, FiscalYearSpan* out) {
+  if (count == 0) return E_FAIL;
   // The rule in force: the last one that took effect on or before d; before the
-  // first effective date, the one in force on that date.
-  const Day first = rules.front().effective;
+  // first effective date, the one in force on that date. Ties: the last added.
+  const Day first = rules[0].effective;
   const Day probe = d < first ? first : d;
-  size_t k = 0;
-  while (k + 1 < rules.size() && rules[k + 1].effective <= probe) ++k;
+  size_t lo = 0, hi = count;  // the first rule after probe lies in [lo, hi]
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    if (rules[mid].effective <= probe)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  const size_t k = lo - 1;  // lo >= 1: rules[0] is on or before probe
   const CycleRule& rule = rules[k];
   if (!ruleIsUsable(rule)) return E_FAIL;
 
-  Day end = 0;
-  bool hasEnd = yearEndOnOrAfter(rule, d, &end);
-  if (k + 1 < rules.size()) {
+  const YearEndsAround around = yearEndsAround(rule, d);
+  Day end = around.onOrAfter;
+  bool hasEnd = around.hasOnOrAfter;
+  if (k + 1 < count) {
     const Day cut = rules[k + 1].effective - 1;  // the next rule starts a new year
     if (!hasEnd || cut < end) end = cut;
     hasEnd = true;
@@ -134,15 +121,13 @@ HRESULT fiscalYearOf(const std::vector<CycleRule>& rules, Day d, FiscalYearSpan*
   }
   if (!hasEnd) return E_FAIL;
 
-  Day previous = 0;
-  const bool hasPrevious = yearEndBefore(rule, d, &previous);
   Day start;
   if (d >= rule.effective) {
-    start = hasPrevious && previous + 1 > rule.effective ? previous + 1 : rule.effective;
+    start = around.hasBefore && around.before + 1 > rule.effective ? around.before + 1 : rule.effective;
   } else {
     // Before the first cycle its rule runs backwards without a first year.
-    if (!hasPrevious) return E_FAIL;
-    start = previous + 1;
+    if (!around.hasBefore) return E_FAIL;
+    start = around.before + 1;
   }
   out->start = start;
   out->end = end;

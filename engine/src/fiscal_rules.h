@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <cstddef>
 
 #include "comtypes.h"
 
@@ -39,20 +39,26 @@ bool ruleIsUsable(const CycleRule& rule);
 
 // The year end of a non-custom rule that belongs to the given calendar year.
 Day yearEndOfYear(const CycleRule& rule, int64_t year);
-// The rule's first year end on or after d / last one before d; false when there
-// is none (a custom rule has one year end only).
-bool yearEndOnOrAfter(const CycleRule& rule, Day d, Day* out);
-bool yearEndBefore(const CycleRule& rule, Day d, Day* out);
+// The rule's last year end before d and its first one on or after d; for a
+// custom rule (one year end only) one of the two is missing, told by the flags.
+struct YearEndsAround {
+  bool hasBefore;
+  bool hasOnOrAfter;
+  Day before;
+  Day onOrAfter;
+};
+YearEndsAround yearEndsAround(const CycleRule& rule, Day d);
 
 struct FiscalYearSpan {
   Day start;
   Day end;
 };
 
-// The fiscal year containing d. rules: the calendar's cycles in effective-date
-// order, entries with the same date in the order they were added. S_OK, or a
-// failure when there is no rule, the rule in force is unusable, or the year has
-// no end under it.
-HRESULT fiscalYearOf(const std::vector<CycleRule>& rules, Day d, FiscalYearSpan* out);
+// The fiscal year containing d. rules: the calendar's count cycles in
+// effective-date order, entries with the same date in the order they were added.
+// S_OK, or a failure when there is no rule, the rule in force is unusable, or the
+// year has no end under it. A binary search and a few date conversions: the cost
+// does not grow with the history.
+HRESULT fiscalYearOf(const CycleRule* rules, size_t count, Day d, FiscalYearSpan* out);
 
 }  // namespace vrz

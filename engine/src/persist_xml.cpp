@@ -1,5 +1,7 @@
 #include "persist_xml.h"
 
+#include <string>
+
 namespace vrz {
 
 WideString wideText(const OLECHAR* text) { return text ? WideString(text) : WideString(); }
@@ -41,12 +43,13 @@ HRESULT PersistXmlImpl::AttributeName(LONG index, BSTR* pVal) {
 HRESULT PersistXmlImpl::get_Attribute(BSTR name, BSTR* pVal) {
   if (!pVal) return E_POINTER;
   *pVal = nullptr;
-  return guarded([&] {
-    const WideString key = wideText(name);
-    for (const auto& a : attributes_)
-      if (a.first == key) return newBstr(a.second, pVal);
-    return E_INVALIDARG;
-  });
+  // Compared in place: the only allocation of a read is the text handed out.
+  const size_t length = name ? std::char_traits<OLECHAR>::length(name) : 0;
+  if (length == 0) return E_INVALIDARG;  // no attribute has an empty name
+  for (const auto& a : attributes_)
+    if (a.first.size() == length && std::char_traits<OLECHAR>::compare(a.first.data(), name, length) == 0)
+      return newBstr(a.second, pVal);
+  return E_INVALIDARG;
 }
 
 HRESULT PersistXmlImpl::put_Attribute(BSTR name, BSTR newVal) {

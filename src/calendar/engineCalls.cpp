@@ -3,6 +3,8 @@
 #include "ccombstr.h"
 #include "ktstr.h"
 
+#include <cstdint>
+
 namespace engineCalls {
 
 HRESULT putAttributeWide(IVRPersistXML* xml, const OLECHAR* name, const OLECHAR* value) {
@@ -31,6 +33,30 @@ HRESULT getAttribute(IVRPersistXML* xml, const OLECHAR* name, ktStr& value) {
   HRESULT hr = xml->get_Attribute(bName, &text);
   SysFreeString(bName);
   if (SUCCEEDED(hr)) value = reinterpret_cast<const ktWChar*>(text);
+  SysFreeString(text);
+  return hr;
+}
+
+long wideAtol(const OLECHAR* text) {
+  if (!text) return 0;
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  const bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  int64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10 + (*text - '0');
+    if (value > 2147483648LL) value = 2147483648LL;  // saturated; more digits change nothing
+  }
+  if (negative) value = -value;
+  if (value > 2147483647LL) value = 2147483647LL;
+  return static_cast<long>(value);
+}
+
+HRESULT getAttributeNumber(IVRPersistXML* xml, BSTR name, long& value) {
+  if (!xml || !name) return E_POINTER;
+  BSTR text = nullptr;
+  HRESULT hr = xml->get_Attribute(name, &text);
+  if (SUCCEEDED(hr)) value = wideAtol(text);
   SysFreeString(text);
   return hr;
 }

@@ -1,4 +1,5 @@
-// The resolver object as a whole: construction, destruction, the single instance.
+// The resolver object as a whole: construction, destruction, the single instance,
+// and what lives for one report job.
 #include "persistCalendar.h"
 
 CPersistCalendar* persistCalendarPtr = nullptr;
@@ -10,10 +11,59 @@ CPersistCalendar::~CPersistCalendar() {
   terminate();
   // The factory before the list: the order the engine has always seen.
   m_calFactory.Release();
+  _jobCompanies.clear();
   m_calList.Release();
 }
 
 int32_t CPersistCalendar::bookSlot(int32_t bookid) {
   if (bookid < 0 || bookid > 8) return -1;
   return bookid <= 4 ? bookid : bookid - 1;
+}
+
+// Two rules, kept together here:
+// - What may go stale between reports lives for one job: the calendars of the
+//   companies used (someone may have edited a book's year end since), the
+//   failures met while reading them, and a connection known to be broken, which
+//   is opened again now and not sooner.
+// - What cannot go stale stays for the process: the schema version, the
+//   engine's factory and a working connection.
+void CPersistCalendar::startJob() {
+  _jobCompanies.clear();
+  _companyid = -1;
+  for (int32_t& id : _bookArr) id = 0;
+  m_calList.Release();
+  _versionFailed = false;
+  if (_linkLost) terminate();  // the next statement connects again
+}
+
+bool CPersistCalendar::useCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
+  if (company < 0) return false;
+  if (company == _companyid) return static_cast<bool>(m_calList);
+  // The slots learned for the company being left go with its calendars.
+  if (_companyid >= 0)
+    if (JobCompanies::Entry* left = _jobCompanies.find(_companyid))
+      for (int i = 0; i < 8; ++i) left->bookArr[i] = _bookArr[i];
+  if (JobCompanies::Entry* kept = _jobCompanies.find(company)) {
+    _companyid = company;
+    m_calList = kept->calendars;
+    for (int i = 0; i < 8; ++i) _bookArr[i] = kept->bookArr[i];
+    return static_cast<bool>(m_calList);
+  }
+  if (_linkLost) return false;  // no statement once the connection is known lost
+
+  const uint32_t failuresBefore = _failures;
+  const HRESULT hr = (this->*build)(company);
+  // A read that failed, an engine call that failed half way, or a company the
+  // database does not know: no calendars rather than made-up ones.
+  if (FAILED(hr) || _failures != failuresBefore) m_calList.Release();
+  _companyid = company;
+  JobCompanies::Entry& entry = _jobCompanies.add(company);
+  entry.calendars = m_calList;
+  for (int i = 0; i < 8; ++i) entry.bookArr[i] = _bookArr[i];
+  return static_cast<bool>(m_calList);
+}
+
+void CPersistCalendar::dropCompany() {
+  m_calList.Release();
+  if (JobCompanies::Entry* entry = _jobCompanies.find(_companyid)) entry->calendars.Release();
 }

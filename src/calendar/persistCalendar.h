@@ -8,7 +8,9 @@
 
 #include <cstdint>
 
+#include "ccombstr.h"
 #include "comptr.h"
+#include "jobCompanies.h"
 #include "comtypes.h"
 #include "vrzelcal.h"
 
@@ -23,7 +25,7 @@
 #undef ULONG
 #endif
 
-class ktStr;
+#include "ktstr.h"
 
 class CPersistCalendar {
  public:
@@ -35,6 +37,10 @@ class CPersistCalendar {
   // The last day of the book's fiscal year that contains the date; 0.0 when
   // it cannot be found.
   DATE getFiscalYearEndInMonths(int16_t company, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day);
+
+  // A new report job begins (UFStartJob): drops what may have gone stale since
+  // the last one and reopens a connection known to be broken. See persistCalendar.cpp.
+  void startJob();
 
   // Database layer: one fixed data source, one reusable statement handle.
   bool openHDBC();
@@ -64,6 +70,23 @@ class CPersistCalendar {
   // Book number to its slot in _bookArr; -1 when the book has none.
   static int32_t bookSlot(int32_t bookid);
 
+  // Makes the company's calendars current: kept from earlier in this job, or
+  // read now with build. False when it has none in this job (answer: no date).
+  bool useCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t));
+  // The current company loses its calendars for the rest of the job.
+  void dropCompany();
+  // A database-layer failure: the boxes, counted, and a lost connection noted.
+  void readFailed(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName);
+  // A stored date that is no calendar date (month 13, day 45, text the driver
+  // gave up on): one box naming the table, the column, the row's key and what
+  // is stored; counted as a failed read.
+  void badStoredDate(const char* table, const char* column, const char* key, const char* stored);
+  // Whether the date just read from the column (getTimestamp) is a calendar
+  // date or a real NULL; when not, what is stored, as text. No boxes.
+  bool storedDateOk(int16_t fieldNo, const TIMESTAMP_STRUCT& ts, ktStr& stored);
+  // The current row's column as text, for such a box; read without boxes.
+  ktStr storedText(int16_t fieldNo);
+
   // Fields, in this order. Public so the library's own tests can observe the
   // caches; nothing outside the resolver writes them.
   SQLHENV _henv = nullptr;
@@ -74,9 +97,27 @@ class CPersistCalendar {
   int32_t _bookArr[8] = {};   // calendar identifier per book slot; below 1 unknown
   CComPtr<IktEnumDispatch> m_calList;
   CComPtr<IVRZELCalendarFactory> m_calFactory;
-  // True from a successful SQLConnect until terminate. Without a connection
-  // there are no calendars to answer from, only defaults.
+  // True from a successful SQLConnect until terminate.
   bool _connected = false;
+
+  // What lives for one report job only (dropped by startJob):
+  JobCompanies _jobCompanies;  // calendars of every company used in this job
+  // The connection failed or was lost (SQLSTATE class 08 and the like): no
+  // statement and no box for the rest of the job; reopened at the next job.
+  bool _linkLost = false;
+  // The version query failed (an error, not an empty result): built calendars
+  // for this job, asked again in the next.
+  bool _versionFailed = false;
+
+  // Every failed read of the database layer, counted: a builder compares the
+  // count before and after to tell an error from an empty result.
+  uint32_t _failures = 0;
+  // Whether the company being built has any Company or Book row at all.
+  bool _companyRowsSeen = false;
+  // Whether the last getTimestamp read a NULL column.
+  bool _lastDateNull = false;
+  // The wide name "CalendarID", made on the first lookup and kept.
+  CComBSTR _calendarIdName;
 };
 
 // The single resolver, created by the first UFInitialize.
@@ -87,6 +128,9 @@ void doErrors(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName);
 // Builds the data-source password in passbuff and returns passbuff.
 char* getPassword();
 extern char passbuff[10];
+
+// Whether a timestamp's year, month and day make a real calendar date.
+bool isCalendarDate(const TIMESTAMP_STRUCT& ts);
 
 // A new BSTR of the narrow text in the ANSI code page; null when out of memory.
 BSTR LPCTSTR2BSTR(const char* text);

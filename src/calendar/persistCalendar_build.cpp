@@ -35,12 +35,28 @@ static HRESULT startCompany(CPersistCalendar& self, int16_t company) {
   return engineCalls::createCollection(self.m_calList);
 }
 
+// The key of a book's row-th short year (1-based, ShortYrID order), for a box
+// about it. Read after the walk has been given up, so no pending rows are lost.
+static ktStr shortYearKey(CPersistCalendar& self, int16_t company, int32_t bookid, int32_t row) {
+  ktStr key = ktStr("CompanyID ") + ktStr(static_cast<int>(company)) + ", BookID " + ktStr(static_cast<int>(bookid));
+  ktStr sql = ktStr("SELECT ShortYrID FROM BookShYr WHERE CompanyID = ") + ktStr(static_cast<int>(company)) +
+              " AND BookID = " + ktStr(static_cast<int>(bookid)) + " ORDER BY ShortYrID";
+  bool found = self.prepareHSTMT(sql);
+  for (int32_t i = 1; found && i < row; ++i) found = self.nextRow();
+  if (found) return key + ", ShortYrID " + ktStr(static_cast<int>(self.getInt(1)));
+  return key + ", row " + ktStr(static_cast<int>(row)) + " in ShortYrID order";
+}
+
 HRESULT CPersistCalendar::_createCalendarList(int16_t company) {
   if (company < 0 || company == _companyid) return S_OK;
   HRESULT hr = startCompany(*this, company);
   if (FAILED(hr)) return hr;
 
+  // A failed read stops the build at once: one set of boxes, no calendars.
+  const uint32_t failuresBefore = _failures;
+  _companyRowsSeen = false;
   const DATE busStart = _getBusStartDate(company);
+  if (_failures != failuresBefore) return E_FAIL;
   for (int32_t i = 1; i <= 7; ++i) {
     ktStr calId(static_cast<int>(i));
     ktStr calComp(static_cast<int>(_companyid));
@@ -60,14 +76,21 @@ HRESULT CPersistCalendar::_createCalendarList(int16_t company) {
     if (FAILED(hr = putAttribute(xml, OLESTR("CompanyID"), calComp))) return hr;
 
     const int32_t origYrEnd = _getOrigYrEnd(i - 1, company);
+    if (_failures != failuresBefore) return E_FAIL;
     if (FAILED(hr = addMonthlyCycle(manager, busStart, origYrEnd))) return hr;
 
-    // A calendar whose short years cannot all be read keeps the cycles it got.
+    // The engine may refuse the short years of a book without a usable rule:
+    // that book answers nothing, the others still do. A failed read is another
+    // matter: a lost short year would move every later year end.
     IVRCalendar* target = calendar.get();
     _loadCalendarFromShortYears(i - 1, company, &target);
+    if (_failures != failuresBefore) return E_FAIL;
 
     if (FAILED(hr = m_calList->Append(calendar))) return hr;
   }
+  // Neither a Company row nor any Book row: the database does not know the
+  // company, and December defaults would be a made-up answer.
+  if (!_companyRowsSeen) return E_FAIL;
   return S_OK;
 }
 
@@ -82,9 +105,17 @@ HRESULT CPersistCalendar::_loadCalendarFromShortYears(int32_t bookid, int16_t co
               " AND BookID = " + ktStr(static_cast<int>(bookid)) + " ORDER BY ShortYrID";
   if (!prepareHSTMT(sql)) return S_OK;
   // Only the engine is called inside the walk: a new statement would drop the rows.
+  int32_t row = 0;
   do {
+    ++row;
     TIMESTAMP_STRUCT shortYear = {};
-    if (!getTimestamp(1, &shortYear)) continue;  // an unreadable row gives no date to act on
+    ktStr stored;
+    if (!getTimestamp(1, &shortYear) || !storedDateOk(1, shortYear, stored)) {
+      // Named, since a lost short year would move every later year end.
+      if (!stored) stored = storedText(1);
+      badStoredDate("BookShYr", "ShortYear", shortYearKey(*this, compid, bookid, row), stored);
+      return E_FAIL;
+    }
     const DATE date = DATEFromMDY(static_cast<int16_t>(shortYear.month), static_cast<int16_t>(shortYear.day),
                                   static_cast<int16_t>(shortYear.year));
     CComPtr<IVRFiscalYear> fiscalYear;
@@ -102,6 +133,7 @@ HRESULT CPersistCalendar::_getCalendarList(int16_t company) {
   HRESULT hr = startCompany(*this, company);
   if (FAILED(hr)) return hr;
 
+  const uint32_t failuresBefore = _failures;
   char sql[1024];
   std::snprintf(sql, sizeof sql, "SELECT CalendarID, CalendarName, UpdateFlag FROM Calendar WHERE CompanyID = %d",
                 static_cast<int>(_companyid));
@@ -111,12 +143,15 @@ HRESULT CPersistCalendar::_getCalendarList(int16_t company) {
       char name[100];
       if (!getString(2, name, sizeof name)) name[0] = '\0';  // unreadable: an empty name
       const int32_t flag = getInt(3);
+      if (_failures != failuresBefore) return E_FAIL;  // a calendar misread is no calendar
       CComPtr<IVRCalendar> calendar;
       if (FAILED(hr = _getCalendar(id, ktStr(name), flag, _companyid, calendar.put()))) return hr;
       if (FAILED(hr = m_calList->Append(calendar))) return hr;
     } while (nextRow());
   }
+  if (_failures != failuresBefore) return E_FAIL;
   hr = _getCycleObject();
+  if (_failures != failuresBefore) return E_FAIL;
   return FAILED(hr) ? hr : S_OK;
 }
 
@@ -146,24 +181,35 @@ HRESULT CPersistCalendar::_getCalendar(int32_t id, ktStr name, int32_t updatefla
 int32_t CPersistCalendar::_getOrigYrEnd(int32_t bookid, int16_t company) {
   ktStr sql = ktStr("SELECT OrigYrEnd from Book where BookID = ") + ktStr(static_cast<int>(bookid)) +
               " AND CompanyID = " + ktStr(static_cast<int>(company));
-  return prepareHSTMT(sql) ? getInt(1) : 12;
+  if (!prepareHSTMT(sql)) return 12;
+  _companyRowsSeen = true;
+  return getInt(1);
 }
 
 DATE CPersistCalendar::_getBusStartDate(int16_t company) {
   DATE result = 0.0;
+  const uint32_t failuresBefore = _failures;
   ktStr sql = ktStr("Select BusnStart from Company where CompanyID=") + ktStr(static_cast<int>(company));
   if (prepareHSTMT(sql)) {
+    _companyRowsSeen = true;
     TIMESTAMP_STRUCT start = {};
     if (!getTimestamp(1, &start)) return 0.0;
+    ktStr stored;
+    if (!storedDateOk(1, start, stored)) {
+      badStoredDate("Company", "BusnStart", ktStr("CompanyID ") + ktStr(static_cast<int>(company)), stored);
+      return 0.0;
+    }
     // A NULL start reads as all zero and gives -1.0, which is not the fallback's 0.0.
     result = DATEFromMDY(static_cast<int16_t>(start.month), static_cast<int16_t>(start.day),
                          static_cast<int16_t>(start.year));
   }
-  if (result == 0.0) {
+  // The fallback stands in for a missing row, not for a failed read.
+  if (result == 0.0 && _failures == failuresBefore) {
     // No usable company row: the month after the first open book's year end, in 1920.
     sql = ktStr("SELECT OrigYrEnd from Book where CompanyID = ") + ktStr(static_cast<int>(company)) +
           " AND IsOpen='T'";
     if (prepareHSTMT(sql)) {
+      _companyRowsSeen = true;
       const int32_t yearEnd = getInt(1);
       // Wraps like 32-bit arithmetic instead of overflowing on absurd values.
       const int32_t startMonth = yearEnd == 12 ? 1 : static_cast<int32_t>(static_cast<uint32_t>(yearEnd) + 1u);

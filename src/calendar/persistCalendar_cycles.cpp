@@ -60,6 +60,7 @@ HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktE
                   "SELECT CycleID, EffectiveDate, EndDate, CycleType, DayOfWeek, PDCounting, YearEndElection, "
                   "FYEndMonth, YearOffset, UpdateFlag FROM CycleObject WHERE CalendarID = ") +
               calid + " AND CompanyID = " + companyid + " ORDER BY EffectiveDate";
+  const uint32_t walkFailures = _failures;
   if (prepareHSTMT(sql)) {
     // Only the engine is called inside the walk: a new statement would drop the rows.
     do {
@@ -69,8 +70,14 @@ HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktE
 
       const int32_t cycleId = getInt(1);
       TIMESTAMP_STRUCT effective = {}, end = {};
-      // A date that cannot be read ends the walk: the cycles before it stay.
-      if (!getTimestamp(2, &effective) || !getTimestamp(3, &end)) break;
+      // A date or number that cannot be read is an error, not a shorter list:
+      // the company gets no calendars in this job (the boxes have been shown).
+      const uint32_t failuresBefore = _failures;
+      ktStr effectiveText, endText;
+      if (!getTimestamp(2, &effective)) return E_FAIL;
+      const bool effectiveBad = !storedDateOk(2, effective, effectiveText);
+      if (!getTimestamp(3, &end)) return E_FAIL;
+      const bool endBad = !storedDateOk(3, end, endText);
       const int32_t cycleType = getInt(4);
       const int32_t dayOfWeek = getInt(5);
       const int32_t pdCounting = getInt(6);
@@ -78,6 +85,14 @@ HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktE
       const int32_t fyEndMonth = getInt(8);
       const int32_t yearOffset = getInt(9);
       const int32_t updateFlag = getInt(10);
+      if (_failures != failuresBefore) return E_FAIL;
+      if (effectiveBad || endBad) {
+        ktStr key = ktStr("CompanyID ") + companyid + ", CalendarID " + calid + ", CycleID " +
+                    ktStr(static_cast<int>(cycleId));
+        badStoredDate("CycleObject", effectiveBad ? "EffectiveDate" : "EndDate", key,
+                      effectiveBad ? effectiveText : endText);
+        return E_FAIL;
+      }
 
       ktStr sCycleId(static_cast<int>(cycleId));
       ktStr sUpdateFlag(static_cast<int>(updateFlag));
@@ -112,5 +127,6 @@ HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktE
       if (FAILED(hr = collection->Append(cycle))) return hr;
     } while (nextRow());
   }
+  if (_failures != walkFailures) return E_FAIL;  // a fetch failed part way
   return collection->QueryInterface(IID_IktEnumDispatch, reinterpret_cast<void**>(pVal));
 }

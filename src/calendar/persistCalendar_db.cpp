@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "DATE.h"
 #include "credentials.h"
+#include "ktstr.h"
 #include "persistCalendar.h"
 #include "platform.h"
 
@@ -24,13 +26,24 @@ const int kMaxDiagnosticRecords = 64;
 
 bool failed(SQLRETURN rc) { return rc < 0; }
 
-}  // namespace
+// States that say the connection itself is gone, not just this statement: the
+// connection-exception class 08 (08S01 communication link failure, 08003 not
+// open, ...), and the server's own "shutting down / cannot connect now" states
+// that a driver may pass through unchanged.
+bool isLinkState(const SQLCHAR* state) {
+  const char* s = reinterpret_cast<const char*>(state);
+  if (s[0] == '0' && s[1] == '8') return true;
+  return std::strcmp(s, "57P01") == 0 || std::strcmp(s, "57P02") == 0 || std::strcmp(s, "57P03") == 0 ||
+         std::strcmp(s, "HYT01") == 0 || std::strcmp(s, "S1T01") == 0;
+}
 
-void doErrors(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName) {
+// doErrors' work; tells whether a record said that the connection is gone.
+bool showDiagnostics(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName) {
   SQLCHAR sqlStateBuf[6];
   SQLINTEGER NativeError = 0;
   SQLCHAR vendorMsg[513];
   char buff[768];
+  bool linkLost = false;
   if (!funcName) funcName = "";
   for (int shown = 0; shown < kMaxDiagnosticRecords; ++shown) {
     std::memset(sqlStateBuf, 0, sizeof sqlStateBuf);
@@ -43,19 +56,32 @@ void doErrors(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName) 
     // A driver that fills every byte must still leave us terminated texts.
     sqlStateBuf[sizeof sqlStateBuf - 1] = '\0';
     vendorMsg[sizeof vendorMsg - 1] = '\0';
+    if (isLinkState(sqlStateBuf)) linkLost = true;
     // Bounded: a long driver message is cut, never written past buff.
     std::snprintf(buff, sizeof buff, "%s\n[%s][Native:  %ld]\n%s", funcName,
                   reinterpret_cast<const char*>(sqlStateBuf), static_cast<long>(NativeError),
                   reinterpret_cast<const char*>(vendorMsg));
     showMessageBox(kErrorCaption, buff);
   }
+  return linkLost;
+}
+
+}  // namespace
+
+void doErrors(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName) {
+  showDiagnostics(henv, hdbc, hstmt, funcName);
+}
+
+void CPersistCalendar::readFailed(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName) {
+  ++_failures;
+  if (showDiagnostics(henv, hdbc, hstmt, funcName)) _linkLost = true;
 }
 
 bool CPersistCalendar::openHDBC() {
   if (_henv == nullptr) {
     if (failed(SQLAllocEnv(&_henv))) {
       _henv = nullptr;  // the next query tries again
-      doErrors(_henv, nullptr, nullptr, "SQLAllocEnv (openHDBC)");
+      readFailed(_henv, nullptr, nullptr, "SQLAllocEnv (openHDBC)");
       return false;
     }
   }
@@ -64,7 +90,7 @@ bool CPersistCalendar::openHDBC() {
   if (_hdbc != nullptr) return true;
   if (failed(SQLAllocConnect(_henv, &_hdbc))) {
     _hdbc = nullptr;
-    doErrors(_henv, nullptr, nullptr, "SQLAllocConnect (openHDBC)");
+    readFailed(_henv, nullptr, nullptr, "SQLAllocConnect (openHDBC)");
     return false;
   }
   // A refused site password file has shown its box; like a failed connect, the
@@ -75,7 +101,8 @@ bool CPersistCalendar::openHDBC() {
                             reinterpret_cast<SQLCHAR*>(const_cast<char*>(kUser)), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(const_cast<char*>(password)), SQL_NTS);
   if (failed(rc)) {
-    doErrors(_henv, _hdbc, nullptr, "SQLConnect (openHDBC)");
+    readFailed(_henv, _hdbc, nullptr, "SQLConnect (openHDBC)");
+    _linkLost = true;  // whatever the reason: tried again at the next job, not sooner
     return false;
   }
   _connected = true;
@@ -93,7 +120,7 @@ bool CPersistCalendar::openHSTMT() {
   }
   if (failed(SQLAllocStmt(_hdbc, &_hstmt))) {
     _hstmt = nullptr;
-    doErrors(_henv, _hdbc, nullptr, "SQLAllocStmt (openHSTMT)");
+    readFailed(_henv, _hdbc, nullptr, "SQLAllocStmt (openHSTMT)");
     return false;
   }
   return true;
@@ -101,9 +128,15 @@ bool CPersistCalendar::openHSTMT() {
 
 bool CPersistCalendar::prepareHSTMT(const char* sql) {
   if (sql == nullptr) return false;  // no statement, nothing to report
+  if (_linkLost) {
+    // The connection failed or was lost: until terminate (the next job) no
+    // statement is sent and no box shown. Still a failure, never "no rows".
+    ++_failures;
+    return false;
+  }
   if (!openHSTMT()) return false;
   if (failed(SQLExecDirect(_hstmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS))) {
-    doErrors(_henv, _hdbc, _hstmt, "SQLExecDirect (prepareHSTMT)");
+    readFailed(_henv, _hdbc, _hstmt, "SQLExecDirect (prepareHSTMT)");
     return false;
   }
   return nextRow();
@@ -113,7 +146,7 @@ bool CPersistCalendar::nextRow() {
   SQLRETURN rc = SQLFetch(_hstmt);
   if (rc == SQL_NO_DATA_FOUND) return false;
   if (failed(rc)) {
-    doErrors(_henv, _hdbc, _hstmt, "SQLFetch (nextRow)");
+    readFailed(_henv, _hdbc, _hstmt, "SQLFetch (nextRow)");
     return false;
   }
   return true;
@@ -127,7 +160,7 @@ int32_t CPersistCalendar::getInt(int16_t fieldNo) {
     doErrors(_henv, _hdbc, _hstmt, "SQLGetData (getInt)");
     sdata = -1;
     if (failed(SQLGetData(_hstmt, fieldNo, SQL_C_SSHORT, &sdata, 2, &pcbValue))) {
-      doErrors(_henv, _hdbc, _hstmt, "SQLGetData (getInt)");
+      readFailed(_henv, _hdbc, _hstmt, "SQLGetData (getInt)");
       return -1;
     }
     data = sdata;
@@ -142,7 +175,7 @@ char* CPersistCalendar::getString(int16_t fieldNo, char* str, int32_t len) {
   str[0] = '\0';
   SQLLEN pcbValue = 0;
   if (failed(SQLGetData(_hstmt, fieldNo, SQL_C_CHAR, str, len, &pcbValue))) {
-    doErrors(_henv, _hdbc, _hstmt, "SQLGetData (getString)");
+    readFailed(_henv, _hdbc, _hstmt, "SQLGetData (getString)");
     str[0] = '\0';  // whatever the driver left is no text of ours
     return nullptr;
   }
@@ -155,18 +188,21 @@ char* CPersistCalendar::getString(int16_t fieldNo, char* str, int32_t len) {
 bool CPersistCalendar::getTimestamp(int16_t fieldNo, TIMESTAMP_STRUCT* ts) {
   if (ts == nullptr) return false;
   SQLLEN pcbValue = 0;
+  _lastDateNull = false;
   if (!failed(SQLGetData(_hstmt, fieldNo, SQL_C_TIMESTAMP, ts, 16, &pcbValue))) {
-    if (pcbValue == SQL_NULL_DATA) std::memset(ts, 0, sizeof *ts);
+    _lastDateNull = pcbValue == SQL_NULL_DATA;
+    if (_lastDateNull) std::memset(ts, 0, sizeof *ts);
     return true;
   }
   doErrors(_henv, _hdbc, _hstmt, "SQLGetData (getTimestamp)");
   DATE_STRUCT ds;
   std::memset(&ds, 0, sizeof ds);
   if (failed(SQLGetData(_hstmt, fieldNo, SQL_C_DATE, &ds, 6, &pcbValue))) {
-    doErrors(_henv, _hdbc, _hstmt, "SQLGetData (getTimestamp)");
+    readFailed(_henv, _hdbc, _hstmt, "SQLGetData (getTimestamp)");
     return false;
   }
   std::memset(ts, 0, sizeof *ts);
+  _lastDateNull = pcbValue == SQL_NULL_DATA;
   if (pcbValue != SQL_NULL_DATA) {
     ts->year = ds.year;
     ts->month = ds.month;
@@ -186,9 +222,51 @@ bool CPersistCalendar::terminate() {
     _hdbc = nullptr;
   }
   _connected = false;
+  _linkLost = false;  // the next statement connects afresh
   if (_henv != nullptr) {
     SQLFreeEnv(_henv);
     _henv = nullptr;
   }
   return true;
+}
+
+bool isCalendarDate(const TIMESTAMP_STRUCT& ts) {
+  if (ts.year < 1 || ts.year > 9999 || ts.month < 1 || ts.month > 12 || ts.day < 1) return false;
+  return ts.day <= lastDayOfMonth(static_cast<int16_t>(ts.month), static_cast<int16_t>(ts.year));
+}
+
+bool CPersistCalendar::storedDateOk(int16_t fieldNo, const TIMESTAMP_STRUCT& ts, ktStr& stored) {
+  if (!_lastDateNull) {
+    if (isCalendarDate(ts)) return true;
+    stored = storedText(fieldNo);
+    return false;
+  }
+  // NULL has its own documented meaning. But a driver may also answer "NULL"
+  // for text it cannot convert (SQLite does, for 'garbage' and '2001-13-45'):
+  // only a column that is NULL as text too is NULL. A driver that will not
+  // give the column twice is taken at its word.
+  char text[64] = {};
+  SQLLEN pcbValue = 0;
+  if (failed(SQLGetData(_hstmt, fieldNo, SQL_C_CHAR, text, sizeof text, &pcbValue))) return true;
+  if (pcbValue == SQL_NULL_DATA) return true;
+  text[sizeof text - 1] = '\0';
+  stored = ktStr("'") + text + "'";
+  return false;
+}
+
+ktStr CPersistCalendar::storedText(int16_t fieldNo) {
+  // Quiet: only for naming a value already found wrong.
+  char text[64] = {};
+  SQLLEN pcbValue = 0;
+  if (failed(SQLGetData(_hstmt, fieldNo, SQL_C_CHAR, text, sizeof text, &pcbValue))) return ktStr("(unreadable)");
+  if (pcbValue == SQL_NULL_DATA) return ktStr("NULL");
+  text[sizeof text - 1] = '\0';
+  return ktStr("'") + text + "'";
+}
+
+void CPersistCalendar::badStoredDate(const char* table, const char* column, const char* key, const char* stored) {
+  ++_failures;
+  char buff[768];
+  std::snprintf(buff, sizeof buff, "%s.%s is not a date\n%s\nstored: %s", table, column, key, stored);
+  showMessageBox(kErrorCaption, buff);
 }

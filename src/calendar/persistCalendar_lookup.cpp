@@ -7,35 +7,47 @@
 #include "ktstr.h"
 #include "persistCalendar.h"
 
-using engineCalls::getAttribute;
+using engineCalls::getAttributeNumber;
 
 DATE CPersistCalendar::getFiscalYearEndInMonths(int16_t company, uint32_t bookID, uint32_t year, uint32_t month,
                                                 uint32_t day) {
   const int32_t book = static_cast<int32_t>(bookID);
-  _getSchemaVersion();
-  // With the database out of reach every query fails and the calendars would be
-  // built from defaults alone (December year ends): a made-up answer. The error
-  // boxes have told the user; the formula gets no date.
-  if (!_connected) return 0.0;
-  // Builders and identifier lookups report through the state they leave; the
-  // lookup below answers 0.0 for whatever they could not provide.
+  // Company numbers run from 0 to 32767; a negative one never borrows the
+  // calendars of the company loaded before.
+  if (company < 0) return 0.0;
+  if (!_linkLost) _getSchemaVersion();
+  // No made-up answers: a company whose calendars could not be read (the boxes
+  // have told the user), or that the database does not know, gives no date.
   if (_majorVersion == 5) {
-    _getCalendarList(company);
+    if (!useCompany(company, &CPersistCalendar::_getCalendarList)) return 0.0;
+    const int32_t slot = bookSlot(book);
+    // Not known yet and no way to ask: the last calendar must not answer for it.
+    if (_linkLost && slot >= 0 && _bookArr[slot] < 1) return 0.0;
+    const uint32_t failuresBefore = _failures;
     _getCalendarIDFromBookID(book);
+    if (_failures != failuresBefore) {
+      // Without the book's identifier the last calendar would answer for it.
+      dropCompany();
+      return 0.0;
+    }
   } else {
-    _createCalendarList(company);
+    if (!useCompany(company, &CPersistCalendar::_createCalendarList)) return 0.0;
     _createCalendarIDFromBookID(book);
   }
   return _getFYEDate(book, static_cast<int32_t>(year), static_cast<int32_t>(month), static_cast<int32_t>(day));
 }
 
 int32_t CPersistCalendar::_getSchemaVersion() {
-  if (_majorVersion > 0) return 0;
+  if (_majorVersion > 0 || _versionFailed) return 0;
+  const uint32_t failuresBefore = _failures;
   if (prepareHSTMT("SELECT Info FROM VersionTable where AppID = 0 and ItemNumber = 0")) {
     char info[20];
     // Only the first character counts: '10.0' reads as 1, an empty text as -48.
     if (getString(1, info, sizeof info)) _majorVersion = static_cast<int16_t>(static_cast<signed char>(info[0]) - 48);
   }
+  // Old databases without a version table rely on the built calendars: a failed
+  // query leads there too, once per job (an empty result is asked again).
+  if (_failures != failuresBefore) _versionFailed = true;
   return 0;
 }
 
@@ -61,6 +73,9 @@ DATE CPersistCalendar::_getFYEDate(int32_t bookid, int32_t year, int32_t month, 
   if (slot < 0 || !m_calList) return 0.0;
   LONG count = 0;
   if (FAILED(m_calList->get_Count(&count)) || count < 1) return 0.0;
+  // The attribute's name is made once, not on every lookup.
+  if (!_calendarIdName) _calendarIdName.Attach(SysAllocString(OLESTR("CalendarID")));
+  if (!_calendarIdName) return 0.0;
 
   CComPtr<IVRPersistXML> xml;
   CComPtr<IVRCalendarManager> manager;
@@ -71,9 +86,9 @@ DATE CPersistCalendar::_getFYEDate(int32_t bookid, int32_t year, int32_t month, 
     if (FAILED(element.QueryInterface(IID_IVRPersistXML, xml))) return 0.0;
     if (FAILED(element.QueryInterface(IID_IVRCalendarManager, manager))) return 0.0;
     if (FAILED(element.QueryInterface(IID_IVRCalendar, calendar))) return 0.0;
-    ktStr id;
-    if (FAILED(getAttribute(xml, OLESTR("CalendarID"), id))) return 0.0;
-    if (std::atol(id.data()) == _bookArr[slot]) break;
+    long id = 0;
+    if (FAILED(getAttributeNumber(xml, _calendarIdName, id))) return 0.0;
+    if (id == _bookArr[slot]) break;
     // No match at all leaves the last calendar of the collection to answer.
   }
 

@@ -49,7 +49,11 @@ static UFFunctionDefStringList FunctionDefStringList = {6, FunctionDefStrings};
 static UFFunctionTemplateList FunctionTemplateList = {6, FunctionTemplates};
 static UFFunctionExampleList FunctionExampleList = {6, FunctionExamples};
 
-void checkheap(void) {}
+uint32_t checkheapCalls = 0;
+
+// The hook at every entry and exit. It checks nothing today; the count lets a test see
+// that every entry point passes through it.
+void checkheap(void) { ++checkheapCalls; }
 
 UF_EXPORT UFError UF_CALL UFInitialize(void) {
   checkheap();
@@ -75,15 +79,28 @@ UF_EXPORT UFError UF_CALL UFTerminate(void) {
   return UFNoError;
 }
 
-UF_EXPORT uint16_t UF_CALL UFGetVersion(void) { return UF_HOST_VERSION; }
+UF_EXPORT uint16_t UF_CALL UFGetVersion(void) {
+  HeapCheckScope heapCheck;
+  return UF_HOST_VERSION;
+}
 
-UF_EXPORT UFFunctionDefStringList* UF_CALL UFGetFunctionDefStrings(void) { return &FunctionDefStringList; }
+UF_EXPORT UFFunctionDefStringList* UF_CALL UFGetFunctionDefStrings(void) {
+  HeapCheckScope heapCheck;
+  return &FunctionDefStringList;
+}
 
-UF_EXPORT UFFunctionTemplateList* UF_CALL UFGetFunctionTemplates(void) { return &FunctionTemplateList; }
+UF_EXPORT UFFunctionTemplateList* UF_CALL UFGetFunctionTemplates(void) {
+  HeapCheckScope heapCheck;
+  return &FunctionTemplateList;
+}
 
-UF_EXPORT UFFunctionExampleList* UF_CALL UFGetFunctionExamples(void) { return &FunctionExampleList; }
+UF_EXPORT UFFunctionExampleList* UF_CALL UFGetFunctionExamples(void) {
+  HeapCheckScope heapCheck;
+  return &FunctionExampleList;
+}
 
 UF_EXPORT const char* UF_CALL UFErrorRecovery(UFParamBlock* paramPtr, UFError /*errN*/) {
+  HeapCheckScope heapCheck;
   if (!paramPtr) return ErrorTable[0];
   uint16_t index = static_cast<uint16_t>(paramPtr->ReturnValue.UFReturnUserError & 0xFFFF);
   // The table has one entry; any other number gets it rather than a stray pointer.
@@ -97,6 +114,7 @@ void TermForJob(uint32_t /*jobID*/) {}
 
 UF_EXPORT void UF_CALL UFStartJob(uint32_t jobId) {
   checkheap();
+  if (persistCalendarPtr) persistCalendarPtr->startJob();  // calendars and a broken link: per job
   InitForJob(jobId);
   checkheap();
 }
@@ -117,6 +135,11 @@ static T* walk(T* p, int16_t count, Next next) {
 UFParamListElement* GetParam(UFParamBlock* Param, int16_t ParamNumber) {
   if (!Param || ParamNumber < 1) return nullptr;
   return walk(Param->UFParamList, ParamNumber, [](UFParamListElement* e) { return e->NextParam; });
+}
+
+UFParamListElement* GetParam(UFParamBlock* Param, int16_t ParamNumber, UFTypeDefs type) {
+  UFParamListElement* e = GetParam(Param, ParamNumber);
+  return e && e->ParamType == type ? e : nullptr;
 }
 
 UFMemCalcParam* GetMemCalcParam(UFMemCalcBlock* Param, int16_t ParamNumber) {

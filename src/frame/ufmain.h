@@ -15,6 +15,9 @@ UF_EXPORT void UF_CALL UFEndJob(uint32_t jobId);
 
 // The ParamNumber-th argument (1-based) of the call, or null.
 UFParamListElement* GetParam(UFParamBlock* Param, int16_t ParamNumber);
+// The same argument only when the host declared it with `type`: an argument of any
+// other type counts as missing, so no function reads it through the wrong member.
+UFParamListElement* GetParam(UFParamBlock* Param, int16_t ParamNumber, UFTypeDefs type);
 UFMemCalcParam* GetMemCalcParam(UFMemCalcBlock* Param, int16_t ParamNumber);
 UFMemCalcParam* GetMemCalcArrayElement(UFMemCalcParam* Param, int16_t ParamNumber);
 UFParamListElement* GetMemCalcRunParam(UFMemCalcBlock* Param, int16_t ParamNumber);
@@ -35,6 +38,7 @@ struct HeapCheckScope {
 int32_t DllEntryPoint(void* hInst, uint32_t fwdReason, void* reserved);
 
 extern int32_t refCount;
+extern uint32_t checkheapCalls;  // calls of checkheap so far
 extern void* UFInstance;
 extern const char* ErrorTable[1];
 extern UFFunctionDefStrings FunctionDefStrings[7];

@@ -27,19 +27,29 @@ uint32_t wholeArgument(UFTNumber number) {
   return static_cast<uint32_t>(static_cast<int64_t>(v));
 }
 
+// Company numbers run from 0 to 32767. The whole formula value is checked
+// before anything is cut to 16 bits, so that 65537 never answers for company 1
+// and 40000 never for a company loaded before.
+bool isCompanyNumber(UFTNumber number) {
+  const double v = std::trunc(number * 0.01);
+  return v >= 0.0 && v <= 32767.0;  // false for NaN too
+}
+
 // The three arguments shared by both functions; false when one is missing.
 struct YearEndArguments {
   uint32_t companyID, bookID;
   int16_t year;
   uint16_t month, day;
+  bool companyValid;
 };
 
 bool fetchArguments(UFParamBlock* block, YearEndArguments* args) {
-  UFParamListElement* company = GetParam(block, 1);
-  UFParamListElement* book = GetParam(block, 2);
-  UFParamListElement* date = GetParam(block, 3);
+  UFParamListElement* company = GetParam(block, 1, UFNumber);
+  UFParamListElement* book = GetParam(block, 2, UFNumber);
+  UFParamListElement* date = GetParam(block, 3, UFDate);
   if (!company || !book || !date) return false;
   args->companyID = wholeArgument(company->Parameter.ParamNumber);
+  args->companyValid = isCompanyNumber(company->Parameter.ParamNumber);
   args->bookID = wholeArgument(book->Parameter.ParamNumber);
   CRDateToYearMonthDay(date->Parameter.ParamDate, &args->year, &args->month, &args->day);
   return true;
@@ -53,6 +63,7 @@ uint32_t widenYear(int16_t year) { return static_cast<uint32_t>(static_cast<int3
 void setFiscalYearEndLookup(FiscalYearEndLookup lookup) { fiscalYearEndLookup = lookup ? lookup : resolverLookup; }
 
 DATE getFYEndFromDateLong(uint32_t companyID, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day) {
+  if (companyID > 32767u) return 0.0;  // no such company: never another one's calendars
   return fiscalYearEndLookup(static_cast<int16_t>(companyID & 0xFFFFu), bookID, year, month, day);
 }
 
@@ -69,7 +80,9 @@ UF_EXPORT UFError UF_CALL ZelFYEnd(UFParamBlock* ParamBlock) {
   HeapCheckScope heapCheck;
   YearEndArguments args{};
   if (!fetchArguments(ParamBlock, &args)) return UFNotEnoughParameters;
-  const DATE endYear = getFYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year), args.month, args.day);
+  const DATE endYear = args.companyValid ? getFYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year),
+                                                                args.month, args.day)
+                                         : 0.0;
   int16_t m = 0, d = 0, y = 0;
   MDYFromDATE(endYear, &m, &d, &y);  // no date: 0, 0, 0, which gives -1 below
   ParamBlock->ReturnValue.ReturnDate = CRYearMonthDayToDate(y, static_cast<uint16_t>(m), static_cast<uint16_t>(d));

@@ -3,16 +3,17 @@
 #include "uflvost.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cassert>
 #include <cctype>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "platform.h"
 #include "ufmain.h"
 
 int32_t roundFlag = 0;
@@ -80,17 +81,71 @@ void putNumberText(char* out, const char* text) {
   out[n] = '\0';
 }
 
-// Formats a finite value with a format holding one double conversion; false when
-// the text does not fit the buffer.
-bool formatValue(char* buf, size_t size, const char* format, double value) {
-  const int n = std::snprintf(buf, size, format, value);
-  return n >= 0 && static_cast<size_t>(n) < size;
+// Arithmetic as on every platform for the length of a call: the host may run with
+// another rounding mode or precision; reading the text and scaling the host's number
+// must not depend on it.
+class DoubleArithmetic {
+ public:
+  DoubleArithmetic() : saved_(enterDoubleArithmetic()) {}
+  ~DoubleArithmetic() { leaveDoubleArithmetic(saved_); }
+  DoubleArithmetic(const DoubleArithmetic&) = delete;
+  DoubleArithmetic& operator=(const DoubleArithmetic&) = delete;
+
+ private:
+  unsigned saved_;
+};
+
+// True when value lies exactly halfway between two numbers of `decimals` decimals.
+// value = m * 2^e with m odd; value * 10^d = m * 5^d * 2^(e + d), and m * 5^d is odd,
+// so the fraction is exactly one half when e + d = -1 and never otherwise.
+bool isDecimalTie(double value, int decimals) {
+  uint64_t bits;
+  static_assert(sizeof bits == sizeof value, "IEEE double");
+  std::memcpy(&bits, &value, sizeof bits);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t m = bits & ((uint64_t{1} << 52) - 1);
+  int e = -1074;  // subnormal
+  if (biased != 0) {
+    m |= uint64_t{1} << 52;
+    e = biased - 1075;
+  }
+  // Dropping trailing zero bits only raises e: a value already at or above the half's
+  // place (every whole number among them) is no tie.
+  if (m == 0 || e > -(decimals + 1)) return false;
+  while ((m & 1) == 0) {
+    m >>= 1;
+    ++e;
+  }
+  return e == -(decimals + 1);
+}
+
+// Adds one unit in the last place to the digits of a fixed-point text (sign and
+// point allowed), carrying to the left; may grow by one digit. Returns the new end.
+char* incrementDigits(char* begin, char* end) {
+  char* p = end;
+  while (p != begin) {
+    --p;
+    if (*p == '.') continue;
+    if (*p == '-') {
+      ++p;
+      break;
+    }
+    if (*p != '9') {
+      ++*p;
+      return end;
+    }
+    *p = '0';
+  }
+  // Every digit was a 9: a 1 goes in front of them.
+  std::memmove(p + 1, p, static_cast<size_t>(end - p));
+  *p = '1';
+  return end + 1;
 }
 
 UFError zelNum(UFParamBlock* ParamBlock) {
-  UFParamListElement* widthArg = GetParam(ParamBlock, 1);
-  UFParamListElement* precisionArg = GetParam(ParamBlock, 2);
-  UFParamListElement* textArg = GetParam(ParamBlock, 3);
+  UFParamListElement* widthArg = GetParam(ParamBlock, 1, UFNumber);
+  UFParamListElement* precisionArg = GetParam(ParamBlock, 2, UFNumber);
+  UFParamListElement* textArg = GetParam(ParamBlock, 3, UFStringArg);
   if (!widthArg || !precisionArg || !textArg) return UFNotEnoughParameters;
   char* out = ParamBlock->ReturnValue.ReturnString;
   if (!out) return UFNoMemory;  // the host gave no buffer to write into
@@ -102,22 +157,16 @@ UFError zelNum(UFParamBlock* ParamBlock) {
   const double percision = precisionArg->Parameter.ParamNumber * 0.01;
   if (width > 254.0) width = 254.0;
 
-  // The format text, built from the truncated values. The caps keep it short and
-  // the field bounded without changing what ends up in the result.
-  char formatstr[20];
-  int written;
+  // The field and the decimals of the format text ('%12.0lf', '%-8.2lf'), from the
+  // truncated values. The caps keep the field bounded without changing a result.
+  int field;
+  int decimals = 0;
   if (rounded) {
-    const int w = truncClamp(width + percision, -kFieldCap, kFieldCap);
-    written = std::snprintf(formatstr, sizeof formatstr, "%%%d.0lf", w);
+    field = truncClamp(width + percision, -kFieldCap, kFieldCap);
   } else {
-    const int w = truncClamp(width, -kFieldCap, kFieldCap);
+    field = truncClamp(width, -kFieldCap, kFieldCap);
     // A negative precision has no defined conversion; it prints no decimals.
-    const int p = truncClamp(percision, 0, kPrecisionCap);
-    written = std::snprintf(formatstr, sizeof formatstr, "%%%d.%dlf", w, p);
-  }
-  if (written < 0 || static_cast<size_t>(written) >= sizeof formatstr) {
-    putNumberText(out, kTooLarge);  // cannot happen with the caps above; never use a cut format
-    return UFNoError;
+    decimals = truncClamp(percision, 0, kPrecisionCap);
   }
 
   double wrknum = readNumber(textArg->Parameter.ParamString);
@@ -133,9 +182,8 @@ UFError zelNum(UFParamBlock* ParamBlock) {
     return UFNoError;
   }
 
-  // Room for the widest field and the longest fixed-point double with every decimal.
-  char wrkstr[1024];
-  if (!formatValue(wrkstr, sizeof wrkstr, formatstr, wrknum)) {
+  char wrkstr[kFixedTextRoom];
+  if (fixedText(wrkstr, sizeof wrkstr, wrknum, field, decimals) == 0) {
     putNumberText(out, kTooLarge);
     return UFNoError;
   }
@@ -144,15 +192,15 @@ UFError zelNum(UFParamBlock* ParamBlock) {
 }
 
 UFError zelToText(UFParamBlock* ParamBlock) {
-  UFParamListElement* numberArg = GetParam(ParamBlock, 1);
+  UFParamListElement* numberArg = GetParam(ParamBlock, 1, UFNumber);
   if (!numberArg) return UFNotEnoughParameters;
   char* out = ParamBlock->ReturnValue.ReturnString;
   if (!out) return UFNoMemory;
 
   const double value = numberArg->Parameter.ParamNumber * 0.01;
-  char wrkstr[512];
+  char wrkstr[kFixedTextRoom];
   // Not a number or infinite: the asterisks, as in ZelNum, not a runtime's own text.
-  if (!std::isfinite(value) || !formatValue(wrkstr, sizeof wrkstr, "%17.2lf", value)) {
+  if (!std::isfinite(value) || fixedText(wrkstr, sizeof wrkstr, value, 17, 2) == 0) {
     putNumberText(out, kTooLarge);
     return UFNoError;
   }
@@ -161,9 +209,9 @@ UFError zelToText(UFParamBlock* ParamBlock) {
 }
 
 UFError zelSplitHdr(UFParamBlock* ParamBlock) {
-  UFParamListElement* lengthArg = GetParam(ParamBlock, 1);
-  UFParamListElement* numberArg = GetParam(ParamBlock, 2);
-  UFParamListElement* textArg = GetParam(ParamBlock, 3);
+  UFParamListElement* lengthArg = GetParam(ParamBlock, 1, UFNumber);
+  UFParamListElement* numberArg = GetParam(ParamBlock, 2, UFNumber);
+  UFParamListElement* textArg = GetParam(ParamBlock, 3, UFStringArg);
   if (!lengthArg || !numberArg || !textArg) return UFNotEnoughParameters;
   char* out = ParamBlock->ReturnValue.ReturnString;
   if (!out) return UFNoMemory;
@@ -220,11 +268,53 @@ UFError zelSplitHdr(UFParamBlock* ParamBlock) {
 
 }  // namespace
 
+// The digits come from std::to_chars, which converts the exact binary value in integer
+// arithmetic: unlike the C runtime's printf it gives the same text on every platform
+// and ignores the rounding mode. It breaks an exact tie toward the even digit; the
+// reports want it away from zero, so a tie is printed with its one extra (exact)
+// decimal, a 5, and rounded up by hand.
+size_t fixedText(char* buf, size_t size, double value, int width, int decimals) {
+  if (!buf || size == 0 || !std::isfinite(value) || decimals < 0) return 0;
+  char* const end = buf + size - 1;  // room for the NUL
+  char* last;
+  if (isDecimalTie(value, decimals)) {
+    const std::to_chars_result r = std::to_chars(buf, end, value, std::chars_format::fixed, decimals + 1);
+    if (r.ec != std::errc() || r.ptr == end) return 0;  // no room for the carry digit
+    last = r.ptr - 1;                 // drop the 5
+    if (decimals == 0) --last;        // and the point before it
+    last = incrementDigits(buf, last);
+  } else {
+    const std::to_chars_result r = std::to_chars(buf, end, value, std::chars_format::fixed, decimals);
+    if (r.ec != std::errc()) return 0;
+    last = r.ptr;
+  }
+  size_t n = static_cast<size_t>(last - buf);
+  // Pad to the field: blanks on the left, or on the right for a negative width.
+  const size_t field = width < 0 ? 0u - static_cast<size_t>(width) : static_cast<size_t>(width);
+  if (n < field) {
+    if (field > size - 1) return 0;
+    const size_t pad = field - n;
+    if (width > 0) {
+      std::memmove(buf + pad, buf, n);
+      std::memset(buf, ' ', pad);
+    } else {
+      std::memset(buf + n, ' ', pad);
+    }
+    n = field;
+  }
+  buf[n] = '\0';
+  return n;
+}
+
 // Width, precision and the number as text; the number in a column, or asterisks
 // when it is too large for it.
 UF_EXPORT UFError UF_CALL ZelNum(UFParamBlock* ParamBlock) {
   checkheap();
-  const UFError result = zelNum(ParamBlock);
+  UFError result;
+  {
+    DoubleArithmetic arithmetic;
+    result = zelNum(ParamBlock);
+  }
   checkheap();
   return result;
 }
@@ -239,7 +329,11 @@ UF_EXPORT UFError UF_CALL ZelNumStringRetSize(UFMemCalcBlock* ParamBlock) {
 // A formula number with two decimals in 17 characters.
 UF_EXPORT UFError UF_CALL ZelToText(UFParamBlock* ParamBlock) {
   checkheap();
-  const UFError result = zelToText(ParamBlock);
+  UFError result;
+  {
+    DoubleArithmetic arithmetic;
+    result = zelToText(ParamBlock);
+  }
   checkheap();
   return result;
 }

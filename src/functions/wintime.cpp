@@ -72,6 +72,7 @@ char* TimeGetCurTime(char* lpszTime, uint16_t wFlags, std::size_t cbTime) {
 }
 
 void TimeResetInternational(void) {
+  reloadProfile();  // one read of the profile per job, then five answers from it
   iTime = profileInt(kSection, "iTime", 0);
   iTLzero = profileInt(kSection, "iTLzero", 1);
   profileString(kSection, "sTime", ":", sTime, kSeparatorMax + 1);

@@ -17,12 +17,22 @@ void setMessageBoxSink(MessageBoxSink sink, void* context);
 
 // The user's profile (Windows: win.ini through GetProfile*; Linux: an INI file,
 // $U2LVOST_PROFILE, else $XDG_CONFIG_HOME/u2lvost/win.ini or ~/.config/u2lvost/win.ini).
+// Linux reads the file once, whole, at reloadProfile (or at the first read) and
+// answers every later read from that copy; Windows asks the system every time.
+void reloadProfile();
 int32_t profileInt(const char* section, const char* key, int32_t defaultValue);
 // Copies at most size - 1 characters and a NUL into buffer; returns the length copied.
 uint32_t profileString(const char* section, const char* key, const char* defaultValue, char* buffer,
                        uint32_t size);
 // Where the Linux profile is read from (empty on Windows).
 const char* profilePath();
+
+// Double arithmetic as the number functions need it, from enter to leave: rounding
+// to nearest and, where the x87 unit computes (32-bit Windows), the 53-bit precision
+// of a double; a host may leave that unit at 64 bits, where a product is rounded
+// twice. leaveDoubleArithmetic restores what enterDoubleArithmetic returned.
+unsigned enterDoubleArithmetic();
+void leaveDoubleArithmetic(unsigned saved);
 
 // ANSI code page (Linux: Windows-1252) to UTF-16. Converts srcLen bytes (-1: up to
 // and with the NUL) into at most dstLen code units; returns the units written, 0 on failure.

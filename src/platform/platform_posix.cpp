@@ -1,9 +1,12 @@
 // Linux side of the platform seam.
 #include <cctype>
+#include <cfenv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 
@@ -25,44 +28,68 @@ std::string trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-bool equalNoCase(const std::string& a, const char* b) {
-  size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
+// One setting of the profile: "section\nkey" in lower case, and the value with
+// surrounding blanks and one pair of quotes removed. A type of our own keeps the
+// container's code out of the library's exports.
+struct ProfileValue {
+  std::string key, value;
+};
+
+// The profile as read at the last reload, in file order; the first of a key counts.
+struct ProfileCopy {
+  bool loaded = false;
+  std::vector<ProfileValue> values;
+};
+ProfileCopy g_profile;
+
+std::string lowerCase(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
 }
 
-// Looks the key up the way the Windows profile does: sections and keys without
-// regard to case, the value with surrounding blanks and one pair of quotes removed.
-bool lookup(const char* section, const char* key, std::string* value) {
+// Reads the whole file once. Lines of any length are read whole, so a long comment
+// can never spill a setting of its own.
+void loadProfile() {
+  g_profile.values.clear();
+  g_profile.loaded = true;
   const char* path = profilePath();
-  if (!path || !*path) return false;
-  FILE* f = std::fopen(path, "r");
-  if (!f) return false;
-  bool inSection = false, found = false;
-  char line[1024];
-  while (std::fgets(line, sizeof line, f)) {
-    std::string s = trim(line);
+  if (!path || !*path) return;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return;
+  std::string line, section;
+  bool inSection = false;
+  while (std::getline(in, line)) {
+    const std::string s = trim(line);
     if (s.empty() || s[0] == ';' || s[0] == '#') continue;
     if (s[0] == '[') {
-      size_t close = s.find(']');
-      inSection = close != std::string::npos && equalNoCase(trim(s.substr(1, close - 1)), section);
+      const size_t close = s.find(']');
+      inSection = close != std::string::npos;
+      if (inSection) section = lowerCase(trim(s.substr(1, close - 1)));
       continue;
     }
     if (!inSection) continue;
-    size_t eq = s.find('=');
-    if (eq == std::string::npos || !equalNoCase(trim(s.substr(0, eq)), key)) continue;
+    const size_t eq = s.find('=');
+    if (eq == std::string::npos) continue;
     std::string v = trim(s.substr(eq + 1));
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
       v = v.substr(1, v.size() - 2);
-    *value = v;
-    found = true;
-    break;
+    g_profile.values.push_back({section + '\n' + lowerCase(trim(s.substr(0, eq))), std::move(v)});
   }
-  std::fclose(f);
-  return found;
+}
+
+// Looks the key up the way the Windows profile does: sections and keys without
+// regard to case.
+bool lookup(const char* section, const char* key, std::string* value) {
+  if (!g_profile.loaded) loadProfile();
+  if (!section || !key) return false;
+  const std::string wanted = lowerCase(section) + '\n' + lowerCase(key);
+  for (const ProfileValue& p : g_profile.values) {
+    if (p.key == wanted) {
+      *value = p.value;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -98,6 +125,8 @@ const char* profilePath() {
   return path.c_str();
 }
 
+void reloadProfile() { loadProfile(); }
+
 int32_t profileInt(const char* section, const char* key, int32_t defaultValue) {
   std::string v;
   if (!lookup(section, key, &v)) return defaultValue;
@@ -125,6 +154,17 @@ int ansiToWide(const char* src, int srcLen, uint16_t* dst, int dstLen) {
     dst[i] = (c >= 0x80 && c <= 0x9F) ? kCp1252High[c - 0x80] : c;
   }
   return srcLen;
+}
+
+// The SSE unit always rounds to a double; only the rounding mode may differ.
+unsigned enterDoubleArithmetic() {
+  const int saved = std::fegetround();
+  if (saved != FE_TONEAREST) std::fesetround(FE_TONEAREST);
+  return static_cast<unsigned>(saved);
+}
+
+void leaveDoubleArithmetic(unsigned saved) {
+  if (static_cast<int>(saved) != FE_TONEAREST && static_cast<int>(saved) >= 0) std::fesetround(static_cast<int>(saved));
 }
 
 bool localTimeOf(std::time_t t, std::tm* out) { return out && localtime_r(&t, out) != nullptr; }

@@ -1,6 +1,8 @@
 // Windows side of the platform seam.
 #include <windows.h>
 
+#include <float.h>
+
 #include <cstring>
 
 #include "platform.h"
@@ -25,6 +27,9 @@ void setMessageBoxSink(MessageBoxSink sink, void* context) {
 
 const char* profilePath() { return ""; }
 
+// The system keeps the profile in memory already.
+void reloadProfile() {}
+
 int32_t profileInt(const char* section, const char* key, int32_t defaultValue) {
   return static_cast<int32_t>(GetProfileIntA(section, key, defaultValue));
 }
@@ -46,4 +51,19 @@ bool localTimeOf(std::time_t t, std::tm* out) {
   if (!p) return false;
   *out = *p;
   return true;
+}
+
+namespace {
+constexpr unsigned kArithmeticMask = _MCW_RC | _MCW_PC;
+constexpr unsigned kArithmeticWanted = _RC_NEAR | _PC_53;
+}  // namespace
+
+unsigned enterDoubleArithmetic() {
+  const unsigned saved = _controlfp(0, 0) & kArithmeticMask;
+  if (saved != kArithmeticWanted) _controlfp(kArithmeticWanted, kArithmeticMask);
+  return saved;
+}
+
+void leaveDoubleArithmetic(unsigned saved) {
+  if (saved != kArithmeticWanted) _controlfp(saved, kArithmeticMask);
 }

@@ -341,6 +341,8 @@ ktStr& ktStr::append(const char* s) { return append(s, lengthOf(s)); }
 ktStr& ktStr::append(const ktStr& other) { return append(other.data(), other.length()); }
 
 ktStr& ktStr::append(char c) {
+  // A NUL appends nothing, so it must not grow the buffer for a character either.
+  if (c == '\0') return *this;
   const char text[2] = {c, '\0'};
   return append(text, 1);
 }

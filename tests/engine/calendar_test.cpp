@@ -78,7 +78,7 @@ TEST_F(CalendarTest, AttributesHoldTheTextLastStored) {
   EXPECT_EQ("12", takeText(value));
 
   // Names compare exactly; an unknown name and a bad index fail with null out.
-  for (const char* missing : {"calendarid", "Missing", ""}) {
+  for (const char* missing : {"calendarid", "Missing", "", "Calendar", "CalendarIDs", "CalendarI", "N"}) {
     BSTR key = bstr(missing);
     value = bstr("junk");
     BSTR junk = value;
@@ -177,6 +177,68 @@ TEST_F(CalendarTest, PutCycleListReplacesTheCycles) {
   // An empty collection empties the calendar.
   CComPtr<IktEnumDispatch> none = newCollection();
   EXPECT_EQ(S_OK, cal.manager->put_CycleList(none));
+  EXPECT_TRUE(effectiveDates(cal.manager).empty());
+}
+
+TEST_F(CalendarTest, CycleListHandedOutAgainLooksNew) {
+  // The calendar may hand out the same collection again; whatever the previous
+  // holder did with it, each caller sees all cycles with the cursor at the start,
+  // and a collection still held elsewhere is never shared.
+  CalendarRefs cal = newCalendar(factory_);
+  add(cal.manager, S(2000, 1, 1), 12);
+  add(cal.manager, S(2004, 7, 1), 6);
+  const std::vector<long> both = {S(2000, 1, 1), S(2004, 7, 1)};
+  struct Case {
+    const char* what;
+    void (*use)(IktEnumDispatch*);
+  } cases[] = {
+      {"read only", [](IktEnumDispatch* l) { LONG n; EXPECT_EQ(S_OK, l->get_Count(&n)); }},
+      {"cursor moved", [](IktEnumDispatch* l) { EXPECT_EQ(S_OK, l->Skip(2)); }},
+      {"emptied", [](IktEnumDispatch* l) { EXPECT_EQ(S_OK, l->RemoveAll()); }},
+      {"item removed", [](IktEnumDispatch* l) { EXPECT_EQ(S_OK, l->RemoveAt(0)); }},
+      {"item replaced", [](IktEnumDispatch* l) {
+         CComPtr<IDispatch> second;
+         EXPECT_EQ(S_OK, l->get_GetAt(1, second.put()));
+         EXPECT_EQ(S_OK, l->SetAt(0, second));
+       }},
+      {"item appended", [](IktEnumDispatch* l) {
+         CComPtr<IDispatch> first;
+         EXPECT_EQ(S_OK, l->get_GetAt(0, first.put()));
+         EXPECT_EQ(S_OK, l->Append(first));
+       }},
+  };
+  for (const Case& c : cases) {
+    {
+      CComPtr<IktEnumDispatch> used;
+      ASSERT_EQ(S_OK, cal.manager->get_CycleList(used.put()));
+      c.use(used);
+    }
+    CComPtr<IktEnumDispatch> next;
+    ASSERT_EQ(S_OK, cal.manager->get_CycleList(next.put()));
+    LONG at = -1;
+    EXPECT_EQ(S_OK, next->get_CurrentIndex(&at));
+    EXPECT_EQ(0, at) << c.what;
+    EXPECT_EQ(both, effectiveDates(cal.manager)) << c.what;
+
+    // Held by one caller while another asks: two collections, apart.
+    CComPtr<IktEnumDispatch> other;
+    ASSERT_EQ(S_OK, cal.manager->get_CycleList(other.put()));
+    EXPECT_NE(next.get(), other.get()) << c.what;
+    c.use(other);
+    LONG count = 0;
+    EXPECT_EQ(S_OK, next->get_Count(&count));
+    EXPECT_EQ(2, count) << c.what;
+  }
+
+  // New entries show in the next collection, not in one already handed out.
+  CComPtr<IktEnumDispatch> before;
+  ASSERT_EQ(S_OK, cal.manager->get_CycleList(before.put()));
+  add(cal.manager, S(2009, 1, 1), 3);
+  EXPECT_EQ(std::vector<long>({S(2000, 1, 1), S(2004, 7, 1), S(2009, 1, 1)}), effectiveDates(cal.manager));
+  LONG count = 0;
+  EXPECT_EQ(S_OK, before->get_Count(&count));
+  EXPECT_EQ(2, count);
+  EXPECT_EQ(S_OK, cal.manager->ClearCycleEntries());
   EXPECT_TRUE(effectiveDates(cal.manager).empty());
 }
 

@@ -1,6 +1,8 @@
 #include "reference_calendar.h"
 
 #include <algorithm>
+#include <array>
+#include <map>
 #include <stdexcept>
 
 namespace enginetest {
@@ -58,38 +60,49 @@ long S(int year, int month, int day) { return DayTable::get().serial(year, month
 ReferenceCalendar::ReferenceCalendar(std::vector<RefCycle> cycles) : cycles_(std::move(cycles)) {
   std::stable_sort(cycles_.begin(), cycles_.end(),
                    [](const RefCycle& a, const RefCycle& b) { return a.effective < b.effective; });
+  for (const RefCycle& c : cycles_) ends_.push_back(yearEndsOf(c));
+}
+
+std::shared_ptr<const ReferenceCalendar::YearEnds> ReferenceCalendar::yearEndsOf(const RefCycle& c) {
+  // The fields that decide the year ends; a monthly rule ignores weekday and election.
+  const bool weekly = c.type != kMonthly && c.type != kCustom;
+  const std::array<long, 5> key = {c.type, c.month, weekly ? c.weekday : 0, weekly ? c.election : 0,
+                                   c.type == kCustom ? c.end : 0};
+  static std::map<std::array<long, 5>, std::shared_ptr<const YearEnds>> known;
+  auto found = known.find(key);
+  if (found != known.end()) return found->second;
+
   const DayTable& t = DayTable::get();
-  for (const RefCycle& c : cycles_) {
-    std::vector<long> ends;
-    if (c.type == kCustom) {
-      ends.push_back(c.end);
-    } else {
-      for (long s = t.first() + 7; s <= t.last() - 7; ++s) {
-        // s is the last day of a year-end month.
-        if (t.civil(s).month != c.month || t.civil(s + 1).month == c.month) continue;
-        if (c.type == kMonthly) {
-          ends.push_back(s);
-        } else if (c.election == kLastWeekday) {
-          for (long back = s; back > s - 7; --back)
-            if (t.weekday(back) == c.weekday) ends.push_back(back);
-        } else {
-          for (long near = s - 3; near <= s + 3; ++near)
-            if (t.weekday(near) == c.weekday) ends.push_back(near);
-        }
+  auto made = std::make_shared<YearEnds>();
+  std::vector<long>& ends = made->days;
+  if (c.type == kCustom) {
+    ends.push_back(c.end);
+  } else {
+    for (long s = t.first() + 7; s <= t.last() - 7; ++s) {
+      // s is the last day of a year-end month.
+      if (t.civil(s).month != c.month || t.civil(s + 1).month == c.month) continue;
+      if (c.type == kMonthly) {
+        ends.push_back(s);
+      } else if (c.election == kLastWeekday) {
+        for (long back = s; back > s - 7; --back)
+          if (t.weekday(back) == c.weekday) ends.push_back(back);
+      } else {
+        for (long near = s - 3; near <= s + 3; ++near)
+          if (t.weekday(near) == c.weekday) ends.push_back(near);
       }
     }
-    std::vector<bool> flags(static_cast<size_t>(t.last() - t.first() + 1), false);
-    for (long e : ends)
-      if (t.contains(e)) flags[static_cast<size_t>(e - t.first())] = true;
-    yearEnds_.push_back(std::move(ends));
-    yearEndFlags_.push_back(std::move(flags));
   }
+  made->flags.assign(static_cast<size_t>(t.last() - t.first() + 1), false);
+  for (long e : ends)
+    if (t.contains(e)) made->flags[static_cast<size_t>(e - t.first())] = true;
+  known.emplace(key, made);
+  return made;
 }
 
 bool ReferenceCalendar::isYearEnd(size_t cycle, long serial) const {
   const DayTable& t = DayTable::get();
   if (!t.contains(serial)) throw std::out_of_range("walk left the day table");
-  return yearEndFlags_[cycle][static_cast<size_t>(serial - t.first())];
+  return ends_[cycle]->flags[static_cast<size_t>(serial - t.first())];
 }
 
 RefYear ReferenceCalendar::fiscalYear(long d) const {

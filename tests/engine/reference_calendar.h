@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace enginetest {
@@ -59,14 +60,21 @@ class ReferenceCalendar {
   explicit ReferenceCalendar(std::vector<RefCycle> cyclesInAddedOrder);
   RefYear fiscalYear(long d) const;
   // Every year end of cycle i inside the table.
-  const std::vector<long>& yearEnds(std::size_t i) const { return yearEnds_[i]; }
+  const std::vector<long>& yearEnds(std::size_t i) const { return ends_[i]->days; }
   const std::vector<RefCycle>& cycles() const { return cycles_; }
 
  private:
   bool isYearEnd(std::size_t cycle, long serial) const;
-  std::vector<RefCycle> cycles_;                  // effective-date order, ties in added order
-  std::vector<std::vector<long>> yearEnds_;       // per cycle, ascending
-  std::vector<std::vector<bool>> yearEndFlags_;   // per cycle, indexed by serial - table first
+  // The year ends of one rule: ascending, and a flag per day of the table. Rules
+  // alike share one (long histories repeat their rules many times).
+  struct YearEnds {
+    std::vector<long> days;
+    std::vector<bool> flags;  // indexed by serial - table first
+  };
+  static std::shared_ptr<const YearEnds> yearEndsOf(const RefCycle& c);
+
+  std::vector<RefCycle> cycles_;                       // effective-date order, ties in added order
+  std::vector<std::shared_ptr<const YearEnds>> ends_;  // per cycle
 };
 
 }  // namespace enginetest

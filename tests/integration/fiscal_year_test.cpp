@@ -23,6 +23,7 @@ namespace {
 
 using testenv::Backend;
 using testenv::DataSource;
+using testenv::EngineRegistry;
 using testenv::Schema;
 using ufhost::FunctionLibrary;
 using ufhost::Value;
@@ -78,21 +79,12 @@ Ymd closestWeekdayTo(int y, int m, int dow) {
 
 const Ymd kNone{0, 0, 0};  // ZelFYEnd's "no fiscal year end" (-1)
 
-// A private class registry with the engine registered by its own DllRegisterServer.
-class EngineRegistry {
- public:
-  EngineRegistry() : env_("U2LVOST_COM_REGISTRY", dir_.file("classes.reg").c_str()) {
-    void* engine = dlopen(VRZELCAL_LIBRARY, RTLD_NOW);
-    if (!engine) throw std::runtime_error(std::string("cannot load the engine: ") + dlerror());
-    auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(engine, "DllRegisterServer"));
-    if (!reg || reg() != 0) throw std::runtime_error("the engine did not register");
-    // The engine stays loaded: CoCreateInstance keeps its servers loaded too.
-  }
+size_t countOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
 
- private:
-  testenv::TempDir dir_;
-  testenv::ScopedEnv env_;
-};
 
 // The library loaded as the report engine loads it, over one company database.
 class LoadedLibrary {
@@ -103,9 +95,30 @@ class LoadedLibrary {
   }
   DataSource& source() { return source_; }
 
+  // A report job around the calls that follow (calls outside one get their own).
+  void startJob() { lib_.startJob(); }
+  void endJob() { lib_.endJob(); }
+  void nextJob() {
+    lib_.endJob();
+    lib_.startJob();
+  }
+
   // ZelFYEnd through the harness; kNone for -1.
   Ymd fyEnd(double company, double book, Ymd date) { return call("ZelFYEnd", company, book, date); }
   Ymd calEnd(double company, double book, Ymd date) { return call("ZelCalYEnd", company, book, date); }
+  // The same, with the boxes it showed (standard error) added to boxes.
+  Ymd fyEnd(double company, double book, Ymd date, std::string& boxes) {
+    ::testing::internal::CaptureStderr();
+    Ymd result = kNone;
+    try {
+      result = fyEnd(company, book, date);
+    } catch (...) {
+      boxes += ::testing::internal::GetCapturedStderr();
+      throw;
+    }
+    boxes += ::testing::internal::GetCapturedStderr();
+    return result;
+  }
 
  private:
   Ymd call(const char* name, double company, double book, Ymd date) {
@@ -163,7 +176,7 @@ TEST_P(BuiltCalendars, EachBookAndShortYear) {
       {"company 2, fallback start, June", 2, 0, {2024, 3, 15}, {2024, 6, 30}},
       {"company 3, fallback start, December", 3, 0, {1920, 6, 1}, {1920, 12, 31}},
       {"company 4, NULL business start", 4, 0, {2024, 8, 1}, {2025, 6, 30}},
-      {"company 9, no data at all: December from the defaults", 9, 0, {2024, 3, 15}, {2024, 12, 31}},
+      {"company 9, no data at all: no date, not December defaults", 9, 0, {2024, 3, 15}, kNone},
       {"back to company 1 after others", 1, 1, {2001, 8, 1}, {2001, 9, 30}},
       {"fractional arguments truncate: 1.9 and 2.7", 1.9, 2.7, {2004, 3, 1}, {2004, 6, 30}},
   };
@@ -262,8 +275,12 @@ TEST_P(StoredCalendars, SlotsBelongToTheCompanyLoaded) {
 
 TEST_P(StoredCalendars, NegativeCompanyKeepsTheLoadedCalendars) {
   LoadedLibrary lib(GetParam(), Schema::V5);
+  lib.startJob();
   EXPECT_EQ(lib.fyEnd(1, 0, {2004, 5, 1}), (Ymd{2004, 12, 31}));
-  EXPECT_EQ(lib.fyEnd(-3, 0, {2004, 5, 1}), (Ymd{2004, 12, 31}));
+  // A negative company answers nothing, never with the loaded company's calendars...
+  EXPECT_EQ(lib.fyEnd(-3, 0, {2004, 5, 1}), kNone);
+  // ...which stay loaded for it.
+  EXPECT_EQ(lib.fyEnd(1, 0, {2004, 5, 1}), (Ymd{2004, 12, 31}));
 }
 
 TEST_P(BuiltCalendars, NegativeCompanyFirstHasNoCalendars) {
@@ -396,11 +413,26 @@ TEST(FiscalYearFailures, AbsentDataSourceGivesBoxesAndNoDate) {
   ASSERT_TRUE(second.ok()) << second.message;
   EXPECT_EQ(first.value.date, -1);
   EXPECT_EQ(second.value.date, -1);
-  EXPECT_NE(boxes.find("SQL Error\nSQLConnect (openHDBC)\n["), std::string::npos) << boxes;
-  EXPECT_NE(boxes.find("SQL Error\nSQLAllocStmt (openHSTMT)\n["), std::string::npos) << boxes;
+  // Each call ran in a job of its own: each job tries to connect once more.
+  EXPECT_EQ(countOf(boxes, "SQL Error\nSQLConnect (openHDBC)\n["), countOf(boxes, "SQL Error\n")) << boxes;
+  EXPECT_GE(countOf(boxes, "SQL Error\nSQLConnect (openHDBC)\n["), 2u) << boxes;
+  EXPECT_EQ(boxes.find("SQLAllocStmt (openHSTMT)"), std::string::npos) << boxes;
+
+  // Within one job: one set of boxes, then neither a statement nor a box.
+  lib.startJob();
+  ::testing::internal::CaptureStderr();
+  auto third = lib.evaluate(*fn, args);
+  const std::string once = ::testing::internal::GetCapturedStderr();
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(lib.evaluate(*fn, args).value.date, -1);
+  const std::string later = ::testing::internal::GetCapturedStderr();
+  lib.endJob();
+  EXPECT_EQ(third.value.date, -1);
+  EXPECT_NE(once.find("SQL Error\nSQLConnect (openHDBC)\n["), std::string::npos) << once;
+  EXPECT_EQ(later, "");
 }
 
-TEST(FiscalYearFailures, MissingShortYearTableStillAnswers) {
+TEST(FiscalYearFailures, MissingShortYearTableGivesNoDate) {
   EngineRegistry registry;
   DataSource source(Backend::SQLite, Schema::V4);
   source.exec("DROP TABLE BookShYr");
@@ -415,10 +447,277 @@ TEST(FiscalYearFailures, MissingShortYearTableStillAnswers) {
                                    Value::makeDate(ufhost::dayNumberFromCivil(2001, 8, 1))});
   const std::string boxes = ::testing::internal::GetCapturedStderr();
   ASSERT_TRUE(result.ok()) << result.message;
-  ufhost::CivilDate c;
-  ASSERT_TRUE(ufhost::civilFromDayNumber(result.value.date, c));
-  EXPECT_EQ((Ymd{c.year, c.month, c.day}), (Ymd{2002, 6, 30}));
+  // Without its short year book 1 would end in June throughout (2002-06-30):
+  // a wrong year end given as a right one. The failed read gives no date.
+  EXPECT_EQ(result.value.date, -1);
   EXPECT_NE(boxes.find("SQL Error\nSQLExecDirect (prepareHSTMT)\n["), std::string::npos) << boxes;
+}
+
+// Report jobs: calendars live for one job; what was edited in between is read again.
+class ReportJobs : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(ReportJobs, AYearEndEditedBetweenJobsIsReadAgain) {
+  LoadedLibrary lib(GetParam(), Schema::V4);
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(1, 0, {2024, 3, 15}), (Ymd{2024, 12, 31}));
+  EXPECT_EQ(lib.fyEnd(2, 0, {2024, 3, 15}), (Ymd{2024, 6, 30}));
+  lib.source().exec("UPDATE Book SET OrigYrEnd = 3 WHERE CompanyID = 1 AND BookID = 0");
+  // Within the job the calendars read at its start answer, for both companies.
+  EXPECT_EQ(lib.fyEnd(1, 0, {2024, 3, 15}), (Ymd{2024, 12, 31}));
+  EXPECT_EQ(lib.fyEnd(2, 0, {2024, 3, 15}), (Ymd{2024, 6, 30}));
+  lib.nextJob();
+  EXPECT_EQ(lib.fyEnd(1, 0, {2024, 3, 15}), (Ymd{2024, 3, 31}));
+  EXPECT_EQ(lib.fyEnd(2, 0, {2024, 3, 15}), (Ymd{2024, 6, 30}));
+  lib.endJob();
+}
+
+TEST_P(ReportJobs, StoredCyclesAndBookCalendarsEditedBetweenJobsAreReadAgain) {
+  LoadedLibrary lib(GetParam(), Schema::V5);
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(1, 0, {2005, 8, 1}), (Ymd{2006, 6, 30}));
+  EXPECT_EQ(lib.fyEnd(1, 4, {2010, 10, 1}), (Ymd{2011, 8, 31}));
+  lib.source().exec(
+      "UPDATE CycleObject SET FYEndMonth = 9 WHERE CompanyID = 1 AND CalendarID = 11 AND CycleID = 2;"
+      "UPDATE Book SET CalendarID = 11 WHERE CompanyID = 1 AND BookID = 4");
+  EXPECT_EQ(lib.fyEnd(1, 0, {2005, 8, 1}), (Ymd{2006, 6, 30}));
+  EXPECT_EQ(lib.fyEnd(1, 4, {2010, 10, 1}), (Ymd{2011, 8, 31}));
+  lib.nextJob();
+  EXPECT_EQ(lib.fyEnd(1, 0, {2005, 8, 1}), (Ymd{2005, 9, 30}));
+  EXPECT_EQ(lib.fyEnd(1, 4, {2010, 10, 1}), (Ymd{2011, 9, 30}));
+  lib.endJob();
+}
+
+TEST_P(ReportJobs, AlternatingCompaniesReadEachOncePerJob) {
+  EngineRegistry registry;
+  DataSource source(GetParam(), Schema::V4);
+  TracedRun once = runTraced(source, {"ZelFYEnd(1, 1, 2001-08-01)", "ZelFYEnd(2, 0, 2024-03-15)",
+                                      "ZelFYEnd(3, 0, 1920-06-01)", "ZelFYEnd(5, 0, 2003-05-15)"});
+  ASSERT_EQ(once.results, (std::vector<std::string>{"2001-09-30", "2024-06-30", "1920-12-31", "2003-09-30"}));
+  std::vector<std::string> calls, want;
+  for (int row = 0; row < 40; ++row) {
+    calls.insert(calls.end(), {"ZelFYEnd(1, 1, 2001-08-01)", "ZelFYEnd(2, 0, 2024-03-15)",
+                               "ZelFYEnd(3, 0, 1920-06-01)", "ZelFYEnd(5, 0, 2003-05-15)"});
+    want.insert(want.end(), once.results.begin(), once.results.end());
+  }
+  TracedRun alternating = runTraced(source, calls);
+  EXPECT_EQ(alternating.results, want);
+  EXPECT_EQ(alternating.statements, once.statements);
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, ReportJobs, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return std::string(testenv::backendName(info.param)); });
+
+// No made-up answers: each fault of the company database gives no date, with a
+// bounded number of boxes, and the next job reads again.
+class DatabaseFaults : public ::testing::TestWithParam<Backend> {};
+
+// Calls company 1, book 1 five times in one job: no date every time, and every
+// box comes with the first call. Gives those boxes.
+std::string noDateWithOneSetOfBoxes(LoadedLibrary& lib, double company = 1) {
+  std::string first, later;
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(company, 1, {2001, 8, 1}, first), kNone);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(lib.fyEnd(company, 1 + i % 2, {2001, 8, 1}, later), kNone);
+  lib.endJob();
+  EXPECT_NE(first.find("SQL Error\n"), std::string::npos) << "no box for the failure";
+  EXPECT_EQ(later, "") << "boxes after the first call of the job";
+  return first;
+}
+
+TEST_P(DatabaseFaults, CompanyNumbersOutsideTheRangeGiveNoDate) {
+  for (Schema schema : {Schema::V4, Schema::V5}) {
+    LoadedLibrary lib(GetParam(), schema);
+    lib.startJob();
+    const Ymd right = schema == Schema::V4 ? Ymd{2001, 9, 30} : lastWeekdayOf(2002, 1, 6);
+    const Ymd date = {2001, 8, 1};
+    EXPECT_EQ(lib.fyEnd(1, 1, date), right);
+    // 65537 and 131073 cut to 1, 32769 and 40000 to negatives, 65535 to -1.
+    for (double company : {32768.0, 32769.0, 40000.0, 65535.0, 65537.0, 131073.0, -1.0, -65535.0})
+      EXPECT_EQ(lib.fyEnd(company, 1, date), kNone) << "company " << company;
+    EXPECT_EQ(lib.fyEnd(1, 1, date), right);
+    lib.endJob();
+  }
+}
+
+TEST_P(DatabaseFaults, CompanyWithNoRowsGivesNoDate) {
+  LoadedLibrary lib(GetParam(), Schema::V4);
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(1, 0, {2024, 3, 15}), (Ymd{2024, 12, 31}));
+  for (double company : {9.0, 0.0, 32767.0}) EXPECT_EQ(lib.fyEnd(company, 0, {2024, 3, 15}), kNone) << company;
+  // A Book row alone makes the company known (business start from the fallback).
+  lib.source().exec("INSERT INTO Book (CompanyID, BookID, OrigYrEnd, IsOpen) VALUES (9, 0, 6, 'T')");
+  lib.nextJob();
+  EXPECT_EQ(lib.fyEnd(9, 0, {2024, 3, 15}), (Ymd{2024, 6, 30}));
+  lib.endJob();
+}
+
+TEST_P(DatabaseFaults, BookTableMissing) {
+  for (Schema schema : {Schema::V4, Schema::V5}) {
+    LoadedLibrary lib(GetParam(), schema);
+    lib.source().exec("DROP TABLE Book");
+    noDateWithOneSetOfBoxes(lib);
+  }
+}
+
+TEST_P(DatabaseFaults, ShortYearTableMissing) {
+  LoadedLibrary lib(GetParam(), Schema::V4);
+  lib.source().exec("DROP TABLE BookShYr");
+  const std::string boxes = noDateWithOneSetOfBoxes(lib);
+  EXPECT_EQ(countOf(boxes, "SQL Error\nSQLExecDirect (prepareHSTMT)\n"), countOf(boxes, "SQL Error\n")) << boxes;
+}
+
+TEST_P(DatabaseFaults, CalendarTablesMissing) {
+  for (const char* table : {"Calendar", "CycleObject"}) {
+    LoadedLibrary lib(GetParam(), Schema::V5);
+    lib.source().exec(std::string("DROP TABLE ") + table);
+    noDateWithOneSetOfBoxes(lib);
+  }
+}
+
+TEST_P(DatabaseFaults, AFailureLastsOneJobOnly) {
+  LoadedLibrary lib(GetParam(), Schema::V4);
+  lib.source().exec("ALTER TABLE BookShYr RENAME TO BookShYrAway");
+  noDateWithOneSetOfBoxes(lib);
+  lib.source().exec("ALTER TABLE BookShYrAway RENAME TO BookShYr");
+  std::string boxes;
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(1, 1, {2001, 8, 1}, boxes), (Ymd{2001, 9, 30}));
+  lib.endJob();
+  EXPECT_EQ(boxes, "");
+}
+
+TEST_P(DatabaseFaults, VersionTableMissingStillBuildsCalendars) {
+  LoadedLibrary lib(GetParam(), Schema::V4);
+  lib.source().exec("DROP TABLE VersionTable");
+  std::string first, later;
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(1, 1, {2001, 8, 1}, first), (Ymd{2001, 9, 30}));
+  EXPECT_EQ(lib.fyEnd(1, 2, {2004, 3, 1}, later), (Ymd{2004, 6, 30}));
+  EXPECT_EQ(lib.fyEnd(2, 0, {2024, 3, 15}, later), (Ymd{2024, 6, 30}));
+  lib.endJob();
+  EXPECT_EQ(countOf(first, "SQL Error\nSQLExecDirect (prepareHSTMT)\n"), countOf(first, "SQL Error\n")) << first;
+  EXPECT_GE(countOf(first, "SQL Error\n"), 1u);
+  EXPECT_EQ(later, "") << "the version is asked once per job";
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, DatabaseFaults, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return std::string(testenv::backendName(info.param)); });
+
+TEST(DatabaseFaultsSQLite, GarbageFileGivesNoDate) {
+  LoadedLibrary lib(Backend::SQLite, Schema::V4);
+  {
+    std::ofstream garbage(lib.source().database(), std::ios::binary | std::ios::trunc);
+    for (int i = 0; i < 4096; ++i) garbage.put(static_cast<char>((i * 37 + 11) & 0xFF));
+  }
+  noDateWithOneSetOfBoxes(lib);
+  // Another company in the same job: its own failure, its own set of boxes.
+  std::string other;
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(2, 0, {2024, 3, 15}, other), kNone);
+  EXPECT_EQ(lib.fyEnd(2, 0, {2024, 3, 15}, other), kNone);
+  lib.endJob();
+  EXPECT_GE(countOf(other, "SQL Error\n"), 1u);
+}
+
+// Text in a date column: the SQLite driver gives it as an all-zero date without
+// an error, which must not pass for NULL or for any date.
+TEST(DatabaseFaultsSQLite, ShortYearThatIsNoDate) {
+  for (const char* stored : {"garbage", "2001-13-45", "2001-02-30"}) {
+    SCOPED_TRACE(stored);
+    LoadedLibrary lib(Backend::SQLite, Schema::V4);
+    lib.source().exec(std::string("UPDATE BookShYr SET ShortYear = '") + stored +
+                      "' WHERE CompanyID = 1 AND BookID = 2 AND ShortYrID = 2");
+    std::string boxes;
+    lib.startJob();
+    EXPECT_EQ(lib.fyEnd(1, 2, {2004, 3, 1}, boxes), kNone);
+    // The whole company: no calendars in this job, not just the one book.
+    EXPECT_EQ(lib.fyEnd(1, 0, {2024, 3, 15}, boxes), kNone);
+    // Other companies are not touched.
+    EXPECT_EQ(lib.fyEnd(2, 0, {2024, 3, 15}, boxes), (Ymd{2024, 6, 30}));
+    lib.endJob();
+    const std::string named = std::string("SQL Error\nBookShYr.ShortYear is not a date\n") +
+                              "CompanyID 1, BookID 2, ShortYrID 2\nstored: '" + stored + "'\n";
+    EXPECT_EQ(countOf(boxes, named), 1u) << boxes;
+    // Any other box is the driver's own refusal of the same value.
+    EXPECT_EQ(countOf(boxes, "SQL Error\n"), 1 + countOf(boxes, "SQL Error\nSQLGetData (getTimestamp)\n")) << boxes;
+  }
+}
+
+TEST(DatabaseFaultsSQLite, StoredCycleDateThatIsNoDate) {
+  LoadedLibrary lib(Backend::SQLite, Schema::V5);
+  lib.source().exec(
+      "UPDATE CycleObject SET EffectiveDate = '2005-02-30' WHERE CompanyID = 1 AND CalendarID = 11 AND CycleID = 2");
+  std::string boxes;
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(1, 0, {2005, 8, 1}, boxes), kNone);
+  EXPECT_EQ(lib.fyEnd(1, 1, {2024, 3, 15}, boxes), kNone);
+  lib.endJob();
+  EXPECT_EQ(countOf(boxes, "SQL Error\nCycleObject.EffectiveDate is not a date\nCompanyID 1, CalendarID 11, "
+                           "CycleID 2\nstored: '2005-02-30'\n"),
+            1u)
+      << boxes;
+  EXPECT_EQ(countOf(boxes, "SQL Error\n"), 1u) << boxes;
+}
+
+TEST(DatabaseFaultsPostgres, RoleWithoutSelectGivesNoDate) {
+  LoadedLibrary lib(Backend::PostgreSQL, Schema::V4);
+  lib.source().exec("REVOKE SELECT ON ALL TABLES IN SCHEMA public FROM \"WINZEL\"");
+  const std::string boxes = noDateWithOneSetOfBoxes(lib);
+  EXPECT_NE(boxes.find("[42501]"), std::string::npos) << boxes;  // insufficient privilege
+  lib.source().exec("GRANT SELECT ON ALL TABLES IN SCHEMA public TO \"WINZEL\"");
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(1, 1, {2001, 8, 1}), (Ymd{2001, 9, 30}));
+  lib.endJob();
+}
+
+// The server stops in the middle of a report and comes back: the rest of that
+// report gets no date from what it had not read yet, with one set of boxes; the
+// next report answers again, in the same process.
+TEST(DatabaseFaultsPostgres, ServerStoppedMidReportThenRestarted) {
+  LoadedLibrary lib(Backend::PostgreSQL, Schema::V4);
+  struct Restart {
+    bool stopped = false;
+    ~Restart() {
+      if (stopped) try {
+          testenv::startPostgresServer();
+        } catch (...) {
+        }
+    }
+  } restart;
+  std::string before, lost, after;
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(1, 1, {2001, 8, 1}, before), (Ymd{2001, 9, 30}));
+  testenv::stopPostgresServer();
+  restart.stopped = true;
+  EXPECT_EQ(lib.fyEnd(2, 0, {2024, 3, 15}, lost), kNone);
+  const size_t firstBoxes = countOf(lost, "SQL Error\n");
+  for (int row = 0; row < 50; ++row) {
+    EXPECT_EQ(lib.fyEnd(2 + row % 3, 0, {2024, 3, 15}, after), kNone) << row;
+    // What was read before the loss is still right and still answers.
+    EXPECT_EQ(lib.fyEnd(1, 1, {2001, 8, 1}, after), (Ymd{2001, 9, 30})) << row;
+  }
+  lib.endJob();
+  EXPECT_EQ(before, "");
+  EXPECT_GE(firstBoxes, 1u);
+  EXPECT_LE(firstBoxes, 4u) << lost;
+  EXPECT_EQ(after, "") << "boxes after the connection was known lost";
+
+  // Still down at the next job: one attempt to connect, one set of boxes.
+  std::string down;
+  lib.startJob();
+  for (int row = 0; row < 10; ++row) EXPECT_EQ(lib.fyEnd(1, 1, {2001, 8, 1}, down), kNone);
+  lib.endJob();
+  EXPECT_GE(countOf(down, "SQL Error\nSQLConnect (openHDBC)\n"), 1u) << down;
+  EXPECT_EQ(countOf(down, "SQL Error\n"), countOf(down, "SQL Error\nSQLConnect (openHDBC)\n")) << down;
+
+  testenv::startPostgresServer();
+  restart.stopped = false;
+  std::string back;
+  lib.startJob();
+  EXPECT_EQ(lib.fyEnd(2, 0, {2024, 3, 15}, back), (Ymd{2024, 6, 30}));
+  EXPECT_EQ(lib.fyEnd(1, 1, {2001, 8, 1}, back), (Ymd{2001, 9, 30}));
+  lib.endJob();
+  EXPECT_EQ(back, "");
 }
 
 }  // namespace

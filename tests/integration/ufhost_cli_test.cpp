@@ -132,22 +132,22 @@ TEST_F(UfhostCommand, CallsPrintOneResultPerLine) {
        ""},
       {{"IsPositive(1)", "IsPositive(0)"}, "True\nFalse\n", 0, ""},
       {{"ExactFit(4)", "ScribbleArg(\"a\\\"b\")"},
-       "xxx\n",
+       "xxx\n#ERROR\n",
        5,
        "ScribbleArg(\"a\\\"b\"): ScribbleArg wrote into the text of its argument 1"},
       {{"OverrunByOne(8)", "Half(2)"},
-       "1\n",
+       "#ERROR\n1\n",
        5,
        "OverrunByOne(8): OverrunByOne wrote 1 byte past the end of its 8-byte"},
-      {{"Unterminated(3)"}, "", 5, "without a terminating NUL"},
-      {{"Fail(3)"}, "", 1, "Fail(3): Fail answered UFDivideByZero (3)"},
-      {{"Fail(3)", "OverrunByOne(2)", "Nope()"}, "", 5, "unknown function 'Nope'"},
-      {{"Nope(1)"}, "", 4, "Nope(1): unknown function 'Nope'"},
-      {{"Half(1, 2)"}, "", 4, "Half takes 1 argument (Number Half (Number)), 2 given"},
-      {{"Half(\"1\")"}, "", 4, "argument 1 of Half must be a Number, not a String"},
-      {{"Half(1"}, "", 4, "Half(1: at position 7: missing ')'"},
-      {{"NextDay(2023-02-29)"}, "", 4, "no such date"},
-      {{"Gadget(1)"}, "", 4, "unknown function 'Gadget'"},
+      {{"Unterminated(3)"}, "#ERROR\n", 5, "without a terminating NUL"},
+      {{"Fail(3)"}, "#ERROR\n", 1, "Fail(3): Fail answered UFDivideByZero (3)"},
+      {{"Fail(3)", "OverrunByOne(2)", "Nope()"}, "#ERROR\n#ERROR\n#ERROR\n", 5, "unknown function 'Nope'"},
+      {{"Nope(1)"}, "#ERROR\n", 4, "Nope(1): unknown function 'Nope'"},
+      {{"Half(1, 2)"}, "#ERROR\n", 4, "Half takes 1 argument (Number Half (Number)), 2 given"},
+      {{"Half(\"1\")"}, "#ERROR\n", 4, "argument 1 of Half must be a Number, not a String"},
+      {{"Half(1"}, "#ERROR\n", 4, "Half(1: at position 7: missing ')'"},
+      {{"NextDay(2023-02-29)"}, "#ERROR\n", 4, "no such date"},
+      {{"Gadget(1)"}, "#ERROR\n", 4, "unknown function 'Gadget'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.calls[0]);
@@ -170,7 +170,7 @@ TEST_F(UfhostCommand, NoCheckPassesArgumentsAsWritten) {
   EXPECT_EQ(checked.code, 4);
   Outcome raw = run({fixture_, "--no-check", "NeedsTwo(1)", "NeedsTwo(1, 2)"});
   EXPECT_EQ(raw.code, 1);
-  EXPECT_EQ(raw.out, "two\n");
+  EXPECT_EQ(raw.out, "#ERROR\ntwo\n");
   EXPECT_TRUE(contains(raw.err, "NeedsTwo(1): NeedsTwo answered UFNotEnoughParameters (6)")) << raw.err;
 }
 
@@ -190,7 +190,7 @@ TEST_F(UfhostCommand, CallsFromStandardInputAndFromAFile) {
     SCOPED_TRACE(c.args[1]);
     Outcome o = run(c.args, calls);
     EXPECT_EQ(o.code, 4);
-    EXPECT_EQ(o.out, std::string(c.args[1] == "Half(8)" ? "4\n" : "") + "2\n2000-01-02\n");
+    EXPECT_EQ(o.out, std::string(c.args[1] == "Half(8)" ? "4\n" : "") + "2\n#ERROR\n2000-01-02\n");
     EXPECT_TRUE(contains(o.err, "ufhost: " + c.name + ":4: Half(x): at position 6: unknown word 'x'")) << o.err;
   }
 }
@@ -318,7 +318,7 @@ TEST_F(UfhostCommand, RealLibraryMissingArguments) {
     SCOPED_TRACE(call);
     Outcome raw = run({real_, "--no-check", call});
     EXPECT_EQ(raw.code, 1);
-    EXPECT_EQ(raw.out, "");
+    EXPECT_EQ(raw.out, "#ERROR\n");
     EXPECT_TRUE(contains(raw.err, "answered UFNotEnoughParameters (6)")) << raw.err;
   }
 }

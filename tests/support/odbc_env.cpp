@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "comtypes.h"
 #include "test_paths.h"
 
 namespace testenv {
@@ -315,5 +316,47 @@ std::string DataSource::runTool(const std::string& sql, bool query) const {
 void DataSource::exec(const std::string& sql) const { runTool(sql, false); }
 
 std::vector<std::string> DataSource::rows(const std::string& sql) const { return splitLines(runTool(sql, true)); }
+
+namespace {
+
+// pg_ctl of the newest installed server, run as the server's owner when we are root.
+std::string pgCtl(const std::string& args) {
+  namespace fs = std::filesystem;
+  std::string bin;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/usr/lib/postgresql", ec)) {
+    fs::path p = e.path() / "bin" / "pg_ctl";
+    if (fs::exists(p, ec) && p.string() > bin) bin = p.string();
+  }
+  if (bin.empty()) throw std::runtime_error("pg_ctl not found (install postgresql)");
+  const std::string dir = requireEnv("U2LVOST_PG_DIR");
+  std::string cmd = shellQuote(bin) + " -D " + shellQuote(dir + "/data") + " " + args;
+  if (getuid() == 0) cmd = "runuser -u postgres -- " + cmd;
+  return cmd + " >> " + shellQuote(dir + "/control.log") + " 2>&1";
+}
+
+void controlServer(const std::string& args, const char* what) {
+  if (run(pgCtl(args)) != 0)
+    throw std::runtime_error(std::string("cannot ") + what + " the PostgreSQL test server: " +
+                             readFile(std::string(requireEnv("U2LVOST_PG_DIR")) + "/control.log"));
+}
+
+}  // namespace
+
+EngineRegistry::EngineRegistry() : env_("U2LVOST_COM_REGISTRY", dir_.file("classes.reg").c_str()) {
+  void* engine = dlopen(VRZELCAL_LIBRARY, RTLD_NOW);
+  if (!engine) throw std::runtime_error(std::string("cannot load the engine: ") + dlerror());
+  auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(engine, "DllRegisterServer"));
+  if (!reg || reg() != 0) throw std::runtime_error("the engine did not register");
+}
+
+void stopPostgresServer() { controlServer("-m fast -w -t 60 stop", "stop"); }
+
+void startPostgresServer() {
+  const std::string dir = requireEnv("U2LVOST_PG_DIR");
+  controlServer("-l " + shellQuote(dir + "/server.log") + " -w -t 60 -o " +
+                    shellQuote("-p " + std::string(requireEnv("U2LVOST_PG_PORT"))) + " start",
+                "start");
+}
 
 }  // namespace testenv

@@ -86,4 +86,22 @@ struct PostgresFacts {
   static PostgresFacts fromEnvironment();
 };
 
+// The calendar engine, registered by its own DllRegisterServer in a class
+// registry of the object's own (U2LVOST_COM_REGISTRY, which child processes
+// inherit). The engine stays loaded, as CoCreateInstance keeps its servers.
+class EngineRegistry {
+ public:
+  EngineRegistry();
+
+ private:
+  TempDir dir_;
+  ScopedEnv env_;
+};
+
+// Stops the PostgreSQL server of scripts/pg.sh (fast shutdown: open connections
+// are cut) and starts it again on the same port and folder, as an operator would.
+// Throws with the server's log on failure.
+void stopPostgresServer();
+void startPostgresServer();
+
 }  // namespace testenv

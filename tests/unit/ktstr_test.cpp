@@ -416,6 +416,31 @@ TEST(KtStrGrowth, AppendLimitsAndOwnText) {
   EXPECT_STREQ(own, "world");
 }
 
+// A NUL character appends nothing, so a full string keeps its buffer.
+TEST(KtStrGrowth, AppendingANulNeverGrows) {
+  const struct {
+    const char* name;
+    void (*append)(ktStr&);
+  } ways[] = {
+      {"append(char)", [](ktStr& s) { s.append('\0'); }},
+      {"+= char", [](ktStr& s) { s += '\0'; }},
+      {"+= unsigned char", [](ktStr& s) { s += static_cast<unsigned char>(0); }},
+  };
+  for (const auto& w : ways) {
+    ktStr full(std::string(64, 'f').c_str());
+    ASSERT_EQ(capacityOf(full), 64) << w.name;
+    const char* before = full.data();
+    w.append(full);
+    EXPECT_EQ(capacityOf(full), 64) << w.name;
+    EXPECT_EQ(full.data(), before) << w.name;  // not even reallocated at the same size
+    EXPECT_EQ(full.length(), 64) << w.name;
+    // An ordinary character still grows it.
+    full.append('g');
+    EXPECT_EQ(capacityOf(full), 128) << w.name;
+    EXPECT_EQ(full.length(), 65) << w.name;
+  }
+}
+
 TEST(KtStrGrowth, NonPositiveIncrementAndCapacityAreRefused) {
   ktStr s;
   s.resizeIncrement(100);

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "ccombstr.h"
+#include "engineCalls.h"
+#include "jobCompanies.h"
 #include "persistCalendar.h"
 #include "test_env.h"
 #include "test_paths.h"
@@ -27,7 +29,8 @@ class ResolverComTest : public ::testing::Test {
     ASSERT_NE(nullptr, ::realpath(VRZELCAL_LIBRARY, full));
     engine_ = full;
     empty_ = dir_.write("empty.reg", "# no classes\n");
-    registered_ = dir_.write("engine.reg", "{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B} = " + engine_ + "\n");
+    registered_ = dir_.write("engine.reg", "{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B} = " + engine_ +
+                                               "\n{33C9B846-0D15-11D2-98A2-00104B9B151D} = " + engine_ + "\n");
   }
   void TearDown() override { CoUninitialize(); }
 
@@ -154,6 +157,114 @@ TEST(CComBstr, HoldsConvertsAndFrees) {
   EXPECT_EQ(u"out", textOf(adopted));
   CComBSTR fromText("CompanyID");
   EXPECT_EQ(u"CompanyID", textOf(fromText));
+}
+
+// A report job drops what may go stale and keeps what cannot.
+TEST_F(ResolverComTest, JobStartDropsCalendarsAndABrokenLinkButKeepsTheRest) {
+  testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", registered_.c_str());
+  CPersistCalendar resolver;
+  ASSERT_EQ(S_OK, resolver.CheckFactory());
+  IVRZELCalendarFactory* factory = resolver.m_calFactory.get();
+  resolver._majorVersion = 4;
+  ASSERT_EQ(S_OK, engineCalls::createCollection(resolver.m_calList));
+  resolver._companyid = 3;
+  resolver._bookArr[2] = 3;
+  resolver._jobCompanies.add(3).calendars = resolver.m_calList;
+  resolver._jobCompanies.add(7);
+  resolver._versionFailed = true;
+
+  struct Case {
+    const char* what;
+    bool linkLost;
+  } cases[] = {{"working connection", false}, {"connection known lost", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    resolver._linkLost = c.linkLost;
+    resolver.startJob();
+    EXPECT_EQ(0u, resolver._jobCompanies.size());
+    EXPECT_EQ(-1, resolver._companyid);
+    EXPECT_FALSE(resolver.m_calList);
+    for (int32_t id : resolver._bookArr) EXPECT_EQ(0, id);
+    EXPECT_FALSE(resolver._versionFailed);
+    EXPECT_FALSE(resolver._linkLost);
+    // Kept for the process.
+    EXPECT_EQ(4, resolver._majorVersion);
+    EXPECT_EQ(factory, resolver.m_calFactory.get());
+  }
+}
+
+// The resolver's switch between companies of one job, without a database: the
+// calendars and slots of each company come back as they were left.
+TEST_F(ResolverComTest, SwitchingCompaniesKeepsEachCompanysCalendarsAndSlots) {
+  testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", registered_.c_str());
+  CPersistCalendar resolver;
+  CComPtr<IktEnumDispatch> lists[2];
+  for (auto& l : lists) ASSERT_EQ(S_OK, engineCalls::createCollection(l));
+  // Company 10 is current, with slot 0 learned since it was read.
+  resolver._companyid = 10;
+  resolver.m_calList = lists[0];
+  resolver._bookArr[0] = 1;
+  resolver._jobCompanies.add(10).calendars = lists[0];
+  JobCompanies::Entry& twenty = resolver._jobCompanies.add(20);
+  twenty.calendars = lists[1];
+  twenty.bookArr[3] = 4;
+  resolver._jobCompanies.add(30);  // read in this job and found to have no calendars
+
+  const struct {
+    int16_t company;
+    bool usable;
+    IktEnumDispatch* list;
+    int slot, id;
+  } steps[] = {
+      {20, true, lists[1].get(), 3, 4}, {10, true, lists[0].get(), 0, 1}, {30, false, nullptr, 0, 0},
+      {20, true, lists[1].get(), 3, 4}, {10, true, lists[0].get(), 0, 1}, {-1, false, lists[0].get(), 0, 1},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.company);
+    EXPECT_EQ(step.usable, resolver.useCompany(step.company, &CPersistCalendar::_createCalendarList));
+    EXPECT_EQ(step.list, resolver.m_calList.get());
+    EXPECT_EQ(step.id, resolver._bookArr[step.slot]);
+  }
+  // Nothing was read for any of it: no connection, no failure.
+  EXPECT_EQ(nullptr, resolver._hdbc);
+  EXPECT_EQ(0u, resolver._failures);
+}
+
+TEST(JobCompanies, KeepsAtMostTheBoundDroppingTheLeastRecentlyUsed) {
+  JobCompanies companies;
+  const int16_t bound = static_cast<int16_t>(JobCompanies::kMaxCompanies);
+  for (int16_t c = 0; c < bound; ++c) companies.add(c).bookArr[0] = c + 1;
+  ASSERT_EQ(JobCompanies::kMaxCompanies, companies.size());
+  ASSERT_NE(nullptr, companies.find(0));  // company 0 used again: company 1 is now the oldest
+  companies.add(bound);
+  EXPECT_EQ(JobCompanies::kMaxCompanies, companies.size());
+  EXPECT_EQ(nullptr, companies.find(1));
+  ASSERT_NE(nullptr, companies.find(0));
+  EXPECT_EQ(1, companies.find(0)->bookArr[0]);
+  ASSERT_NE(nullptr, companies.find(bound));
+  EXPECT_EQ(0, companies.find(bound)->bookArr[0]);
+  // Adding a company that is kept empties its entry and drops nothing.
+  companies.add(0);
+  EXPECT_EQ(JobCompanies::kMaxCompanies, companies.size());
+  EXPECT_EQ(0, companies.find(0)->bookArr[0]);
+  EXPECT_NE(nullptr, companies.find(2));
+  companies.clear();
+  EXPECT_EQ(0u, companies.size());
+  EXPECT_EQ(nullptr, companies.find(0));
+}
+
+TEST(WideAtol, ReadsAsAtolDoes) {
+  const struct {
+    const char16_t* text;
+    long want;
+  } rows[] = {
+      {u"", 0},         {u"17", 17},           {u"  17", 17},         {u"\t\n\v\f\r-17", -17}, {u"+8", 8},
+      {u"12abc", 12},   {u"abc", 0},           {u"- 5", 0},           {u"007", 7},             {u"2147483647", 2147483647},
+      {u"-2147483648", -2147483647L - 1},      {u"99999999999999999999", 2147483647},
+      {u"-99999999999999999999", -2147483647L - 1},                   {u"\u00a012", 0},        {u"\uff11", 0},
+  };
+  for (const auto& r : rows) EXPECT_EQ(r.want, engineCalls::wideAtol(reinterpret_cast<const OLECHAR*>(r.text)));
+  EXPECT_EQ(0, engineCalls::wideAtol(nullptr));
 }
 
 }  // namespace

@@ -92,10 +92,11 @@ TEST_F(YearEnd, FiscalYearEndPassesTheArgumentsAndConvertsTheAnswer) {
       {200.0, 100.0, 2460384, -2.0, 2, 1, 2024, 3, 15, -1},
       {200.0, 100.0, 2460384, std::numeric_limits<double>::quiet_NaN(), 2, 1, 2024, 3, 15, -1},
       {200.0, 100.0, 2460384, 2958465.0, 2, 1, 2024, 3, 15, 5373483},  // 31 December 9999
-      // Only the low 16 bits of the company reach the lookup; negatives keep their sign.
-      {6553700.0, 300.0, 2451544, 36891.0, 1, 3, 2000, 1, 1, 2451909},
-      {-300.0, 100.0, 2451544, 36891.0, -3, 1, 2000, 1, 1, 2451909},
-      {-150.0, 0.0, 2451544, 36891.0, -1, 0, 2000, 1, 1, 2451909},
+      // The ends of the company range, and fractions that truncate into it.
+      {3276700.0, 300.0, 2451544, 36891.0, 32767, 3, 2000, 1, 1, 2451909},
+      {0.0, 100.0, 2451544, 36891.0, 0, 1, 2000, 1, 1, 2451909},
+      {-50.0, 0.0, 2451544, 36891.0, 0, 0, 2000, 1, 1, 2451909},
+      {3276799.0, 0.0, 2451544, 36891.0, 32767, 0, 2000, 1, 1, 2451909},
       // The last Julian day, and the earliest year as its 32-bit sign extension.
       {100.0, 100.0, 2299159, 0.0, 1, 1, 1582, 10, 4, -1},
       {100.0, 100.0, 0, 0.0, 1, 1, 4294967296u - 4713u, 1, 1, -1},
@@ -112,6 +113,29 @@ TEST_F(YearEnd, FiscalYearEndPassesTheArgumentsAndConvertsTheAnswer) {
     EXPECT_EQ(seen.year, c.wantYear) << c.date;
     EXPECT_EQ(seen.month, c.wantMonth) << c.date;
     EXPECT_EQ(seen.day, c.wantDay) << c.date;
+  }
+}
+
+TEST_F(YearEnd, CompanyNumbersOutsideTheRangeGiveNoDate) {
+  setFiscalYearEndLookup(recordingLookup);
+  answer = 36891.0;  // what the lookup would say, were it asked
+  const double companies[] = {3276800.0,  4000000.0,  6553500.0, 6553700.0, -100.0,
+                              -150.0,     -3276800.0, 429496729700.0, 1e300,
+                              std::numeric_limits<double>::quiet_NaN(),
+                              std::numeric_limits<double>::infinity()};
+  for (double company : companies) {
+    seen = Seen{};
+    Call call(company, 100.0, 2451544);
+    EXPECT_EQ(ZelFYEnd(call.block()), UFNoError) << company;
+    EXPECT_EQ(call.result(), -1) << company;
+    EXPECT_EQ(seen.calls, 0) << company;
+  }
+  // The direct path refuses the cut-off numbers as well.
+  const uint32_t numbers[] = {32768u, 40000u, 65535u, 65537u, 0xFFFFFFFFu};
+  for (uint32_t n : numbers) {
+    seen = Seen{};
+    EXPECT_EQ(getFYEndFromDateLong(n, 1, 2000, 1, 1), 0.0) << n;
+    EXPECT_EQ(seen.calls, 0) << n;
   }
 }
 

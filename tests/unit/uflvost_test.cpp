@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -103,6 +106,18 @@ std::string zelNum(int32_t onoff, double width, double precision, const char* te
 
 using ZelNumTest = RoundSwitch;
 
+// Each case answers its text with UFNoError and leaves the bytes after the buffer alone.
+template <size_t N>
+void expectEvery(const NumCase (&cases)[N]) {
+  for (const NumCase& c : cases) {
+    UFError err = UFUserError;
+    bool canary = false;
+    EXPECT_EQ(zelNum(c.onoff, c.width, c.precision, c.text, &err, &canary), c.expected) << c.name;
+    EXPECT_EQ(err, UFNoError) << c.name;
+    EXPECT_TRUE(canary) << c.name;
+  }
+}
+
 TEST_F(ZelNumTest, FormatsAsTheWorkedExamplesSay) {
   const NumCase cases[] = {
       {"off 10.2", 0, 10, 2, "1234.567", "   1234.57"},
@@ -120,13 +135,7 @@ TEST_F(ZelNumTest, FormatsAsTheWorkedExamplesSay) {
       {"negative width, positive number", 0, -8, 2, "5", kStars},
       {"negative width left-aligns", 0, -8, 2, "-5", "-5.00   "},
   };
-  for (const NumCase& c : cases) {
-    UFError err = UFUserError;
-    bool canary = false;
-    EXPECT_EQ(zelNum(c.onoff, c.width, c.precision, c.text, &err, &canary), c.expected) << c.name;
-    EXPECT_EQ(err, UFNoError) << c.name;
-    EXPECT_TRUE(canary) << c.name;
-  }
+  expectEvery(cases);
 }
 
 TEST_F(ZelNumTest, ReadsTheTextAsADecimalNumber) {
@@ -171,11 +180,9 @@ TEST_F(ZelNumTest, ColumnTestUsesTheRealValuedExponent) {
 }
 
 TEST_F(ZelNumTest, MinusHalfKeepsItsSignWithTheSwitchOn) {
-  // Only values strictly between -0.5 and 0 lose the sign; -0.5 itself goes to the
-  // formatter, whose halfway rounding is the C library's.
-  char reference[32];
-  std::snprintf(reference, sizeof reference, "%7.0f", -0.5);
-  EXPECT_EQ(zelNum(1, 5, 2, "-0.5"), reference);
+  // Only values strictly between -0.5 and 0 lose the sign; -0.5 itself is an exact
+  // half and goes away from zero.
+  EXPECT_EQ(zelNum(1, 5, 2, "-0.5"), "     -1");
   EXPECT_EQ(zelNum(1, 5, 2, "-0.49"), "      0");
 }
 
@@ -346,6 +353,291 @@ TEST(ReturnSize, BothNumberFunctionsReportTwentyBytes) {
     EXPECT_EQ(calcList, nullptr);
     EXPECT_EQ(paramList, nullptr);
     EXPECT_NE(fn(nullptr), UFNoError);
+  }
+}
+
+// ---- exact digits, halves away from zero ----
+
+TEST_F(ZelNumTest, ExactHalvesGoAwayFromZero) {
+  const NumCase cases[] = {
+      // The reported cases.
+      {"whole units of 1234.50", 1, 10, 2, "1234.5", "        1235"},
+      {"2.5 with no decimals", 0, 10, 0, "2.5", "         3"},
+      {"0.125 with two decimals", 0, 10, 2, "0.125", "      0.13"},
+      {"-0.5 with the switch on", 1, 5, 2, "-0.5", "     -1"},
+      // Ties at 0 to 4 decimals, both signs.
+      {"0.5", 0, 4, 0, "0.5", "   1"},
+      {"-0.5 off", 0, 4, 0, "-0.5", "  -1"},
+      {"1.5", 0, 4, 0, "1.5", "   2"},
+      {"-2.5", 0, 4, 0, "-2.5", "  -3"},
+      {"carry into a new digit", 0, 4, 0, "99.5", " 100"},
+      {"negative carry", 0, 6, 0, "-999.5", " -1000"},
+      {"0.25 at one", 0, 6, 1, "0.25", "   0.3"},
+      {"-0.25 at one", 0, 6, 1, "-0.25", "  -0.3"},
+      {"9.75 at one", 0, 6, 1, "9.75", "   9.8"},
+      {"-0.375 at two", 0, 6, 2, "-0.375", " -0.38"},
+      {"-0.625 at two", 0, 6, 2, "-0.625", " -0.63"},
+      {"0.0625 at three", 0, 8, 3, "0.0625", "   0.063"},
+      {"-1.0625 at three", 0, 8, 3, "-1.0625", "  -1.063"},
+      {"9.9375 at three", 0, 8, 3, "9.9375", "   9.938"},
+      {"0.03125 at four", 0, 8, 4, "0.03125", "  0.0313"},
+      {"-0.96875 at four", 0, 8, 4, "-0.96875", " -0.9688"},
+      {"9.96875 at four", 0, 8, 4, "9.96875", "  9.9688"},
+      // The switch on rounds to whole units in width + precision.
+      {"on 2.5", 1, 4, 1, "2.5", "    3"},
+      {"on -2.5", 1, 4, 1, "-2.5", "   -3"},
+      {"on 0.5", 1, 2, 0, "0.5", " 1"},
+      {"on carry", 1, 2, 1, "99.5", "100"},
+      {"on left-aligned", 1, -6, 0, "-2.5", "-3    "},
+      // Widths too small grow, negative widths pad on the right.
+      {"too small a field grows", 0, 2, 2, "0.125", "0.13"},
+      {"left-aligned tie", 0, -8, 2, "-0.125", "-0.13   "},
+      {"field of 19", 0, 19, 2, "-0.125", std::string(14, ' ') + "-0.13"},
+      {"field beyond 19 loses padding", 0, 30, 4, "0.03125", std::string(13, ' ') + "0.0313"},
+      // Not ties: the exact binary value decides.
+      {"2.675 is below the half", 0, 6, 2, "2.675", "  2.67"},
+      {"1.005 is below the half", 0, 6, 2, "1.005", "  1.00"},
+      {"0.15 is below the half", 0, 6, 1, "0.15", "   0.1"},
+      {"0.45 is above the half", 0, 6, 1, "0.45", "   0.5"},
+      {"1234.567 off", 0, 10, 2, "1234.567", "   1234.57"},
+  };
+  expectEvery(cases);
+}
+
+TEST(ZelToText, ExactHalvesGoAwayFromZero) {
+  const TextCase cases[] = {
+      {"0.125", 12.5, "             0.13"},
+      {"-0.125", -12.5, "            -0.13"},
+      {"0.375", 37.5, "             0.38"},
+      {"1.125", 112.5, "             1.13"},
+      {"-1234.625", -123462.5, "         -1234.63"},
+      {"not a tie: 0.005 is stored above the half", 0.5, "             0.01"},
+  };
+  for (const TextCase& c : cases) {
+    HostCall call(kNumberTextSize);
+    call.number(c.host);
+    EXPECT_EQ(ZelToText(call.block()), UFNoError) << c.name;
+    EXPECT_EQ(call.result(), c.expected) << c.name;
+    EXPECT_TRUE(call.canaryIntact()) << c.name;
+  }
+}
+
+// Independent reference: the exact decimal expansion of a double, worked out with
+// big integers (base 10^9), then cut to the decimals, rounding a half away from zero.
+class ExactDecimal {
+ public:
+  explicit ExactDecimal(double v) {
+    negative_ = std::signbit(v);
+    int exp = 0;
+    const double frac = std::frexp(std::fabs(v), &exp);  // v = frac * 2^exp, frac in [0.5, 1)
+    uint64_t m = static_cast<uint64_t>(std::ldexp(frac, 53));
+    int e = exp - 53;
+    if (m == 0) e = 0;
+    limbs_.push_back(static_cast<uint32_t>(m % kBase));
+    limbs_.push_back(static_cast<uint32_t>(m / kBase % kBase));
+    limbs_.push_back(static_cast<uint32_t>(m / kBase / kBase));
+    // v = m * 2^e: times 2^e for e >= 0, else m * 5^-e with -e decimals.
+    for (; e > 0; e -= std::min(e, 29)) multiply(uint32_t{1} << std::min(e, 29));
+    for (; e < 0; e += std::min(-e, 13)) {
+      const int k = std::min(-e, 13);
+      uint32_t p = 1;
+      for (int i = 0; i < k; ++i) p *= 5;
+      multiply(p);
+      scale_ += k;
+    }
+    std::string digits;
+    for (size_t i = limbs_.size(); i-- > 0;) {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, i + 1 == limbs_.size() ? "%u" : "%09u", limbs_[i]);
+      digits += buf;
+    }
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+    if (static_cast<int>(digits.size()) <= scale_) digits.insert(0, scale_ + 1 - digits.size(), '0');
+    intPart_ = digits.substr(0, digits.size() - scale_);
+    fracPart_ = digits.substr(digits.size() - scale_);
+  }
+
+  std::string fixed(int decimals) const {
+    std::string fraction = fracPart_;
+    if (static_cast<int>(fraction.size()) < decimals + 1) fraction.append(decimals + 1 - fraction.size(), '0');
+    std::string kept = intPart_ + fraction.substr(0, decimals);
+    if (fraction[decimals] >= '5') {  // at or beyond the half: away from zero
+      size_t i = kept.size();
+      while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
+      if (i == 0)
+        kept.insert(0, "1");
+      else
+        ++kept[i - 1];
+    }
+    const size_t intDigits = kept.size() - decimals;
+    std::string text = (negative_ ? "-" : "") + kept.substr(0, intDigits);
+    if (decimals > 0) text += "." + kept.substr(intDigits);
+    return text;
+  }
+
+ private:
+  static constexpr uint64_t kBase = 1000000000;
+  void multiply(uint32_t factor) {
+    uint64_t carry = 0;
+    for (uint32_t& limb : limbs_) {
+      const uint64_t x = uint64_t{limb} * factor + carry;
+      limb = static_cast<uint32_t>(x % kBase);
+      carry = x / kBase;
+    }
+    while (carry) {
+      limbs_.push_back(static_cast<uint32_t>(carry % kBase));
+      carry /= kBase;
+    }
+  }
+  std::vector<uint32_t> limbs_;
+  int scale_ = 0;  // decimals in the digits
+  bool negative_ = false;
+  std::string intPart_, fracPart_;
+};
+
+TEST(ExactDecimalReference, KnowsItsOwnAnswers) {
+  // The reference itself, on values whose expansions are known by hand.
+  EXPECT_EQ(ExactDecimal(0.1).fixed(30), "0.100000000000000005551115123126");
+  EXPECT_EQ(ExactDecimal(2.5).fixed(0), "3");
+  EXPECT_EQ(ExactDecimal(-0.5).fixed(0), "-1");
+  EXPECT_EQ(ExactDecimal(-0.0).fixed(2), "-0.00");
+  EXPECT_EQ(ExactDecimal(1e22).fixed(1), "10000000000000000000000.0");
+  EXPECT_EQ(ExactDecimal(9.996).fixed(2), "10.00");
+  EXPECT_EQ(ExactDecimal(std::ldexp(1.0, -1074)).fixed(20), "0.00000000000000000000");
+}
+
+// Values that stress the rounding: exact ties at every precision, their neighbours
+// one ulp either side, short decimals as a user types them, huge and tiny magnitudes.
+std::vector<double> sweepValues() {
+  std::mt19937_64 rng(20261207);
+  std::vector<double> values;
+  for (int i = 0; i < 12000; ++i) {
+    const int decimals = static_cast<int>(rng() % 21);
+    // m odd, below 2^40: m * 2^-(decimals + 1) is a tie at `decimals`.
+    const double m = static_cast<double>((rng() % (uint64_t{1} << 40)) | 1);
+    const double tie = std::ldexp(m, -(decimals + 1)) * ((rng() & 1) ? -1 : 1);
+    values.push_back(tie);
+    values.push_back(std::nextafter(tie, 0.0));
+    values.push_back(std::nextafter(tie, tie * 2));
+  }
+  for (int i = 0; i < 8000; ++i) {
+    // Short decimals: cents, mills and the like.
+    const long long units = static_cast<long long>(rng() % 2000000000) - 1000000000;
+    const int scale = static_cast<int>(rng() % 6);
+    values.push_back(static_cast<double>(units) / std::pow(10.0, scale));
+  }
+  for (int i = 0; i < 6000; ++i) {
+    // Any finite double of a wide range of magnitudes.
+    const double mantissa = std::ldexp(static_cast<double>(rng() >> 11), -53);
+    const int exponent = static_cast<int>(rng() % 260) - 200;  // 2^-200 .. 2^60
+    values.push_back(std::ldexp(mantissa, exponent) * ((rng() & 1) ? -1 : 1));
+  }
+  const double fixed[] = {0.0, -0.0, 0.5, -0.5, 1e300, -1e300, 4.9e-324, -4.9e-324, 2.2250738585072014e-308,
+                          1.7976931348623157e308, 9007199254740993.0, 0.999999999999999999};
+  values.insert(values.end(), std::begin(fixed), std::end(fixed));
+  return values;
+}
+
+TEST(FixedText, MatchesTheExactReferenceAtEveryPrecision) {
+  const std::vector<double> values = sweepValues();
+  ASSERT_GT(values.size(), 50000u);
+  int mismatches = 0;
+  for (double v : values) {
+    const ExactDecimal exact(v);
+    for (int decimals = 0; decimals <= 20; ++decimals) {
+      char buf[kFixedTextRoom];
+      const size_t n = fixedText(buf, sizeof buf, v, 0, decimals);
+      const std::string want = exact.fixed(decimals);
+      if (std::string(buf, n) != want && ++mismatches <= 10)
+        ADD_FAILURE() << "value " << std::hexfloat << v << " decimals " << decimals << ": got '"
+                      << std::string(buf, n) << "', want '" << want << "'";
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+TEST(FixedText, PadsRefusesAndFits) {
+  char buf[kFixedTextRoom];
+  struct {
+    double value;
+    int width, decimals;
+    std::string expected;
+  } cases[] = {
+      {2.5, 4, 0, "   3"},       {2.5, -4, 0, "3   "},   {-0.125, 3, 2, "-0.13"},
+      {0.125, -254, 2, "0.13" + std::string(250, ' ')}, {1.5, 0, 0, "2"},
+  };
+  for (const auto& c : cases) {
+    const size_t n = fixedText(buf, sizeof buf, c.value, c.width, c.decimals);
+    EXPECT_EQ(std::string(buf, n), c.expected) << c.value << " " << c.width << "." << c.decimals;
+    EXPECT_EQ(buf[n], '\0');
+  }
+  // Refused: not finite, negative decimals, no room (the carry of 9.5 needs two digits).
+  EXPECT_EQ(fixedText(buf, sizeof buf, std::numeric_limits<double>::infinity(), 0, 2), 0u);
+  EXPECT_EQ(fixedText(buf, sizeof buf, std::nan(""), 0, 2), 0u);
+  EXPECT_EQ(fixedText(buf, sizeof buf, 1.0, 0, -1), 0u);
+  EXPECT_EQ(fixedText(buf, 3, 9.5, 0, 0), 0u);
+  EXPECT_EQ(fixedText(buf, 3, 1.0, 3, 0), 0u);
+  EXPECT_EQ(fixedText(buf, 5, 1.5, 0, 0), 1u);  // room for the exact "1.5" and a carry on the way to "2"
+  EXPECT_EQ(fixedText(nullptr, 10, 1.0, 0, 0), 0u);
+}
+
+TEST_F(ZelNumTest, SweepThroughTheEntryPointsMatchesTheReference) {
+  // Values below 10^12 fit a 19-character field with up to 4 decimals.
+  std::vector<double> values;
+  for (double v : sweepValues())
+    if (std::fabs(v) < 1e12) values.push_back(v);
+  ASSERT_GT(values.size(), 30000u);
+  int mismatches = 0;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const double v = values[i];
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", v);  // reads back as the same double
+    const int decimals = static_cast<int>(i % 5);
+    const bool on = (i / 5) % 2 == 1;
+    std::string want = ExactDecimal(on && v < 0.0 && v > -0.5 ? 0.0 : v).fixed(on ? 0 : decimals);
+    want.insert(0, 19 - want.size(), ' ');
+    // Off: width 19 with the decimals; on: 15 + 4 is a field of 19 in whole units.
+    const std::string got = on ? zelNum(1, 15, 4, text) : zelNum(0, 19, decimals, text);
+    if (got != want && ++mismatches <= 10)
+      ADD_FAILURE() << text << (on ? " on" : " off") << " decimals " << decimals << ": got '" << got << "', want '"
+                    << want << "'";
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+TEST_F(ZelNumTest, RoundingModeChangesNoResult) {
+  // Numbers whose reading or scaling by 0.01 would come out differently rounded up,
+  // down or toward zero; each call must give the to-nearest answer and leave the mode.
+  std::mt19937_64 rng(7);
+  std::vector<std::string> texts = {"1234.567", "0.1", "2.675", "-0.3", "0.125", "1.005"};
+  std::vector<double> hosts = {123456, 12.5, -50, 1, 3, 7};
+  for (int i = 0; i < 200; ++i) {
+    char t[32];
+    std::snprintf(t, sizeof t, "%d.%03d", static_cast<int>(rng() % 100000), static_cast<int>(rng() % 1000));
+    texts.push_back(t);
+    hosts.push_back(static_cast<double>(rng() % 100000000) - 50000000);
+  }
+  auto results = [&] {
+    std::vector<std::string> out;
+    // Thirteen decimals show an ulp of the number read.
+    for (const std::string& t : texts) out.push_back(zelNum(0, 19, 13, t.c_str()));
+    for (double h : hosts) {
+      HostCall call(kNumberTextSize);
+      call.number(h);
+      ZelToText(call.block());
+      out.push_back(call.result());
+    }
+    return out;
+  };
+  const std::vector<std::string> nearest = results();
+  for (int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    ASSERT_EQ(std::fesetround(mode), 0);
+    const std::vector<std::string> got = results();
+    const int after = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    EXPECT_EQ(after, mode);
+    ASSERT_EQ(got.size(), nearest.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], nearest[i]) << "mode " << mode << " case " << i;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -91,38 +92,93 @@ std::vector<std::string> argumentTypes(const std::string& definition) {
   return types;
 }
 
+UFTypeDefs declaredType(const std::string& type) {
+  if (type == "Number") return UFNumber;
+  if (type == "Date") return UFDate;
+  return UFStringArg;
+}
+
+// The host's argument chain: one element per type, each holding a plausible value of
+// its type (a text, a day number or a hundredfold number).
+std::vector<UFParamListElement> argumentChain(const std::vector<UFTypeDefs>& types, char* text) {
+  std::vector<UFParamListElement> args(types.size());
+  for (size_t i = 0; i < types.size(); ++i) {
+    args[i] = UFParamListElement{};
+    args[i].StructSize = sizeof args[i];
+    args[i].NextParam = i + 1 < types.size() ? &args[i + 1] : nullptr;
+    args[i].ParamType = types[i];
+    switch (types[i]) {
+      case UFStringArg:
+        args[i].Parameter.ParamString = text;
+        break;
+      case UFDate:
+        args[i].Parameter.ParamDate = 2451544;
+        break;
+      case UFInteger:
+        args[i].Parameter.ParamInteger = 2;
+        break;
+      default:
+        args[i].Parameter.ParamNumber = 100;
+        break;
+    }
+  }
+  return args;
+}
+
+// Calls a row's function with the chain; true when it answered 6 and left its result alone.
+bool refusedUntouched(const Row& row, std::vector<UFParamListElement>& args) {
+  std::vector<char> buffer(64, '#');
+  UFParamBlock block{};
+  block.ReturnValue.ReturnString = buffer.data();
+  block.UFParamList = args.empty() ? nullptr : &args[0];
+  const UFReturnUnion before = block.ReturnValue;
+  return row.entry(&block) == UFNotEnoughParameters && std::memcmp(&before, &block.ReturnValue, sizeof before) == 0 &&
+         std::string(buffer.begin(), buffer.end()) == std::string(64, '#');
+}
+
 // Every formula function with one argument too few: code 6 and the result as it was.
 TEST(FunctionTables, EveryFunctionRefusesMissingArguments) {
   char text[] = "100";
   for (size_t row = 0; row < kRowCount; ++row) {
     const std::vector<std::string> types = argumentTypes(kRows[row].definition);
     for (size_t given = 0; given < types.size(); ++given) {
-      std::vector<UFParamListElement> args(given);
-      for (size_t i = 0; i < given; ++i) {
-        args[i] = UFParamListElement{};
-        args[i].StructSize = sizeof args[i];
-        args[i].NextParam = i + 1 < given ? &args[i + 1] : nullptr;
-        if (types[i] == "Number") {
-          args[i].ParamType = UFNumber;
-          args[i].Parameter.ParamNumber = 100;
-        } else if (types[i] == "Date") {
-          args[i].ParamType = UFDate;
-          args[i].Parameter.ParamDate = 2451544;
-        } else {
-          args[i].ParamType = UFStringArg;
-          args[i].Parameter.ParamString = text;
-        }
-      }
-      std::vector<char> buffer(64, '#');
-      UFParamBlock block{};
-      block.ReturnValue.ReturnString = buffer.data();
-      block.UFParamList = given ? &args[0] : nullptr;
-      const UFReturnUnion before = block.ReturnValue;
-      EXPECT_EQ(kRows[row].entry(&block), UFNotEnoughParameters) << kRows[row].definition << " with " << given;
-      EXPECT_EQ(std::memcmp(&before, &block.ReturnValue, sizeof before), 0) << kRows[row].definition;
-      EXPECT_EQ(std::string(buffer.begin(), buffer.end()), std::string(64, '#')) << kRows[row].definition;
+      std::vector<UFTypeDefs> declared;
+      for (size_t i = 0; i < given; ++i) declared.push_back(declaredType(types[i]));
+      std::vector<UFParamListElement> args = argumentChain(declared, text);
+      EXPECT_TRUE(refusedUntouched(kRows[row], args)) << kRows[row].definition << " with " << given;
     }
   }
+}
+
+// An argument of another type than the definition declares counts as missing: a
+// number is never read as a text pointer, a text never as a day number.
+TEST(FunctionTables, EveryFunctionRefusesArgumentsOfAnotherType) {
+  char text[] = "100";
+  // The year-end functions answer without a resolver; none may reach a database here.
+  CPersistCalendar* const savedResolver = persistCalendarPtr;
+  persistCalendarPtr = nullptr;
+  const UFTypeDefs others[] = {UFUndefinedType, UFNumber, UFCurrency, UFInteger, UFBoolean, UFDate,
+                               UFStringArg,     UFNumberArray, UFStringArray, UFDateTime, UFTime};
+  for (size_t row = 0; row < kRowCount; ++row) {
+    const std::vector<std::string> types = argumentTypes(kRows[row].definition);
+    if (types.size() == 1 && types[0].empty()) continue;  // ZelTime takes nothing
+    std::vector<UFTypeDefs> declared;
+    for (const std::string& t : types) declared.push_back(declaredType(t));
+    for (size_t wrong = 0; wrong < declared.size(); ++wrong) {
+      for (UFTypeDefs other : others) {
+        if (other == declared[wrong]) continue;
+        std::vector<UFTypeDefs> given = declared;
+        given[wrong] = other;
+        std::vector<UFParamListElement> args = argumentChain(given, text);
+        EXPECT_TRUE(refusedUntouched(kRows[row], args))
+            << kRows[row].definition << ": argument " << wrong + 1 << " of type " << other;
+      }
+    }
+    // The declared types themselves are accepted.
+    std::vector<UFParamListElement> args = argumentChain(declared, text);
+    EXPECT_FALSE(refusedUntouched(kRows[row], args)) << kRows[row].definition;
+  }
+  persistCalendarPtr = savedResolver;
 }
 
 // A chain of n elements linked through NextParam.
@@ -151,6 +207,23 @@ TEST(GetParam, WalksToTheNthArgument) {
   };
   for (const auto& c : cases) EXPECT_EQ(GetParam(&three.block, c.number), c.expected) << c.number;
   EXPECT_EQ(GetParam(nullptr, 1), nullptr);
+}
+
+TEST(GetParam, TypedAccessRefusesAnotherType) {
+  ParamChain two(2);
+  two.elements[0].ParamType = UFNumber;
+  two.elements[1].ParamType = UFStringArg;
+  const struct {
+    int16_t number;
+    UFTypeDefs type;
+    const UFParamListElement* expected;
+  } cases[] = {
+      {1, UFNumber, &two.elements[0]}, {1, UFStringArg, nullptr}, {1, UFCurrency, nullptr},
+      {2, UFStringArg, &two.elements[1]}, {2, UFNumber, nullptr}, {2, UFDate, nullptr},
+      {3, UFNumber, nullptr},            {0, UFNumber, nullptr},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GetParam(&two.block, c.number, c.type), c.expected) << c.number;
+  EXPECT_EQ(GetParam(nullptr, 1, UFNumber), nullptr);
 }
 
 TEST(GetParam, CompanionsWalkTheirOwnLists) {
@@ -242,6 +315,38 @@ TEST_F(Lifecycle, JobStartRereadsTheTimeSettings) {
   iTime = 5;
   UFStartJob(3);
   EXPECT_EQ(iTime, 0);
+}
+
+// The hook runs once on the way in and once on the way out of every entry point.
+TEST(EntryHook, EveryEntryPointCallsItOnEntryAndExit) {
+  UFParamBlock block{};
+  UFMemCalcBlock calc{};
+  char text[] = "Title";
+  std::vector<UFParamListElement> args = argumentChain({UFNumber, UFNumber, UFStringArg}, text);
+  std::vector<char> buffer(300, '#');
+  block.ReturnValue.ReturnString = buffer.data();
+  const struct {
+    const char* name;
+    std::function<void()> call;
+  } entries[] = {
+      {"UFGetVersion", [] { UFGetVersion(); }},
+      {"UFGetFunctionDefStrings", [] { UFGetFunctionDefStrings(); }},
+      {"UFGetFunctionTemplates", [] { UFGetFunctionTemplates(); }},
+      {"UFGetFunctionExamples", [] { UFGetFunctionExamples(); }},
+      {"UFErrorRecovery", [&] { UFErrorRecovery(&block, UFUserError); }},
+      {"UFEndJob", [] { UFEndJob(1); }},
+      {"ZelNumStringRetSize", [&] { ZelNumStringRetSize(&calc); }},
+      {"ZelSplitHdr", [&] {
+         block.UFParamList = &args[0];
+         ZelSplitHdr(&block);
+       }},
+      {"reportZelRound", [] { reportZelRound(roundFlag); }},
+  };
+  for (const auto& e : entries) {
+    const uint32_t before = checkheapCalls;
+    e.call();
+    EXPECT_EQ(checkheapCalls - before, 2u) << e.name;
+  }
 }
 
 TEST(ErrorRecovery, EveryNumberGetsTheOnlyText) {

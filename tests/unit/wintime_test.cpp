@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform.h"
 #include "test_env.h"
 #include "ufmain.h"
 #include "wintime.h"
@@ -172,6 +173,10 @@ TEST_F(WinTime, ProfileSettings) {
       {"some keys", "[intl]\ns2359=P.M.\n", 0, 1, ":", "AM", "P.M."},
       {"long values", "[intl]\nsTime=::\ns1159=morning\ns2359=ABCDE\n", 0, 1, ":", "morn", "ABCD"},
       {"case of names", "[INTL]\nITIME=2\nitlzero=0\n", 2, 0, ":", "AM", "PM"},
+      {"first of a repeated key", "[intl]\niTime=1\niTime=0\n", 1, 1, ":", "AM", "PM"},
+      {"quotes and blanks", "[intl]\n  sTime = \".\" \r\ns1159='am'\n", 0, 1, ".", "am", "PM"},
+      {"a section without its bracket ends the section", "[intl]\niTime=1\n[intl\niTLzero=0\n", 1, 1, ":", "AM",
+       "PM"},
   };
   for (const Case& c : cases) {
     const std::string path = c.ini ? dir.write(std::string("p") + std::to_string(&c - cases) + ".ini", c.ini)
@@ -185,6 +190,54 @@ TEST_F(WinTime, ProfileSettings) {
     EXPECT_STREQ(sAMPM[0], c.am) << c.name;
     EXPECT_STREQ(sAMPM[1], c.pm) << c.name;
   }
+}
+
+// Lines of any length are read whole: a long comment or value never spills a setting.
+TEST_F(WinTime, LongProfileLinesAreReadWhole) {
+  testenv::TempDir dir;
+  const struct {
+    const char* name;
+    std::string ini;
+    int32_t time;
+    const char* pm;
+  } cases[] = {
+      // 1030 characters with the newline: a reader of 1023-character pieces would see "iTime=1" alone.
+      {"1030-character comment ending in a setting", "[intl]\n;" + std::string(1022, 'x') + "iTime=1\n", 0, "PM"},
+      {"1029-character comment ending in a setting", "[intl]\n;" + std::string(1021, 'x') + "iTime=1\n", 0, "PM"},
+      {"100000-character comment", "[intl]\n#" + std::string(100000, ' ') + "iTime=1\n", 0, "PM"},
+      {"long value keeps its start", "[intl]\ns2359=NACHM" + std::string(5000, 'z') + "\niTime=2\n", 2, "NACH"},
+      {"long key line of another key", "[intl]\nx" + std::string(3000, 'y') + "=iTime=1\n", 0, "PM"},
+      {"setting after a long line", "[intl]\n;" + std::string(2000, 'c') + "\niTime=1\n", 1, "PM"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.write("long.ini", c.ini);
+    testenv::ScopedEnv env("U2LVOST_PROFILE", path.c_str());
+    apply({77, 77, "?", "?", "?"});
+    TimeResetInternational();
+    EXPECT_EQ(iTime, c.time) << c.name;
+    EXPECT_STREQ(sAMPM[1], c.pm) << c.name;
+  }
+}
+
+// The profile is read at the job start; a change during the job shows at the next one.
+TEST_F(WinTime, ProfileIsReadOncePerJob) {
+  testenv::TempDir dir;
+  const std::string path = dir.write("win.ini", "[intl]\niTime=1\nsTime=.\n");
+  testenv::ScopedEnv env("U2LVOST_PROFILE", path.c_str());
+  UFStartJob(1);
+  dir.write("win.ini", "[intl]\niTime=0\nsTime=-\n");
+  // Reads during the job answer from the copy taken at its start.
+  EXPECT_EQ(profileInt("intl", "iTime", 9), 1);
+  char sep[4] = "";
+  EXPECT_EQ(profileString("INTL", "STIME", "?", sep, sizeof sep), 1u);
+  EXPECT_STREQ(sep, ".");
+  EXPECT_EQ(profileInt("intl", "iTLzero", 9), 9);
+  UFEndJob(1);
+  EXPECT_EQ(profileInt("intl", "iTime", 9), 1);
+  UFStartJob(2);
+  EXPECT_EQ(profileInt("intl", "iTime", 9), 0);
+  EXPECT_EQ(iTime, 0);
+  EXPECT_STREQ(sTime, "-");
 }
 
 TEST_F(WinTime, EveryJobStartReadsTheProfileAgain) {

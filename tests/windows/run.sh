@@ -62,23 +62,8 @@ fi
 # ---------------------------------------------------------------------------
 # A private world: temp folder, home, Wine prefix, class registry, profile.
 
-tmp="$(mktemp -d "${TMPDIR:-/tmp}/u2lvost-windows.XXXXXX")"
-cleanup() {
-  # Only this prefix's server; it takes its processes with it.
-  WINEPREFIX="$tmp/prefix" wineserver -k >/dev/null 2>&1
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-mkdir -p "$tmp/home" "$tmp/bin"
-export HOME="$tmp/home"
-export WINEPREFIX="$tmp/prefix" WINEARCH=win32 WINEDEBUG=-all
-# No Mono or Gecko installers, and no display: a message box must fail at once
-# instead of waiting for a click.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-# One clock for Wine's msvcrt and for date(1).
-export TZ=UTC0 LC_ALL=C
+private_wine_world u2lvost-windows
+mkdir -p "$tmp/bin"
 export U2LVOST_COM_REGISTRY="$tmp/com-classes.reg" U2LVOST_PROFILE="$tmp/win.ini"
 : >"$U2LVOST_PROFILE"
 
@@ -190,7 +175,7 @@ for f in "$wlib" "$wengine" "$whost"; do
   check_same "$(basename "$f") is a 32-bit x86 image" "pei-i386" "$(pe_format "$f")"
   # The language runtime is linked in: nothing to ship beside the products.
   check_same "$(basename "$f") imports only system DLLs" "" \
-    "$(pe_imports "$f" | grep -v -i -x -E 'kernel32|msvcrt|user32|advapi32|ole32|oleaut32|odbc32')"
+    "$(pe_imports "$f" | grep -v -i -x -E 'kernel32|msvcrt|user32|advapi32|ole32|oleaut32|odbc32|odbccp32')"
 done
 
 # ---------------------------------------------------------------------------
@@ -272,6 +257,38 @@ check_same "a missing argument makes both builds answer a host error (exit 1)" "
 check_same "the missing argument is reported as UFNotEnoughParameters (6) twice" "2" \
   "$(echo "$win_short" | grep -c 'UFNotEnoughParameters (6)')"
 check_same "the missing-argument messages equal the Linux build's" "$lin_short" "$win_short"
+
+# ---------------------------------------------------------------------------
+echo "== Number text: the same exact digits on both builds"
+
+# number_table.cpp calls reportZelRound, ZelNum and ZelToText on a table of ties
+# and a fixed-seed sweep, under every rounding mode; built here for each side.
+lin_table="$tmp/number_table"
+win_table="$tmp/bin/number_table.exe"
+if g++ -std=c++17 -O2 -Wall -Wextra -I"$source_dir/src/frame" "$here/number_table.cpp" -o "$lin_table" -ldl \
+    >"$tmp/table.err" 2>&1 &&
+  i686-w64-mingw32-g++ -std=c++17 -O2 -Wall -Wextra -static -I"$source_dir/src/frame" "$here/number_table.cpp" \
+    -o "$win_table" >>"$tmp/table.err" 2>&1; then
+  pass "the number table program builds for Linux and for Windows"
+  lin_numbers="$("$lin_table" "$LIN_LIB" 2>&1)"
+  lin_numbers_status=$?
+  win_numbers="$(wine_all "$win_table" "$wlib_arg")"
+  win_numbers_status=$?
+  check_same "the number table runs on both builds" "0 0" "$lin_numbers_status $win_numbers_status"
+  check_same "the number table has its 30000 lines under Wine" "yes" \
+    "$([ "$(printf '%s\n' "$win_numbers" | grep -c '=>')" -gt 30000 ] && echo yes || echo no)"
+  for row in "ZelNum on 10 2 '1234.5' => '        1235'" "ZelNum off 10 0 '2.5' => '         3'" \
+    "ZelNum off 10 2 '0.125' => '      0.13'" "ZelToText host 12.5 => '             0.13'" \
+    "ZelNum on 5 2 '-0.5' => '     -1'"; do
+    check_same "Wine: $row" "1" "$(printf '%s\n' "$win_numbers" | grep -cxF "$row")"
+  done
+  check_same "Wine: no rounding mode changes a number text" "rounding modes: 0 differences" \
+    "$(printf '%s\n' "$win_numbers" | tail -n 1)"
+  table_diff="$(diff <(printf '%s\n' "$lin_numbers") <(printf '%s\n' "$win_numbers") | head -n 20)"
+  check_same "every number text under Wine equals the Linux build's" "" "$table_diff"
+else
+  fail "the number table program builds for Linux and for Windows" "" "$(cat "$tmp/table.err")"
+fi
 
 # ---------------------------------------------------------------------------
 echo "== ZelTime under Wine's regional settings"

@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""Writes bench/README.md from one benchmark run.
+
+  make_table.py OUT.md FYEND.json SIZE.json [PANDAS.json]
+
+FYEND.json and SIZE.json: Google Benchmark JSON output of bench_fyend and
+bench_calendar_size; PANDAS.json: the line bench/pandas_fy5253.py printed (absent
+or empty when pandas was not available). Each row of the table is a measure, its
+figure, the floor measured in the same run, their ratio and the target.
+"""
+import datetime
+import json
+import os
+import platform
+import subprocess
+import sys
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def load(path):
+    with open(path) as f:
+        data = json.load(f)
+    runs = {}
+    for b in data.get("benchmarks", []):
+        if b.get("run_type", "iteration") == "iteration":
+            runs[b["name"]] = b
+    return data.get("context", {}), runs
+
+
+def ns(run, manual=False):
+    """A run's time per iteration in ns: CPU time, or the manual time for child runs."""
+    if run is None or run.get("error_occurred"):
+        return None
+    value = run["real_time"] if manual else run["cpu_time"]
+    return value * UNIT_NS[run.get("time_unit", "ns")]
+
+
+def fmt_time(v):
+    if v is None:
+        return "not measured"
+    if v < 1e3:
+        return "%.0f ns" % v
+    if v < 1e6:
+        return "%.2f µs" % (v / 1e3)
+    if v < 1e9:
+        return "%.1f ms" % (v / 1e6)
+    return "%.2f s" % (v / 1e9)
+
+
+def fmt_rate(v):
+    if v is None:
+        return "not measured"
+    if v >= 1e6:
+        return "%.2fM rows/s" % (v / 1e6)
+    return "%.1fk rows/s" % (v / 1e3)
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown"
+
+
+def git_commit(root):
+    try:
+        return subprocess.run(["git", "-C", root, "rev-parse", "--short", "HEAD"], capture_output=True, text=True,
+                              check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return "unknown"
+
+
+def main():
+    if len(sys.argv) < 4:
+        sys.exit(__doc__)
+    out, fyend_path, size_path = sys.argv[1:4]
+    pandas_path = sys.argv[4] if len(sys.argv) > 4 else None
+    context, fy = load(fyend_path)
+    _, size = load(size_path)
+    pandas = None
+    if pandas_path and os.path.exists(pandas_path) and os.path.getsize(pandas_path) > 0:
+        with open(pandas_path) as f:
+            pandas = json.load(f)
+
+    rows = []  # measure, figure, floor, ratio text, target, met
+
+    def ratio_row(measure, figure, floor, floor_text, target_text, limit, higher_is_better=False, fmt=fmt_time,
+                  percent=False):
+        if figure is None or floor is None or floor == 0:
+            rows.append((measure, fmt(figure), floor_text % fmt(floor), "—", target_text, "not measured"))
+            return
+        r = figure / floor
+        text = "%.0f%%" % (r * 100) if percent else "%.2f×" % r
+        met = r >= limit if higher_is_better else r <= limit
+        rows.append((measure, fmt(figure), floor_text % fmt(floor), text, target_text, "yes" if met else "no"))
+
+    ratio_row("warm `ZelFYEnd` through the export, plain book", ns(fy.get("BM_ZelFYEnd_PlainBook")),
+              ns(fy.get("BM_EngineFloor_PlainBook")), "engine `GetFiscalYear` + `get_YREndDate`: %s", "≤ 2×", 2.0)
+    ratio_row("warm `ZelFYEnd`, book with 24 short years", ns(fy.get("BM_ZelFYEnd_ShortYearBook")),
+              ns(fy.get("BM_EngineFloor_ShortYearBook")), "engine, same calendar: %s", "≤ 2×", 2.0)
+    cycles = [ns(size.get("BM_ZelFYEnd_Cycles/%d" % n)) for n in (3, 103, 1003, 10003)]
+    if None not in cycles:
+        r = cycles[3] / cycles[0]
+        rows.append(("warm `ZelFYEnd`, stored calendar of 3 / 103 / 1,003 / 10,003 cycles",
+                     " / ".join(fmt_time(c) for c in cycles), "3 cycles: %s" % fmt_time(cycles[0]), "%.2f×" % r,
+                     "10,003 ≤ 2× of 3", "yes" if r <= 2.0 else "no"))
+    else:
+        rows.append(("warm `ZelFYEnd`, stored calendar of 3 / 103 / 1,003 / 10,003 cycles", "not measured", "—", "—",
+                     "10,003 ≤ 2× of 3", "not measured"))
+    for n in (1000, 10000):
+        ratio_row("cold company load, %s short years" % format(n, ","), ns(fy.get("BM_ColdLoad/%d" % n)),
+                  ns(fy.get("BM_ColdLoadSql/%d" % n)), "its statements through ODBC: %s", "≤ 1.5×", 1.5)
+    alt, one = fy.get("BM_Report_AlternatingCompanies"), fy.get("BM_Report_OneCompany")
+    ratio_row("report alternating two companies row by row (direct calls)",
+              alt and not alt.get("error_occurred") and alt["items_per_second"] or None,
+              one and not one.get("error_occurred") and one["items_per_second"] or None,
+              "same report, one company: %s", "≥ 90%", 0.9, higher_is_better=True, fmt=fmt_rate, percent=True)
+    host, loop = fy.get("BM_UfhostReport/1000000"), fy.get("BM_ReportCallsLoop")
+    host_rate = 1e6 / (ns(host, manual=True) / 1e9) if ns(host, manual=True) else None
+    ratio_row("`ufhost --report`, 1,000,000 rows (`ZelFYEnd`, `ZelCalYEnd`, `ZelNum`), CPU of the child", host_rate,
+              loop and not loop.get("error_occurred") and loop["items_per_second"] or None,
+              "the same calls in a plain loop: %s", "≥ 80%", 0.8, higher_is_better=True, fmt=fmt_rate, percent=True)
+    small = fy.get("BM_UfhostReport/100000")
+    mem_small = small and not small.get("error_occurred") and small.get("maxrss_MB") or None
+    mem_big = host and not host.get("error_occurred") and host.get("maxrss_MB") or None
+    ratio_row("`ufhost --report` peak memory, 1,000,000 vs 100,000 rows", mem_big, mem_small, "100,000 rows: %s",
+              "flat (≤ 1.1×)", 1.1, fmt=lambda v: "not measured" if v is None else "%.1f MB" % v)
+    four = ns(size.get("BM_ZelFYEnd_FourFourFive"))
+    if pandas is None:
+        rows.append(("pandas `FY5253` rollforward per date vs warm `ZelFYEnd`, 4-4-5 book", "pandas not available",
+                     fmt_time(four), "—", "pandas ≥ 100× slower", "not measured"))
+    else:
+        ratio_row("pandas %s `FY5253` rollforward per date vs warm `ZelFYEnd`, 4-4-5 book" % pandas["pandas"],
+                  pandas["ns_per_date"], four, "`ZelFYEnd`: %s", "pandas ≥ 100× slower", 100.0,
+                  higher_is_better=True)
+
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    lines = [
+        "# Benchmarks",
+        "",
+        "Generated by `bench/make_table.py` from the run of `bash scripts/bench.sh`; do not edit by hand.",
+        "",
+        "Machine: %s, %s logical CPUs, %s; load average at the start %s; run %s at commit %s;"
+        " %s build of the library." % (
+            cpu_model(), context.get("num_cpus", os.cpu_count()), platform.platform(),
+            " / ".join("%.1f" % x for x in context.get("load_avg", [])) or "unknown",
+            context.get("date", datetime.datetime.now().isoformat()), git_commit(root),
+            os.environ.get("BENCH_BUILD_TYPE", "unknown")),
+        "",
+        "Times are CPU time per call or per load (the child's CPU time for `ufhost`); each ratio",
+        "is taken against its floor measured in the same run.",
+        "",
+        "| measure | figure | floor | ratio | target | met? |",
+        "|---|---|---|---|---|---|",
+    ]
+    for r in rows:
+        lines.append("| " + " | ".join(r) + " |")
+    lines += [
+        "",
+        "The programs: `bench_fyend` (calendars built from books and short years, cold loads, the",
+        "alternating report, `ufhost --report` as a child process), `bench_calendar_size` (stored",
+        "calendars), `bench_functions` (the formula functions alone), `pandas_fy5253.py`. The data",
+        "comes from `make_bench_data.py`.",
+        "",
+    ]
+    with open(out, "w") as f:
+        f.write("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()

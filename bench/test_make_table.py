@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Checks bench/make_table.py on made-up benchmark output: which run is the figure
+and which the floor, the direction of each target, and the rows left unmeasured."""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def run(name, cpu_ns, **extra):
+    r = {"name": name, "run_type": "iteration", "real_time": cpu_ns, "cpu_time": cpu_ns, "time_unit": "ns"}
+    r.update(extra)
+    return r
+
+
+def table(fyend, size, pandas=None):
+    """The generated table as {measure prefix: row cells}."""
+    with tempfile.TemporaryDirectory() as d:
+        paths = []
+        for name, runs in (("fyend.json", fyend), ("size.json", size)):
+            p = os.path.join(d, name)
+            with open(p, "w") as f:
+                json.dump({"context": {"num_cpus": 2, "load_avg": [1.0, 1.0, 1.0]}, "benchmarks": runs}, f)
+            paths.append(p)
+        pandas_path = os.path.join(d, "pandas.json")
+        with open(pandas_path, "w") as f:
+            f.write(json.dumps(pandas) if pandas else "")
+        out = os.path.join(d, "README.md")
+        subprocess.run([sys.executable, os.path.join(HERE, "make_table.py"), out] + paths + [pandas_path], check=True)
+        with open(out) as f:
+            text = f.read()
+    rows = {}
+    for line in text.splitlines():
+        if line.startswith("| ") and not line.startswith("| measure"):
+            cells = [c.strip() for c in line.strip("|").split("|")]
+            rows[cells[0]] = cells
+    return rows
+
+
+def find(rows, prefix):
+    hits = [cells for measure, cells in rows.items() if measure.startswith(prefix)]
+    assert len(hits) == 1, (prefix, list(rows))
+    return hits[0]
+
+
+FULL_FYEND = [
+    run("BM_ZelFYEnd_PlainBook", 300), run("BM_EngineFloor_PlainBook", 100),
+    run("BM_ZelFYEnd_ShortYearBook", 150), run("BM_EngineFloor_ShortYearBook", 100),
+    run("BM_ColdLoad/1000", 1.4e6), run("BM_ColdLoadSql/1000", 1e6),
+    run("BM_ColdLoad/10000", 2e7), run("BM_ColdLoadSql/10000", 1e7),
+    run("BM_Report_AlternatingCompanies", 1e6, items_per_second=950e3),
+    run("BM_Report_OneCompany", 1e6, items_per_second=1e6),
+    run("BM_ReportCallsLoop", 1e6, items_per_second=500e3),
+    # ufhost: manual time is the child's CPU; 1e6 rows in 4 s is 250k rows/s.
+    dict(run("BM_UfhostReport/1000000", 0, maxrss_MB=30.0), real_time=4e9),
+    dict(run("BM_UfhostReport/100000", 0, maxrss_MB=20.0), real_time=4e8),
+]
+FULL_SIZE = [run("BM_ZelFYEnd_Cycles/3", 200), run("BM_ZelFYEnd_Cycles/103", 210),
+             run("BM_ZelFYEnd_Cycles/1003", 220), run("BM_ZelFYEnd_Cycles/10003", 500),
+             run("BM_ZelFYEnd_FourFourFive", 100)]
+
+
+class MakeTableTest(unittest.TestCase):
+    def test_ratios_and_targets(self):
+        rows = table(FULL_FYEND, FULL_SIZE, {"ns_per_date": 20000, "dates": 10, "pandas": "9.9"})
+        # (measure prefix, ratio cell, met cell): lower-is-better and higher-is-better targets.
+        cases = [
+            ("warm `ZelFYEnd` through the export", "3.00×", "no"),
+            ("warm `ZelFYEnd`, book with", "1.50×", "yes"),
+            ("warm `ZelFYEnd`, stored calendar", "2.50×", "no"),
+            ("cold company load, 1,000", "1.40×", "yes"),
+            ("cold company load, 10,000", "2.00×", "no"),
+            ("report alternating", "95%", "yes"),
+            ("`ufhost --report`, 1,000,000", "50%", "no"),
+            ("`ufhost --report` peak memory", "1.50×", "no"),
+            ("pandas 9.9", "200.00×", "yes"),
+        ]
+        for prefix, ratio, met in cases:
+            with self.subTest(prefix):
+                cells = find(rows, prefix)
+                self.assertEqual(ratio, cells[3])
+                self.assertEqual(met, cells[5])
+        self.assertEqual("250.0k rows/s", find(rows, "`ufhost --report`, 1,000,000")[1])
+
+    def test_missing_and_failed_runs_are_not_measured(self):
+        fyend = [r for r in FULL_FYEND if r["name"] != "BM_EngineFloor_PlainBook"]
+        fyend = [dict(r, error_occurred=True) if r["name"] == "BM_ColdLoad/1000" else r for r in fyend]
+        size = [r for r in FULL_SIZE if r["name"] != "BM_ZelFYEnd_Cycles/10003"]
+        rows = table(fyend, size)
+        for prefix in ("warm `ZelFYEnd` through the export", "cold company load, 1,000", "warm `ZelFYEnd`, stored",
+                       "pandas"):
+            with self.subTest(prefix):
+                self.assertEqual("not measured", find(rows, prefix)[5])
+        self.assertEqual("pandas not available", find(rows, "pandas")[1])
+        self.assertEqual("yes", find(rows, "warm `ZelFYEnd`, book with")[5])
+
+
+if __name__ == "__main__":
+    unittest.main()

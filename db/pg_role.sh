@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Sets up the login of the report library on a PostgreSQL server: the role
+# "WINZEL" with the md5 verifier of the library's password, read-only, allowed
+# to connect to the company database and to read its six tables; then prints the
+# pg_hba.conf line that lets it log in with md5 (or, with --apply, puts that line
+# into the server's pg_hba.conf above its scram-sha-256 lines and reloads).
+#
+#   sudo -u postgres bash db/pg_role.sh DBNAME [--hosts CIDR[,CIDR...]] [--hba-database NAME] [--apply]
+#
+# DBNAME   the company database (its six tables must exist: db/schema.sql)
+# --hosts  the report hosts allowed to log in as WINZEL (default 127.0.0.1/32);
+#          keep this to the report hosts: the md5 verifier is as good as the password
+# --hba-database  the database field of the pg_hba.conf line (default DBNAME; "all"
+#          when WINZEL reads several company databases of the server)
+# --apply  edit pg_hba.conf (the server's own, SHOW hba_file) and reload the server
+#
+# psql connects as usual (PGHOST, PGPORT, PGUSER; by default the postgres user
+# through the local socket), as a superuser. Safe to run again.
+set -euo pipefail
+
+# md5 of the library's password followed by the user name: the server stores it as
+# it is, whatever its password_encryption says, so the password appears nowhere.
+WINZEL_VERIFIER='md57e5348df058a94bd5f0c16ebe6293965'
+TABLES='VersionTable, Company, Book, BookShYr, Calendar, CycleObject'
+
+usage() {
+  echo "usage: $0 DBNAME [--hosts CIDR[,CIDR...]] [--hba-database NAME] [--apply]" >&2
+  exit 2
+}
+
+db="" hosts="127.0.0.1/32" apply=0 hbadb=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --hosts) [ $# -ge 2 ] || usage; hosts=$2; shift 2 ;;
+    --apply) apply=1; shift ;;
+    --hba-database) [ $# -ge 2 ] || usage; hbadb=$2; shift 2 ;;
+    -*) usage ;;
+    *) [ -z "$db" ] || usage; db=$1; shift ;;
+  esac
+done
+[ -n "$db" ] || usage
+hbadb=${hbadb:-$db}
+case "$db$hbadb" in
+  *[!A-Za-z0-9_]*) echo "$0: database names must be letters, digits, _" >&2; exit 2 ;;
+esac
+IFS=',' read -r -a cidrs <<<"$hosts"
+for c in "${cidrs[@]}"; do
+  case "$c" in
+    "" | *[!0-9a-fA-F.:/]*) echo "$0: not an address range: '$c' (e.g. 10.1.2.0/24)" >&2; exit 2 ;;
+  esac
+  case "$c" in */*) ;; *) echo "$0: give the range with its mask, e.g. $c/32" >&2; exit 2 ;; esac
+done
+
+if [ "$(id -un)" = root ] && [ -z "${PGUSER:-}" ]; then
+  echo "$0: run this as the postgres user: sudo -u postgres bash $0 $db ..." >&2
+  exit 2
+fi
+
+q() { psql -X -q -A -t -v ON_ERROR_STOP=1 "$@"; }
+
+# One transaction: the role and its rights appear together or not at all.
+if ! q -d postgres >/dev/null <<EOF
+BEGIN;
+SET client_min_messages = warning;
+DO \$\$
+BEGIN
+  IF EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'WINZEL') THEN
+    ALTER ROLE "WINZEL" LOGIN PASSWORD '$WINZEL_VERIFIER';
+  ELSE
+    CREATE ROLE "WINZEL" LOGIN PASSWORD '$WINZEL_VERIFIER';
+  END IF;
+END
+\$\$;
+ALTER ROLE "WINZEL" SET default_transaction_read_only = on;
+GRANT CONNECT ON DATABASE "$db" TO "WINZEL";
+COMMIT;
+EOF
+then
+  echo "$0: cannot create the role WINZEL (is database $db there, and are you a superuser?)" >&2
+  exit 1
+fi
+if ! q -d "$db" -c "GRANT SELECT ON $TABLES TO \"WINZEL\"" >/dev/null; then
+  echo "$0: cannot grant SELECT on the six tables of $db (create them from db/schema.sql first)" >&2
+  exit 1
+fi
+echo "Role WINZEL: md5 verifier set, read only, may connect to $db and read its six tables."
+
+hba=$(q -d postgres -c "SHOW hba_file")
+lines=()
+for c in "${cidrs[@]}"; do
+  lines+=("host    $hbadb    WINZEL    $c    md5")
+done
+
+if [ "$apply" -eq 0 ]; then
+  echo
+  echo "Put these lines into $hba above its first 'host ... scram-sha-256' line"
+  echo "(the first line that matches a connection decides; keep them to the report hosts):"
+  echo
+  printf '    %s\n' "${lines[@]}"
+  echo
+  echo "then reload the server:  psql -c 'SELECT pg_reload_conf()'   (or: pg_ctlcluster VERSION main reload)"
+  exit 0
+fi
+
+# Above the first active host line, so that no scram-sha-256 line matches first;
+# lines already there are not added again.
+tmp=$(mktemp "$hba.XXXXXX")
+trap 'rm -f -- "$tmp"' EXIT
+printf '%s\n' "${lines[@]}" | awk '
+  NR == FNR { want[++n] = $0; key[n] = $1 " " $2 " " $3 " " $4 " " $5; next }
+  { rows[++m] = $0; k = $1 " " $2 " " $3 " " $4 " " $5; for (i = 1; i <= n; i++) if (k == key[i]) there[i] = 1 }
+  !placed && $1 ~ /^host/ { at = m; placed = 1 }
+  END {
+    if (!placed) at = m + 1
+    for (r = 1; r <= m + 1; r++) {
+      if (r == at) for (i = 1; i <= n; i++) if (!(i in there)) print want[i]
+      if (r <= m) print rows[r]
+    }
+  }' - "$hba" >"$tmp"
+if cmp -s "$tmp" "$hba"; then
+  echo "$hba already has the lines."
+else
+  cat "$tmp" >"$hba"
+  echo "Added to $hba:"
+  printf '    %s\n' "${lines[@]}"
+fi
+q -d postgres -c "SELECT pg_reload_conf()" >/dev/null
+echo "Server reloaded."

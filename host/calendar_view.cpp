@@ -1,0 +1,321 @@
+#include "calendar_view.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <ostream>
+
+#include "host_dates.h"
+#include "site_check_sys.h"
+#include "ufhost_cli.h"
+
+namespace ufhost {
+namespace {
+
+// Years longer than this are not searched back for their first day.
+constexpr int32_t kLongestSearch = 3660;
+// A book never shows more years than this, whatever the range.
+constexpr size_t kMostYears = 400;
+
+std::string weeksText(int32_t days) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%d.%d", days / 7, (days % 7) * 10 / 7);
+  return buf;
+}
+
+std::string noteOf(const FiscalYear& y) {
+  if (!y.firstKnown) return "began earlier";
+  if (y.isShort()) return "short year";
+  if (y.isFiftyThreeWeeks()) return "53 weeks";
+  if (y.days() > 371) return "long year";
+  return "";
+}
+
+// The first day of the year that ends on `end`: ZelFYEnd grows with the day,
+// so the smallest day that still answers `end` is found by halving.
+bool firstDayOf(FunctionLibrary& lib, const FunctionInfo& fn, int company, int book, int32_t end, int32_t& first) {
+  int32_t lo = std::max<int32_t>(0, end - kLongestSearch), hi = end;
+  if (fiscalYearEnd(lib, fn, company, book, lo) == end) {
+    first = lo;
+    return false;
+  }
+  while (hi - lo > 1) {  // fyEnd(lo) != end, fyEnd(hi) == end
+    int32_t mid = lo + (hi - lo) / 2;
+    if (fiscalYearEnd(lib, fn, company, book, mid) == end)
+      hi = mid;
+    else
+      lo = mid;
+  }
+  first = hi;
+  return true;
+}
+
+std::string escapeHtml(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (c == '&')
+      out += "&amp;";
+    else if (c == '"')
+      out += "&quot;";
+    else
+      out += c;
+  }
+  return out;
+}
+
+bool parseInt(const std::string& s, int lo, int hi, int& out) {
+  if (s.empty() || s.size() > 6) return false;
+  char* end = nullptr;
+  long v = std::strtol(s.c_str(), &end, 10);
+  if (*end != '\0' || v < lo || v > hi) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+// "0-8", "1", "0,2,5-7": book numbers 0 to 8, each once, in order.
+bool parseBooks(const std::string& text, std::vector<int>& books) {
+  bool seen[9] = {};
+  size_t at = 0;
+  while (at <= text.size()) {
+    size_t comma = text.find(',', at);
+    std::string part = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+    size_t dash = part.find('-');
+    int a, b;
+    if (dash == std::string::npos) {
+      if (!parseInt(part, 0, 8, a)) return false;
+      b = a;
+    } else if (!parseInt(part.substr(0, dash), 0, 8, a) || !parseInt(part.substr(dash + 1), 0, 8, b) || a > b) {
+      return false;
+    }
+    for (int i = a; i <= b; ++i) seen[i] = true;
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  books.clear();
+  for (int i = 0; i < 9; ++i)
+    if (seen[i]) books.push_back(i);
+  return !books.empty();
+}
+
+int thisYear() {
+  CivilDate today;
+  return civilFromDayNumber(site::todayDayNumber(), today) ? today.year : 2000;
+}
+
+const char kCss[] =
+    "body{font-family:sans-serif;margin:1.5em;color:#222}"
+    "table{border-collapse:collapse;margin:.5em 0 1.5em}"
+    "th,td{border:1px solid #bbb;padding:.2em .6em;text-align:right}"
+    "th{background:#eee}td.note{text-align:left}"
+    "tr.short td{background:#fde8c8}tr.w53 td{background:#dcd3f5}"
+    ".legend span{display:inline-block;width:1em;height:1em;margin:0 .3em 0 1em;vertical-align:middle}"
+    "svg{display:block;margin:.3em 0}";
+
+// Fill colours of the timeline: years alternate between two blues.
+const char* fillOf(const FiscalYear& y, size_t i) {
+  if (y.isShort() && y.firstKnown) return "#e8912d";
+  if (y.isFiftyThreeWeeks()) return "#7a5cc9";
+  return i % 2 ? "#2f6db5" : "#5b9bd8";
+}
+
+}  // namespace
+
+int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int company, int book, int32_t day,
+                      std::string* error) {
+  CallResult r = library.evaluate(
+      fn, {Value::makeNumber(company), Value::makeNumber(book), Value::makeDate(day)});
+  if (!r.ok()) {
+    if (error) *error = r.message;
+    return kNoDate;
+  }
+  return r.value.type == ValueType::Date ? r.value.date : kNoDate;
+}
+
+BookYears walkFiscalYears(FunctionLibrary& lib, const FunctionInfo& fn, int company, int book, int fromYear,
+                          int toYear) {
+  BookYears out;
+  out.book = book;
+  const int32_t from = dayNumberFromCivil(fromYear, 1, 1);
+  const int32_t to = dayNumberFromCivil(toYear, 12, 31);
+  std::string error;
+  int32_t end = fiscalYearEnd(lib, fn, company, book, from, &error);
+  if (end == kNoDate) {
+    out.problem = error.empty() ? "ZelFYEnd gives no date for " + formatDayNumber(from) : error;
+    return out;
+  }
+  FiscalYear y;
+  y.last = end;
+  y.firstKnown = firstDayOf(lib, fn, company, book, end, y.first);
+  out.years.push_back(y);
+  while (out.years.back().last < to) {
+    if (out.years.size() >= kMostYears) {
+      out.problem = "stopped after " + std::to_string(kMostYears) + " years";
+      break;
+    }
+    const int32_t next = out.years.back().last + 1;
+    end = fiscalYearEnd(lib, fn, company, book, next, &error);
+    if (end == kNoDate || end < next) {
+      out.problem = end == kNoDate ? (error.empty() ? "ZelFYEnd gives no date for " + formatDayNumber(next) : error)
+                                   : "ZelFYEnd of " + formatDayNumber(next) + " gives the earlier day " +
+                                         formatDayNumber(end);
+      break;
+    }
+    FiscalYear n;
+    n.first = next;
+    n.last = end;
+    out.years.push_back(n);
+  }
+  return out;
+}
+
+void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books) {
+  out << "Company " << company << ": fiscal years from " << fromYear << " to " << toYear << " (by ZelFYEnd)\n";
+  for (const BookYears& b : books) {
+    out << "\nBook " << b.book << "\n";
+    if (!b.years.empty()) {
+      out << "  first day    last day      days   weeks  note\n";
+      for (const FiscalYear& y : b.years) {
+        char line[160];
+        std::snprintf(line, sizeof line, "  %-11s  %-11s  %5d  %6s  %s", formatDayNumber(y.first).c_str(),
+                      formatDayNumber(y.last).c_str(), static_cast<int>(y.days()), weeksText(y.days()).c_str(),
+                      noteOf(y).c_str());
+        std::string s = line;
+        while (!s.empty() && s.back() == ' ') s.pop_back();
+        out << s << "\n";
+      }
+    }
+    if (!b.problem.empty()) out << "  (" << b.problem << ")\n";
+  }
+}
+
+void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books) {
+  const std::string title = "Company " + std::to_string(company) + ": fiscal years " + std::to_string(fromYear) +
+                            " to " + std::to_string(toYear);
+  out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << escapeHtml(title)
+      << "</title>\n<style>" << kCss << "</style></head>\n<body>\n<h1>" << escapeHtml(title) << "</h1>\n"
+      << "<p class=\"legend\">Worked out through ZelFYEnd. <span style=\"background:#e8912d\"></span>short year"
+      << "<span style=\"background:#7a5cc9\"></span>53 weeks</p>\n";
+  const int32_t from = dayNumberFromCivil(fromYear, 1, 1);
+  const int32_t to = dayNumberFromCivil(toYear, 12, 31);
+  const double width = 900, height = 46, span = static_cast<double>(to - from + 1);
+  for (const BookYears& b : books) {
+    out << "<h2>Book " << b.book << "</h2>\n";
+    out << "<svg class=\"timeline\" width=\"" << width << "\" height=\"" << height << "\" viewBox=\"0 0 " << width
+        << " " << height << "\" role=\"img\" aria-label=\"fiscal years of book " << b.book << "\">\n";
+    for (size_t i = 0; i < b.years.size(); ++i) {
+      const FiscalYear& y = b.years[i];
+      const double x0 = std::max(0.0, (y.first - from) / span * width);
+      const double x1 = std::min(width, (y.last + 1 - from) / span * width);
+      if (x1 <= x0) continue;
+      char rect[320];
+      std::snprintf(rect, sizeof rect,
+                    "<rect class=\"fy\" x=\"%.1f\" y=\"4\" width=\"%.1f\" height=\"22\" fill=\"%s\" "
+                    "stroke=\"#fff\"><title>%s to %s, %d days</title></rect>\n",
+                    x0, x1 - x0, fillOf(y, i), formatDayNumber(y.first).c_str(), formatDayNumber(y.last).c_str(),
+                    static_cast<int>(y.days()));
+      out << rect;
+    }
+    // Calendar years as ticks under the bars, so moving year ends stand out.
+    for (int yr = fromYear; yr <= toYear + 1; ++yr) {
+      const double x = (dayNumberFromCivil(yr, 1, 1) - from) / span * width;
+      char tick[200];
+      std::snprintf(tick, sizeof tick, "<line x1=\"%.1f\" y1=\"26\" x2=\"%.1f\" y2=\"32\" stroke=\"#555\"/>", x, x);
+      out << tick;
+      if (yr <= toYear)
+        out << "<text x=\"" << x + 2 << "\" y=\"43\" font-size=\"10\" fill=\"#555\">" << yr << "</text>";
+      out << "\n";
+    }
+    out << "</svg>\n";
+    if (!b.years.empty()) {
+      out << "<table><tr><th>first day</th><th>last day</th><th>days</th><th>weeks</th><th>note</th></tr>\n";
+      for (const FiscalYear& y : b.years) {
+        const char* cls = y.isShort() && y.firstKnown ? " class=\"short\"" : y.isFiftyThreeWeeks() ? " class=\"w53\"" : "";
+        out << "<tr" << cls << "><td>" << formatDayNumber(y.first) << "</td><td>" << formatDayNumber(y.last)
+            << "</td><td>" << y.days() << "</td><td>" << weeksText(y.days()) << "</td><td class=\"note\">"
+            << noteOf(y) << "</td></tr>\n";
+      }
+      out << "</table>\n";
+    }
+    if (!b.problem.empty()) out << "<p class=\"problem\">" << escapeHtml(b.problem) << "</p>\n";
+  }
+  out << "</body></html>\n";
+}
+
+int runCalendarView(const std::string& libraryPath, const std::vector<std::string>& args, std::ostream& out,
+                    std::ostream& err) {
+  auto usage = [&](const std::string& why) {
+    err << "ufhost: " << why << "\n"
+        << "Usage: ufhost LIBRARY --calendar COMPANY [--books 0-8] [--from YEAR --to YEAR] [--html FILE]\n";
+    return static_cast<int>(kExitUsage);
+  };
+  int company = -1, fromYear = 0, toYear = 0;
+  bool haveFrom = false, haveTo = false;
+  std::vector<int> books = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+  std::string html;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--books") {
+      if (!hasValue || !parseBooks(args[++i], books)) return usage("--books takes book numbers 0 to 8, e.g. 0-8 or 0,2,5");
+    } else if (a == "--from") {
+      if (!hasValue || !parseInt(args[++i], 1, 9999, fromYear)) return usage("--from takes a year from 1 to 9999");
+      haveFrom = true;
+    } else if (a == "--to") {
+      if (!hasValue || !parseInt(args[++i], 1, 9999, toYear)) return usage("--to takes a year from 1 to 9999");
+      haveTo = true;
+    } else if (a == "--html") {
+      if (!hasValue) return usage("--html needs a file name");
+      html = args[++i];
+    } else if (company < 0 && parseInt(a, 0, 32767, company)) {
+    } else {
+      return usage("unexpected " + a);
+    }
+  }
+  if (company < 0) return usage("--calendar needs a company number (0 to 32767)");
+  const int now = thisYear();
+  if (!haveFrom) fromYear = haveTo ? toYear - 7 : now - 5;
+  if (!haveTo) toYear = std::max(fromYear, haveFrom ? fromYear + 7 : now + 2);
+  if (fromYear < 1) fromYear = 1;
+  if (toYear < fromYear) return usage("--to is before --from");
+  if (toYear - fromYear > 200) return usage("at most 200 years at once");
+
+  FunctionLibrary lib;
+  std::string error;
+  if (!lib.load(libraryPath, error)) {
+    err << "ufhost: " << error << "\n";
+    return kExitLoad;
+  }
+  const FunctionInfo* fn = lib.find("ZelFYEnd");
+  if (!fn || !fn->understood) {
+    err << "ufhost: " << libraryPath << " has no usable ZelFYEnd function\n";
+    return kExitBadInput;
+  }
+  std::vector<BookYears> result;
+  lib.startJob();
+  for (int b : books) result.push_back(walkFiscalYears(lib, *fn, company, b, fromYear, toYear));
+  lib.endJob();
+  lib.unload();
+
+  int code = kExitOk;
+  for (const BookYears& b : result)
+    if (b.years.empty()) code = kExitFunctionError;
+  if (html.empty()) {
+    writeCalendarText(out, company, fromYear, toYear, result);
+  } else {
+    std::ofstream f(html, std::ios::binary | std::ios::trunc);
+    if (f) writeCalendarHtml(f, company, fromYear, toYear, result);
+    if (!f || !f.flush()) {
+      err << "ufhost: cannot write " << html << "\n";
+      return kExitBadInput;
+    }
+    out << "wrote " << html << "\n";
+  }
+  return code;
+}
+
+}  // namespace ufhost

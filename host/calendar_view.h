@@ -1,0 +1,48 @@
+// A company's fiscal years per book, worked out through the library's own
+// ZelFYEnd (year end E; the next year's end is ZelFYEnd of E + 1), shown as a
+// text table or as a self-contained HTML page with a timeline per book.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "function_library.h"
+
+namespace ufhost {
+
+// ZelFYEnd(company, book, day) through the loaded library: the year end's day
+// number, or kNoDate when the library gives none; a failed call puts its message
+// in error (when given) and also gives kNoDate.
+int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int company, int book, int32_t day,
+                      std::string* error = nullptr);
+
+struct FiscalYear {
+  int32_t first = 0;  // day numbers
+  int32_t last = 0;
+  bool firstKnown = true;  // false: the year began before the search window
+  int32_t days() const { return last - first + 1; }
+  bool isShort() const { return days() < 364; }
+  bool isFiftyThreeWeeks() const { return days() == 371; }
+};
+
+struct BookYears {
+  int book = 0;
+  std::vector<FiscalYear> years;
+  std::string problem;  // why the walk stopped early, empty when it covered the range
+};
+
+// The fiscal years of the book overlapping 1 January of fromYear to 31 December of toYear.
+BookYears walkFiscalYears(FunctionLibrary& library, const FunctionInfo& fn, int company, int book, int fromYear,
+                          int toYear);
+
+void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books);
+void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books);
+
+// ufhost LIBRARY --calendar COMPANY [--books LIST] [--from YEAR] [--to YEAR] [--html FILE]:
+// args are those after LIBRARY. Returns the exit code.
+int runCalendarView(const std::string& library, const std::vector<std::string>& args, std::ostream& out,
+                    std::ostream& err);
+
+}  // namespace ufhost

@@ -1,0 +1,395 @@
+#include "site_check.h"
+
+#include <cctype>
+#include <cstdio>
+#include <ostream>
+
+#include "calendar_view.h"
+#include "comtypes.h"
+#include "function_library.h"
+#include "host_dates.h"
+#include "site_check_odbc.h"
+#include "site_check_sys.h"
+#include "vrzelcal.h"
+
+namespace ufhost {
+namespace {
+
+const char kDataSource[] = "WINZELRW";
+const char* const kTables[] = {"versiontable", "company", "book", "bookshyr", "calendar", "cycleobject"};
+// Without a company given, the first of these that gives a date is used.
+constexpr int kFirstCompany = 1, kLastCompany = 20;
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool contains(const std::string& text, const char* what) { return lower(text).find(what) != std::string::npos; }
+
+std::string hresultText(HRESULT hr) {
+  struct Name {
+    HRESULT hr;
+    const char* name;
+  };
+  static const Name kNames[] = {{S_OK, "S_OK"},
+                                {S_FALSE, "S_FALSE"},
+                                {E_FAIL, "E_FAIL"},
+                                {E_NOINTERFACE, "E_NOINTERFACE"},
+                                {E_OUTOFMEMORY, "E_OUTOFMEMORY"},
+                                {E_INVALIDARG, "E_INVALIDARG"},
+                                {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG"},
+                                {CO_E_NOTINITIALIZED, "CO_E_NOTINITIALIZED"},
+                                {CO_E_DLLNOTFOUND, "CO_E_DLLNOTFOUND"},
+                                {CO_E_ERRORINDLL, "CO_E_ERRORINDLL"},
+                                {CLASS_E_CLASSNOTAVAILABLE, "CLASS_E_CLASSNOTAVAILABLE"}};
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(static_cast<uint32_t>(hr)));
+  for (const Name& n : kNames)
+    if (n.hr == hr) return std::string(n.name) + " (" + buf + ")";
+  return buf;
+}
+
+std::string guidText(REFCLSID g) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return buf;
+}
+
+// Prints the checks: "ok", "FAIL" or "--" (found out nothing that is wrong),
+// the check's name, what it found; under a failure what to do.
+class Report {
+ public:
+  explicit Report(std::ostream& out) : out_(out) {}
+  void pass(const char* name, const std::string& found) { line("ok  ", name, found); }
+  void info(const char* name, const std::string& found) { line("--  ", name, found); }
+  // details: lines shown under the finding, before what to do.
+  void fail(const char* name, const std::string& found, const std::string& todo,
+            const std::vector<std::string>& details = {}) {
+    line("FAIL", name, found);
+    failed_ = true;
+    for (const std::string& d : details) out_ << "          " << d << "\n";
+    if (!todo.empty()) out_ << "        what to do: " << todo << "\n";
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  void line(const char* mark, const char* name, const std::string& found) {
+    std::string n = name;
+    n.resize(18, ' ');
+    out_ << mark << "  " << n << found << "\n";
+  }
+  std::ostream& out_;
+  bool failed_ = false;
+};
+
+class SiteCheck {
+ public:
+  SiteCheck(std::ostream& out, int company, int book) : report_(out), company_(company), book_(book) {}
+
+  int run(const std::string& libraryPath) {
+    checkLibrary(libraryPath);
+    checkCom();
+    checkEngine();
+    flushPending();
+    checkDataSource();
+    checkFiscalYear();
+    checkSchema();
+    if (library_.isLoaded()) library_.unload();
+    if (comInitialised_) CoUninitialize();
+    return report_.failed() ? 1 : 0;
+  }
+
+ private:
+  void checkLibrary(const std::string& path) {
+    std::string error;
+    if (!library_.load(path, error)) {
+      report_.fail("library", error, "give the path of the installed report library (libu2lvost.so / u2lvost.dll)");
+      return;
+    }
+    std::string bad;
+    for (const FunctionInfo& f : library_.functions())
+      if (!f.understood) bad += (bad.empty() ? "" : "; ") + ("row " + std::to_string(f.index + 1) + ": " + f.parseError);
+    fyEnd_ = library_.find("ZelFYEnd");
+    if (!bad.empty()) {
+      report_.fail("library", path + " loads, but its function table is not sound: " + bad,
+                   "reinstall the report library; this file is damaged or of another product");
+      return;
+    }
+    if (!fyEnd_) {
+      report_.fail("library", path + " loads, but has no ZelFYEnd function", "install the report library that offers ZelFYEnd");
+      return;
+    }
+    report_.pass("library", path + " loads; " + std::to_string(library_.functions().size()) +
+                                " functions, tables sound, ZelFYEnd present");
+  }
+
+  void checkCom() {
+    HRESULT hr = CoInitialize(nullptr);
+    if (FAILED(hr)) {
+      report_.fail("COM", "CoInitialize answered " + hresultText(hr), "the COM runtime is not usable on this thread; reinstall it");
+      return;
+    }
+    comInitialised_ = true;
+    comOk_ = true;
+    report_.pass("COM", "CoInitialize answered " + hresultText(hr) +
+                            (hr == S_FALSE ? " (already initialised on this thread)" : ""));
+  }
+
+  void checkEngine() {
+    struct Class {
+      const char* name;
+      const CLSID* clsid;
+      const IID* iid;
+    };
+    const Class classes[] = {{"calendar factory", &CLSID_VRZELCalendarFactory, &IID_IVRZELCalendarFactory},
+                             {"collection", &CLSID_ktEnumDispatch, &IID_IktEnumDispatch}};
+    std::string found, unregistered, removed, searched;
+    for (const Class& c : classes) {
+      site::ClassRegistration reg;
+      if (site::findClassRegistration(*c.clsid, reg, searched) != S_OK) {
+        unregistered += (unregistered.empty() ? "" : ", ") + std::string(c.name) + " " + guidText(*c.clsid);
+        continue;
+      }
+      std::string where = c.name + std::string(" in ") + reg.file +
+                          (reg.line ? " line " + std::to_string(reg.line) : std::string()) + ": " + reg.server;
+      if (!site::fileExists(reg.server))
+        removed += (removed.empty() ? "" : "; ") + where;
+      else
+        found += (found.empty() ? "" : "; ") + where;
+    }
+    if (!unregistered.empty()) {
+      notTried("engine loads", "the engine is not registered");
+      report_.fail("engine registered", "not registered (looked in " + searched + "): " + unregistered,
+                   "register the calendar engine: regsvr PATH/libvrzelcal.so (Windows: regsvr32 vrzelcal.dll)");
+      return;
+    }
+    if (!removed.empty()) {
+      notTried("engine loads", "the registered engine file is missing");
+      report_.fail("engine registered", "the registered file does not exist: " + removed,
+                   "reinstall the calendar engine, or register the file where it now is with regsvr");
+      return;
+    }
+    report_.pass("engine registered", found);
+    if (!comOk_) return notTried("engine loads", "COM is not usable");
+    for (const Class& c : classes) {
+      IUnknown* obj = nullptr;
+      HRESULT hr = CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, *c.iid, reinterpret_cast<void**>(&obj));
+      if (FAILED(hr) || !obj) {
+        report_.fail("engine loads", std::string("CoCreateInstance of the ") + c.name + " answered " + hresultText(hr),
+                     hr == CO_E_DLLNOTFOUND ? "the engine library or one it needs cannot be loaded: reinstall it"
+                                            : "reinstall the calendar engine and register it again");
+        return;
+      }
+      obj->Release();
+    }
+    report_.pass("engine loads", "the engine library loads and its calendar factory and collection can be created");
+    engineOk_ = true;
+  }
+
+  void checkDataSource() {
+    site::DataSourceFacts f = site::findDataSource(kDataSource);
+    if (!f.problem.empty()) {
+      report_.fail("data source", f.problem, "reinstall the ODBC driver manager");
+      return;
+    }
+    if (!f.defined) {
+      report_.fail("data source",
+                   std::string(kDataSource) + " is not defined in " + site::odbcIniLocation(false) + " or " +
+                       site::odbcIniLocation(true),
+                   "define it (scripts/odbc-dsn.sh install, or odbcinst -i -s) pointing at the company database");
+      return;
+    }
+    const std::string where = std::string(kDataSource) + " in " + site::odbcIniLocation(f.system);
+    const bool byName = f.driverEntry != f.driverFile || f.driverFile.empty();
+    if (byName && !f.driverRegistered) {
+      report_.fail("data source", where + " uses the driver \"" + f.driverEntry + "\", which is not registered",
+                   "install the driver's package, or name a driver that `odbcinst -q -d` lists");
+      return;
+    }
+    std::string how = byName ? "driver \"" + f.driverEntry + "\" (" + f.driverFile + ")" : "driver " + f.driverFile;
+    const std::string located = site::locateDriver(f.driverFile);
+    if (located.empty()) {
+      report_.fail("data source", where + " uses " + how + ", but the driver's file " +
+                                      (f.driverFile.empty() ? "is not named" : "does not exist"),
+                   "install the driver's package (libsqliteodbc / odbc-postgresql) or correct its Driver entry");
+      return;
+    }
+    if (located != f.driverFile) how += " at " + located;
+    report_.pass("data source", where + ", " + how);
+    dataSourceOk_ = true;
+  }
+
+  void checkFiscalYear() {
+    if (!fyEnd_) {
+      report_.fail("fiscal-year end", "not tried: the library has no usable ZelFYEnd", "see the library check above");
+      return;
+    }
+    const int32_t today = site::todayDayNumber();
+    const int first = company_ >= 0 ? company_ : kFirstCompany, last = company_ >= 0 ? company_ : kLastCompany;
+    library_.startJob();
+    std::string call, boxText, error;
+    int32_t end = kNoDate;
+    for (int c = first; c <= last; ++c) {
+      call = "ZelFYEnd(" + std::to_string(c) + ", " + std::to_string(book_) + ", " + formatDayNumber(today) + ")";
+      site::BoxCapture capture;
+      end = fiscalYearEnd(library_, *fyEnd_, c, book_, today, &error);
+      boxText += capture.finish();
+      // A database error will not go away for another company.
+      if (end != kNoDate || !error.empty() || !boxText.empty()) break;
+    }
+    library_.endJob();
+    std::vector<SqlErrorBox> boxes = parseSqlErrorBoxes(boxText);
+    if (end != kNoDate && boxes.empty()) {
+      report_.pass("fiscal-year end", call + " = " + formatDayNumber(end));
+      return;
+    }
+    std::string found = call + (end != kNoDate ? " = " + formatDayNumber(end) : " gave no date");
+    if (!error.empty()) found += ": " + error;
+    if (company_ < 0 && end == kNoDate && boxes.empty())
+      found = "no company from " + std::to_string(kFirstCompany) + " to " + std::to_string(kLastCompany) +
+              " gave a date for book " + std::to_string(book_);
+    if (!boxes.empty()) found += "; the library showed " + std::to_string(boxes.size()) + " \"SQL Error\" box" +
+                                 (boxes.size() > 1 ? "es" : "") + ":";
+    std::string todo = adviceForBoxes(boxes);
+    if (todo.empty()) {
+      if (!engineOk_) todo = "mend the engine checks above first";
+      else if (!dataSourceOk_) todo = "mend the data source check above first";
+      else todo = "check the company's Book rows (and, on schema 5, its calendars) in the company database";
+    }
+    // Each box once, with how often it came.
+    std::vector<std::string> shown;
+    std::vector<int> times;
+    for (const SqlErrorBox& b : boxes) {
+      const std::string text = b.call + " [" + b.sqlState + "] " + b.message;
+      size_t i = 0;
+      while (i < shown.size() && shown[i] != text) ++i;
+      if (i == shown.size()) {
+        shown.push_back(text);
+        times.push_back(0);
+      }
+      ++times[i];
+    }
+    for (size_t i = 0; i < shown.size(); ++i)
+      if (times[i] > 1) shown[i] += " (" + std::to_string(times[i]) + " times)";
+    report_.fail("fiscal-year end", found, todo, shown);
+  }
+
+  // The schema version, read as any host may: through the data source with the
+  // user name only. A server that insists on the password keeps it unknown.
+  void checkSchema() {
+    if (!dataSourceOk_) {
+      report_.info("schema version", "not read: no usable data source");
+      return;
+    }
+    site::SchemaFacts s = site::readSchema(kDataSource, "WINZEL");
+    if (!s.connected) {
+      report_.info("schema version", "not read: the database wants the library's password, which this check never "
+                                     "uses (" + s.refusal + ")");
+      return;
+    }
+    std::string missing;
+    for (const char* t : kTables) {
+      bool have = false;
+      for (const std::string& n : s.tables) have = have || n == t;
+      if (!have) missing += (missing.empty() ? "" : ", ") + std::string(t);
+    }
+    if (!missing.empty()) {
+      report_.fail("schema version", "the company database has no table " + missing,
+                   "create the six tables from db/schema.sql (see db/README.md)");
+      return;
+    }
+    if (s.version.empty()) {
+      report_.fail("schema version", "VersionTable has no version row (AppID 0, ItemNumber 0)",
+                   "add it: the library reads its first digit to choose stored (5) or built calendars");
+      return;
+    }
+    report_.pass("schema version",
+                 s.version + (s.version[0] == '5' ? " (stored calendars)" : " (calendars built from the books)"));
+  }
+
+  // A check that cannot run because an earlier one failed: that one says what to do.
+  void notTried(const char* name, const std::string& why) { pending_.push_back({name, "not tried: " + why}); }
+  void flushPending() {
+    for (const auto& p : pending_) report_.info(p.first, p.second);
+    pending_.clear();
+  }
+
+  Report report_;
+  std::vector<std::pair<const char*, std::string>> pending_;
+  int company_;
+  int book_;
+  FunctionLibrary library_;
+  const FunctionInfo* fyEnd_ = nullptr;
+  bool comInitialised_ = false, comOk_ = false, engineOk_ = false, dataSourceOk_ = false;
+};
+
+}  // namespace
+
+std::vector<SqlErrorBox> parseSqlErrorBoxes(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t nl = text.find('\n', at);
+    std::string l = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(l);
+    if (nl == std::string::npos) break;
+    at = nl + 1;
+  }
+  std::vector<SqlErrorBox> boxes;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] != "SQL Error" || i + 2 >= lines.size()) continue;
+    SqlErrorBox b;
+    b.call = lines[i + 1];
+    const std::string& state = lines[i + 2];
+    if (state.size() >= 7 && state[0] == '[' && state[6] == ']') b.sqlState = state.substr(1, 5);
+    size_t j = i + 3;
+    for (; j < lines.size() && !lines[j].empty(); ++j) b.message += (b.message.empty() ? "" : " ") + lines[j];
+    boxes.push_back(b);
+    i = j;
+  }
+  return boxes;
+}
+
+std::string adviceForBoxes(const std::vector<SqlErrorBox>& boxes) {
+  for (const SqlErrorBox& b : boxes) {
+    const std::string& s = b.sqlState;
+    if (s == "IM002")
+      return "define the data source WINZELRW (scripts/odbc-dsn.sh, or odbcinst -i -s) pointing at the company database";
+    if (s == "IM003" || s == "IM004")
+      return "the ODBC driver of WINZELRW cannot be loaded: install its package or correct the Driver entry";
+    if (s == "28000" || s == "28P01" || contains(b.message, "password authentication failed") ||
+        contains(b.message, "scram"))
+      return "the database refused the login of WINZEL: create the role with db/pg_role.sh (its md5 verifier) and "
+             "put the pg_hba.conf line it prints above the scram-sha-256 lines, then reload the server";
+    if (s == "3D000" || (contains(b.message, "database \"") && contains(b.message, "does not exist"))) return "the database named in WINZELRW does not exist: correct Database in odbc.ini";
+    if (s == "42S02" || s == "42P01" || contains(b.message, "no such table") || contains(b.message, "does not exist"))
+      return "a table is missing: create the six tables from db/schema.sql in the company database (db/README.md)";
+    if (s == "08001" || s == "08S01" || s == "08004")
+      return "the database server cannot be reached: check Servername and Port in odbc.ini and that the server runs";
+  }
+  return boxes.empty() ? std::string() : "read the driver's messages below";
+}
+
+int runSiteCheck(const std::string& library, const std::vector<std::string>& args, std::ostream& out,
+                 std::ostream& err) {
+  int company = -1, book = 0;
+  auto number = [](const std::string& s, int hi, int& v) {
+    if (s.empty() || s.size() > 5 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+    v = std::stoi(s);
+    return v <= hi;
+  };
+  if (args.size() > 2 || (args.size() >= 1 && !number(args[0], 32767, company)) ||
+      (args.size() == 2 && !number(args[1], 8, book))) {
+    err << "ufhost: --check takes an optional company (0 to 32767) and book (0 to 8)\n"
+        << "Usage: ufhost LIBRARY --check [COMPANY [BOOK]]\n";
+    return 2;
+  }
+  SiteCheck check(out, company, book);
+  return check.run(library);
+}
+
+}  // namespace ufhost

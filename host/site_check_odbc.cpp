@@ -1,0 +1,160 @@
+#include "site_check_odbc.h"
+
+#include <cctype>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+#include <odbcinst.h>
+#include <sql.h>
+#include <sqlext.h>
+
+namespace ufhost {
+namespace site {
+namespace {
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string text(const SQLCHAR* s) { return reinterpret_cast<const char*>(s); }
+
+// The handles of one look at the driver manager, freed in reverse.
+struct Handles {
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  bool connected = false;
+  Handles() {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) env = SQL_NULL_HENV;
+    if (env) SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  }
+  ~Handles() {
+    if (stmt) SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    if (connected) SQLDisconnect(dbc);
+    if (dbc) SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    if (env) SQLFreeHandle(SQL_HANDLE_ENV, env);
+  }
+  Handles(const Handles&) = delete;
+  Handles& operator=(const Handles&) = delete;
+};
+
+std::string firstDiagnostic(SQLSMALLINT type, SQLHANDLE h) {
+  SQLCHAR state[6] = {0}, message[512] = {0};
+  SQLINTEGER native = 0;
+  SQLSMALLINT len = 0;
+  if (!h || !SQL_SUCCEEDED(SQLGetDiagRec(type, h, 1, state, &native, message, sizeof message, &len)))
+    return "no diagnostic";
+  std::string m = text(message);
+  for (char& c : m)
+    if (c == '\n' || c == '\r') c = ' ';
+  while (!m.empty() && m.back() == ' ') m.pop_back();
+  return "[" + text(state) + "] " + m;
+}
+
+std::string profileString(const char* section, const char* key, const char* file) {
+  char buf[1024] = {0};
+  int n = SQLGetPrivateProfileString(section, key, "", buf, sizeof buf, file);
+  return n > 0 ? std::string(buf) : std::string();
+}
+
+// Walks one list to its end (so the next listing starts afresh); true when name is in it.
+bool listed(SQLHENV env, SQLUSMALLINT first, const std::string& name, std::string& description) {
+  SQLCHAR dsn[SQL_MAX_DSN_LENGTH + 1], desc[256];
+  SQLSMALLINT dsnLen = 0, descLen = 0;
+  bool found = false;
+  SQLUSMALLINT direction = first;
+  while (SQL_SUCCEEDED(SQLDataSources(env, direction, dsn, sizeof dsn, &dsnLen, desc, sizeof desc, &descLen))) {
+    direction = SQL_FETCH_NEXT;
+    if (!found && lower(text(dsn)) == lower(name)) {
+      found = true;
+      description = text(desc);
+    }
+  }
+  return found;
+}
+
+bool driverListed(SQLHENV env, const std::string& name) {
+  SQLCHAR desc[256], attrs[2048];
+  SQLSMALLINT descLen = 0, attrLen = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  bool found = false;
+  while (SQL_SUCCEEDED(SQLDrivers(env, direction, desc, sizeof desc, &descLen, attrs, sizeof attrs, &attrLen))) {
+    direction = SQL_FETCH_NEXT;
+    found = found || lower(text(desc)) == lower(name);
+  }
+  return found;
+}
+
+}  // namespace
+
+DataSourceFacts findDataSource(const char* name) {
+  DataSourceFacts f;
+  Handles h;
+  if (!h.env) {
+    f.problem = "the ODBC driver manager cannot allocate an environment";
+    return f;
+  }
+  std::string description;
+  if (listed(h.env, SQL_FETCH_FIRST_USER, name, description)) {
+    f.defined = true;
+  } else if (listed(h.env, SQL_FETCH_FIRST_SYSTEM, name, description)) {
+    f.defined = f.system = true;
+  } else {
+    return f;
+  }
+  f.driverEntry = profileString(name, "Driver", "odbc.ini");
+  if (f.driverEntry.empty()) f.driverEntry = description;
+  const bool isPath = f.driverEntry.find('/') != std::string::npos || f.driverEntry.find('\\') != std::string::npos;
+  if (isPath) {
+    f.driverFile = f.driverEntry;
+  } else {
+    f.driverRegistered = driverListed(h.env, f.driverEntry);
+    if (f.driverRegistered) f.driverFile = profileString(f.driverEntry.c_str(), "Driver", "odbcinst.ini");
+  }
+  return f;
+}
+
+SchemaFacts readSchema(const char* dataSource, const char* user) {
+  SchemaFacts s;
+  Handles h;
+  if (!h.env || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, h.env, &h.dbc))) {
+    h.dbc = SQL_NULL_HDBC;
+    s.refusal = "the driver manager cannot allocate a connection";
+    return s;
+  }
+  SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+  std::string connect = std::string("DSN=") + dataSource + ";UID=" + user + ";";
+  SQLCHAR outText[1024];
+  SQLSMALLINT outLen = 0;
+  if (!SQL_SUCCEEDED(SQLDriverConnect(h.dbc, nullptr, reinterpret_cast<SQLCHAR*>(&connect[0]), SQL_NTS, outText,
+                                      sizeof outText, &outLen, SQL_DRIVER_NOPROMPT))) {
+    s.refusal = firstDiagnostic(SQL_HANDLE_DBC, h.dbc);
+    return s;
+  }
+  h.connected = s.connected = true;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &h.stmt))) {
+    h.stmt = SQL_NULL_HSTMT;
+    return s;
+  }
+  if (SQL_SUCCEEDED(SQLTables(h.stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
+    SQLCHAR table[256];
+    SQLLEN len = 0;
+    while (SQL_SUCCEEDED(SQLFetch(h.stmt)))
+      if (SQL_SUCCEEDED(SQLGetData(h.stmt, 3, SQL_C_CHAR, table, sizeof table, &len)) && len != SQL_NULL_DATA)
+        s.tables.push_back(lower(text(table)));
+  }
+  SQLFreeStmt(h.stmt, SQL_CLOSE);
+  SQLCHAR sql[] = "SELECT Info FROM VersionTable where AppID = 0 and ItemNumber = 0";
+  if (SQL_SUCCEEDED(SQLExecDirect(h.stmt, sql, SQL_NTS)) && SQL_SUCCEEDED(SQLFetch(h.stmt))) {
+    SQLCHAR info[64];
+    SQLLEN len = 0;
+    if (SQL_SUCCEEDED(SQLGetData(h.stmt, 1, SQL_C_CHAR, info, sizeof info, &len)) && len != SQL_NULL_DATA)
+      s.version = text(info);
+  }
+  return s;
+}
+
+}  // namespace site
+}  // namespace ufhost

@@ -1,0 +1,36 @@
+// The site check's questions to the ODBC driver manager, apart from the COM
+// headers (both define the same Windows type names).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ufhost {
+namespace site {
+
+struct DataSourceFacts {
+  bool defined = false;
+  bool system = false;          // found in the system's list, not the user's
+  std::string driverEntry;      // the Driver entry: a driver's name or a library's path
+  bool driverRegistered = false;  // a name that the driver list (odbcinst.ini) has
+  std::string driverFile;       // the library odbcinst.ini names for it, or the path itself
+  std::string problem;          // the driver manager itself failed
+};
+
+// Looks WINZELRW up through SQLDataSources (the user's list, then the system's),
+// SQLDrivers and the installer's profile reads.
+DataSourceFacts findDataSource(const char* name);
+
+struct SchemaFacts {
+  bool connected = false;
+  std::string refusal;              // the driver's first diagnostic when not connected
+  std::vector<std::string> tables;  // lower-case table names of the catalogue
+  std::string version;              // VersionTable's Info of AppID 0, ItemNumber 0; empty when none
+};
+
+// Connects with the user name only (never the password) and reads the catalogue
+// and the version row.
+SchemaFacts readSchema(const char* dataSource, const char* user);
+
+}  // namespace site
+}  // namespace ufhost

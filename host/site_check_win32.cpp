@@ -1,0 +1,65 @@
+// Windows side of the site check's system seam: the system registry for COM
+// classes and ODBC data sources. Message boxes are windows there: none is captured.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "host_dates.h"
+#include "site_check_sys.h"
+
+namespace ufhost {
+namespace site {
+
+HRESULT findClassRegistration(REFCLSID clsid, ClassRegistration& found, std::string& searched) {
+  char text[40];
+  const GUID& g = clsid;
+  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  const std::string key = std::string("CLSID\\") + text + "\\InprocServer32";
+  searched = "HKEY_CLASSES_ROOT\\" + key;
+  HKEY h;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return REGDB_E_CLASSNOTREG;
+  char value[MAX_PATH * 2];
+  DWORD size = sizeof value - 1, type = 0;
+  LONG rc = RegQueryValueExA(h, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(h);
+  if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return REGDB_E_CLASSNOTREG;
+  value[size] = '\0';
+  found.file = searched;
+  found.line = 0;
+  found.server = value;
+  return S_OK;
+}
+
+std::string odbcIniLocation(bool system) {
+  return system ? "HKEY_LOCAL_MACHINE\\Software\\ODBC\\ODBC.INI" : "HKEY_CURRENT_USER\\Software\\ODBC\\ODBC.INI";
+}
+
+int32_t todayDayNumber() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return dayNumberFromCivil(st.wYear, st.wMonth, st.wDay);
+}
+
+bool fileExists(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string locateDriver(const std::string& entry) {
+  if (fileExists(entry)) return entry;
+  char path[MAX_PATH];
+  DWORD n = SearchPathA(nullptr, entry.c_str(), nullptr, sizeof path, path, nullptr);
+  return n > 0 && n < sizeof path ? std::string(path) : std::string();
+}
+
+BoxCapture::BoxCapture() {}
+BoxCapture::~BoxCapture() {}
+std::string BoxCapture::finish() {
+  done_ = true;
+  return std::string();
+}
+
+}  // namespace site
+}  // namespace ufhost

@@ -1,0 +1,281 @@
+// ufhost --calendar: the fiscal years it works out through ZelFYEnd, as text and
+// as a page that a real headless browser (chromium) loads and draws.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "host_dates.h"
+#include "odbc_env.h"
+#include "site_run.h"
+
+namespace {
+
+using sitetest::contains;
+using testenv::Backend;
+using testenv::DataSource;
+using testenv::Schema;
+
+struct Row {
+  int book = -1;
+  std::string first, last, note;
+  int days = 0;
+};
+
+// The rows of the text table, each with its book.
+std::vector<Row> rowsOf(const std::string& out) {
+  std::vector<Row> rows;
+  std::istringstream in(out);
+  std::string line;
+  int book = -1;
+  while (std::getline(in, line)) {
+    if (line.rfind("Book ", 0) == 0) book = std::atoi(line.c_str() + 5);
+    if (line.size() < 40 || line.compare(0, 2, "  ") != 0 || !std::isdigit(static_cast<unsigned char>(line[2])))
+      continue;
+    Row r;
+    r.book = book;
+    r.first = line.substr(2, 10);
+    r.last = line.substr(15, 10);
+    r.days = std::atoi(line.substr(27, 6).c_str());
+    r.note = line.size() > 43 ? line.substr(43) : "";
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+int32_t day(const std::string& iso) {
+  return ufhost::dayNumberFromCivil(std::atoi(iso.c_str()), std::atoi(iso.c_str() + 5), std::atoi(iso.c_str() + 8));
+}
+
+TEST(CalendarView, BuiltCalendarsShowTheirShortYears) {
+  DataSource source(Backend::SQLite, Schema::V4);
+  sitetest::Site site;
+  sitetest::Outcome o = site.ufhost({"--calendar", "1", "--books", "1-2", "--from", "1997", "--to", "2006"});
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_TRUE(contains(o.out, "Company 1: fiscal years from 1997 to 2006")) << o.out;
+  std::vector<Row> rows = rowsOf(o.out);
+  // Short years of the sample (db/README.md): book 1 one, book 2 two.
+  struct Short {
+    int book;
+    const char* first;
+    const char* last;
+    int days;
+  } shorts[] = {{1, "2001-07-01", "2001-09-30", 92}, {2, "1998-04-01", "1998-12-31", 275},
+                {2, "2004-01-01", "2004-06-30", 182}};
+  int marked = 0;
+  for (const Row& r : rows)
+    if (r.note == "short year") ++marked;
+  EXPECT_EQ(marked, 3) << o.out;
+  for (const Short& s : shorts) {
+    bool found = false;
+    for (const Row& r : rows)
+      found = found || (r.book == s.book && r.first == s.first && r.last == s.last && r.days == s.days &&
+                        r.note == "short year");
+    EXPECT_TRUE(found) << s.first << "\n" << o.out;
+  }
+  // Each book's years follow on without gap and cover the range.
+  for (int book : {1, 2}) {
+    SCOPED_TRACE(book);
+    std::vector<Row> own;
+    for (const Row& r : rows)
+      if (r.book == book) own.push_back(r);
+    ASSERT_FALSE(own.empty());
+    EXPECT_LE(day(own.front().first), day("1997-01-01"));
+    EXPECT_GE(day(own.back().last), day("2006-12-31"));
+    for (size_t i = 0; i < own.size(); ++i) {
+      EXPECT_EQ(day(own[i].last) - day(own[i].first) + 1, own[i].days);
+      if (i > 0) {
+        EXPECT_EQ(day(own[i].first), day(own[i - 1].last) + 1) << own[i].first;
+      }
+    }
+  }
+}
+
+// The Saturday on or before the last day of January of a year.
+int32_t lastSaturdayOfJanuary(int year) {
+  const int32_t saturday = ufhost::dayNumberFromCivil(2000, 1, 1);  // a Saturday
+  int32_t d = ufhost::dayNumberFromCivil(year, 1, 31);
+  while ((d - saturday) % 7 != 0) --d;
+  return d;
+}
+
+TEST(CalendarView, FiftyThreeWeekYearsAreMarked) {
+  DataSource source(Backend::SQLite, Schema::V5);
+  sitetest::Site site;
+  sitetest::Outcome o = site.ufhost({"--calendar", "1", "--books", "1", "--from", "2001", "--to", "2016"});
+  ASSERT_EQ(o.code, 0) << o.err;
+  std::vector<Row> rows = rowsOf(o.out);
+  ASSERT_GE(rows.size(), 16u) << o.out;
+  int longYears = 0;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.last);
+    // Retail 4-4-5 calendar: each year ends on the last Saturday of January.
+    EXPECT_EQ(day(r.last), lastSaturdayOfJanuary(std::atoi(r.last.c_str())));
+    EXPECT_TRUE(r.days == 364 || r.days == 371);
+    EXPECT_EQ(r.note == "53 weeks", r.days == 371);
+    longYears += r.days == 371;
+  }
+  EXPECT_GE(longYears, 2);  // a 53-week year comes every five or six years
+}
+
+TEST(CalendarView, WrongCommandLinesAreRefused) {
+  sitetest::Site site;
+  struct Case {
+    std::vector<std::string> args;
+    const char* err;
+  } cases[] = {
+      {{"--calendar"}, "needs a company number"},
+      {{"--calendar", "x"}, "unexpected x"},
+      {{"--calendar", "1", "--books", "9"}, "--books takes book numbers 0 to 8"},
+      {{"--calendar", "1", "--books", "3-1"}, "--books takes book numbers 0 to 8"},
+      {{"--calendar", "1", "--from"}, "--from takes a year"},
+      {{"--calendar", "1", "--from", "2010", "--to", "2000"}, "--to is before --from"},
+      {{"--calendar", "1", "--from", "1000", "--to", "1500"}, "at most 200 years"},
+      {{"--calendar", "1", "--html"}, "--html needs a file name"},
+  };
+  for (const Case& c : cases) {
+    sitetest::Outcome o = site.ufhost(c.args);
+    EXPECT_EQ(o.code, 2) << c.err;
+    EXPECT_TRUE(contains(o.err, c.err)) << o.err;
+    EXPECT_EQ(o.out, "");
+  }
+}
+
+TEST(CalendarView, NoDataSourceGivesNoYearsAndExitOne) {
+  DataSource source(Backend::SQLite, Schema::V4, testenv::Fault::Absent);
+  sitetest::Site site;
+  sitetest::Outcome o = site.ufhost({"--calendar", "1", "--books", "0"});
+  EXPECT_EQ(o.code, 1);
+  EXPECT_TRUE(rowsOf(o.out).empty()) << o.out;
+  EXPECT_TRUE(contains(o.out, "(ZelFYEnd gives no date for ")) << o.out;
+}
+
+// A PNG's pixels as 8-bit RGBA (colour types 2 and 6, 8 bits, not interlaced).
+struct Image {
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> rgba;
+};
+
+uint32_t be32(const std::string& s, size_t at) {
+  return (uint32_t(uint8_t(s[at])) << 24) | (uint32_t(uint8_t(s[at + 1])) << 16) |
+         (uint32_t(uint8_t(s[at + 2])) << 8) | uint8_t(s[at + 3]);
+}
+
+bool decodePng(const std::string& file, Image& img, std::string& why) {
+  if (file.size() < 8 || file.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return why = "not a PNG", false;
+  std::string idat;
+  int colourType = -1;
+  for (size_t at = 8; at + 12 <= file.size();) {
+    uint32_t len = be32(file, at);
+    std::string type = file.substr(at + 4, 4);
+    if (at + 12 + len > file.size()) return why = "cut short", false;
+    if (type == "IHDR") {
+      img.width = be32(file, at + 8);
+      img.height = be32(file, at + 12);
+      if (file[at + 16] != 8 || file[at + 20] != 0) return why = "not 8-bit or interlaced", false;
+      colourType = uint8_t(file[at + 17]);
+    } else if (type == "IDAT") {
+      idat += file.substr(at + 8, len);
+    }
+    at += 12 + len;
+  }
+  const int bpp = colourType == 6 ? 4 : colourType == 2 ? 3 : 0;
+  if (!bpp || img.width == 0 || img.width > 10000 || img.height > 20000) return why = "unsupported layout", false;
+  const size_t stride = size_t(img.width) * bpp;
+  std::vector<uint8_t> raw((stride + 1) * img.height);
+  uLongf rawLen = raw.size();
+  if (uncompress(raw.data(), &rawLen, reinterpret_cast<const Bytef*>(idat.data()), idat.size()) != Z_OK ||
+      rawLen != raw.size())
+    return why = "bad image data", false;
+  std::vector<uint8_t> prev(stride, 0), cur(stride);
+  img.rgba.assign(size_t(img.width) * img.height * 4, 255);
+  for (uint32_t y = 0; y < img.height; ++y) {
+    const uint8_t* line = &raw[y * (stride + 1)];
+    for (size_t i = 0; i < stride; ++i) {
+      int a = i >= size_t(bpp) ? cur[i - bpp] : 0, b = prev[i], c = i >= size_t(bpp) ? prev[i - bpp] : 0;
+      int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+      int pred = 0;
+      switch (line[0]) {
+        case 0: pred = 0; break;
+        case 1: pred = a; break;
+        case 2: pred = b; break;
+        case 3: pred = (a + b) / 2; break;
+        case 4: pred = pa <= pb && pa <= pc ? a : pb <= pc ? b : c; break;
+        default: return why = "bad filter", false;
+      }
+      cur[i] = uint8_t(line[1 + i] + pred);
+    }
+    for (uint32_t x = 0; x < img.width; ++x)
+      for (int k = 0; k < bpp; ++k) img.rgba[(size_t(y) * img.width + x) * 4 + k] = cur[x * bpp + k];
+    prev.swap(cur);
+  }
+  return true;
+}
+
+size_t pixelsOf(const Image& img, uint32_t rgb) {
+  size_t n = 0;
+  for (size_t i = 0; i + 3 < img.rgba.size(); i += 4)
+    n += img.rgba[i] == (rgb >> 16) && img.rgba[i + 1] == ((rgb >> 8) & 0xFF) && img.rgba[i + 2] == (rgb & 0xFF);
+  return n;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST(CalendarView, PageLoadsInABrowserAndDrawsTheTimeline) {
+  DataSource source(Backend::SQLite, Schema::V5);
+  sitetest::Site site;
+  const std::vector<std::string> args = {"--calendar", "1", "--books", "0-3", "--from", "2000", "--to", "2008"};
+  sitetest::Outcome text = site.ufhost(args);
+  ASSERT_EQ(text.code, 0) << text.err;
+  const size_t years = rowsOf(text.out).size();
+  ASSERT_GE(years, 36u) << text.out;
+
+  const std::string page = site.dir().file("calendar.html");
+  std::vector<std::string> htmlArgs = args;
+  htmlArgs.insert(htmlArgs.end(), {"--html", page});
+  sitetest::Outcome o = site.ufhost(htmlArgs);
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out, "wrote " + page + "\n");
+  const std::string html = testenv::readFile(page);
+  // Self-contained: nothing is fetched.
+  for (const char* outside : {"http:", "https:", "src=", "href=", "@import", "url("})
+    EXPECT_FALSE(contains(html, outside)) << outside;
+
+  testenv::TempDir browser;
+  const std::string chromium = "timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars "
+                               "--window-size=1000,3000 --enable-logging=stderr --v=0 --user-data-dir=" +
+                               sitetest::shellQuote(browser.file("profile")) + " ";
+  const std::string url = sitetest::shellQuote("file://" + page);
+  sitetest::Outcome dom = sitetest::runCommand(browser, "HOME=" + sitetest::shellQuote(browser.path()) + " " +
+                                                            chromium + "--dump-dom " + url);
+  ASSERT_EQ(dom.code, 0) << "chromium (installed by scripts/setup.sh) failed:\n" << dom.err;
+  EXPECT_FALSE(contains(dom.err, ":CONSOLE(")) << dom.err;
+  EXPECT_FALSE(contains(dom.err, "Uncaught")) << dom.err;
+  // One timeline per book, one bar per fiscal year, as the browser built them.
+  EXPECT_EQ(count(dom.out, "<svg class=\"timeline\""), 4u);
+  EXPECT_EQ(count(dom.out, "<rect class=\"fy\""), years);
+  EXPECT_EQ(count(dom.out, "<tr class=\"w53\">"), count(text.out, "53 weeks"));
+
+  const std::string shot = browser.file("calendar.png");
+  sitetest::Outcome pic = sitetest::runCommand(
+      browser, "HOME=" + sitetest::shellQuote(browser.path()) + " " + chromium + "--screenshot=" +
+                   sitetest::shellQuote(shot) + " " + url);
+  ASSERT_EQ(pic.code, 0) << pic.err;
+  Image img;
+  std::string why;
+  ASSERT_TRUE(decodePng(testenv::readFile(shot), img, why)) << why;
+  EXPECT_EQ(img.width, 1000u);
+  // The bars' colours are on the screen: ordinary years, the short year of
+  // book 0 (2005) and the 53-week years.
+  for (uint32_t colour : {0x5b9bd8u, 0x2f6db5u, 0xe8912du, 0x7a5cc9u}) EXPECT_GT(pixelsOf(img, colour), 200u) << std::hex << colour;
+  EXPECT_EQ(pixelsOf(img, 0x123456), 0u);  // the counter does not find what is not there
+}
+
+}  // namespace
