@@ -491,9 +491,14 @@ void ktStr::stripStr(StripType where, const char* s) {
 
 int ktStr::printf(const char* fmt, ...) {
   char buf[kPrintfBufSize];
+  // No format is an empty text, as an empty format would give.
+  if (!fmt) {
+    copyFrom("");
+    return 0;
+  }
   va_list args;
   va_start(args, fmt);
-  const int n = std::vsnprintf(buf, sizeof buf, fmt ? fmt : "", args);
+  const int n = std::vsnprintf(buf, sizeof buf, fmt, args);
   va_end(args);
   if (n < 0) return n;
   assert(n < kPrintfBufSize && "formatted text longer than 511 characters");
