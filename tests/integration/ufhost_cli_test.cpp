@@ -70,7 +70,8 @@ TEST_F(UfhostCommand, HelpExplainsModesSyntaxAndExitCodes) {
   Outcome o = run({"--help"});
   EXPECT_EQ(o.code, 0);
   for (const char* part : {"--list", "--file FILE", "--report TEMPLATE", "--rows FILE.csv", "@header", "@row",
-                           "@footer", "$column", "row N of M", "Exit codes", "2024-03-15", "255 bytes"})
+                           "@footer", "$column", "row N of M", "Exit codes", "2024-03-15", "255 bytes", "#ERROR",
+                           "$\"unit price\"", "section names in any case", "nearest known name"})
     EXPECT_TRUE(contains(o.out, part)) << part;
   EXPECT_EQ(o.err, "");
 }
