@@ -456,6 +456,8 @@ const FunctionInfo* FunctionLibrary::find(const std::string& name) const {
 }
 
 const FunctionInfo* FunctionLibrary::nearest(const std::string& name) const {
+  // No formula name is this long: a slip of the keyboard it is not.
+  if (name.size() > 100) return nullptr;
   const FunctionInfo* best = nullptr;
   size_t bestDistance = 0;
   for (const FunctionInfo& fn : functions_) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ostream>
 #include <sstream>
+#include <unordered_set>
 
 namespace ufhost {
 namespace {
@@ -325,10 +326,16 @@ bool CsvReader::readHeader(std::string& error) {
     if (!s.broken) s.fail(error, "no header line naming the columns");
     return false;
   }
-  for (size_t i = 0; i < s.columns.size(); ++i)
-    for (size_t j = 0; j < i; ++j)
-      if (!s.columns[i].empty() && equalsNoCase(s.columns[i], s.columns[j]))
-        return s.fail(error, lineLabel(s.recordLine) + ": the column name '" + s.columns[i] + "' appears twice");
+  // A set, not pairs: a header of many thousand columns must not take minutes.
+  std::unordered_set<std::string> seen;
+  for (const std::string& name : s.columns) {
+    if (name.empty()) continue;
+    std::string key = name;
+    for (char& c : key)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (!seen.insert(std::move(key)).second)
+      return s.fail(error, lineLabel(s.recordLine) + ": the column name '" + name + "' appears twice");
+  }
   s.haveHeader = true;
   s.recordLine = s.line;
   return true;

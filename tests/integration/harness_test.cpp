@@ -3,6 +3,7 @@
 // proven against a library that misbehaves on purpose.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -517,6 +518,38 @@ TEST(CsvRows, StreamedRecordByRecordAcrossBufferBoundaries) {
   CsvTable table;
   ASSERT_TRUE(parseCsv(text, table, error)) << error;
   EXPECT_EQ(table.rows, want);
+}
+
+// Many columns: every name is checked against all others without comparing
+// each pair (50,000 columns would be over a billion comparisons).
+TEST(CsvRows, WideHeaders) {
+  std::string names;
+  for (int i = 0; i < 50000; ++i) names += (i ? ",c" : "c") + std::to_string(i);
+  struct Case {
+    std::string header;
+    const char* error;  // "" when it is read
+  } cases[] = {
+      {names, ""},
+      {names + ",C17", "the column name 'C17' appears twice"},
+      {"X," + names + ",,", ""},
+      {names + ",c49999", "the column name 'c49999' appears twice"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    CsvTable t;
+    std::string error;
+    // One row with a field under every column: "x" and as many commas as the header has.
+    const std::string row = "x" + std::string(static_cast<size_t>(std::count(c.header.begin(), c.header.end(), ',')), ',');
+    const bool read = parseCsv(c.header + "\n" + row + "\n", t, error);
+    if (*c.error) {
+      EXPECT_FALSE(read);
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    } else {
+      ASSERT_TRUE(read) << error;
+      ASSERT_EQ(t.rows.size(), 1u);
+      EXPECT_EQ(t.rows[0].size(), t.columns.size());
+    }
+  }
 }
 
 TEST(CsvRows, AStreamStopsAtTheFirstBrokenRecord) {
