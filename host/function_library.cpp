@@ -148,6 +148,7 @@ struct CallScratch {
   GuardedBuffer result;
 
   // The return-size twin only when withMemCalc: only a string result is sized.
+  // Every member is written, so nothing of the last call shows through.
   void build(const std::vector<Value>& args, bool withMemCalc) {
     const size_t n = args.size();
     if (elements.size() < n) {
@@ -155,12 +156,14 @@ struct CallScratch {
       memCalc.resize(n);
       texts.resize(n);
     }
+    UFParamListElement* const el = elements.data();
+    UFMemCalcParam* const mc = memCalc.data();
     for (size_t i = 0; i < n; ++i) {
       const Value& v = args[i];
-      UFParamListElement& e = elements[i];
-      std::memset(&e, 0, sizeof e);
+      UFParamListElement& e = el[i];
       e.StructSize = sizeof(UFParamListElement);
-      e.NextParam = i + 1 < n ? &elements[i + 1] : nullptr;
+      e.NextParam = i + 1 < n ? el + i + 1 : nullptr;
+      std::memset(&e.Parameter, 0, sizeof e.Parameter);
       if (v.type == ValueType::String) {
         // The text travels up to its first NUL, as a C string would.
         const size_t len = std::strlen(v.text.c_str());
@@ -171,13 +174,13 @@ struct CallScratch {
         setValue(e.Parameter, e.ParamType, e.ParamLength, v);
       }
       if (!withMemCalc) continue;
-      UFMemCalcParam& m = memCalc[i];
-      std::memset(&m, 0, sizeof m);
+      UFMemCalcParam& m = mc[i];
       m.StructSize = sizeof(UFMemCalcParam);
-      m.NextMemCalcParam = i + 1 < n ? &memCalc[i + 1] : nullptr;
+      m.NextMemCalcParam = i + 1 < n ? mc + i + 1 : nullptr;
       m.MemCalcLiteralFlag = UFLiteral;  // every argument the harness passes is a literal
       m.MemCalcParamLength = e.ParamLength;
       m.MemCalcParamType = e.ParamType;
+      std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
       if (v.type == ValueType::String)
         m.MemCalcParameter.ParamString = e.Parameter.ParamString;
       else

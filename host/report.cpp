@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <ostream>
 #include <sstream>
@@ -93,6 +94,34 @@ std::string columnReference(const std::string& name) {
     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) word = false;
   return "$" + (word ? name : formatLiteral(Value::makeString(name)));
 }
+
+// Output gathered for large writes: a few bytes added cost one copy.
+class OutputBuffer {
+ public:
+  explicit OutputBuffer(std::ostream& out) : out_(out), data_(new char[kSize]) {}
+  void put(const char* p, size_t n) {
+    if (n > kSize - size_) {
+      flush();
+      if (n > kSize) {
+        out_.write(p, static_cast<std::streamsize>(n));
+        return;
+      }
+    }
+    std::memcpy(data_.get() + size_, p, n);
+    size_ += n;
+  }
+  void put(const std::string& s) { put(s.data(), s.size()); }
+  void flush() {
+    if (size_) out_.write(data_.get(), static_cast<std::streamsize>(size_));
+    size_ = 0;
+  }
+
+ private:
+  static constexpr size_t kSize = 1 << 16;
+  std::ostream& out_;
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+};
 
 class ProgressCount {
  public:
@@ -209,6 +238,39 @@ struct CsvReader::State {
     return false;
   }
 
+  // The common line, whole in the buffer with no quote, NUL or stray carriage
+  // return, split in one pass. False, nothing consumed, for any other line.
+  bool plainLine(std::vector<std::string>& fields, bool& hasText) {
+    const char* const from = buffer.data() + pos;
+    const char* const nl = static_cast<const char*>(std::memchr(from, '\n', end - pos));
+    if (!nl) return false;
+    const char* stop = nl > from && nl[-1] == '\r' ? nl - 1 : nl;
+    size_t count = 0;
+    hasText = false;
+    const char* f = from;
+    for (const char* p = from;; ++p) {
+      const char c = p < stop ? *p : ',';
+      if (c == '"' || c == '\0' || c == '\r') return false;
+      if (c != ',') continue;
+      const char* a = f;
+      const char* z = p;
+      while (a < z && (*a == ' ' || *a == '\t')) ++a;
+      while (z > a && (z[-1] == ' ' || z[-1] == '\t')) --z;
+      if (fields.size() <= count) fields.emplace_back();
+      std::string& field = fields[count++];
+      field.clear();  // then append: cheaper than assign for short fields
+      field.append(a, static_cast<size_t>(z - a));
+      if (a < z) hasText = true;
+      if (p >= stop) break;
+      hasText = true;  // a comma makes a record
+      f = p + 1;
+    }
+    fields.resize(count);
+    pos = static_cast<size_t>(nl - buffer.data()) + 1;
+    ++line;
+    return true;
+  }
+
   // The next record that holds any text into fields (their strings reused).
   // False at the end of the input, or with error set when the format is broken.
   bool record(std::vector<std::string>& fields, std::string& error) {
@@ -216,6 +278,11 @@ struct CsvReader::State {
     if (!started) {
       started = true;
       if (peek() == 0xEF && end - pos >= 3 && buffer[pos + 1] == '\xBB' && buffer[pos + 2] == '\xBF') pos += 3;
+    }
+    bool hasPlainText;
+    while (pos < end && plainLine(fields, hasPlainText)) {
+      if (hasPlainText) return true;
+      recordLine = line;  // a blank line: the record starts on the next
     }
     size_t count = 0;
     bool inQuotes = false;     // inside a quoted field
@@ -441,12 +508,8 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
 
   // Output collects here and goes out in large writes; before any message on
   // err, so that both read in order where they share a file or a screen.
-  std::string text;
-  auto flush = [&] {
-    if (text.empty()) return;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    text.clear();
-  };
+  OutputBuffer text(out);
+  auto flush = [&] { text.flush(); };
   // Each call's argument list, literals in place; column arguments change per row.
   std::vector<std::vector<Value>> argLists;
   for (const ReportSection* section : {&report.header, &report.row, &report.footer})
@@ -462,16 +525,16 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   std::vector<std::string> keptText(kKeptDates);
   auto append = [&](const Value& v) {
     if (v.type == ValueType::String) {
-      text += v.text;
+      text.put(v.text);
     } else if (v.type == ValueType::Date) {
       const size_t slot = static_cast<uint32_t>(v.date) % kKeptDates;
       if (keptDay[slot] != v.date) {
         keptDay[slot] = v.date;
         keptText[slot] = formatValue(v);
       }
-      text += keptText[slot];
+      text.put(keptText[slot]);
     } else {
-      text += formatValue(v);
+      text.put(formatValue(v));
     }
   };
 
@@ -490,11 +553,12 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     for (const TemplatePiece& p : section.pieces) {
       std::vector<Value>& callArgs = *args++;
       if (!p.isCall) {
-        text += p.text;
+        text.put(p.text);
         continue;
       }
-      std::string problem;
-      for (size_t i = 0; i < callArgs.size() && problem.empty(); ++i) {
+      const std::string* badField = nullptr;  // a field that does not suit its parameter
+      size_t badArg = 0;
+      for (size_t i = 0; i < callArgs.size() && !badField; ++i) {
         if (p.columns[i] < 0) continue;
         const size_t column = static_cast<size_t>(p.columns[i]);
         const std::string& field = fields[column];
@@ -522,12 +586,17 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
           }
         }
         if (!fits) {
-          problem = columnReference(p.call.args[i].column) + " holds " + formatLiteral(Value::makeString(field)) +
-                    ", not a " + typeName(want);
-          ++outcome.badFields;
+          badField = &field;
+          badArg = i;
         }
       }
-      if (problem.empty()) {
+      std::string problem;
+      if (badField) {
+        problem = columnReference(p.call.args[badArg].column) + " holds " +
+                  formatLiteral(Value::makeString(*badField)) + ", not a " +
+                  typeName(p.function->signature.params[badArg]);
+        ++outcome.badFields;
+      } else {
         CallResult r = library.callUnchecked(*p.function, callArgs);  // bound: count and types fit
         if (r.ok()) {
           append(r.value);
@@ -541,7 +610,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         else
           ++outcome.badFields;
       }
-      text += "#ERROR";
+      text.put("#ERROR", 6);
       bar.clear();
       flush();
       out.flush();
@@ -567,8 +636,6 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         bar.clear();
         flush();
         out.flush();
-      } else if (text.size() >= 1 << 16) {
-        flush();
       }
       bar.show(static_cast<size_t>(rowNumber));
     }
