@@ -73,8 +73,8 @@ class GuardedBuffer {
   const unsigned char* body() const { return raw_.data() + kFrontZone; }
   size_t size() const { return size_; }
   bool frontIntact() {
-    const size_t near = kFrontZone - kNearGuard;
-    if (std::memcmp(&raw_[near], kPattern.at(near), kNearGuard) == 0) return true;
+    const size_t guardStart = kFrontZone - kNearGuard;
+    if (std::memcmp(&raw_[guardStart], kPattern.at(guardStart), kNearGuard) == 0) return true;
     dirty_ = true;
     return false;
   }

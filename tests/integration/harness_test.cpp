@@ -929,14 +929,14 @@ TEST_F(Fixture, MisspeltNamesGetTheNearestKnownOne) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
-    const FunctionInfo* near = lib.nearest(c.first);
+    const FunctionInfo* suggested = lib.nearest(c.first);
     if (c.second) {
-      ASSERT_NE(near, nullptr);
-      EXPECT_EQ(near->signature.name, c.second);
+      ASSERT_NE(suggested, nullptr);
+      EXPECT_EQ(suggested->signature.name, c.second);
       EXPECT_EQ(unknownFunction(lib, c.first),
                 std::string("unknown function '") + c.first + "'; did you mean " + c.second + "?");
     } else {
-      EXPECT_EQ(near, nullptr) << near->signature.name;
+      EXPECT_EQ(suggested, nullptr) << suggested->signature.name;
     }
   }
 }
