@@ -199,6 +199,17 @@ bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::stri
   return true;
 }
 
+// How the fast path sees each byte of a CSV line.
+constexpr unsigned char kOrdinary = 0, kComma = 1, kNotPlain = 2;
+struct PlainClass {
+  unsigned char of[256] = {};
+  PlainClass() {
+    of[static_cast<unsigned char>(',')] = kComma;
+    for (char c : {'"', '\0', '\r'}) of[static_cast<unsigned char>(c)] = kNotPlain;
+  }
+};
+const PlainClass kPlainClass;
+
 struct CsvReader::State {
   explicit State(std::istream& stream) : in(stream), buffer(1 << 16) {}
 
@@ -249,9 +260,12 @@ struct CsvReader::State {
     hasText = false;
     const char* f = from;
     for (const char* p = from;; ++p) {
-      const char c = p < stop ? *p : ',';
-      if (c == '"' || c == '\0' || c == '\r') return false;
-      if (c != ',') continue;
+      if (p < stop) {
+        const unsigned char k = kPlainClass.of[static_cast<unsigned char>(*p)];
+        if (k == kOrdinary) continue;
+        if (k == kNotPlain) return false;
+      }
+      // A comma or the end of the line ends a field.
       const char* a = f;
       const char* z = p;
       while (a < z && (*a == ' ' || *a == '\t')) ++a;
@@ -510,13 +524,26 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   // err, so that both read in order where they share a file or a screen.
   OutputBuffer text(out);
   auto flush = [&] { text.flush(); };
-  // Each call's argument list, literals in place; column arguments change per row.
-  std::vector<std::vector<Value>> argLists;
+  // Each call's argument list, literals in place, and where its column
+  // arguments come from; they change per row.
+  struct ColumnArgument {
+    size_t arg, column;
+    ValueType want;
+  };
+  struct CallArguments {
+    std::vector<Value> values;
+    std::vector<ColumnArgument> columns;
+  };
+  std::vector<CallArguments> argLists;
   for (const ReportSection* section : {&report.header, &report.row, &report.footer})
     for (const TemplatePiece& p : section->pieces) {
       argLists.emplace_back();
-      if (p.isCall)
-        for (const FormulaArgument& a : p.call.args) argLists.back().push_back(a.value);
+      if (!p.isCall) continue;
+      for (size_t i = 0; i < p.call.args.size(); ++i) {
+        argLists.back().values.push_back(p.call.args[i].value);
+        if (p.columns[i] >= 0)
+          argLists.back().columns.push_back({i, static_cast<size_t>(p.columns[i]), p.function->signature.params[i]});
+      }
     }
 
   // Year ends repeat from row to row: the text of recent dates is kept.
@@ -548,36 +575,33 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   std::vector<char> readFits(readSlots, 0);
   size_t firstList = 0;
   auto emit = [&](const ReportSection& section, const char* sectionName) {
-    std::vector<Value>* args = &argLists[firstList];
+    CallArguments* args = &argLists[firstList];
     firstList += section.pieces.size();
     for (const TemplatePiece& p : section.pieces) {
-      std::vector<Value>& callArgs = *args++;
+      CallArguments& call = *args++;
       if (!p.isCall) {
         text.put(p.text);
         continue;
       }
       const std::string* badField = nullptr;  // a field that does not suit its parameter
       size_t badArg = 0;
-      for (size_t i = 0; i < callArgs.size() && !badField; ++i) {
-        if (p.columns[i] < 0) continue;
-        const size_t column = static_cast<size_t>(p.columns[i]);
-        const std::string& field = fields[column];
-        const ValueType want = p.function->signature.params[i];
+      for (const ColumnArgument& c : call.columns) {
+        const std::string& field = fields[c.column];
+        Value& arg = call.values[c.arg];
         bool fits;
-        if (want == ValueType::String) {
-          fits = fieldAs(field, want, callArgs[i]);
+        if (c.want == ValueType::String) {
+          fits = fieldAs(field, c.want, arg);
         } else {
           // A field passed to several calls is read once per row.
-          const size_t key = column * kTypeCount + static_cast<size_t>(want);
+          const size_t key = c.column * kTypeCount + static_cast<size_t>(c.want);
           if (readInRow[key] != rowNumber) {
             readInRow[key] = rowNumber;
-            readFits[key] = fieldAs(field, want, readValue[key]);
+            readFits[key] = fieldAs(field, c.want, readValue[key]);
           }
           fits = readFits[key] != 0;
           if (fits) {
             // Not a text: only the scalar members carry the value.
             const Value& read = readValue[key];
-            Value& arg = callArgs[i];
             arg.type = read.type;
             arg.number = read.number;
             arg.date = read.date;
@@ -587,7 +611,8 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         }
         if (!fits) {
           badField = &field;
-          badArg = i;
+          badArg = c.arg;
+          break;
         }
       }
       std::string problem;
@@ -597,7 +622,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
                   typeName(p.function->signature.params[badArg]);
         ++outcome.badFields;
       } else {
-        CallResult r = library.callUnchecked(*p.function, callArgs);  // bound: count and types fit
+        CallResult r = library.callUnchecked(*p.function, call.values);  // bound: count and types fit
         if (r.ok()) {
           append(r.value);
           continue;
