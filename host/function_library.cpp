@@ -538,15 +538,32 @@ CallResult FunctionLibrary::evaluate(const FunctionInfo& fn, const std::vector<V
 
 CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vector<Value>& args) {
   CallResult r;
+  callInto(fn, args, r);
+  return r;
+}
+
+void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& r) {
+  // Everything set afresh; the strings keep their room from the last call.
+  r.status = CallStatus::Ok;
+  r.errorCode = UFNoError;
+  r.value.type = ValueType::Number;
+  r.value.number = 0.0;
+  r.value.boolean = false;
+  r.value.date = -1;
+  r.value.time = 0;
+  r.value.text.clear();
+  r.bufferSize = 0;
+  r.defaultSize = false;
+  r.message.clear();
   if (!handle_) {
     r.status = CallStatus::NotCallable;
     r.message = "no library is loaded";
-    return r;
+    return;
   }
   if (!fn.understood) {
     r.status = CallStatus::NotCallable;
     r.message = notUnderstood(fn);
-    return r;
+    return;
   }
   const ValueType returnType = fn.signature.returnType;
   const std::string& name = fn.signature.name;
@@ -679,7 +696,6 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
   }
   if (!r.ok()) r.value = Value();
   if (ownJob) endJob();
-  return r;
 }
 
 }  // namespace ufhost

@@ -565,6 +565,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     }
   };
 
+  CallResult result;
   std::vector<std::string> fields;
   long rowNumber = 0;
   // Each column's field as each type, read in which row, and whether it fitted.
@@ -622,7 +623,8 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
                   typeName(p.function->signature.params[badArg]);
         ++outcome.badFields;
       } else {
-        CallResult r = library.callUnchecked(*p.function, call.values);  // bound: count and types fit
+        CallResult& r = result;
+        library.callInto(*p.function, call.values, r);  // bound: count and types fit
         if (r.ok()) {
           append(r.value);
           continue;
