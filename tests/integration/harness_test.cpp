@@ -388,6 +388,9 @@ TEST(FormulaCallText, FieldsAsEachType) {
   } cases[] = {
       {"2024-03-15", ValueType::Date, true},  {" 2024-03-15\t", ValueType::Date, true},
       {"2024-02-30", ValueType::Date, false}, {"12", ValueType::Date, false},
+      {"0000-01-01", ValueType::Date, false}, {"2024-3-15", ValueType::Date, false},
+      {"2024/03/15", ValueType::Date, false}, {"2024-03-1x", ValueType::Date, false},
+      {"-2024-03-15", ValueType::Date, true}, {"12024-03-15", ValueType::Date, true},
       {"12", ValueType::Number, true},        {"2024-03-15", ValueType::Number, false},
       {"", ValueType::Number, false},         {"  ", ValueType::Number, false},
       {"1.2.3", ValueType::Number, false},    {"-", ValueType::Number, false},
@@ -404,7 +407,11 @@ TEST(FormulaCallText, FieldsAsEachType) {
       if (c.want == ValueType::String) {
         EXPECT_EQ(v.text, c.field);
       } else if (c.want == ValueType::Date) {
-        EXPECT_EQ(formatValue(v), "2024-03-15");
+        // Printed back as written, without the blanks around it.
+        std::string t = c.field;
+        t.erase(0, t.find_first_not_of(" \t"));
+        t.erase(t.find_last_not_of(" \t") + 1);
+        EXPECT_EQ(formatValue(v), t);
       }
     } else {
       EXPECT_EQ(v.type, ValueType::String);
