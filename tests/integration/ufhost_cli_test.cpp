@@ -230,8 +230,8 @@ TEST_F(UfhostCommand, MisspeltFunctionsGetASuggestion) {
     EXPECT_EQ(o.out, c.out);
     EXPECT_TRUE(contains(o.err, c.err)) << o.err;
   }
-  Outcome far = run({fixture_, "Nope(1)"});
-  EXPECT_FALSE(contains(far.err, "did you mean")) << far.err;
+  Outcome distant = run({fixture_, "Nope(1)"});
+  EXPECT_FALSE(contains(distant.err, "did you mean")) << distant.err;
 }
 
 TEST_F(UfhostCommand, CallsFromStandardInputAndFromAFile) {
