@@ -362,7 +362,16 @@ bool fieldAs(const std::string& field, ValueType want, Value& into) {
   }
   if (want == ValueType::Date) {
     int y, m, d;
-    if (isoDateLength(field, b, y, m, d) != e - b) return false;
+    const char* t = field.data() + b;
+    if (e - b == 10 && isDigit(t[0]) && isDigit(t[1]) && isDigit(t[2]) && isDigit(t[3]) && t[4] == '-' &&
+        isDigit(t[5]) && isDigit(t[6]) && t[7] == '-' && isDigit(t[8]) && isDigit(t[9])) {
+      // The usual YYYY-MM-DD, read in place.
+      y = (t[0] - '0') * 1000 + (t[1] - '0') * 100 + (t[2] - '0') * 10 + (t[3] - '0');
+      m = (t[5] - '0') * 10 + (t[6] - '0');
+      d = (t[8] - '0') * 10 + (t[9] - '0');
+    } else if (isoDateLength(field, b, y, m, d) != e - b) {
+      return false;
+    }
     const int32_t n = dayNumberFromCivil(y, m, d);
     if (n == kNoDate) return false;
     into.type = ValueType::Date;

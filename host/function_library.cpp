@@ -73,8 +73,8 @@ class GuardedBuffer {
   const unsigned char* body() const { return raw_.data() + kFrontZone; }
   size_t size() const { return size_; }
   bool frontIntact() {
-    const size_t near = kFrontZone - kNearGuard;
-    if (std::memcmp(&raw_[near], kPattern.at(near), kNearGuard) == 0) return true;
+    const size_t guardStart = kFrontZone - kNearGuard;
+    if (std::memcmp(&raw_[guardStart], kPattern.at(guardStart), kNearGuard) == 0) return true;
     dirty_ = true;
     return false;
   }
@@ -148,6 +148,7 @@ struct CallScratch {
   GuardedBuffer result;
 
   // The return-size twin only when withMemCalc: only a string result is sized.
+  // Every member is written, so nothing of the last call shows through.
   void build(const std::vector<Value>& args, bool withMemCalc) {
     const size_t n = args.size();
     if (elements.size() < n) {
@@ -155,12 +156,14 @@ struct CallScratch {
       memCalc.resize(n);
       texts.resize(n);
     }
+    UFParamListElement* const el = elements.data();
+    UFMemCalcParam* const mc = memCalc.data();
     for (size_t i = 0; i < n; ++i) {
       const Value& v = args[i];
-      UFParamListElement& e = elements[i];
-      std::memset(&e, 0, sizeof e);
+      UFParamListElement& e = el[i];
       e.StructSize = sizeof(UFParamListElement);
-      e.NextParam = i + 1 < n ? &elements[i + 1] : nullptr;
+      e.NextParam = i + 1 < n ? el + i + 1 : nullptr;
+      std::memset(&e.Parameter, 0, sizeof e.Parameter);
       if (v.type == ValueType::String) {
         // The text travels up to its first NUL, as a C string would.
         const size_t len = std::strlen(v.text.c_str());
@@ -171,13 +174,13 @@ struct CallScratch {
         setValue(e.Parameter, e.ParamType, e.ParamLength, v);
       }
       if (!withMemCalc) continue;
-      UFMemCalcParam& m = memCalc[i];
-      std::memset(&m, 0, sizeof m);
+      UFMemCalcParam& m = mc[i];
       m.StructSize = sizeof(UFMemCalcParam);
-      m.NextMemCalcParam = i + 1 < n ? &memCalc[i + 1] : nullptr;
+      m.NextMemCalcParam = i + 1 < n ? mc + i + 1 : nullptr;
       m.MemCalcLiteralFlag = UFLiteral;  // every argument the harness passes is a literal
       m.MemCalcParamLength = e.ParamLength;
       m.MemCalcParamType = e.ParamType;
+      std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
       if (v.type == ValueType::String)
         m.MemCalcParameter.ParamString = e.Parameter.ParamString;
       else
@@ -456,6 +459,8 @@ const FunctionInfo* FunctionLibrary::find(const std::string& name) const {
 }
 
 const FunctionInfo* FunctionLibrary::nearest(const std::string& name) const {
+  // No formula name is this long: a slip of the keyboard it is not.
+  if (name.size() > 100) return nullptr;
   const FunctionInfo* best = nullptr;
   size_t bestDistance = 0;
   for (const FunctionInfo& fn : functions_) {
@@ -533,15 +538,32 @@ CallResult FunctionLibrary::evaluate(const FunctionInfo& fn, const std::vector<V
 
 CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vector<Value>& args) {
   CallResult r;
+  callInto(fn, args, r);
+  return r;
+}
+
+void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& r) {
+  // Everything set afresh; the strings keep their room from the last call.
+  r.status = CallStatus::Ok;
+  r.errorCode = UFNoError;
+  r.value.type = ValueType::Number;
+  r.value.number = 0.0;
+  r.value.boolean = false;
+  r.value.date = -1;
+  r.value.time = 0;
+  r.value.text.clear();
+  r.bufferSize = 0;
+  r.defaultSize = false;
+  r.message.clear();
   if (!handle_) {
     r.status = CallStatus::NotCallable;
     r.message = "no library is loaded";
-    return r;
+    return;
   }
   if (!fn.understood) {
     r.status = CallStatus::NotCallable;
     r.message = notUnderstood(fn);
-    return r;
+    return;
   }
   const ValueType returnType = fn.signature.returnType;
   const std::string& name = fn.signature.name;
@@ -674,7 +696,6 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
   }
   if (!r.ok()) r.value = Value();
   if (ownJob) endJob();
-  return r;
 }
 
 }  // namespace ufhost

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <ostream>
 #include <sstream>
+#include <unordered_set>
 
 namespace ufhost {
 namespace {
@@ -93,6 +95,34 @@ std::string columnReference(const std::string& name) {
   return "$" + (word ? name : formatLiteral(Value::makeString(name)));
 }
 
+// Output gathered for large writes: a few bytes added cost one copy.
+class OutputBuffer {
+ public:
+  explicit OutputBuffer(std::ostream& out) : out_(out), data_(new char[kSize]) {}
+  void put(const char* p, size_t n) {
+    if (n > kSize - size_) {
+      flush();
+      if (n > kSize) {
+        out_.write(p, static_cast<std::streamsize>(n));
+        return;
+      }
+    }
+    std::memcpy(data_.get() + size_, p, n);
+    size_ += n;
+  }
+  void put(const std::string& s) { put(s.data(), s.size()); }
+  void flush() {
+    if (size_) out_.write(data_.get(), static_cast<std::streamsize>(size_));
+    size_ = 0;
+  }
+
+ private:
+  static constexpr size_t kSize = 1 << 16;
+  std::ostream& out_;
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+};
+
 class ProgressCount {
  public:
   // Redrawn every step rows: often enough to see it move, seldom enough to cost
@@ -169,6 +199,17 @@ bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::stri
   return true;
 }
 
+// How the fast path sees each byte of a CSV line.
+constexpr unsigned char kOrdinary = 0, kComma = 1, kNotPlain = 2;
+struct PlainClass {
+  unsigned char of[256] = {};
+  PlainClass() {
+    of[static_cast<unsigned char>(',')] = kComma;
+    for (char c : {'"', '\0', '\r'}) of[static_cast<unsigned char>(c)] = kNotPlain;
+  }
+};
+const PlainClass kPlainClass;
+
 struct CsvReader::State {
   explicit State(std::istream& stream) : in(stream), buffer(1 << 16) {}
 
@@ -208,6 +249,42 @@ struct CsvReader::State {
     return false;
   }
 
+  // The common line, whole in the buffer with no quote, NUL or stray carriage
+  // return, split in one pass. False, nothing consumed, for any other line.
+  bool plainLine(std::vector<std::string>& fields, bool& hasText) {
+    const char* const from = buffer.data() + pos;
+    const char* const nl = static_cast<const char*>(std::memchr(from, '\n', end - pos));
+    if (!nl) return false;
+    const char* stop = nl > from && nl[-1] == '\r' ? nl - 1 : nl;
+    size_t count = 0;
+    hasText = false;
+    const char* f = from;
+    for (const char* p = from;; ++p) {
+      if (p < stop) {
+        const unsigned char k = kPlainClass.of[static_cast<unsigned char>(*p)];
+        if (k == kOrdinary) continue;
+        if (k == kNotPlain) return false;
+      }
+      // A comma or the end of the line ends a field.
+      const char* a = f;
+      const char* z = p;
+      while (a < z && (*a == ' ' || *a == '\t')) ++a;
+      while (z > a && (z[-1] == ' ' || z[-1] == '\t')) --z;
+      if (fields.size() <= count) fields.emplace_back();
+      std::string& field = fields[count++];
+      field.clear();  // then append: cheaper than assign for short fields
+      field.append(a, static_cast<size_t>(z - a));
+      if (a < z) hasText = true;
+      if (p >= stop) break;
+      hasText = true;  // a comma makes a record
+      f = p + 1;
+    }
+    fields.resize(count);
+    pos = static_cast<size_t>(nl - buffer.data()) + 1;
+    ++line;
+    return true;
+  }
+
   // The next record that holds any text into fields (their strings reused).
   // False at the end of the input, or with error set when the format is broken.
   bool record(std::vector<std::string>& fields, std::string& error) {
@@ -215,6 +292,11 @@ struct CsvReader::State {
     if (!started) {
       started = true;
       if (peek() == 0xEF && end - pos >= 3 && buffer[pos + 1] == '\xBB' && buffer[pos + 2] == '\xBF') pos += 3;
+    }
+    bool hasPlainText;
+    while (pos < end && plainLine(fields, hasPlainText)) {
+      if (hasPlainText) return true;
+      recordLine = line;  // a blank line: the record starts on the next
     }
     size_t count = 0;
     bool inQuotes = false;     // inside a quoted field
@@ -325,10 +407,16 @@ bool CsvReader::readHeader(std::string& error) {
     if (!s.broken) s.fail(error, "no header line naming the columns");
     return false;
   }
-  for (size_t i = 0; i < s.columns.size(); ++i)
-    for (size_t j = 0; j < i; ++j)
-      if (!s.columns[i].empty() && equalsNoCase(s.columns[i], s.columns[j]))
-        return s.fail(error, lineLabel(s.recordLine) + ": the column name '" + s.columns[i] + "' appears twice");
+  // A set, not pairs: a header of many thousand columns must not take minutes.
+  std::unordered_set<std::string> seen;
+  for (const std::string& name : s.columns) {
+    if (name.empty()) continue;
+    std::string key = name;
+    for (char& c : key)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (!seen.insert(std::move(key)).second)
+      return s.fail(error, lineLabel(s.recordLine) + ": the column name '" + name + "' appears twice");
+  }
   s.haveHeader = true;
   s.recordLine = s.line;
   return true;
@@ -434,19 +522,28 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
 
   // Output collects here and goes out in large writes; before any message on
   // err, so that both read in order where they share a file or a screen.
-  std::string text;
-  auto flush = [&] {
-    if (text.empty()) return;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    text.clear();
+  OutputBuffer text(out);
+  auto flush = [&] { text.flush(); };
+  // Each call's argument list, literals in place, and where its column
+  // arguments come from; they change per row.
+  struct ColumnArgument {
+    size_t arg, column;
+    ValueType want;
   };
-  // Each call's argument list, literals in place; column arguments change per row.
-  std::vector<std::vector<Value>> argLists;
+  struct CallArguments {
+    std::vector<Value> values;
+    std::vector<ColumnArgument> columns;
+  };
+  std::vector<CallArguments> argLists;
   for (const ReportSection* section : {&report.header, &report.row, &report.footer})
     for (const TemplatePiece& p : section->pieces) {
       argLists.emplace_back();
-      if (p.isCall)
-        for (const FormulaArgument& a : p.call.args) argLists.back().push_back(a.value);
+      if (!p.isCall) continue;
+      for (size_t i = 0; i < p.call.args.size(); ++i) {
+        argLists.back().values.push_back(p.call.args[i].value);
+        if (p.columns[i] >= 0)
+          argLists.back().columns.push_back({i, static_cast<size_t>(p.columns[i]), p.function->signature.params[i]});
+      }
     }
 
   // Year ends repeat from row to row: the text of recent dates is kept.
@@ -455,19 +552,20 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   std::vector<std::string> keptText(kKeptDates);
   auto append = [&](const Value& v) {
     if (v.type == ValueType::String) {
-      text += v.text;
+      text.put(v.text);
     } else if (v.type == ValueType::Date) {
       const size_t slot = static_cast<uint32_t>(v.date) % kKeptDates;
       if (keptDay[slot] != v.date) {
         keptDay[slot] = v.date;
         keptText[slot] = formatValue(v);
       }
-      text += keptText[slot];
+      text.put(keptText[slot]);
     } else {
-      text += formatValue(v);
+      text.put(formatValue(v));
     }
   };
 
+  CallResult result;
   std::vector<std::string> fields;
   long rowNumber = 0;
   // Each column's field as each type, read in which row, and whether it fitted.
@@ -478,35 +576,33 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   std::vector<char> readFits(readSlots, 0);
   size_t firstList = 0;
   auto emit = [&](const ReportSection& section, const char* sectionName) {
-    std::vector<Value>* args = &argLists[firstList];
+    CallArguments* args = &argLists[firstList];
     firstList += section.pieces.size();
     for (const TemplatePiece& p : section.pieces) {
-      std::vector<Value>& callArgs = *args++;
+      CallArguments& call = *args++;
       if (!p.isCall) {
-        text += p.text;
+        text.put(p.text);
         continue;
       }
-      std::string problem;
-      for (size_t i = 0; i < callArgs.size() && problem.empty(); ++i) {
-        if (p.columns[i] < 0) continue;
-        const size_t column = static_cast<size_t>(p.columns[i]);
-        const std::string& field = fields[column];
-        const ValueType want = p.function->signature.params[i];
+      const std::string* badField = nullptr;  // a field that does not suit its parameter
+      size_t badArg = 0;
+      for (const ColumnArgument& c : call.columns) {
+        const std::string& field = fields[c.column];
+        Value& arg = call.values[c.arg];
         bool fits;
-        if (want == ValueType::String) {
-          fits = fieldAs(field, want, callArgs[i]);
+        if (c.want == ValueType::String) {
+          fits = fieldAs(field, c.want, arg);
         } else {
           // A field passed to several calls is read once per row.
-          const size_t key = column * kTypeCount + static_cast<size_t>(want);
+          const size_t key = c.column * kTypeCount + static_cast<size_t>(c.want);
           if (readInRow[key] != rowNumber) {
             readInRow[key] = rowNumber;
-            readFits[key] = fieldAs(field, want, readValue[key]);
+            readFits[key] = fieldAs(field, c.want, readValue[key]);
           }
           fits = readFits[key] != 0;
           if (fits) {
             // Not a text: only the scalar members carry the value.
             const Value& read = readValue[key];
-            Value& arg = callArgs[i];
             arg.type = read.type;
             arg.number = read.number;
             arg.date = read.date;
@@ -515,13 +611,20 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
           }
         }
         if (!fits) {
-          problem = columnReference(p.call.args[i].column) + " holds " + formatLiteral(Value::makeString(field)) +
-                    ", not a " + typeName(want);
-          ++outcome.badFields;
+          badField = &field;
+          badArg = c.arg;
+          break;
         }
       }
-      if (problem.empty()) {
-        CallResult r = library.callUnchecked(*p.function, callArgs);  // bound: count and types fit
+      std::string problem;
+      if (badField) {
+        problem = columnReference(p.call.args[badArg].column) + " holds " +
+                  formatLiteral(Value::makeString(*badField)) + ", not a " +
+                  typeName(p.function->signature.params[badArg]);
+        ++outcome.badFields;
+      } else {
+        CallResult& r = result;
+        library.callInto(*p.function, call.values, r);  // bound: count and types fit
         if (r.ok()) {
           append(r.value);
           continue;
@@ -534,7 +637,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         else
           ++outcome.badFields;
       }
-      text += "#ERROR";
+      text.put("#ERROR", 6);
       bar.clear();
       flush();
       out.flush();
@@ -560,8 +663,6 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         bar.clear();
         flush();
         out.flush();
-      } else if (text.size() >= 1 << 16) {
-        flush();
       }
       bar.show(static_cast<size_t>(rowNumber));
     }

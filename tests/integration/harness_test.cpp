@@ -3,7 +3,12 @@
 // proven against a library that misbehaves on purpose.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -110,6 +115,26 @@ TEST(HostDates, EveryDayFollowsThePreviousAndReadsBack) {
                     << "-" << prev.month << "-" << prev.day;
     prev = c;
   }
+}
+
+// The hand-written printing against printf, over every year the engine has.
+TEST(HostDates, PrintingAgreesWithPrintf) {
+  for (int y = kFirstYear; y <= kLastYear; y += (y > 3000 && y < 9000) ? 37 : 1) {
+    if (y == 0) continue;
+    for (int m : {1, 2, 9, 10, 12}) {
+      for (int d : {1, 9, 10, 28}) {
+        const int32_t n = dayNumberFromCivil(y, m, d);
+        if (n == kNoDate) continue;
+        char want[32];
+        std::snprintf(want, sizeof want, "%s%04d-%02d-%02d", y < 0 ? "-" : "", y < 0 ? -y : y, m, d);
+        ASSERT_EQ(formatDayNumber(n), want) << n;
+      }
+    }
+  }
+  EXPECT_EQ(formatDayNumber(dayNumberFromCivil(32767, 12, 31)), "32767-12-31");
+  EXPECT_EQ(formatDayNumber(dayNumberFromCivil(-4713, 1, 1)), "-4713-01-01");
+  EXPECT_EQ(formatDayNumber(dayNumberFromCivil(-5, 3, 4)), "-0005-03-04");
+  EXPECT_EQ(formatDayNumber(kNoDate - 1), "(invalid date -2)");
 }
 
 TEST(HostDates, Printing) {
@@ -225,7 +250,7 @@ TEST(FormulaCallText, Literals) {
 }
 
 TEST(FormulaCallText, BadCallsAreNamed) {
-  const std::pair<const char*, const char*> cases[] = {
+  const std::pair<std::string, const char*> cases[] = {
       {"F(1,", "missing argument"},
       {"F(\"abc)", "unterminated text"},
       {"F(1 2)", "bad literal"},
@@ -244,6 +269,11 @@ TEST(FormulaCallText, BadCallsAreNamed) {
       {"F(0x10)", "bad literal"},
       {"F(1", "missing ')'"},
       {"F(Time(24, 0, 0))", "no such time"},
+      {std::string("F(\"a\0b\")", 8), "a NUL byte cannot be passed"},
+      {std::string("F(\"\0\")", 6), "a NUL byte cannot be passed"},
+      {std::string("F(1\0)", 5), "bad literal"},
+      {std::string("\0", 1), "expected a function name"},
+      {"F($\"unit price\")", "only in a report"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
@@ -263,6 +293,36 @@ TEST(FormulaCallText, ColumnsInReports) {
   EXPECT_TRUE(call.args[2].isColumn);
   EXPECT_EQ(call.args[2].column, "amount");
   EXPECT_FALSE(parseFormulaCall("F($)", call, error, true));
+}
+
+TEST(FormulaCallText, QuotedColumnNames) {
+  const std::pair<const char*, const char*> good[] = {
+      {"F($\"unit price\")", "unit price"},
+      {"F( $\"a,b)\" )", "a,b)"},
+      {"F($\"say \\\"hi\\\"\")", "say \"hi\""},
+      {"F($\"x\\ty\")", "x\ty"},
+  };
+  for (const auto& c : good) {
+    SCOPED_TRACE(c.first);
+    FormulaCall call;
+    std::string error;
+    ASSERT_TRUE(parseFormulaCall(c.first, call, error, true)) << error;
+    ASSERT_EQ(call.args.size(), 1u);
+    EXPECT_TRUE(call.args[0].isColumn);
+    EXPECT_EQ(call.args[0].column, c.second);
+  }
+  const std::pair<const char*, const char*> bad[] = {
+      {"F($\"\")", "names no column"},
+      {"F($\"open)", "unterminated text"},
+      {"F($\"a\"b)", "bad literal"},
+  };
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.first);
+    FormulaCall call;
+    std::string error;
+    EXPECT_FALSE(parseFormulaCall(c.first, call, error, true));
+    EXPECT_NE(error.find(c.second), std::string::npos) << error;
+  }
 }
 
 TEST(FormulaCallText, FieldValues) {
@@ -293,6 +353,73 @@ TEST(FormulaCallText, FieldValues) {
   }
 }
 
+// A field read as a number must be the double strtod gives for the same
+// text: the short way for plain decimals may not round differently.
+TEST(FormulaCallText, FieldNumbersAgreeWithStrtod) {
+  std::vector<std::string> texts = {"0",     "-0",         "0.1",      "0.3",   "123456789012345", "1234567890123456",
+                                    "9.95",  "-1234.5678", "+.5",      "7.",    "1e-5",            "2.5E3",
+                                    " 42 ",  "0.000001",   "99999999", "1.005", "4503599627370497"};
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> digit(0, 9), length(1, 17), point(0, 18);
+  for (int i = 0; i < 20000; ++i) {
+    std::string t;
+    const int n = length(rng), at = point(rng);
+    for (int k = 0; k < n; ++k) {
+      if (k == at) t += '.';
+      t += static_cast<char>('0' + digit(rng));
+    }
+    if (i % 3 == 0) t = "-" + t;
+    texts.push_back(t);
+  }
+  for (const std::string& t : texts) {
+    Value v;
+    ASSERT_TRUE(fieldAs(t, ValueType::Number, v)) << t;
+    ASSERT_EQ(v.type, ValueType::Number);
+    const double want = std::strtod(t.c_str(), nullptr);
+    ASSERT_EQ(std::memcmp(&v.number, &want, sizeof want), 0) << t << ": " << v.number << " against " << want;
+  }
+}
+
+TEST(FormulaCallText, FieldsAsEachType) {
+  struct Case {
+    const char* field;
+    ValueType want;
+    bool fits;
+  } cases[] = {
+      {"2024-03-15", ValueType::Date, true},  {" 2024-03-15\t", ValueType::Date, true},
+      {"2024-02-30", ValueType::Date, false}, {"12", ValueType::Date, false},
+      {"0000-01-01", ValueType::Date, false}, {"2024-3-15", ValueType::Date, false},
+      {"2024/03/15", ValueType::Date, false}, {"2024-03-1x", ValueType::Date, false},
+      {"-2024-03-15", ValueType::Date, true}, {"12024-03-15", ValueType::Date, true},
+      {"12", ValueType::Number, true},        {"2024-03-15", ValueType::Number, false},
+      {"", ValueType::Number, false},         {"  ", ValueType::Number, false},
+      {"1.2.3", ValueType::Number, false},    {"-", ValueType::Number, false},
+      {".", ValueType::Number, false},        {"1e400", ValueType::Number, false},
+      {"True", ValueType::Boolean, false},    {"12:00:00", ValueType::Time, false},
+      {" as is ", ValueType::String, true},   {"", ValueType::String, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    Value v = Value::makeString("untouched");
+    EXPECT_EQ(fieldAs(c.field, c.want, v), c.fits);
+    if (c.fits) {
+      EXPECT_EQ(v.type, c.want);
+      if (c.want == ValueType::String) {
+        EXPECT_EQ(v.text, c.field);
+      } else if (c.want == ValueType::Date) {
+        // Printed back as written, without the blanks around it.
+        std::string t = c.field;
+        t.erase(0, t.find_first_not_of(" \t"));
+        t.erase(t.find_last_not_of(" \t") + 1);
+        EXPECT_EQ(formatValue(v), t);
+      }
+    } else {
+      EXPECT_EQ(v.type, ValueType::String);
+      EXPECT_EQ(v.text, "untouched");
+    }
+  }
+}
+
 // ---------------------------------------------------------------- CSV and templates
 
 TEST(CsvRows, QuotesLineEndsAndBlankLines) {
@@ -315,12 +442,16 @@ TEST(CsvRows, QuotesLineEndsAndBlankLines) {
 }
 
 TEST(CsvRows, Refusals) {
-  const std::pair<const char*, const char*> cases[] = {
+  const std::pair<std::string, const char*> cases[] = {
       {"a,b\n1,2,3\n", "line 2: 3 fields"},
       {"a,b\n\"1,2\n", "not closed"},
       {"a,A\n1,2\n", "appears twice"},
       {"", "no header"},
       {"a,b\n\"1\"x,2\n", "after a closing quote"},
+      {std::string("a,b\n\"1\0\",2\n", 11), "line 2: a NUL byte"},
+      {std::string("a,b\n1,2\n3\0,4\n", 13), "line 3: a NUL byte"},
+      {std::string("\xFF\xFE" "a\0,\0b\0\n\0", 10), "line 1: a NUL byte"},
+      {"\n\n  \n", "no header"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
@@ -328,6 +459,125 @@ TEST(CsvRows, Refusals) {
     std::string error;
     EXPECT_FALSE(parseCsv(c.first, t, error));
     EXPECT_NE(error.find(c.second), std::string::npos) << error;
+  }
+}
+
+// Records of every shape, many times over, so that fields, quotes, doubled
+// quotes and line ends fall on the reader's buffer boundaries.
+TEST(CsvRows, StreamedRecordByRecordAcrossBufferBoundaries) {
+  std::string text = "\xEF\xBB\xBF" "id,note,amount\r\n";
+  std::vector<std::vector<std::string>> want;
+  std::vector<long> lines;
+  long line = 2;
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> shape(0, 5), width(0, 300);
+  while (text.size() < 600000) {
+    const std::string id = std::to_string(want.size() + 1);
+    std::string note(static_cast<size_t>(width(rng)), 'n');
+    std::string written;
+    long spans = 1;
+    switch (shape(rng)) {
+      case 0:
+        written = note;
+        break;
+      case 1:
+        written = "\"a, \"\"quoted\"\" " + note + "\"";
+        note = "a, \"quoted\" " + note;
+        break;
+      case 2:
+        note = "two\nlines " + note;
+        written = "  \"" + note + "\"  ";
+        spans = 2;
+        break;
+      case 3:
+        written = "  " + note + "\t";
+        break;
+      case 4:
+        note = "";
+        written = "\"\"";
+        break;
+      default:
+        text += "\n";  // a blank line before the record
+        ++line;
+        written = note;
+    }
+    text += id + "," + written + ", 1.5\r\n";
+    want.push_back({id, note, "1.5"});
+    lines.push_back(line);
+    line += spans;
+  }
+  std::istringstream in(text);
+  CsvReader reader(in);
+  std::string error;
+  ASSERT_TRUE(reader.readHeader(error)) << error;
+  EXPECT_EQ(reader.columns(), (std::vector<std::string>{"id", "note", "amount"}));
+  std::vector<std::string> fields;
+  size_t n = 0;
+  while (reader.next(fields, error)) {
+    ASSERT_LT(n, want.size());
+    ASSERT_EQ(fields, want[n]) << "row " << n + 1;
+    ASSERT_EQ(reader.line(), lines[n]) << "row " << n + 1;
+    ++n;
+  }
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(n, want.size());
+  // The whole-text reader gives the same rows.
+  CsvTable table;
+  ASSERT_TRUE(parseCsv(text, table, error)) << error;
+  EXPECT_EQ(table.rows, want);
+}
+
+// Many columns: every name is checked against all others without comparing
+// each pair (50,000 columns would be over a billion comparisons).
+TEST(CsvRows, WideHeaders) {
+  std::string names;
+  for (int i = 0; i < 50000; ++i) names += (i ? ",c" : "c") + std::to_string(i);
+  struct Case {
+    std::string header;
+    const char* error;  // "" when it is read
+  } cases[] = {
+      {names, ""},
+      {names + ",C17", "the column name 'C17' appears twice"},
+      {"X," + names + ",,", ""},
+      {names + ",c49999", "the column name 'c49999' appears twice"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    CsvTable t;
+    std::string error;
+    // One row with a field under every column: "x" and as many commas as the header has.
+    const std::string row = "x" + std::string(static_cast<size_t>(std::count(c.header.begin(), c.header.end(), ',')), ',');
+    const bool read = parseCsv(c.header + "\n" + row + "\n", t, error);
+    if (*c.error) {
+      EXPECT_FALSE(read);
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    } else {
+      ASSERT_TRUE(read) << error;
+      ASSERT_EQ(t.rows.size(), 1u);
+      EXPECT_EQ(t.rows[0].size(), t.columns.size());
+    }
+  }
+}
+
+TEST(CsvRows, AStreamStopsAtTheFirstBrokenRecord) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a,b\n1,2\n3,4\n5\n7,8\n", "line 4: 1 fields, but the header names 2 columns"},
+      {"a,b\n1,2\n3,4\n\"5\"x,6\n", "line 4: text after a closing quote"},
+      {std::string("a,b\n1,2\n3,4\n5,\0\n", 16), "line 4: a NUL byte"},
+      {"a,b\n1,2\n3,4\n\"5,6\n", "line 4: a quoted field is not closed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second);
+    std::istringstream in(c.first);
+    CsvReader reader(in);
+    std::string error;
+    ASSERT_TRUE(reader.readHeader(error)) << error;
+    std::vector<std::string> fields;
+    int rows = 0;
+    while (reader.next(fields, error)) ++rows;
+    EXPECT_EQ(rows, 2);
+    EXPECT_EQ(error.rfind(c.second, 0), 0u) << error;
+    EXPECT_FALSE(reader.next(fields, error)) << "nothing is read after a break";
   }
 }
 
@@ -357,12 +607,29 @@ TEST(ReportTemplateText, SectionsBracesAndComments) {
   EXPECT_EQ(t.row.pieces[1].call.args[1].value.text, "}");
 }
 
+TEST(ReportTemplateText, SectionNamesInAnyCase) {
+  const char* spellings[][3] = {{"@HEADER", "@Row", "@footer"}, {" @Header ", "@rOw", "@FOOTER\r"}};
+  for (const auto& names : spellings) {
+    SCOPED_TRACE(names[1]);
+    const std::string text = std::string(names[0]) + "\nh\n" + names[1] + "\nr {F($\"unit price\")}\n" + names[2] + "\nf";
+    ReportTemplate t;
+    std::string error;
+    ASSERT_TRUE(parseReportTemplate(text, t, error)) << error;
+    EXPECT_EQ(piecesText(t.header), "h\n");
+    EXPECT_EQ(piecesText(t.row), "r <F>\n");
+    EXPECT_EQ(piecesText(t.footer), "f");
+    EXPECT_EQ(t.row.pieces[1].call.args[0].column, "unit price");
+  }
+}
+
 TEST(ReportTemplateText, Refusals) {
-  const std::pair<const char*, const char*> cases[] = {
+  const std::pair<std::string, const char*> cases[] = {
       {"a {F(1)\n", "line 1: '{' without its '}'"},
       {"ok\nb }\n", "line 2: a lone '}'"},
       {"@row\nx\n@row\n", "line 3: the section @row appears twice"},
       {"@rows\n", "unknown section line"},
+      {"@Row\nx\n@ROW\n", "line 3: the section @ROW appears twice"},
+      {std::string("{F(\"a\0\")}\n", 10), "a NUL byte cannot be passed"},
       {"{F(1,)}", "missing argument"},
   };
   for (const auto& c : cases) {
@@ -581,6 +848,104 @@ TEST_F(Fixture, ArgumentChecksAndUncheckedCalls) {
   CallResult type = call("Half", {str("1")});
   EXPECT_EQ(type.status, CallStatus::NotCallable);
   EXPECT_NE(type.message.find("argument 1 of Half must be a Number, not a String"), std::string::npos);
+}
+
+// The buffers live from call to call: each call must find its guards armed
+// again, whatever the calls before it left behind.
+TEST_F(Fixture, ReusedBuffersAreArmedAgainForEveryCall) {
+  struct Step {
+    const char* name;
+    std::vector<Value> args;
+    CallStatus status;
+    const char* message;  // part of the message, "" when the call succeeds
+  };
+  const std::vector<std::vector<Step>> sequences = {
+      // A smaller buffer after a larger one: the old body is landing zone again,
+      // so a one-byte overrun is measured as one byte.
+      {{"ExactFit", {num(200)}, CallStatus::Ok, ""},
+       {"OverrunByOne", {num(8)}, CallStatus::BufferOverrun, "wrote 1 byte past the end of its 8-byte"},
+       {"ExactFit", {num(8)}, CallStatus::Ok, ""}},
+      // After a runaway write the whole landing zone is armed again.
+      {{"FillDefault", {num(5000)}, CallStatus::BufferOverrun, "wrote 4746 bytes past"},
+       {"FillDefault", {num(300)}, CallStatus::BufferOverrun, "wrote 46 bytes past"},
+       {"FillDefault", {num(254)}, CallStatus::Ok, ""},
+       {"FillDefault", {num(255)}, CallStatus::BufferOverrun, "wrote 1 byte past"}},
+      // A write before the buffer does not stay charged to the next call.
+      {{"Underrun", {}, CallStatus::BufferUnderrun, "wrote before the start"},
+       {"ExactFit", {num(4)}, CallStatus::Ok, ""},
+       {"Underrun", {}, CallStatus::BufferUnderrun, "wrote before the start"}},
+      // A larger buffer after a smaller one, then a result left open.
+      {{"ExactFit", {num(3)}, CallStatus::Ok, ""},
+       {"ExactFit", {num(3000)}, CallStatus::Ok, ""},
+       {"Unterminated", {num(5)}, CallStatus::NotTerminated, "terminating NUL"},
+       {"OverrunByOne", {num(3000)}, CallStatus::BufferOverrun, "wrote 1 byte past the end of its 3000-byte"}},
+      // Argument texts: a scribbled one, then clean ones of other lengths in the same slot.
+      {{"ScribbleArg", {str("a long argument text")}, CallStatus::ArgumentModified, "argument 1"},
+       {"ScribbleArg", {str("")}, CallStatus::Ok, ""},
+       {"SizeEcho", {num(1), str("abc")}, CallStatus::Ok, ""},
+       {"ScribbleArg", {str("x")}, CallStatus::ArgumentModified, "argument 1"}},
+  };
+  for (size_t q = 0; q < sequences.size(); ++q) {
+    for (size_t i = 0; i < sequences[q].size(); ++i) {
+      const Step& step = sequences[q][i];
+      SCOPED_TRACE("sequence " + std::to_string(q + 1) + ", step " + std::to_string(i + 1) + ": " + step.name);
+      CallResult r = call(step.name, step.args);
+      EXPECT_EQ(r.status, step.status) << r.message;
+      if (*step.message)
+        EXPECT_NE(r.message.find(step.message), std::string::npos) << r.message;
+      else
+        EXPECT_EQ(r.message, "");
+    }
+  }
+}
+
+TEST_F(Fixture, AnyCountStillRefusesTheWrongType) {
+  struct Case {
+    const char* name;
+    std::vector<Value> args;
+    CallStatus status;
+    const char* message;
+  } cases[] = {
+      // Fewer or more than the definition names: the library's own answer.
+      {"NeedsTwo", {num(1)}, CallStatus::FunctionError, "UFNotEnoughParameters (6)"},
+      {"Half", {num(4), num(1)}, CallStatus::Ok, ""},
+      {"ScribbleArg", {}, CallStatus::Ok, ""},
+      // A value of another type than its position declares is never passed.
+      {"ScribbleArg", {num(5)}, CallStatus::NotCallable, "argument 1 of ScribbleArg must be a String, not a Number"},
+      {"NeedsTwo", {num(1), str("2")}, CallStatus::NotCallable, "argument 2 of NeedsTwo must be a Number, not a String"},
+      {"NextDay", {num(1)}, CallStatus::NotCallable, "must be a Date, not a Number"},
+      {"Gadget", {num(1)}, CallStatus::NotCallable, "not understood"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FunctionInfo* f = lib.find(c.name);
+    const FunctionInfo& target = f ? *f : lib.functions()[18];  // Gadget cannot be found by name
+    CallResult r = lib.evaluateAnyCount(target, c.args);
+    EXPECT_EQ(r.status, c.status) << r.message;
+    if (*c.message) {
+      EXPECT_NE(r.message.find(c.message), std::string::npos) << r.message;
+    }
+  }
+}
+
+TEST_F(Fixture, MisspeltNamesGetTheNearestKnownOne) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Halff", "Half"},      {"hlf", "Half"},        {"ExactFitt", "ExactFit"}, {"SizeEko", "SizeEcho"},
+      {"NextDy", "NextDay"},  {"Nope", nullptr},      {"Half", nullptr},         {"Q", nullptr},
+      {"Gadgett", nullptr},   {"", nullptr},          {"ScribleArg", "ScribbleArg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    const FunctionInfo* suggested = lib.nearest(c.first);
+    if (c.second) {
+      ASSERT_NE(suggested, nullptr);
+      EXPECT_EQ(suggested->signature.name, c.second);
+      EXPECT_EQ(unknownFunction(lib, c.first),
+                std::string("unknown function '") + c.first + "'; did you mean " + c.second + "?");
+    } else {
+      EXPECT_EQ(suggested, nullptr) << suggested->signature.name;
+    }
+  }
 }
 
 TEST_F(Fixture, OtherBreachesOfTheBufferRules) {

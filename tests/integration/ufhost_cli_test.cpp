@@ -70,7 +70,8 @@ TEST_F(UfhostCommand, HelpExplainsModesSyntaxAndExitCodes) {
   Outcome o = run({"--help"});
   EXPECT_EQ(o.code, 0);
   for (const char* part : {"--list", "--file FILE", "--report TEMPLATE", "--rows FILE.csv", "@header", "@row",
-                           "@footer", "$column", "row N of M", "Exit codes", "2024-03-15", "255 bytes"})
+                           "@footer", "$column", "row N of M", "Exit codes", "2024-03-15", "255 bytes", "#ERROR",
+                           "$\"unit price\"", "section names in any case", "nearest known name"})
     EXPECT_TRUE(contains(o.out, part)) << part;
   EXPECT_EQ(o.err, "");
 }
@@ -174,6 +175,65 @@ TEST_F(UfhostCommand, NoCheckPassesArgumentsAsWritten) {
   EXPECT_TRUE(contains(raw.err, "NeedsTwo(1): NeedsTwo answered UFNotEnoughParameters (6)")) << raw.err;
 }
 
+// A folder, a missing file: exit 4 with the system's own reason, for each
+// option that names a file.
+TEST_F(UfhostCommand, FilesThatCannotBeReadGiveTheReason) {
+  const std::string tpl = write("t.txt", "@row\n{Half($a)}\n");
+  const std::string rows = write("r.csv", "a\n1\n");
+  const std::string folder = tpl.substr(0, tpl.rfind('/'));
+  const std::string missing = folder + "/absent.txt";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{fixture_, "--file", folder}, "cannot read " + folder + ": Is a directory"},
+      {{fixture_, "--file", missing}, "cannot read " + missing + ": No such file or directory"},
+      {{fixture_, "--report", folder}, "cannot read " + folder + ": Is a directory"},
+      {{fixture_, "--report", missing}, "cannot read " + missing + ": No such file or directory"},
+      {{fixture_, "--report", tpl, "--rows", folder}, "cannot read " + folder + ": Is a directory"},
+      {{fixture_, "--report", tpl, "--rows", missing}, "cannot read " + missing + ": No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    Outcome o = run(c.args);
+    EXPECT_EQ(o.code, 4);
+    EXPECT_TRUE(contains(o.err, "ufhost: " + c.err)) << o.err;
+    EXPECT_EQ(o.out, "");
+  }
+  // Half is fine once the rows can be read: the template itself was not at fault.
+  Outcome good = run({fixture_, "--report", tpl, "--rows", rows});
+  EXPECT_EQ(good.code, 0) << good.err;
+  EXPECT_EQ(good.out, "0.5\n");
+}
+
+TEST_F(UfhostCommand, MisspeltFunctionsGetASuggestion) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* out;
+    const char* err;
+  } cases[] = {
+      {{fixture_, "Halff(2)", "Half(2)"}, 4, "#ERROR\n1\n", "unknown function 'Halff'; did you mean Half?"},
+      {{fixture_, "NxtDay(2024-01-01)"}, 4, "#ERROR\n", "did you mean NextDay?"},
+      {{fixture_, "Nope(1)"}, 4, "#ERROR\n", "unknown function 'Nope' (ufhost LIBRARY --list"},
+      {{real_, "ZelNm(10, 2, \"1\")"}, 4, "#ERROR\n", "unknown function 'ZelNm'; did you mean ZelNum?"},
+      {{real_, "zelfyend2(1, 1, 2024-01-01)"}, 4, "#ERROR\n", "did you mean ZelFYEnd?"},
+      {{fixture_, "--report", "", "--rows", ""}, 4, "", "line 2: {Hlf($a)}: unknown function 'Hlf'; did you mean Half?"},
+  };
+  const std::string tpl = write("t.txt", "@row\n{Hlf($a)}\n");
+  const std::string rows = write("r.csv", "a\n1\n");
+  for (Case& c : cases) {
+    if (c.args[1] == "--report") c.args = {fixture_, "--report", tpl, "--rows", rows};
+    SCOPED_TRACE(c.args[1]);
+    Outcome o = run(c.args);
+    EXPECT_EQ(o.code, c.code) << o.err;
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_TRUE(contains(o.err, c.err)) << o.err;
+  }
+  Outcome distant = run({fixture_, "Nope(1)"});
+  EXPECT_FALSE(contains(distant.err, "did you mean")) << distant.err;
+}
+
 TEST_F(UfhostCommand, CallsFromStandardInputAndFromAFile) {
   const std::string calls = "# sample calls\n\n  Half(4)\r\nHalf(x)\nNextDay(2000-01-01)\n";
   const std::string file = write("calls.txt", calls);
@@ -257,6 +317,49 @@ TEST_F(UfhostCommand, ReportErrorsNameTheRowAndTheCall) {
   EXPECT_TRUE(contains(noRows.err, "no rows were given")) << noRows.err;
 }
 
+TEST_F(UfhostCommand, ReportColumnsWithBlanksAndSectionNamesInAnyCase) {
+  const std::string tpl = write("t.txt",
+                                "@HEADER\n"
+                                "top\n"
+                                "@Row\n"
+                                "{Half($\"unit price\")} {Half($\"Unit Price\")} {Half($qty)}\n"
+                                "@Footer\n"
+                                "end\n");
+  const std::string rows = write("r.csv", "\"unit price\",qty\n3,4\n5,6\n");
+  Outcome o = run({fixture_, "--report", tpl, "--rows", rows});
+  EXPECT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out, "top\n1.5 1.5 2\n2.5 2.5 3\nend\n");
+  Outcome missing = run({fixture_, "--report", write("m.txt", "@row\n{Half($\"unit cost\")}\n"), "--rows", rows});
+  EXPECT_EQ(missing.code, 4);
+  EXPECT_TRUE(contains(missing.err, "no column 'unit cost' in the rows (columns: unit price, qty)")) << missing.err;
+  Outcome text = run({fixture_, "--report", write("b.txt", "@row\n{Half($\"unit price\")}\n"), "--rows",
+                      write("b.csv", "unit price\nn/a\n")});
+  EXPECT_EQ(text.code, 4);
+  EXPECT_TRUE(contains(text.err, "$\"unit price\" holds \"n/a\", not a Number")) << text.err;
+}
+
+// The rows are read as the report goes: a broken line stops them there, the
+// rows before it and the footer are still written, and the exit code says so.
+TEST_F(UfhostCommand, ReportRowsStopAtABrokenLine) {
+  const std::string tpl = write("t.txt", "head\n@row\n{Half($a)}\n@footer\nend\n");
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\n2\n4\n6,7\n8\n", "r.csv: line 4: 2 fields, but the header names 1 columns (the rows stop there)"},
+      {"a\n2\n4\n\"6\n", "r.csv: line 4: a quoted field is not closed (the rows stop there)"},
+      {std::string("a\n2\n4\n6\0\n", 9), "r.csv: line 4: a NUL byte"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second);
+    Outcome o = run({fixture_, "--report", tpl, "--rows", write("r.csv", c.first)});
+    EXPECT_EQ(o.code, 4);
+    EXPECT_EQ(o.out, "head\n1\n2\nend\n");
+    EXPECT_TRUE(contains(o.err, c.second)) << o.err;
+  }
+  Outcome noHeader = run({fixture_, "--report", tpl, "--rows", write("e.csv", "\n\n")});
+  EXPECT_EQ(noHeader.code, 4);
+  EXPECT_EQ(noHeader.out, "");
+  EXPECT_TRUE(contains(noHeader.err, "e.csv: no header line naming the columns")) << noHeader.err;
+}
+
 // ---- through the real library
 
 TEST_F(UfhostCommand, RealLibraryListsItsSixFunctions) {
@@ -320,6 +423,30 @@ TEST_F(UfhostCommand, RealLibraryMissingArguments) {
     EXPECT_EQ(raw.code, 1);
     EXPECT_EQ(raw.out, "#ERROR\n");
     EXPECT_TRUE(contains(raw.err, "answered UFNotEnoughParameters (6)")) << raw.err;
+  }
+}
+
+// --no-check lets the count differ but never hands the library a value of
+// another type than it reads: a number where it reads a text pointer would
+// crash the host.
+TEST_F(UfhostCommand, RealLibraryNoCheckRefusesWrongTypes) {
+  struct Case {
+    const char* call;
+    const char* err;
+  } cases[] = {
+      {"ZelNum(1, 2, 5)", "argument 3 of ZelNum must be a String, not a Number"},
+      {"ZelNum(\"1\", 2, \"5\")", "argument 1 of ZelNum must be a Number, not a String"},
+      {"ZelSplitHdr(8, 1, 2024-01-01)", "argument 3 of ZelSplitHdr must be a String, not a Date"},
+      {"ZelFYEnd(1, 1, \"2024-01-01\")", "argument 3 of ZelFYEnd must be a Date, not a String"},
+      {"ZelFYEnd(1, True)", "argument 2 of ZelFYEnd must be a Number, not a Boolean"},
+      {"ZelToText(\"12\")", "argument 1 of ZelToText must be a Number, not a String"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.call);
+    Outcome o = run({real_, "--no-check", c.call, "ZelNum(6, 1, \"2.5\")"});
+    EXPECT_EQ(o.code, 4) << o.err;
+    EXPECT_EQ(o.out, "#ERROR\n   2.5\n");
+    EXPECT_TRUE(contains(o.err, std::string("ufhost: ") + c.call + ": " + c.err)) << o.err;
   }
 }
 
