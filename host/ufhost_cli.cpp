@@ -26,7 +26,7 @@ const char kHelp[] =
     "  ufhost LIBRARY --report TEMPLATE [--rows FILE.csv]\n"
     "  ufhost LIBRARY --check [COMPANY [BOOK]]\n"
     "  ufhost LIBRARY --calendar COMPANY [--books 0-8] [--from YEAR] [--to YEAR] [--html FILE]\n"
-    "  ufhost --help\n"
+    "  ufhost --help | --version\n"
     "\n"
     "  --list             per function: its definition text, template and example\n"
     "                     (control characters shown as \\t etc.)\n"
@@ -153,6 +153,9 @@ class Runner {
       };
       if (a == "--help" || a == "-h") {
         out_ << kHelp;
+        return kExitOk;
+      } else if (a == "--version") {
+        out_ << "ufhost (u2lvost) " << U2LVOST_VERSION << "\n";
         return kExitOk;
       } else if (a == "--list") {
         o.list = true;

@@ -15,7 +15,7 @@ PACKAGES=(
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386
   libodbc2:i386 libodbcinst2:i386 libsqliteodbc:i386
-  unixodbc sqlite3
+  unixodbc sqlite3 unzip
 )
 
 SUDO=""

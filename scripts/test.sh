@@ -23,6 +23,9 @@ pg_start stock
 build/tests/integration_tests --gtest_filter='*PostgreSQL*:*Postgres*'
 pg_stop
 
+# The site packages: the .deb installed, used and removed here, the .zip under Wine.
+bash tests/package/run.sh build
+
 # Memory errors and leaks: the same objects built with sanitizers.
 BUILD_DIR=build-asan bash scripts/setup.sh -DU2LVOST_SANITIZE=ON -DU2LVOST_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -R '^(unit|engine)$'

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,26 +70,50 @@ Line parseLine(const std::string& raw) {
   return line;
 }
 
+thread_local std::string t_message;
+
+void setMessage(const std::string& text) { t_message = text; }
+
+std::string reason(int error) { return std::strerror(error); }
+
 // Missing file: no lines, and true. False only when the file exists but cannot be read.
 bool readLines(const std::string& path, std::vector<Line>* lines) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
+    int error = errno;
     struct stat st;
-    return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
+    if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) return true;
+    setMessage("cannot read " + path + ": " + reason(error));
+    return false;
   }
+  // getline grows the string as far as the line goes: no line is cut in two.
   std::string raw;
   while (std::getline(in, raw)) lines->push_back(parseLine(raw));
-  return !in.bad();
+  if (in.bad()) {
+    setMessage("cannot read " + path + ": read error");
+    return false;
+  }
+  return true;
 }
 
-// Creates every missing folder of dir.
+// Creates every missing folder of dir, each with mode 0755 whatever the umask.
 bool makeFolders(const std::string& dir) {
   if (dir.empty()) return true;
   struct stat st;
-  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (::stat(dir.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    setMessage("cannot create folder " + dir + ": a file of that name is in the way");
+    return false;
+  }
   size_t slash = dir.find_last_of('/');
   if (slash != std::string::npos && slash > 0 && !makeFolders(dir.substr(0, slash))) return false;
-  return ::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
+  if (::mkdir(dir.c_str(), 0755) == 0) {
+    if (::chmod(dir.c_str(), 0755) == 0) return true;
+  } else if (errno == EEXIST) {
+    return true;
+  }
+  setMessage("cannot create folder " + dir + ": " + reason(errno));
+  return false;
 }
 
 bool writeAll(int fd, const std::string& text) {
@@ -119,11 +145,18 @@ bool writeLines(const std::string& path, const std::vector<Line>& lines) {
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   int fd = ::mkstemp(name.data());
-  if (fd < 0) return false;
+  if (fd < 0) {
+    setMessage("cannot write " + path + ": " + reason(errno));
+    return false;
+  }
+  // fchmod is not subject to the umask: the file is always 0644.
   bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = std::rename(name.data(), path.c_str()) == 0;
-  if (!ok) ::unlink(name.data());
+  if (!ok) {
+    setMessage("cannot write " + path + ": " + reason(errno));
+    ::unlink(name.data());
+  }
   return ok;
 }
 
@@ -136,6 +169,59 @@ Line classLine(REFCLSID clsid, const std::string& server) {
   line.clsid = clsid;
   line.server = server;
   return line;
+}
+
+// Whether the file at path may be trusted to name code to load: owned by us or
+// root, and writable by nobody else. "" when it may, else why not.
+std::string distrust(const struct stat& st) {
+  if (st.st_uid != 0 && st.st_uid != ::geteuid())
+    return "owned by user " + std::to_string(st.st_uid) + ", neither root nor this user";
+  if (st.st_mode & S_IWOTH) return "writable by everyone";
+  if (st.st_mode & S_IWGRP) return "writable by its group";
+  return std::string();
+}
+
+// Each refusal is said once per process: lookups repeat at every report job.
+void sayOnce(const std::string& text) {
+  static std::mutex lock;
+  static std::set<std::string> said;
+  std::lock_guard<std::mutex> guard(lock);
+  if (said.insert(text).second) std::fprintf(stderr, "u2lvost: %s\n", text.c_str());
+}
+
+// The lines of a registry file that may be used; false (and a message) when it
+// exists but cannot be read or is not to be trusted.
+bool readTrusted(const std::string& path, std::vector<Line>* lines) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) {
+    std::string why = distrust(st);
+    if (!why.empty()) {
+      setMessage("refusing class registry " + path + ": " + why);
+      return false;
+    }
+  }
+  return readLines(path, lines);
+}
+
+// The target of a rewrite: read as a lookup would, so that a file we refuse to
+// read is not silently carried over into a fresh one.
+bool readForRewrite(const std::string& path, std::vector<Line>* lines) {
+  if (path.empty()) {
+    setMessage("no class registry file: set U2LVOST_COM_REGISTRY or HOME");
+    return false;
+  }
+  return readTrusted(path, lines);
+}
+
+// Says which lines of a rewritten file were neither classes nor comments.
+void noteUnreadable(const std::string& path, const std::vector<Line>& lines) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string s = trim(lines[i].text);
+    if (!lines[i].isClass && !s.empty() && s[0] != '#') {
+      setMessage(path + ":" + std::to_string(i + 1) + ": not a class line; kept as it is");
+      return;
+    }
+  }
 }
 
 }  // namespace
@@ -152,19 +238,43 @@ std::string registryPath() {
   return std::string();
 }
 
-bool lookupServer(const std::string& path, REFCLSID clsid, std::string* server) {
-  std::vector<Line> lines;
-  if (path.empty() || !readLines(path, &lines)) return false;
-  bool found = false;
-  // The last line of a class wins, as a later assignment would.
-  for (const Line& l : lines) {
-    if (l.isClass && IsEqualGUID(l.clsid, clsid)) {
-      *server = l.server;
-      found = true;
-    }
-  }
-  return found;
+std::string systemRegistryPath() {
+  const char* env = std::getenv("U2LVOST_COM_SYSTEM_REGISTRY");
+  if (env) return env;  // set but empty: no system file
+  return kSystemRegistryFile;
 }
+
+bool findRegistration(REFCLSID clsid, Registration* found) {
+  const std::string files[] = {registryPath(), systemRegistryPath()};
+  for (const std::string& path : files) {
+    std::vector<Line> lines;
+    if (path.empty()) continue;
+    if (!readTrusted(path, &lines)) {
+      sayOnce(t_message);
+      continue;
+    }
+    // The last line of a class wins, as a later assignment would.
+    bool hit = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].isClass && IsEqualGUID(lines[i].clsid, clsid)) {
+        found->file = path;
+        found->line = static_cast<UINT>(i + 1);
+        found->server = lines[i].server;
+        hit = true;
+      }
+    }
+    if (hit) return true;
+  }
+  return false;
+}
+
+std::string distrustedServer(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::string();
+  return distrust(st);
+}
+
+void report(const std::string& text) { sayOnce(text); }
 
 }  // namespace comrt
 
@@ -201,20 +311,31 @@ COMRT_API BOOL ComGuidFromText(const char* text, GUID* out) {
   return 1;
 }
 
-COMRT_API UINT ComRegistryPath(char* buf, UINT size) {
-  std::string path = comrt::registryPath();
-  if (path.size() >= UINT32_MAX) return 0;
-  UINT n = static_cast<UINT>(path.size());
-  if (buf && n < size) std::memcpy(buf, path.c_str(), static_cast<size_t>(n) + 1);
+namespace {
+
+// Copies text and a NUL into buf when it fits; returns the text's length.
+UINT copyText(const std::string& text, char* buf, UINT size) {
+  if (text.size() >= UINT32_MAX) return 0;
+  UINT n = static_cast<UINT>(text.size());
+  if (buf && n < size) std::memcpy(buf, text.c_str(), static_cast<size_t>(n) + 1);
   return n;
 }
 
+}  // namespace
+
+COMRT_API UINT ComRegistryPath(char* buf, UINT size) { return copyText(comrt::registryPath(), buf, size); }
+
+COMRT_API UINT ComSystemRegistryPath(char* buf, UINT size) { return copyText(comrt::systemRegistryPath(), buf, size); }
+
 COMRT_API HRESULT ComRegisterClass(REFCLSID clsid, const char* serverPath) {
-  if (!serverPath || serverPath[0] != '/' || std::strchr(serverPath, '\n')) return E_INVALIDARG;
+  setMessage(std::string());
+  if (!serverPath || serverPath[0] != '/' || std::strchr(serverPath, '\n')) {
+    setMessage(std::string("server path must be absolute and on one line: ") + (serverPath ? serverPath : "(none)"));
+    return E_INVALIDARG;
+  }
   std::string path = comrt::registryPath();
-  if (path.empty()) return E_FAIL;
   std::vector<Line> lines;
-  if (!readLines(path, &lines)) return E_FAIL;
+  if (!readForRewrite(path, &lines)) return E_FAIL;
   std::vector<Line> kept;
   bool placed = false;
   // The new line takes the place of the class's first line, so hand-written
@@ -228,45 +349,44 @@ COMRT_API HRESULT ComRegisterClass(REFCLSID clsid, const char* serverPath) {
     }
   }
   if (!placed) kept.push_back(classLine(clsid, serverPath));
-  return writeLines(path, kept) ? S_OK : E_FAIL;
+  if (!writeLines(path, kept)) return E_FAIL;
+  noteUnreadable(path, kept);
+  return S_OK;
 }
 
 COMRT_API HRESULT ComUnregisterClass(REFCLSID clsid) {
+  setMessage(std::string());
   std::string path = comrt::registryPath();
-  if (path.empty()) return E_FAIL;
   std::vector<Line> lines;
-  if (!readLines(path, &lines)) return E_FAIL;
+  if (!readForRewrite(path, &lines)) return E_FAIL;
   std::vector<Line> kept;
   for (Line& l : lines)
     if (!(l.isClass && IsEqualGUID(l.clsid, clsid))) kept.push_back(std::move(l));
   if (kept.size() == lines.size()) return S_FALSE;
-  return writeLines(path, kept) ? S_OK : E_FAIL;
+  if (!writeLines(path, kept)) return E_FAIL;
+  noteUnreadable(path, kept);
+  return S_OK;
 }
 
 COMRT_API HRESULT ComLookupClass(REFCLSID clsid, char* buf, UINT size) {
   if (!buf || size == 0) return E_INVALIDARG;
-  std::string server;
-  if (!comrt::lookupServer(comrt::registryPath(), clsid, &server)) return REGDB_E_CLASSNOTREG;
-  if (server.size() >= size) return E_INVALIDARG;
-  std::memcpy(buf, server.c_str(), server.size() + 1);
+  comrt::Registration found;
+  if (!comrt::findRegistration(clsid, &found)) return REGDB_E_CLASSNOTREG;
+  if (found.server.size() >= size) return E_INVALIDARG;
+  std::memcpy(buf, found.server.c_str(), found.server.size() + 1);
   return S_OK;
 }
 
 COMRT_API HRESULT ComFindClassRegistration(REFCLSID clsid, char* file, UINT fileSize, UINT* line, char* server,
                                            UINT serverSize) {
-  if (!file || !line || !server || fileSize == 0 || serverSize == 0) return E_INVALIDARG;
-  const std::string path = comrt::registryPath();
-  std::vector<Line> lines;
-  if (path.empty() || !readLines(path, &lines)) return REGDB_E_CLASSNOTREG;
-  size_t at = 0;
-  // The last line of a class wins, as in lookupServer.
-  for (size_t i = 0; i < lines.size(); ++i)
-    if (lines[i].isClass && IsEqualGUID(lines[i].clsid, clsid)) at = i + 1;
-  if (at == 0) return REGDB_E_CLASSNOTREG;
-  const std::string& found = lines[at - 1].server;
-  if (path.size() >= fileSize || found.size() >= serverSize) return E_INVALIDARG;
-  std::memcpy(file, path.c_str(), path.size() + 1);
-  std::memcpy(server, found.c_str(), found.size() + 1);
-  *line = static_cast<UINT>(at);
+  if (!file || fileSize == 0 || !line || !server || serverSize == 0) return E_INVALIDARG;
+  comrt::Registration found;
+  if (!comrt::findRegistration(clsid, &found)) return REGDB_E_CLASSNOTREG;
+  if (found.file.size() >= fileSize || found.server.size() >= serverSize) return E_INVALIDARG;
+  std::memcpy(file, found.file.c_str(), found.file.size() + 1);
+  std::memcpy(server, found.server.c_str(), found.server.size() + 1);
+  *line = found.line;
   return S_OK;
 }
+
+COMRT_API UINT ComRegistryMessage(char* buf, UINT size) { return copyText(t_message, buf, size); }

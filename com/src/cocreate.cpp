@@ -1,6 +1,7 @@
 // CoCreateInstance: the class registry file names the server library; the
 // library's class factory makes the object.
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <map>
 #include <mutex>
@@ -41,12 +42,30 @@ COMRT_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD d
   if (!comrt::threadInitialised()) return CO_E_NOTINITIALIZED;
   if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
 
-  std::string server;
-  if (!comrt::lookupServer(comrt::registryPath(), rclsid, &server)) return REGDB_E_CLASSNOTREG;
+  comrt::Registration reg;
+  if (!comrt::findRegistration(rclsid, &reg)) return REGDB_E_CLASSNOTREG;
+  const std::string& server = reg.server;
+  const std::string where = reg.file + ":" + std::to_string(reg.line);
   // A relative path would be searched for along the library path: never load that.
-  if (server.empty() || server[0] != '/') return CO_E_DLLNOTFOUND;
+  if (server.empty() || server[0] != '/') {
+    comrt::report(where + ": server path " + server + " is not absolute; not loaded");
+    return CO_E_DLLNOTFOUND;
+  }
+  if (::access(server.c_str(), F_OK) != 0) {
+    comrt::report(where + ": server " + server + " is missing");
+    return CO_E_DLLNOTFOUND;
+  }
+  std::string why = comrt::distrustedServer(server);
+  if (!why.empty()) {
+    comrt::report("refusing server " + server + " (" + where + "): " + why);
+    return E_ACCESSDENIED;
+  }
   void* handle = loadServer(server);
-  if (!handle) return CO_E_DLLNOTFOUND;
+  if (!handle) {
+    const char* error = ::dlerror();
+    comrt::report(where + ": cannot load " + server + ": " + (error ? error : "unknown error"));
+    return CO_E_DLLNOTFOUND;
+  }
   auto getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(::dlsym(handle, "DllGetClassObject"));
   if (!getClassObject) return CO_E_ERRORINDLL;
 

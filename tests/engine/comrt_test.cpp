@@ -1,7 +1,9 @@
 // The Linux COM runtime: BSTRs, GUID texts, the class registry file,
 // initialisation and CoCreateInstance with each of its answers.
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -193,6 +195,232 @@ TEST(ClassRegistry, RegisterRewritesOnlyTheClassLines) {
   EXPECT_EQ(1, entries);
 }
 
+// Both files of the registry, each in its own variable, for one test.
+struct TwoFiles {
+  testenv::TempDir dir;
+  std::string user = dir.file("user.reg");
+  std::string system = dir.file("system.reg");
+  testenv::ScopedEnv userEnv{"U2LVOST_COM_REGISTRY", user.c_str()};
+  testenv::ScopedEnv systemEnv{"U2LVOST_COM_SYSTEM_REGISTRY", system.c_str()};
+};
+
+constexpr const char* kFactoryText = "{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B}";
+constexpr const char* kListText = "{33C9B846-0D15-11D2-98A2-00104B9B151D}";
+
+TEST(ClassRegistry, FindSaysWhichFileAndLineAnswers) {
+  struct Row {
+    const char* what;
+    const char* user;    // null: no file
+    const char* system;  // null: no file
+    const GUID* clsid;
+    HRESULT want;
+    bool fromUser;
+    UINT line;
+    const char* server;
+  } rows[] = {
+      {"user file only", "# c\n{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B} = /u/e.so\n", nullptr,
+       &CLSID_VRZELCalendarFactory, S_OK, true, 2, "/u/e.so"},
+      {"system file only", nullptr, "\n\n{4ca227f1-b70a-4ea8-bea3-d95c24446a4b}=/s/e.so\n",
+       &CLSID_VRZELCalendarFactory, S_OK, false, 3, "/s/e.so"},
+      {"the user's line wins", "{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B} = /u/e.so\n",
+       "{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B} = /s/e.so\n", &CLSID_VRZELCalendarFactory, S_OK, true, 1, "/u/e.so"},
+      {"other classes of the user leave the system's", "{33C9B846-0D15-11D2-98A2-00104B9B151D} = /u/l.so\n",
+       "{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B} = /s/e.so\n", &CLSID_VRZELCalendarFactory, S_OK, false, 1, "/s/e.so"},
+      {"last line of a file holds", nullptr,
+       "{33C9B846-0D15-11D2-98A2-00104B9B151D} = /s/1.so\n# x\n{33C9B846-0D15-11D2-98A2-00104B9B151D} = /s/2.so\n",
+       &CLSID_ktEnumDispatch, S_OK, false, 3, "/s/2.so"},
+      {"neither names it", "{33C9B846-0D15-11D2-98A2-00104B9B151D} = /u/l.so\n", "# none\n",
+       &CLSID_VRZELCalendarFactory, REGDB_E_CLASSNOTREG, false, 0, ""},
+      {"no files at all", nullptr, nullptr, &CLSID_VRZELCalendarFactory, REGDB_E_CLASSNOTREG, false, 0, ""},
+  };
+  for (const Row& r : rows) {
+    TwoFiles f;
+    if (r.user) f.dir.write("user.reg", r.user);
+    if (r.system) f.dir.write("system.reg", r.system);
+    char file[512] = "", server[512] = "";
+    UINT line = 77;
+    EXPECT_EQ(r.want, ComFindClassRegistration(*r.clsid, file, sizeof file, &line, server, sizeof server)) << r.what;
+    if (r.want != S_OK) {
+      EXPECT_EQ(77u, line) << r.what;
+      continue;
+    }
+    EXPECT_EQ(r.fromUser ? f.user : f.system, file) << r.what;
+    EXPECT_EQ(r.line, line) << r.what;
+    EXPECT_STREQ(r.server, server) << r.what;
+    // The plain lookup agrees with it.
+    char plain[512];
+    EXPECT_EQ(S_OK, ComLookupClass(*r.clsid, plain, sizeof plain)) << r.what;
+    EXPECT_STREQ(r.server, plain) << r.what;
+  }
+}
+
+TEST(ClassRegistry, FindRefusesNullAndShortBuffers) {
+  TwoFiles f;
+  f.dir.write("system.reg", std::string(kFactoryText) + " = /s/e.so\n");
+  char file[512], server[512];
+  UINT line = 0;
+  const UINT fileFits = static_cast<UINT>(f.system.size() + 1);
+  struct Row {
+    const char* what;
+    char* file;
+    UINT fileSize;
+    UINT* line;
+    char* server;
+    UINT serverSize;
+    HRESULT want;
+  } rows[] = {
+      {"null file", nullptr, 512, &line, server, 512, E_INVALIDARG},
+      {"null line", file, 512, nullptr, server, 512, E_INVALIDARG},
+      {"null server", file, 512, &line, nullptr, 512, E_INVALIDARG},
+      {"zero sizes", file, 0, &line, server, 0, E_INVALIDARG},
+      {"file one short", file, fileFits - 1, &line, server, 512, E_INVALIDARG},
+      {"server one short", file, 512, &line, server, 7, E_INVALIDARG},
+      {"exactly enough", file, fileFits, &line, server, 8, S_OK},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(r.want, ComFindClassRegistration(CLSID_VRZELCalendarFactory, r.file, r.fileSize, r.line, r.server,
+                                               r.serverSize))
+        << r.what;
+  EXPECT_EQ(f.system, file);
+  EXPECT_STREQ("/s/e.so", server);
+}
+
+TEST(ClassRegistry, SystemPathComesFromItsVariable) {
+  struct Row {
+    const char* value;
+    const char* want;
+  } rows[] = {{"/tmp/s/classes.reg", "/tmp/s/classes.reg"}, {"", ""}, {nullptr, "/etc/u2lvost/com-classes.reg"}};
+  for (const Row& r : rows) {
+    testenv::ScopedEnv env("U2LVOST_COM_SYSTEM_REGISTRY", r.value);
+    char buf[256] = "";
+    EXPECT_EQ(std::strlen(r.want), ComSystemRegistryPath(buf, sizeof buf));
+    if (*r.want) {
+      EXPECT_STREQ(r.want, buf);
+    }
+  }
+}
+
+TEST(ClassRegistry, LinesOfAnyLengthAreReadWhole) {
+  const std::string longServer = "/" + std::string(5000, 'd') + "/engine.so";
+  struct Row {
+    const char* what;
+    std::string text;
+    HRESULT want;
+    std::string server;
+  } rows[] = {
+      // A comment long enough to split a fixed buffer must not turn its tail into a class line.
+      {"long comment", "# " + std::string(5000, 'x') + kFactoryText + " = /evil.so\n", REGDB_E_CLASSNOTREG, ""},
+      {"long server path", std::string(kFactoryText) + " = " + longServer + "\n", S_OK, longServer},
+      {"long line before the class", std::string(70000, ' ') + "\n" + kFactoryText + " = /ok.so\n", S_OK, "/ok.so"},
+  };
+  for (const Row& r : rows) {
+    TwoFiles f;
+    f.dir.write("user.reg", r.text);
+    std::vector<char> buf(8192);
+    EXPECT_EQ(r.want, ComLookupClass(CLSID_VRZELCalendarFactory, buf.data(), static_cast<UINT>(buf.size())))
+        << r.what;
+    if (r.want == S_OK) {
+      EXPECT_EQ(r.server, buf.data()) << r.what;
+    }
+  }
+}
+
+// What the runtime said on standard error while f ran.
+template <typename F>
+std::string stderrOf(F f) {
+  ::testing::internal::CaptureStderr();
+  f();
+  return ::testing::internal::GetCapturedStderr();
+}
+
+TEST(ClassRegistry, RefusesFilesOthersCanChange) {
+  struct Row {
+    const char* what;
+    mode_t mode;
+    uid_t owner;  // 0: leave as created
+    const char* cause;
+  } rows[] = {
+      {"group-writable", 0664, 0, "writable by its group"},
+      {"world-writable", 0646, 0, "writable by everyone"},
+      {"another user's", 0644, 1, "owned by user 1"},
+  };
+  for (const Row& r : rows) {
+    if (r.owner != 0 && ::geteuid() != 0) continue;  // only root can give a file away
+    TwoFiles f;
+    f.dir.write("user.reg", std::string(kFactoryText) + " = /u/evil.so\n");
+    f.dir.write("system.reg", std::string(kFactoryText) + " = /s/good.so\n");
+    ASSERT_EQ(0, ::chmod(f.user.c_str(), r.mode)) << r.what;
+    if (r.owner != 0) {
+      ASSERT_EQ(0, ::chown(f.user.c_str(), r.owner, static_cast<gid_t>(-1))) << r.what;
+    }
+    char server[256] = "";
+    // The refused file is passed over, with a message naming it; the system file answers.
+    const std::string said =
+        stderrOf([&] { EXPECT_EQ(S_OK, ComLookupClass(CLSID_VRZELCalendarFactory, server, sizeof server)); });
+    EXPECT_STREQ("/s/good.so", server) << r.what;
+    EXPECT_NE(std::string::npos, said.find(f.user)) << r.what << ": " << said;
+    EXPECT_NE(std::string::npos, said.find(r.cause)) << r.what << ": " << said;
+    // Nor is it rewritten: its lines would be carried over.
+    EXPECT_EQ(E_FAIL, ComRegisterClass(CLSID_ktEnumDispatch, "/u/l.so")) << r.what;
+    char message[512] = "";
+    ComRegistryMessage(message, sizeof message);
+    EXPECT_NE(std::string::npos, std::string(message).find(f.user)) << r.what << ": " << message;
+    EXPECT_NE(std::string::npos, std::string(message).find(r.cause)) << r.what << ": " << message;
+  }
+}
+
+TEST(ClassRegistry, WritesExplicitModesWhateverTheUmask) {
+  for (mode_t mask : {mode_t(0), mode_t(077), mode_t(0277)}) {
+    TwoFiles f;
+    const std::string file = f.dir.file("a/b/classes.reg");
+    testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", file.c_str());
+    mode_t old = ::umask(mask);
+    HRESULT hr = ComRegisterClass(CLSID_ktEnumDispatch, "/opt/one.so");
+    ::umask(old);
+    ASSERT_EQ(S_OK, hr) << "umask " << mask;
+    struct stat st;
+    for (const std::string& dir : {f.dir.file("a"), f.dir.file("a/b")}) {
+      ASSERT_EQ(0, ::stat(dir.c_str(), &st));
+      EXPECT_EQ(0755u, st.st_mode & 07777) << dir << " umask " << mask;
+    }
+    ASSERT_EQ(0, ::stat(file.c_str(), &st));
+    EXPECT_EQ(0644u, st.st_mode & 07777) << "umask " << mask;
+  }
+}
+
+TEST(ClassRegistry, FailuresNameTheFileAndTheCause) {
+  TwoFiles f;
+  f.dir.write("blocker", "a file where a folder should be\n");
+  struct Row {
+    const char* what;
+    std::string file;
+    HRESULT want;
+    std::string mentions;
+    std::string cause;
+  } rows[] = {
+      {"folder in the way", f.dir.file("blocker/classes.reg"), E_FAIL, f.dir.file("blocker"), "in the way"},
+      {"unreadable line kept", f.dir.write("odd.reg", "# ok\nnot a class line\n"), S_OK, f.dir.file("odd.reg") + ":2",
+       "not a class line"},
+      {"clean file", f.dir.write("clean.reg", "# ok\n"), S_OK, "", ""},
+  };
+  for (const Row& r : rows) {
+    testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", r.file.c_str());
+    EXPECT_EQ(r.want, ComRegisterClass(CLSID_ktEnumDispatch, "/opt/one.so")) << r.what;
+    char message[512] = "unchanged";
+    UINT n = ComRegistryMessage(message, sizeof message);
+    if (r.mentions.empty()) {
+      EXPECT_EQ(0u, n) << r.what << ": " << message;
+      continue;
+    }
+    EXPECT_NE(std::string::npos, std::string(message).find(r.mentions)) << r.what << ": " << message;
+    EXPECT_NE(std::string::npos, std::string(message).find(r.cause)) << r.what << ": " << message;
+  }
+  EXPECT_EQ(E_INVALIDARG, ComRegisterClass(CLSID_ktEnumDispatch, "lib.so"));
+  char message[256] = "";
+  ComRegistryMessage(message, sizeof message);
+  EXPECT_NE(std::string::npos, std::string(message).find("lib.so")) << message;
+}
+
 TEST(ComInit, CountsPerThread) {
   HRESULT first = E_FAIL, nested = E_FAIL, before = S_OK, during = E_FAIL, after = S_OK, reserved = S_OK;
   void* objectWhileOff = &objectWhileOff;
@@ -291,6 +519,42 @@ TEST_F(CoCreateTest, Answers) {
   EXPECT_EQ(S_OK, Session::get().canUnloadNow());
 }
 
+TEST_F(CoCreateTest, ServersAreCheckedAndProblemsReported) {
+  testenv::TempDir dir;
+  const std::string copy = dir.file("engine-copy.so");
+  std::filesystem::copy_file(Session::get().enginePath(), copy);
+  ASSERT_EQ(0, ::chmod(copy.c_str(), 0755));
+  const std::string file = dir.file("classes.reg");
+  testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", file.c_str());
+  testenv::ScopedEnv noSystem("U2LVOST_COM_SYSTEM_REGISTRY", "");
+  struct Row {
+    const char* what;
+    std::string server;
+    mode_t mode;  // of the copy
+    HRESULT want;
+    std::string said;  // in the message; empty: none
+  } rows[] = {
+      {"trusted copy", copy, 0755, S_OK, ""},
+      {"group-writable library", copy, 0775, E_ACCESSDENIED, "writable by its group"},
+      {"world-writable library", copy, 0757, E_ACCESSDENIED, "writable by everyone"},
+      {"relative path", "engine-copy.so", 0755, CO_E_DLLNOTFOUND, "not absolute"},
+      {"missing library", dir.file("gone.so"), 0755, CO_E_DLLNOTFOUND, "missing"},
+  };
+  for (const Row& r : rows) {
+    dir.write("classes.reg", std::string("# line 1\n") + kListText + " = " + r.server + "\n");
+    ASSERT_EQ(0, ::chmod(copy.c_str(), r.mode));
+    HRESULT hr = S_OK;
+    const std::string said = stderrOf([&] { hr = create(CLSID_ktEnumDispatch, IID_IktEnumDispatch); });
+    EXPECT_EQ(r.want, hr) << r.what;
+    if (r.said.empty()) {
+      EXPECT_EQ("", said) << r.what;
+    } else {
+      EXPECT_NE(std::string::npos, said.find(r.said)) << r.what << ": " << said;
+      EXPECT_NE(std::string::npos, said.find(file + ":2")) << r.what << ": " << said;
+    }
+  }
+}
+
 TEST_F(CoCreateTest, UnregisterAndRegisterAgain) {
   testenv::TempDir dir;
   const std::string file = dir.write("classes.reg", "# kept\n{11111111-2222-3333-0102-030405060708} = /x.so\n");
@@ -321,6 +585,54 @@ TEST_F(CoCreateTest, RegsvrCommand) {
   EXPECT_EQ("", testenv::readFile(file));
   EXPECT_EQ(2, run("'" + dir.file("missing.so") + "'"));
   EXPECT_EQ(1, run(""));
+}
+
+// regsvr's choice of file, its messages and its informational options.
+TEST_F(CoCreateTest, RegsvrSaysWhichFileAndWhy) {
+  testenv::TempDir dir;
+  const std::string user = dir.file("user/classes.reg");
+  const std::string system = dir.file("etc/classes.reg");
+  dir.write("blocked", "a file where a folder should be\n");
+  const std::string regsvr = std::string(U2LVOST_BINARY_DIR) + "/com/regsvr";
+  const std::string engine = "'" + std::string(VRZELCAL_LIBRARY) + "'";
+  struct Row {
+    const char* what;
+    std::string env;  // assignments before the command
+    std::string args;
+    int status;
+    std::string says;     // in the combined output
+    std::string written;  // the file that must name the engine; empty: none
+  } rows[] = {
+      {"version", "", "--version", 0, "regsvr (u2lvost) " U2LVOST_VERSION "\n", ""},
+      {"help", "", "--help", 0, "usage: regsvr [--system | --user] [/u] [/s] LIBRARY", ""},
+      {"unknown option", "", "--bogus " + engine, 1, "usage: regsvr", ""},
+      {"explicit user file", "U2LVOST_COM_REGISTRY='" + user + "' U2LVOST_COM_SYSTEM_REGISTRY='" + system + "'",
+       "--user " + engine, 0, "wrote this user's class registry " + user, user},
+      {"explicit system file", "U2LVOST_COM_REGISTRY='" + user + "' U2LVOST_COM_SYSTEM_REGISTRY='" + system + "'",
+       "--system " + engine, 0, "wrote system-wide class registry " + system, system},
+      {"root without a chosen user file: system",
+       "HOME='" + dir.path() + "' U2LVOST_COM_REGISTRY= U2LVOST_COM_SYSTEM_REGISTRY='" + system + "'", engine,
+       0, ::geteuid() == 0 ? "system-wide class registry " + system : "this user's class registry",
+       ::geteuid() == 0 ? system : dir.file(".config/u2lvost/com-classes.reg")},
+      {"no system file to write", "U2LVOST_COM_SYSTEM_REGISTRY=", "--system " + engine, 1,
+       "no system class registry", ""},
+      {"folder in the way", "U2LVOST_COM_REGISTRY='" + dir.file("blocked/classes.reg") + "'", "--user " + engine, 3,
+       "cannot create folder " + dir.file("blocked") + ": a file of that name is in the way", ""},
+  };
+  for (const Row& r : rows) {
+    std::remove(user.c_str());
+    std::remove(system.c_str());
+    const std::string out = dir.file("out.txt");
+    const std::string cmd = "env " + r.env + " '" + regsvr + "' " + r.args + " >'" + out + "' 2>&1";
+    int status = std::system(cmd.c_str());
+    EXPECT_EQ(r.status, WIFEXITED(status) ? WEXITSTATUS(status) : -1) << r.what;
+    const std::string said = testenv::readFile(out);
+    EXPECT_NE(std::string::npos, said.find(r.says)) << r.what << ": " << said;
+    for (const std::string& file : {user, system}) {
+      const bool names = testenv::readFile(file).find(Session::get().enginePath()) != std::string::npos;
+      EXPECT_EQ(file == r.written, names) << r.what << ": " << file;
+    }
+  }
 }
 
 }  // namespace

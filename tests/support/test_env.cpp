@@ -11,6 +11,12 @@
 
 namespace testenv {
 
+namespace {
+// Tests read no system-wide class registry unless one says otherwise: a machine
+// with the product installed must not answer for a test's empty registry.
+[[maybe_unused]] const bool kNoSystemRegistry = setenv("U2LVOST_COM_SYSTEM_REGISTRY", "", 0) == 0;
+}  // namespace
+
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string tmpl = std::string(base && *base ? base : "/tmp") + "/u2lvost-test-XXXXXX";

@@ -24,6 +24,23 @@ check_same() {
   if [ "$2" = "$3" ]; then pass "$1"; else fail "$1" "$2" "$3"; fi
 }
 
+# A private world for one test run: $tmp (removed on exit, with the prefix's
+# Wine server), its own home, a 32-bit Wine prefix, no display and one clock.
+private_wine_world() {
+  tmp="$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")"
+  # Only this prefix's server; it takes its processes with it.
+  trap 'WINEPREFIX="$tmp/prefix" wineserver -k >/dev/null 2>&1; rm -rf "$tmp"' EXIT
+  mkdir -p "$tmp/home"
+  export HOME="$tmp/home"
+  export WINEPREFIX="$tmp/prefix" WINEARCH=win32 WINEDEBUG=-all
+  # No Mono or Gecko installers, and no display: a message box must fail at once
+  # instead of waiting for a click.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY WAYLAND_DISPLAY
+  # One clock for Wine's msvcrt and for date(1).
+  export TZ=UTC0 LC_ALL=C
+}
+
 summary() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]

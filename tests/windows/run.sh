@@ -62,23 +62,8 @@ fi
 # ---------------------------------------------------------------------------
 # A private world: temp folder, home, Wine prefix, class registry, profile.
 
-tmp="$(mktemp -d "${TMPDIR:-/tmp}/u2lvost-windows.XXXXXX")"
-cleanup() {
-  # Only this prefix's server; it takes its processes with it.
-  WINEPREFIX="$tmp/prefix" wineserver -k >/dev/null 2>&1
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-mkdir -p "$tmp/home" "$tmp/bin"
-export HOME="$tmp/home"
-export WINEPREFIX="$tmp/prefix" WINEARCH=win32 WINEDEBUG=-all
-# No Mono or Gecko installers, and no display: a message box must fail at once
-# instead of waiting for a click.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-# One clock for Wine's msvcrt and for date(1).
-export TZ=UTC0 LC_ALL=C
+private_wine_world u2lvost-windows
+mkdir -p "$tmp/bin"
 export U2LVOST_COM_REGISTRY="$tmp/com-classes.reg" U2LVOST_PROFILE="$tmp/win.ini"
 : >"$U2LVOST_PROFILE"
 

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The Debian package as a site installs it, on this machine, as root:
+#   - the shipped binaries are stripped and find their libraries through run
+#     paths of the installed layout, also when the package is unpacked elsewhere;
+#   - dpkg -i registers the engine in the system class registry; a report run by
+#     another account (no class registry of its own) through the installed ufhost
+#     on the sample company gives the build tree's answers;
+#   - dpkg -r unregisters it, dpkg -P leaves nothing behind.
+# The machine is put back as it was, also on failure.
+#
+#   bash tests/package/deb_test.sh DEB LINUX_BUILD_DIR
+#
+# One line per check, then "N passed, N failed"; exit status 1 on any failure.
+set -uo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source_dir="$(cd "$here/../.." && pwd)"
+source "$source_dir/tests/windows/checks.sh"
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 DEB LINUX_BUILD_DIR" >&2
+  exit 2
+fi
+deb="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+lin_build="$(cd "$2" 2>/dev/null && pwd)" || { echo "no such folder: $2" >&2; exit 2; }
+[ -f "$deb" ] || { echo "no such package: $1" >&2; exit 2; }
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+if dpkg-query -W -f='${Status}' u2lvost 2>/dev/null | grep -q "installed\|config-files"; then
+  echo "u2lvost is already installed on this machine; remove it (dpkg -P u2lvost) to run this test" >&2
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+if [ -e /etc/u2lvost ]; then
+  echo "/etc/u2lvost exists already; this test would change it" >&2
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+
+tmp="$(mktemp -d "${TMPDIR:-/tmp}/u2lvost-deb.XXXXXX")"
+installed=""
+cleanup() {
+  [ -n "$installed" ] && $SUDO dpkg -P u2lvost >/dev/null 2>&1
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+# The account that runs the report: readable files, no class registry of its own.
+chmod 755 "$tmp"
+mkdir -m 755 "$tmp/home"
+
+libdir="$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed -n 's|^\./\(usr/lib/[^ ]*\)/libu2lvost\.so$|/\1|p')"
+version="$(dpkg-deb -f "$deb" Version)"
+
+# ---------------------------------------------------------------------------
+echo "== The package's files"
+
+dpkg-deb -x "$deb" "$tmp/unpacked"
+check_same "the report library keeps its plain name" "yes" \
+  "$([ -f "$tmp/unpacked$libdir/libu2lvost.so" ] && echo yes)"
+for f in "$tmp/unpacked$libdir"/*.so* "$tmp/unpacked/usr/bin"/*; do
+  [ -L "$f" ] && continue
+  name="${f#"$tmp/unpacked"}"
+  check_same "$name carries no symbol table or debug sections" "" \
+    "$(readelf -S -W "$f" | awk '{print $2}' | grep -E '^\.(symtab|strtab|debug)')"
+done
+check_same "the programs' run path is relative to the installed layout" \
+  "\$ORIGIN/..${libdir#/usr}" "$(readelf -d "$tmp/unpacked/usr/bin/ufhost" | sed -n 's/.*R.*PATH.*\[\(.*\)\]/\1/p')"
+check_same "the package depends on unixODBC" "yes" \
+  "$(dpkg-deb -f "$deb" Depends | grep -q 'unixodbc' && echo yes)"
+check_same "the package recommends the SQLite and PostgreSQL drivers" "libsqliteodbc, odbc-postgresql" \
+  "$(dpkg-deb -f "$deb" Recommends)"
+# Unpacked anywhere, the programs find their libraries without LD_LIBRARY_PATH.
+check_same "an unpacked ufhost runs from any folder" "ufhost (u2lvost) $version" \
+  "$(env -u LD_LIBRARY_PATH "$tmp/unpacked/usr/bin/ufhost" --version 2>&1)"
+U2LVOST_COM_REGISTRY="$tmp/unpacked.reg" "$tmp/unpacked/usr/bin/regsvr" --user /s \
+  "$tmp/unpacked$libdir/libvrzelcal.so.1" >/dev/null 2>&1
+check_same "an unpacked regsvr registers the unpacked engine" "2" \
+  "$(grep -c "= $tmp/unpacked$libdir/libvrzelcal.so" "$tmp/unpacked.reg" 2>/dev/null)"
+
+# ---------------------------------------------------------------------------
+echo "== dpkg -i"
+
+$SUDO dpkg -i "$deb" >"$tmp/install.log" 2>&1
+status=$?
+installed=1
+check_same "dpkg -i succeeds" "0" "$status"
+[ "$status" -eq 0 ] || cat "$tmp/install.log"
+check_same "the package is installed" "install ok installed" "$(dpkg-query -W -f='${Status}' u2lvost 2>&1)"
+check_same "postinst said which file it wrote" "yes" \
+  "$(grep -q 'system-wide class registry /etc/u2lvost/com-classes.reg' "$tmp/install.log" && echo yes)"
+engine="$(readlink -f "$libdir/libvrzelcal.so.1")"
+check_same "the system class registry names the installed engine for both classes" \
+  "{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B} = $engine
+{33C9B846-0D15-11D2-98A2-00104B9B151D} = $engine" "$(cat /etc/u2lvost/com-classes.reg 2>&1)"
+check_same "the system class registry is root's and read-only to others" "root 644" \
+  "$(stat -c '%U %a' /etc/u2lvost/com-classes.reg 2>&1)"
+check_same "ufhost --version" "ufhost (u2lvost) $version" "$(ufhost --version 2>&1)"
+check_same "regsvr --version" "regsvr (u2lvost) $version" "$(regsvr --version 2>&1)"
+
+# ---------------------------------------------------------------------------
+echo "== A report through the installed ufhost, run by another account"
+
+bash /usr/share/u2lvost/db/make_sample.sh sqlite 4 "$tmp/company.db"
+eval "$(bash "$source_dir/scripts/odbc-dsn.sh" sqlite "$tmp/company.db" "$tmp/odbc")"
+chmod -R a+rX "$tmp/odbc" "$tmp/company.db"
+
+# As "nobody" when we can switch users; the environment names no class registry.
+as_site() {
+  local run=(env -u U2LVOST_COM_REGISTRY -u U2LVOST_COM_SYSTEM_REGISTRY -u XDG_CONFIG_HOME HOME="$tmp/home"
+    ODBCINI="$ODBCINI" ODBCSYSINI="$ODBCSYSINI" U2LVOST_PROFILE="$tmp/home/win.ini")
+  if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+    setpriv --reuid=nobody --regid=nogroup --clear-groups "${run[@]}" "$@"
+  else
+    "${run[@]}" "$@"
+  fi
+}
+
+report=(--report /usr/share/u2lvost/examples/asset_report.txt --rows /usr/share/u2lvost/examples/assets.csv)
+site_report="$(cd "$tmp" && as_site ufhost "$libdir/libu2lvost.so" "${report[@]}" 2>"$tmp/site.err")"
+site_status=$?
+check_same "the installed report runs cleanly" "0" "$site_status"
+check_same "the installed report shows no message" "" "$(cat "$tmp/site.err")"
+# The build tree's answer, with the engine in a private registry.
+U2LVOST_COM_REGISTRY="$tmp/build.reg" "$lin_build/com/regsvr" --user /s "$lin_build/engine/libvrzelcal.so"
+build_report="$(U2LVOST_COM_REGISTRY="$tmp/build.reg" U2LVOST_COM_SYSTEM_REGISTRY= U2LVOST_PROFILE="$tmp/home/win.ini" \
+  "$lin_build/host/ufhost" "$lin_build/src/libu2lvost.so" "${report[@]}" 2>&1)"
+check_same "the installed report equals the build tree's" "$build_report" "$site_report"
+
+fyend_cases=(
+  "ZelFYEnd(1, 0, 2024-03-15)|2024-12-31"
+  "ZelFYEnd(1, 1, 2000-03-15)|2000-06-30"
+  "ZelFYEnd(1, 2, 2010-01-15)|2010-06-30"
+  "ZelFYEnd(2, 0, 2024-03-15)|2024-06-30"
+)
+for row in "${fyend_cases[@]}"; do
+  call="${row%|*}"
+  check_same "$call through the system-registered engine" "${row#*|}" \
+    "$(as_site ufhost "$libdir/libu2lvost.so" "$call" 2>&1)"
+done
+
+# ---------------------------------------------------------------------------
+echo "== dpkg -r and dpkg -P"
+
+$SUDO dpkg -r u2lvost >"$tmp/remove.log" 2>&1
+check_same "dpkg -r succeeds" "0" "$?"
+check_same "the engine is unregistered and the system registry removed" "no" \
+  "$([ -e /etc/u2lvost ] && echo yes || echo no)"
+check_same "the installed files are gone" "" \
+  "$(ls /usr/bin/ufhost /usr/bin/regsvr "$libdir"/libu2lvost* "$libdir"/libvrzelcal* 2>/dev/null)"
+$SUDO dpkg -P u2lvost >/dev/null 2>&1
+check_same "dpkg -P leaves no trace of the package" "" "$(dpkg-query -W -f='${Status}' u2lvost 2>/dev/null)"
+installed=""
+
+summary
