@@ -58,6 +58,7 @@ class Site {
 
   Outcome ufhost(const std::vector<std::string>& args) {
     testenv::ScopedEnv reg("U2LVOST_COM_REGISTRY", registry_.c_str());
+    testenv::ScopedEnv noSystemFile("U2LVOST_COM_SYSTEM_REGISTRY", "");
     testenv::ScopedEnv profile("U2LVOST_PROFILE", dir_.file("win.ini").c_str());
     std::string cmd = shellQuote(UFHOST_PROGRAM) + " " + shellQuote(U2LVOST_LIBRARY);
     for (const std::string& a : args) cmd += " " + shellQuote(a);
