@@ -15,6 +15,7 @@
 namespace {
 
 using sitetest::contains;
+using sitetest::count;
 using testenv::Backend;
 using testenv::DataSource;
 using testenv::Schema;
@@ -219,12 +220,6 @@ size_t pixelsOf(const Image& img, uint32_t rgb) {
   size_t n = 0;
   for (size_t i = 0; i + 3 < img.rgba.size(); i += 4)
     n += img.rgba[i] == (rgb >> 16) && img.rgba[i + 1] == ((rgb >> 8) & 0xFF) && img.rgba[i + 2] == (rgb & 0xFF);
-  return n;
-}
-
-size_t count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
 }
 
