@@ -135,6 +135,8 @@ TEST(CalendarView, WrongCommandLinesAreRefused) {
       {{"--calendar", "1", "--from"}, "--from takes a year"},
       {{"--calendar", "1", "--from", "2010", "--to", "2000"}, "--to is before --from"},
       {{"--calendar", "1", "--from", "1000", "--to", "1500"}, "at most 200 years"},
+      {{"--calendar", "1", "--from", "99"}, "--from takes a year from 100 to 9999"},
+      {{"--calendar", "1", "--to", "10000"}, "--to takes a year from 100 to 9999"},
       {{"--calendar", "1", "--html"}, "--html needs a file name"},
   };
   for (const Case& c : cases) {
