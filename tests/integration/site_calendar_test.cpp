@@ -246,7 +246,7 @@ TEST(CalendarView, PageLoadsInABrowserAndDrawsTheTimeline) {
     EXPECT_FALSE(contains(html, outside)) << outside;
 
   testenv::TempDir browser;
-  const std::string chromium = "timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars "
+  const std::string chromium = "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --hide-scrollbars "
                                "--window-size=1000,3000 --enable-logging=stderr --v=0 --user-data-dir=" +
                                sitetest::shellQuote(browser.file("profile")) + " ";
   const std::string url = sitetest::shellQuote("file://" + page);
