@@ -15,6 +15,8 @@ namespace {
 
 // Years longer than this are not searched back for their first day.
 constexpr int32_t kLongestSearch = 3660;
+// Years with fewer digits read as two-digit years in date conversions.
+constexpr int kFirstYearShown = 100;
 // A book never shows more years than this, whatever the range.
 constexpr size_t kMostYears = 400;
 
@@ -151,6 +153,12 @@ BookYears walkFiscalYears(FunctionLibrary& lib, const FunctionInfo& fn, int comp
   FiscalYear y;
   y.last = end;
   y.firstKnown = firstDayOf(lib, fn, company, book, end, y.first);
+  if (end < from || (y.firstKnown && y.first > from)) {
+    // Not the year of the day asked about: a library that reads such dates otherwise.
+    out.problem = "ZelFYEnd of " + formatDayNumber(from) + " gives " + formatDayNumber(end) +
+                  ", a year that does not contain that day";
+    return out;
+  }
   out.years.push_back(y);
   while (out.years.back().last < to) {
     if (out.years.size() >= kMostYears) {
@@ -263,10 +271,12 @@ int runCalendarView(const std::string& libraryPath, const std::vector<std::strin
     if (a == "--books") {
       if (!hasValue || !parseBooks(args[++i], books)) return usage("--books takes book numbers 0 to 8, e.g. 0-8 or 0,2,5");
     } else if (a == "--from") {
-      if (!hasValue || !parseInt(args[++i], 1, 9999, fromYear)) return usage("--from takes a year from 1 to 9999");
+      if (!hasValue || !parseInt(args[++i], kFirstYearShown, 9999, fromYear))
+        return usage("--from takes a year from 100 to 9999");
       haveFrom = true;
     } else if (a == "--to") {
-      if (!hasValue || !parseInt(args[++i], 1, 9999, toYear)) return usage("--to takes a year from 1 to 9999");
+      if (!hasValue || !parseInt(args[++i], kFirstYearShown, 9999, toYear))
+        return usage("--to takes a year from 100 to 9999");
       haveTo = true;
     } else if (a == "--html") {
       if (!hasValue) return usage("--html needs a file name");
@@ -280,7 +290,7 @@ int runCalendarView(const std::string& libraryPath, const std::vector<std::strin
   const int now = thisYear();
   if (!haveFrom) fromYear = haveTo ? toYear - 7 : now - 5;
   if (!haveTo) toYear = std::max(fromYear, haveFrom ? fromYear + 7 : now + 2);
-  if (fromYear < 1) fromYear = 1;
+  if (fromYear < kFirstYearShown) fromYear = kFirstYearShown;
   if (toYear < fromYear) return usage("--to is before --from");
   if (toYear - fromYear > 200) return usage("at most 200 years at once");
 

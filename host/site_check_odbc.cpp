@@ -1,5 +1,6 @@
 #include "site_check_odbc.h"
 
+#include <algorithm>
 #include <cctype>
 
 #ifdef _WIN32
@@ -75,14 +76,25 @@ bool listed(SQLHENV env, SQLUSMALLINT first, const std::string& name, std::strin
   return found;
 }
 
-bool driverListed(SQLHENV env, const std::string& name) {
-  SQLCHAR desc[256], attrs[2048];
+// Whether the driver list has the driver; its Driver attribute (the library's
+// file) in file when the list gives one.
+bool driverListed(SQLHENV env, const std::string& name, std::string& file) {
+  SQLCHAR desc[256], attrs[4096];
   SQLSMALLINT descLen = 0, attrLen = 0;
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
   bool found = false;
   while (SQL_SUCCEEDED(SQLDrivers(env, direction, desc, sizeof desc, &descLen, attrs, sizeof attrs, &attrLen))) {
     direction = SQL_FETCH_NEXT;
-    found = found || lower(text(desc)) == lower(name);
+    if (found || lower(text(desc)) != lower(name)) continue;
+    found = true;
+    // Attributes: "key=value" texts, each ended by a NUL, the list by another.
+    const size_t end = std::min<size_t>(attrLen > 0 ? size_t(attrLen) : 0, sizeof attrs - 1);
+    for (size_t at = 0; at < end && attrs[at];) {
+      std::string pair = text(attrs + at);
+      at += pair.size() + 1;
+      size_t eq = pair.find('=');
+      if (eq != std::string::npos && lower(pair.substr(0, eq)) == "driver") file = pair.substr(eq + 1);
+    }
   }
   return found;
 }
@@ -110,8 +122,9 @@ DataSourceFacts findDataSource(const char* name) {
   if (isPath) {
     f.driverFile = f.driverEntry;
   } else {
-    f.driverRegistered = driverListed(h.env, f.driverEntry);
-    if (f.driverRegistered) f.driverFile = profileString(f.driverEntry.c_str(), "Driver", "odbcinst.ini");
+    f.driverRegistered = driverListed(h.env, f.driverEntry, f.driverFile);
+    if (f.driverRegistered && f.driverFile.empty())
+      f.driverFile = profileString(f.driverEntry.c_str(), "Driver", "odbcinst.ini");
   }
   return f;
 }

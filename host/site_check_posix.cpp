@@ -18,7 +18,9 @@ namespace site {
 HRESULT findClassRegistration(REFCLSID clsid, ClassRegistration& found, std::string& searched) {
   char path[4096];
   UINT n = ComRegistryPath(path, sizeof path);
-  searched = n > 0 && n < sizeof path ? path : "(no class registry file: HOME is not set)";
+  searched = n > 0 && n < sizeof path ? path : "(no user's class registry: HOME is not set)";
+  n = ComSystemRegistryPath(path, sizeof path);
+  if (n > 0 && n < sizeof path) searched += std::string(" and ") + path;
   char file[4096], server[4096];
   UINT line = 0;
   HRESULT hr = ComFindClassRegistration(clsid, file, sizeof file, &line, server, sizeof server);

@@ -20,7 +20,8 @@
 #   bash scripts/odbc-dsn.sh wine PREFIX [--sslmode MODE] sqlite DBFILE DIR
 #   bash scripts/odbc-dsn.sh wine PREFIX [--sslmode MODE] postgres HOST PORT DBNAME DIR
 #     writes HKLM\Software\ODBC\ODBC.INI\WINZELRW in the prefix's registry (wine reg
-#     add), naming the 32-bit driver, and the same data source for the 32-bit
+#     add), naming the 32-bit driver, registers that driver under ODBCINST.INI,
+#     and writes the same data source for the 32-bit
 #     unixODBC that Wine's odbc32 hands its calls to, in DIR; prints the exports.
 #
 # PostgreSQL sources use SSLmode = prefer unless --sslmode says otherwise. No user
@@ -168,6 +169,11 @@ _odbc_wine() {
   WINEPREFIX="$prefix" wine reg add 'HKLM\Software\ODBC\ODBC.INI\ODBC Data Sources' /v WINZELRW /d "$name" /f \
     >/dev/null 2>&1 || { echo "odbc-dsn.sh: wine reg add failed for the prefix $prefix" >&2; return 1; }
   WINEPREFIX="$prefix" wine reg add "$key" /v Driver /d "$driver" /f >/dev/null 2>&1 || return 1
+  # The driver registered too, as a Windows driver setup does it.
+  WINEPREFIX="$prefix" wine reg add 'HKLM\Software\ODBC\ODBCINST.INI\ODBC Drivers' /v "$name" /d Installed /f \
+    >/dev/null 2>&1 || return 1
+  WINEPREFIX="$prefix" wine reg add "HKLM\\Software\\ODBC\\ODBCINST.INI\\$name" /v Driver /d "$driver" /f \
+    >/dev/null 2>&1 || return 1
   while IFS= read -r line; do
     k=${line%%=*} v=${line#*=}
     k=${k%"${k##*[! ]}"} v=${v#"${v%%[! ]*}"}

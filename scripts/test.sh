@@ -15,8 +15,6 @@ pg_start
 trap pg_stop EXIT
 
 ctest --test-dir build --output-on-failure
-# The site packages: the .deb installed, used and removed here, the .zip under Wine.
-bash tests/package/run.sh build
 pg_stop
 
 # The server-database tests once more against a cluster set up the stock way
@@ -24,6 +22,9 @@ pg_stop
 pg_start stock
 build/tests/integration_tests --gtest_filter='*PostgreSQL*:*Postgres*'
 pg_stop
+
+# The site packages: the .deb installed, used and removed here, the .zip under Wine.
+bash tests/package/run.sh build
 
 # Memory errors and leaks: the same objects built with sanitizers.
 BUILD_DIR=build-asan bash scripts/setup.sh -DU2LVOST_SANITIZE=ON -DU2LVOST_BENCH=OFF

@@ -62,5 +62,4 @@ COMRT_API HRESULT ComFindClassRegistration(REFCLSID clsid, char* file, UINT file
 // Copied as ComRegistryPath copies.
 COMRT_API UINT ComRegistryMessage(char* buf, UINT size);
 
-
 #endif  // !_WIN32

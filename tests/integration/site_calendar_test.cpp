@@ -15,6 +15,7 @@
 namespace {
 
 using sitetest::contains;
+using sitetest::count;
 using testenv::Backend;
 using testenv::DataSource;
 using testenv::Schema;
@@ -134,6 +135,8 @@ TEST(CalendarView, WrongCommandLinesAreRefused) {
       {{"--calendar", "1", "--from"}, "--from takes a year"},
       {{"--calendar", "1", "--from", "2010", "--to", "2000"}, "--to is before --from"},
       {{"--calendar", "1", "--from", "1000", "--to", "1500"}, "at most 200 years"},
+      {{"--calendar", "1", "--from", "99"}, "--from takes a year from 100 to 9999"},
+      {{"--calendar", "1", "--to", "10000"}, "--to takes a year from 100 to 9999"},
       {{"--calendar", "1", "--html"}, "--html needs a file name"},
   };
   for (const Case& c : cases) {
@@ -222,12 +225,6 @@ size_t pixelsOf(const Image& img, uint32_t rgb) {
   return n;
 }
 
-size_t count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 TEST(CalendarView, PageLoadsInABrowserAndDrawsTheTimeline) {
   DataSource source(Backend::SQLite, Schema::V5);
   sitetest::Site site;
@@ -249,7 +246,7 @@ TEST(CalendarView, PageLoadsInABrowserAndDrawsTheTimeline) {
     EXPECT_FALSE(contains(html, outside)) << outside;
 
   testenv::TempDir browser;
-  const std::string chromium = "timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars "
+  const std::string chromium = "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --hide-scrollbars "
                                "--window-size=1000,3000 --enable-logging=stderr --v=0 --user-data-dir=" +
                                sitetest::shellQuote(browser.file("profile")) + " ";
   const std::string url = sitetest::shellQuote("file://" + page);

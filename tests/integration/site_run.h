@@ -56,10 +56,13 @@ class Site {
   const std::string& registry() const { return registry_; }
   const testenv::TempDir& dir() const { return dir_; }
 
-  Outcome ufhost(const std::vector<std::string>& args) {
+  Outcome ufhost(const std::vector<std::string>& args) { return ufhostOn(U2LVOST_LIBRARY, args); }
+
+  Outcome ufhostOn(const std::string& library, const std::vector<std::string>& args) {
     testenv::ScopedEnv reg("U2LVOST_COM_REGISTRY", registry_.c_str());
+    testenv::ScopedEnv noSystemFile("U2LVOST_COM_SYSTEM_REGISTRY", "");
     testenv::ScopedEnv profile("U2LVOST_PROFILE", dir_.file("win.ini").c_str());
-    std::string cmd = shellQuote(UFHOST_PROGRAM) + " " + shellQuote(U2LVOST_LIBRARY);
+    std::string cmd = shellQuote(UFHOST_PROGRAM) + " " + shellQuote(library);
     for (const std::string& a : args) cmd += " " + shellQuote(a);
     return runCommand(dir_, cmd);
   }
@@ -70,5 +73,12 @@ class Site {
 };
 
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// How often part occurs in text (overlapping occurrences counted).
+inline size_t count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
 
 }  // namespace sitetest

@@ -1,0 +1,222 @@
+// The set-up scripts a site runs: scripts/odbc-dsn.sh (install into the user's or
+// the system's odbc.ini with odbcinst, the private folder), db/pg_role.sh and
+// db/make_sample.sh on the PostgreSQL server of scripts/pg.sh.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "odbc_env.h"
+#include "site_run.h"
+
+namespace {
+
+using sitetest::contains;
+using sitetest::count;
+using sitetest::shellQuote;
+
+const std::string kOdbcDsn = shellQuote(U2LVOST_SOURCE_DIR "/scripts/odbc-dsn.sh");
+
+// A private user's odbc.ini, system folder (with another data source) and driver list.
+class OdbcFiles {
+ public:
+  OdbcFiles() {
+    dir_.write("odbc.ini", "[Other]\nDriver = SQLite3\nDatabase = /srv/other.db\n");
+    dir_.write("odbcinst.ini",
+               "[SQLite3]\nDriver = libsqlite3odbc.so\n\n[PostgreSQL Unicode]\nDriver = psqlodbcw.so\n");
+  }
+  std::string env() const {
+    return "ODBCINI=" + shellQuote(dir_.file("user.ini")) + " ODBCSYSINI=" + shellQuote(dir_.path()) + " ";
+  }
+  sitetest::Outcome run(const std::string& args) const {
+    return sitetest::runCommand(dir_, env() + "bash " + kOdbcDsn + " " + args);
+  }
+  std::string user() const { return testenv::readFile(dir_.file("user.ini")); }
+  std::string system() const { return testenv::readFile(dir_.file("odbc.ini")); }
+  const testenv::TempDir& dir() const { return dir_; }
+
+ private:
+  testenv::TempDir dir_;
+};
+
+TEST(OdbcDsnScript, InstallsIntoTheChosenOdbcIniAndKeepsTheOthers) {
+  struct Case {
+    const char* args;
+    bool system;
+    std::vector<const char*> entries;
+  } cases[] = {
+      {"install --user sqlite /srv/assets/company.db", false,
+       {"Driver=SQLite3", "Database=/srv/assets/company.db", "NoCreat=1"}},
+      {"install --system postgres db.example.com 5432 assets", true,
+       {"Driver=PostgreSQL Unicode", "Servername=db.example.com", "Port=5432", "Database=assets", "SSLmode=prefer",
+        "ReadOnly=1"}},
+      {"install --user --sslmode require postgres db.example.com 5433 assets", false,
+       {"SSLmode=require", "Port=5433"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    OdbcFiles files;
+    sitetest::Outcome o = files.run(c.args);
+    ASSERT_EQ(o.code, 0) << o.err;
+    const std::string target = c.system ? files.dir().file("odbc.ini") : files.dir().file("user.ini");
+    EXPECT_TRUE(contains(o.out, "WINZELRW installed into " + target)) << o.out;
+    // Again: the earlier definition is replaced, not doubled.
+    ASSERT_EQ(files.run(c.args).code, 0);
+    const std::string ini = c.system ? files.system() : files.user();
+    EXPECT_EQ(count(ini, "[WINZELRW]"), 1u) << ini;
+    for (const char* e : c.entries) EXPECT_TRUE(contains(ini, e)) << e << "\n" << ini;
+    EXPECT_FALSE(contains(ini, "UID") || contains(ini, "PWD") || contains(ini, "Password")) << ini;
+    EXPECT_TRUE(contains(files.system(), "[Other]")) << files.system();  // the others stay
+  }
+}
+
+TEST(OdbcDsnScript, RefusesWhatItCannotInstall) {
+  struct Case {
+    const char* args;
+    int code;
+    const char* err;
+  } cases[] = {
+      {"install --user sqlite", 2, "usage:"},
+      {"install --user mysql h 1 d", 2, "usage:"},
+      {"sqlite /tmp/x.db", 2, "usage:"},
+      {"wine", 2, "usage:"},
+  };
+  for (const Case& c : cases) {
+    OdbcFiles files;
+    sitetest::Outcome o = files.run(c.args);
+    EXPECT_EQ(o.code, c.code) << c.args;
+    EXPECT_TRUE(contains(o.err, c.err)) << c.args << ": " << o.err;
+  }
+  OdbcFiles files;
+  files.dir().write("odbcinst.ini", "[PostgreSQL Unicode]\nDriver = psqlodbcw.so\n");
+  sitetest::Outcome o = files.run("install --user sqlite /srv/a.db");
+  EXPECT_EQ(o.code, 1);
+  EXPECT_TRUE(contains(o.err, "the driver \"SQLite3\" is not registered in odbcinst.ini")) << o.err;
+  EXPECT_FALSE(contains(files.user(), "WINZELRW"));
+}
+
+TEST(OdbcDsnScript, PrivateFolderKeepsItsInterface) {
+  OdbcFiles files;
+  const std::string dir = files.dir().file("private");
+  sitetest::Outcome o = files.run("postgres 127.0.0.1 5432 assets " + shellQuote(dir));
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out, "export ODBCINI=" + dir + "/odbc.ini\nexport ODBCSYSINI=" + dir + "\n");
+  const std::string ini = testenv::readFile(dir + "/odbc.ini");
+  EXPECT_TRUE(contains(ini, "SSLmode     = prefer")) << ini;
+  EXPECT_TRUE(contains(testenv::readFile(dir + "/odbcinst.ini"), "psqlodbcw.so"));
+  o = files.run("--sslmode disable postgres 127.0.0.1 5432 assets " + shellQuote(dir));
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_TRUE(contains(testenv::readFile(dir + "/odbc.ini"), "SSLmode     = disable"));
+}
+
+// The README's steps on the report host: install the data source, then --check.
+TEST(OdbcDsnScript, AnInstalledDataSourcePassesTheCheck) {
+  OdbcFiles files;
+  const std::string db = files.dir().file("company.db");
+  ASSERT_EQ(std::system(("bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/make_sample.sh") + " sqlite 4 " +
+                         shellQuote(db))
+                            .c_str()),
+            0);
+  ASSERT_EQ(files.run("install --user sqlite " + shellQuote(db)).code, 0);
+  testenv::ScopedEnv ini("ODBCINI", files.dir().file("user.ini").c_str());
+  testenv::ScopedEnv sys("ODBCSYSINI", files.dir().path().c_str());
+  testenv::ScopedEnv search("ODBCSEARCH", nullptr);
+  sitetest::Site site;
+  sitetest::Outcome o = site.ufhost({"--check"});
+  EXPECT_EQ(o.code, 0) << o.out;
+  EXPECT_TRUE(contains(o.out, "ok    data source       WINZELRW in " + files.dir().file("user.ini") +
+                                  ", driver \"SQLite3\" (libsqlite3odbc.so) at /"))
+      << o.out;
+}
+
+// psql and the scripts as the server's owner, over the private socket.
+std::string adminEnv() {
+  testenv::PostgresFacts pg = testenv::PostgresFacts::fromEnvironment();
+  return "PGHOST=" + shellQuote(pg.socketDir) + " PGPORT=" + shellQuote(pg.port) + " PGUSER=" + shellQuote(pg.admin) +
+         " ";
+}
+
+TEST(PgRoleScriptPostgreSQL, PrintsTheLineOrAppliesItOnce) {
+  const std::string env = adminEnv();
+  testenv::TempDir dir;
+  const std::string script = "bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/pg_role.sh") + " ";
+  sitetest::Outcome o = sitetest::runCommand(dir, env + script + "u2lvost_s4 --hosts 10.1.2.0/24,192.168.7.0/24");
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_TRUE(contains(o.out, "Role WINZEL: md5 verifier set, read only, may connect to u2lvost_s4")) << o.out;
+  EXPECT_TRUE(contains(o.out, "    host    u2lvost_s4    WINZEL    10.1.2.0/24    md5\n")) << o.out;
+  EXPECT_TRUE(contains(o.out, "    host    u2lvost_s4    WINZEL    192.168.7.0/24    md5\n")) << o.out;
+  EXPECT_TRUE(contains(o.out, "pg_hba.conf above its first 'host ... scram-sha-256' line")) << o.out;
+  EXPECT_TRUE(contains(o.out, "SELECT pg_reload_conf()")) << o.out;
+
+  // The server's own pg_hba.conf, as the script found it.
+  sitetest::Outcome hba = sitetest::runCommand(dir, env + "psql -X -q -A -t -d postgres -c 'SHOW hba_file'");
+  ASSERT_EQ(hba.code, 0) << hba.err;
+  const std::string file = hba.out.substr(0, hba.out.find('\n'));
+  // A range of this run's own, so that a second run on the same server adds its line too.
+  const int pid = static_cast<int>(getpid());
+  const std::string range = "10." + std::to_string(pid / 256 % 256) + "." + std::to_string(pid % 256) + ".0/24";
+  for (int round = 0; round < 2; ++round) {
+    o = sitetest::runCommand(dir, env + script + "u2lvost_s4 --hosts " + range + " --apply");
+    ASSERT_EQ(o.code, 0) << o.err;
+    EXPECT_TRUE(contains(o.out, round == 0 ? "Added to " + file : file + " already has the lines.")) << o.out;
+    EXPECT_TRUE(contains(o.out, "Server reloaded.")) << o.out;
+  }
+  const std::string text = testenv::readFile(file);
+  const std::string line = "host    u2lvost_s4    WINZEL    " + range + "    md5";
+  EXPECT_EQ(count(text, line), 1u) << text;
+  // Above every other host line, so no scram-sha-256 (or other) line matches first.
+  size_t firstHost = text.find("\nhost");
+  EXPECT_EQ(text.find("\n" + line), firstHost) << text;
+}
+
+TEST(PgRoleScriptPostgreSQL, RefusesBadArguments) {
+  testenv::TempDir dir;
+  const std::string script = "bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/pg_role.sh") + " ";
+  struct Case {
+    const char* args;
+    const char* err;
+  } cases[] = {
+      {"", "usage:"},
+      {"a b", "usage:"},
+      {"assets --hosts", "usage:"},
+      {"assets --bogus", "usage:"},
+      {"'bad name'", "letters, digits"},
+      {"assets --hosts 10.1.2.0", "with its mask"},
+      {"assets --hosts '10.1.2.0/24;x'", "not an address range"},
+  };
+  for (const Case& c : cases) {
+    sitetest::Outcome o = sitetest::runCommand(dir, adminEnv() + script + c.args);
+    EXPECT_EQ(o.code, 2) << c.args;
+    EXPECT_TRUE(contains(o.err, c.err)) << c.args << ": " << o.err;
+    EXPECT_EQ(o.out, "");
+  }
+}
+
+TEST(MakeSamplePostgreSQL, RootWithoutARoleWorksThroughPostgres) {
+  testenv::PostgresFacts pg = testenv::PostgresFacts::fromEnvironment();
+  testenv::TempDir dir;
+  const std::string db = "u2lvost_mk" + std::to_string(getpid());
+  const std::string script = "bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/make_sample.sh") + " postgres 4 " + db;
+  // root has no role on the server: the script runs psql as postgres. Another
+  // user names the server's owner, as the script's comment says.
+  const std::string who = geteuid() == 0 ? "env -u PGUSER " : "PGUSER=" + shellQuote(pg.admin) + " ";
+  sitetest::Outcome o = sitetest::runCommand(
+      dir, who + "PGHOST=" + shellQuote(pg.socketDir) + " PGPORT=" + shellQuote(pg.port) + " " + script);
+  EXPECT_EQ(o.code, 0) << o.err;
+  EXPECT_FALSE(contains(o.err, "does not exist")) << o.err;
+  sitetest::Outcome rows = sitetest::runCommand(dir, adminEnv() + "psql -X -q -A -t -d " + db +
+                                                         " -c 'SELECT Info FROM VersionTable WHERE AppID = 0 AND ItemNumber = 0'");
+  EXPECT_EQ(rows.out, "4.1\n") << rows.err;
+  sitetest::runCommand(dir, adminEnv() + "psql -X -q -d postgres -c 'DROP DATABASE IF EXISTS " + db + "'");
+
+  // A server that cannot be reached: one clear message, not the same error twice.
+  o = sitetest::runCommand(dir, "PGUSER=" + shellQuote(pg.admin) + " PGHOST=" + shellQuote(dir.file("nosocket")) +
+                                    " PGPORT=1 " + script);
+  EXPECT_EQ(o.code, 1);
+  EXPECT_EQ(count(o.err, "cannot reach the server"), 1u) << o.err;
+  EXPECT_LE(count(o.err, "psql:"), 1u) << o.err;
+}
+
+}  // namespace
