@@ -42,8 +42,7 @@ bool failed(SQLRETURN rc) { return rc < 0; }
 bool isLinkState(const SQLCHAR* state) {
   const char* s = reinterpret_cast<const char*>(state);
   if (s[0] == '0' && s[1] == '8') return true;
-  return std::strcmp(s, "57P01") == 0 || std::strcmp(s, "57P02") == 0 || std::strcmp(s, "57P03") == 0 ||
-         std::strcmp(s, "HYT01") == 0 || std::strcmp(s, "S1T01") == 0;
+  return std::strcmp(s, "57P01") == 0 || std::strcmp(s, "57P02") == 0 || std::strcmp(s, "57P03") == 0;
 }
 
 // doErrors' work; tells whether a record said that the connection is gone.
