@@ -168,6 +168,7 @@ int32_t CPersistCalendar::getInt(int16_t fieldNo) {
   SQLINTEGER data = 0;
   SQLSMALLINT sdata = 0;
   SQLLEN pcbValue = 0;
+  _lastIntNull = false;
   if (failed(SQLGetData(_hstmt, fieldNo, SQL_C_SLONG, &data, 4, &pcbValue))) {
     doErrors(_henv, _hdbc, _hstmt, "SQLGetData (getInt)");
     sdata = -1;
@@ -177,7 +178,8 @@ int32_t CPersistCalendar::getInt(int16_t fieldNo) {
     }
     data = sdata;
   }
-  if (pcbValue == SQL_NULL_DATA) data = 0;
+  _lastIntNull = pcbValue == SQL_NULL_DATA;
+  if (_lastIntNull) data = 0;
   return data;
 }
 
@@ -247,16 +249,11 @@ bool isCalendarDate(const TIMESTAMP_STRUCT& ts) {
   return ts.day <= lastDayOfMonth(static_cast<int16_t>(ts.month), static_cast<int16_t>(ts.year));
 }
 
-bool CPersistCalendar::storedDateOk(int16_t fieldNo, const TIMESTAMP_STRUCT& ts, ktStr& stored) {
-  if (!_lastDateNull) {
-    if (isCalendarDate(ts)) return true;
-    stored = storedText(fieldNo);
-    return false;
-  }
-  // NULL has its own documented meaning. But a driver may also answer "NULL"
-  // for text it cannot convert (SQLite does, for 'garbage' and '2001-13-45'):
-  // only a column that is NULL as text too is NULL. A driver that will not
-  // give the column twice is taken at its word.
+// NULL has its own documented meaning. But a driver may also answer "NULL" for
+// a value it cannot convert (SQLite does, for 'garbage', '2001-13-45' or 'abc'):
+// only a column that is NULL as text too is NULL. A driver that will not give
+// the column twice is taken at its word.
+bool CPersistCalendar::reallyNull(int16_t fieldNo, ktStr& stored) {
   char text[64] = {};
   SQLLEN pcbValue = 0;
   if (failed(SQLGetData(_hstmt, fieldNo, SQL_C_CHAR, text, sizeof text, &pcbValue))) return true;
@@ -264,6 +261,17 @@ bool CPersistCalendar::storedDateOk(int16_t fieldNo, const TIMESTAMP_STRUCT& ts,
   text[sizeof text - 1] = '\0';
   stored = ktStr("'") + text + "'";
   return false;
+}
+
+bool CPersistCalendar::storedDateOk(int16_t fieldNo, const TIMESTAMP_STRUCT& ts, ktStr& stored) {
+  if (_lastDateNull) return reallyNull(fieldNo, stored);
+  if (isCalendarDate(ts)) return true;
+  stored = storedText(fieldNo);
+  return false;
+}
+
+bool CPersistCalendar::storedNumberOk(int16_t fieldNo, ktStr& stored) {
+  return !_lastIntNull || reallyNull(fieldNo, stored);
 }
 
 ktStr CPersistCalendar::storedText(int16_t fieldNo) {
@@ -276,9 +284,10 @@ ktStr CPersistCalendar::storedText(int16_t fieldNo) {
   return ktStr("'") + text + "'";
 }
 
-void CPersistCalendar::badStoredDate(const char* table, const char* column, const char* key, const char* stored) {
+void CPersistCalendar::badStoredValue(const char* table, const char* column, const char* key, const char* stored,
+                                      const char* what) {
   ++_failures;
   char buff[768];
-  std::snprintf(buff, sizeof buff, "%s.%s is not a date\n%s\nstored: %s", table, column, key, stored);
+  std::snprintf(buff, sizeof buff, "%s.%s is not %s\n%s\nstored: %s", table, column, what, key, stored);
   showMessageBox(kErrorCaption, buff);
 }
