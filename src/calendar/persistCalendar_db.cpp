@@ -4,7 +4,9 @@
 //
 // Only ODBC 2 core calls are used, so the same text builds against unixODBC and
 // odbc32. A return code below zero is a failure; SQL_SUCCESS_WITH_INFO counts as
-// success everywhere.
+// success everywhere. Every failed read is counted (_failures), so that callers
+// can tell an error from an empty result; a failure whose state says the
+// connection is gone stops all statements until terminate (the next job).
 #include <cstdio>
 #include <cstring>
 

@@ -1,7 +1,4 @@
 // The fiscal-year-end lookup: schema version, book slots, the book's calendar.
-#include <cstdlib>
-#include <cstring>
-
 #include "DATE.h"
 #include "engineCalls.h"
 #include "ktstr.h"
