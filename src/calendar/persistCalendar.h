@@ -107,6 +107,11 @@ class CPersistCalendar {
 
   // What lives for one report job only (dropped by startJob):
   JobCompanies _jobCompanies;  // calendars of every company used in this job
+  // The entry of the current company, valid while _currentCompany == _companyid
+  // (an entry goes away only when the list is cleared or one is added beyond
+  // the bound, and both set this anew).
+  JobCompanies::Entry* _currentEntry = nullptr;
+  int16_t _currentCompany = -1;
   // The connection failed or was lost (SQLSTATE class 08 and the like): no
   // statement and no box for the rest of the job; reopened at the next job.
   bool _linkLost = false;
