@@ -11,6 +11,7 @@ CPersistCalendar::~CPersistCalendar() {
   terminate();
   // The factory before the list: the order the engine has always seen.
   m_calFactory.Release();
+  _currentEntry = nullptr;
   _jobCompanies.clear();
   m_calList.Release();
 }
@@ -29,6 +30,8 @@ int32_t CPersistCalendar::bookSlot(int32_t bookid) {
 //   engine's factory and a working connection.
 void CPersistCalendar::startJob() {
   _jobCompanies.clear();
+  _currentEntry = nullptr;
+  _currentCompany = -1;
   _companyid = -1;
   for (int32_t& id : _bookArr) id = 0;
   m_calList.Release();
@@ -39,14 +42,18 @@ void CPersistCalendar::startJob() {
 bool CPersistCalendar::useCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
   if (company < 0) return false;
   if (company == _companyid) return static_cast<bool>(m_calList);
-  // The slots learned for the company being left go with its calendars.
-  if (_companyid >= 0)
-    if (JobCompanies::Entry* left = _jobCompanies.find(_companyid))
-      for (int i = 0; i < 8; ++i) left->bookArr[i] = _bookArr[i];
+  // The slots learned for the company being left go with its calendars (its
+  // entry is remembered, saving a second hash look-up on every switch).
+  JobCompanies::Entry* left = _currentCompany == _companyid ? _currentEntry : nullptr;
+  if (!left && _companyid >= 0) left = _jobCompanies.find(_companyid);
+  if (left)
+    for (int i = 0; i < 8; ++i) left->bookArr[i] = _bookArr[i];
   if (JobCompanies::Entry* kept = _jobCompanies.find(company)) {
     _companyid = company;
     m_calList = kept->calendars;
     for (int i = 0; i < 8; ++i) _bookArr[i] = kept->bookArr[i];
+    _currentEntry = kept;
+    _currentCompany = company;
     return static_cast<bool>(m_calList);
   }
   if (_linkLost) return false;  // no statement once the connection is known lost
@@ -60,6 +67,8 @@ bool CPersistCalendar::useCompany(int16_t company, HRESULT (CPersistCalendar::*b
   JobCompanies::Entry& entry = _jobCompanies.add(company);
   entry.calendars = m_calList;
   for (int i = 0; i < 8; ++i) entry.bookArr[i] = _bookArr[i];
+  _currentEntry = &entry;
+  _currentCompany = company;
   return static_cast<bool>(m_calList);
 }
 

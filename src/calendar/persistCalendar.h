@@ -77,13 +77,18 @@ class CPersistCalendar {
   void dropCompany();
   // A database-layer failure: the boxes, counted, and a lost connection noted.
   void readFailed(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName);
-  // A stored date that is no calendar date (month 13, day 45, text the driver
-  // gave up on): one box naming the table, the column, the row's key and what
-  // is stored; counted as a failed read.
-  void badStoredDate(const char* table, const char* column, const char* key, const char* stored);
+  // A stored value that is no date (month 13, day 45, text the driver gave up
+  // on) or no number: one box naming the table, the column, the row's key and
+  // what is stored; counted as a failed read. what: "a date", "a number".
+  void badStoredValue(const char* table, const char* column, const char* key, const char* stored,
+                      const char* what);
   // Whether the date just read from the column (getTimestamp) is a calendar
   // date or a real NULL; when not, what is stored, as text. No boxes.
   bool storedDateOk(int16_t fieldNo, const TIMESTAMP_STRUCT& ts, ktStr& stored);
+  // The same for the number just read (getInt).
+  bool storedNumberOk(int16_t fieldNo, ktStr& stored);
+  // Whether a column read as NULL is NULL as text too; when not, its text.
+  bool reallyNull(int16_t fieldNo, ktStr& stored);
   // The current row's column as text, for such a box; read without boxes.
   ktStr storedText(int16_t fieldNo);
 
@@ -102,6 +107,11 @@ class CPersistCalendar {
 
   // What lives for one report job only (dropped by startJob):
   JobCompanies _jobCompanies;  // calendars of every company used in this job
+  // The entry of the current company, valid while _currentCompany == _companyid
+  // (an entry goes away only when the list is cleared or one is added beyond
+  // the bound, and both set this anew).
+  JobCompanies::Entry* _currentEntry = nullptr;
+  int16_t _currentCompany = -1;
   // The connection failed or was lost (SQLSTATE class 08 and the like): no
   // statement and no box for the rest of the job; reopened at the next job.
   bool _linkLost = false;
@@ -114,8 +124,9 @@ class CPersistCalendar {
   uint32_t _failures = 0;
   // Whether the company being built has any Company or Book row at all.
   bool _companyRowsSeen = false;
-  // Whether the last getTimestamp read a NULL column.
+  // Whether the last getTimestamp / getInt read a NULL column.
   bool _lastDateNull = false;
+  bool _lastIntNull = false;
   // The wide name "CalendarID", made on the first lookup and kept.
   CComBSTR _calendarIdName;
 };

@@ -35,10 +35,14 @@ static HRESULT startCompany(CPersistCalendar& self, int16_t company) {
   return engineCalls::createCollection(self.m_calList);
 }
 
+static ktStr bookKey(int16_t company, int32_t bookid) {
+  return ktStr("CompanyID ") + ktStr(static_cast<int>(company)) + ", BookID " + ktStr(static_cast<int>(bookid));
+}
+
 // The key of a book's row-th short year (1-based, ShortYrID order), for a box
 // about it. Read after the walk has been given up, so no pending rows are lost.
 static ktStr shortYearKey(CPersistCalendar& self, int16_t company, int32_t bookid, int32_t row) {
-  ktStr key = ktStr("CompanyID ") + ktStr(static_cast<int>(company)) + ", BookID " + ktStr(static_cast<int>(bookid));
+  ktStr key = bookKey(company, bookid);
   ktStr sql = ktStr("SELECT ShortYrID FROM BookShYr WHERE CompanyID = ") + ktStr(static_cast<int>(company)) +
               " AND BookID = " + ktStr(static_cast<int>(bookid)) + " ORDER BY ShortYrID";
   bool found = self.prepareHSTMT(sql);
@@ -113,7 +117,7 @@ HRESULT CPersistCalendar::_loadCalendarFromShortYears(int32_t bookid, int16_t co
     if (!getTimestamp(1, &shortYear) || !storedDateOk(1, shortYear, stored)) {
       // Named, since a lost short year would move every later year end.
       if (!stored) stored = storedText(1);
-      badStoredDate("BookShYr", "ShortYear", shortYearKey(*this, compid, bookid, row), stored);
+      badStoredValue("BookShYr", "ShortYear", shortYearKey(*this, compid, bookid, row), stored, "a date");
       return E_FAIL;
     }
     const DATE date = DATEFromMDY(static_cast<int16_t>(shortYear.month), static_cast<int16_t>(shortYear.day),
@@ -140,9 +144,21 @@ HRESULT CPersistCalendar::_getCalendarList(int16_t company) {
   if (prepareHSTMT(sql)) {
     do {
       const int32_t id = getInt(1);
+      ktStr stored;
+      if (!storedNumberOk(1, stored)) {
+        badStoredValue("Calendar", "CalendarID", (ktStr("CompanyID ") + ktStr(static_cast<int>(_companyid))).data(),
+                       stored, "a number");
+        return E_FAIL;
+      }
       char name[100];
-      if (!getString(2, name, sizeof name)) name[0] = '\0';  // unreadable: an empty name
+      if (!getString(2, name, sizeof name)) name[0] = '\0';  // unreadable: counted, the build stops below
       const int32_t flag = getInt(3);
+      if (!storedNumberOk(3, stored)) {
+        badStoredValue("Calendar", "UpdateFlag", (ktStr("CompanyID ") + ktStr(static_cast<int>(_companyid)) +
+                                                  ", CalendarID " + ktStr(static_cast<int>(id))).data(),
+                       stored, "a number");
+        return E_FAIL;
+      }
       if (_failures != failuresBefore) return E_FAIL;  // a calendar misread is no calendar
       CComPtr<IVRCalendar> calendar;
       if (FAILED(hr = _getCalendar(id, ktStr(name), flag, _companyid, calendar.put()))) return hr;
@@ -183,7 +199,11 @@ int32_t CPersistCalendar::_getOrigYrEnd(int32_t bookid, int16_t company) {
               " AND CompanyID = " + ktStr(static_cast<int>(company));
   if (!prepareHSTMT(sql)) return 12;
   _companyRowsSeen = true;
-  return getInt(1);
+  const int32_t month = getInt(1);
+  ktStr stored;
+  if (!storedNumberOk(1, stored))
+    badStoredValue("Book", "OrigYrEnd", bookKey(company, bookid), stored, "a number");
+  return month;
 }
 
 DATE CPersistCalendar::_getBusStartDate(int16_t company) {
@@ -196,7 +216,7 @@ DATE CPersistCalendar::_getBusStartDate(int16_t company) {
     if (!getTimestamp(1, &start)) return 0.0;
     ktStr stored;
     if (!storedDateOk(1, start, stored)) {
-      badStoredDate("Company", "BusnStart", ktStr("CompanyID ") + ktStr(static_cast<int>(company)), stored);
+      badStoredValue("Company", "BusnStart", ktStr("CompanyID ") + ktStr(static_cast<int>(company)), stored, "a date");
       return 0.0;
     }
     // A NULL start reads as all zero and gives -1.0, which is not the fallback's 0.0.
@@ -211,6 +231,12 @@ DATE CPersistCalendar::_getBusStartDate(int16_t company) {
     if (prepareHSTMT(sql)) {
       _companyRowsSeen = true;
       const int32_t yearEnd = getInt(1);
+      ktStr stored;
+      if (!storedNumberOk(1, stored)) {
+        badStoredValue("Book", "OrigYrEnd", (ktStr("CompanyID ") + ktStr(static_cast<int>(company)) +
+                                             ", the first open book").data(), stored, "a number");
+        return 0.0;
+      }
       // Wraps like 32-bit arithmetic instead of overflowing on absurd values.
       const int32_t startMonth = yearEnd == 12 ? 1 : static_cast<int32_t>(static_cast<uint32_t>(yearEnd) + 1u);
       result = DATEFromMDY(static_cast<int16_t>(startMonth), 1, 1920);

@@ -68,31 +68,39 @@ HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktE
       wideCompany = companyid.data();
       wideCalendar = calid.data();
 
-      const int32_t cycleId = getInt(1);
-      TIMESTAMP_STRUCT effective = {}, end = {};
       // A date or number that cannot be read is an error, not a shorter list:
       // the company gets no calendars in this job (the boxes have been shown).
+      static const char* const kColumns[11] = {"",           "CycleID",         "EffectiveDate", "EndDate",
+                                               "CycleType",  "DayOfWeek",       "PDCounting",    "YearEndElection",
+                                               "FYEndMonth", "YearOffset",      "UpdateFlag"};
       const uint32_t failuresBefore = _failures;
-      ktStr effectiveText, endText;
-      if (!getTimestamp(2, &effective)) return E_FAIL;
-      const bool effectiveBad = !storedDateOk(2, effective, effectiveText);
-      if (!getTimestamp(3, &end)) return E_FAIL;
-      const bool endBad = !storedDateOk(3, end, endText);
-      const int32_t cycleType = getInt(4);
-      const int32_t dayOfWeek = getInt(5);
-      const int32_t pdCounting = getInt(6);
-      const int32_t yearEndElection = getInt(7);
-      const int32_t fyEndMonth = getInt(8);
-      const int32_t yearOffset = getInt(9);
-      const int32_t updateFlag = getInt(10);
+      int32_t number[11] = {};
+      TIMESTAMP_STRUCT effective = {}, end = {};
+      int16_t badColumn = 0;
+      ktStr stored;
+      for (int16_t column = 1; column <= 10 && badColumn == 0; ++column) {
+        bool ok = true;
+        if (column == 2 || column == 3) {
+          TIMESTAMP_STRUCT& ts = column == 2 ? effective : end;
+          if (!getTimestamp(column, &ts)) return E_FAIL;
+          ok = storedDateOk(column, ts, stored);
+        } else {
+          number[column] = getInt(column);
+          ok = storedNumberOk(column, stored);
+        }
+        if (!ok) badColumn = column;
+      }
       if (_failures != failuresBefore) return E_FAIL;
-      if (effectiveBad || endBad) {
-        ktStr key = ktStr("CompanyID ") + companyid + ", CalendarID " + calid + ", CycleID " +
-                    ktStr(static_cast<int>(cycleId));
-        badStoredDate("CycleObject", effectiveBad ? "EffectiveDate" : "EndDate", key,
-                      effectiveBad ? effectiveText : endText);
+      if (badColumn != 0) {
+        ktStr key = ktStr("CompanyID ") + companyid + ", CalendarID " + calid;
+        if (badColumn != 1) key += ktStr(", CycleID ") + ktStr(static_cast<int>(number[1]));
+        badStoredValue("CycleObject", kColumns[badColumn], key, stored,
+                       badColumn == 2 || badColumn == 3 ? "a date" : "a number");
         return E_FAIL;
       }
+      const int32_t cycleId = number[1], cycleType = number[4], dayOfWeek = number[5], pdCounting = number[6],
+                    yearEndElection = number[7], fyEndMonth = number[8], yearOffset = number[9],
+                    updateFlag = number[10];
 
       ktStr sCycleId(static_cast<int>(cycleId));
       ktStr sUpdateFlag(static_cast<int>(updateFlag));

@@ -4,7 +4,9 @@
 //
 // Only ODBC 2 core calls are used, so the same text builds against unixODBC and
 // odbc32. A return code below zero is a failure; SQL_SUCCESS_WITH_INFO counts as
-// success everywhere.
+// success everywhere. Every failed read is counted (_failures), so that callers
+// can tell an error from an empty result; a failure whose state says the
+// connection is gone stops all statements until terminate (the next job).
 #include <cstdio>
 #include <cstring>
 
@@ -33,8 +35,7 @@ bool failed(SQLRETURN rc) { return rc < 0; }
 bool isLinkState(const SQLCHAR* state) {
   const char* s = reinterpret_cast<const char*>(state);
   if (s[0] == '0' && s[1] == '8') return true;
-  return std::strcmp(s, "57P01") == 0 || std::strcmp(s, "57P02") == 0 || std::strcmp(s, "57P03") == 0 ||
-         std::strcmp(s, "HYT01") == 0 || std::strcmp(s, "S1T01") == 0;
+  return std::strcmp(s, "57P01") == 0 || std::strcmp(s, "57P02") == 0 || std::strcmp(s, "57P03") == 0;
 }
 
 // doErrors' work; tells whether a record said that the connection is gone.
@@ -156,6 +157,7 @@ int32_t CPersistCalendar::getInt(int16_t fieldNo) {
   SQLINTEGER data = 0;
   SQLSMALLINT sdata = 0;
   SQLLEN pcbValue = 0;
+  _lastIntNull = false;
   if (failed(SQLGetData(_hstmt, fieldNo, SQL_C_SLONG, &data, 4, &pcbValue))) {
     doErrors(_henv, _hdbc, _hstmt, "SQLGetData (getInt)");
     sdata = -1;
@@ -165,7 +167,8 @@ int32_t CPersistCalendar::getInt(int16_t fieldNo) {
     }
     data = sdata;
   }
-  if (pcbValue == SQL_NULL_DATA) data = 0;
+  _lastIntNull = pcbValue == SQL_NULL_DATA;
+  if (_lastIntNull) data = 0;
   return data;
 }
 
@@ -235,16 +238,11 @@ bool isCalendarDate(const TIMESTAMP_STRUCT& ts) {
   return ts.day <= lastDayOfMonth(static_cast<int16_t>(ts.month), static_cast<int16_t>(ts.year));
 }
 
-bool CPersistCalendar::storedDateOk(int16_t fieldNo, const TIMESTAMP_STRUCT& ts, ktStr& stored) {
-  if (!_lastDateNull) {
-    if (isCalendarDate(ts)) return true;
-    stored = storedText(fieldNo);
-    return false;
-  }
-  // NULL has its own documented meaning. But a driver may also answer "NULL"
-  // for text it cannot convert (SQLite does, for 'garbage' and '2001-13-45'):
-  // only a column that is NULL as text too is NULL. A driver that will not
-  // give the column twice is taken at its word.
+// NULL has its own documented meaning. But a driver may also answer "NULL" for
+// a value it cannot convert (SQLite does, for 'garbage', '2001-13-45' or 'abc'):
+// only a column that is NULL as text too is NULL. A driver that will not give
+// the column twice is taken at its word.
+bool CPersistCalendar::reallyNull(int16_t fieldNo, ktStr& stored) {
   char text[64] = {};
   SQLLEN pcbValue = 0;
   if (failed(SQLGetData(_hstmt, fieldNo, SQL_C_CHAR, text, sizeof text, &pcbValue))) return true;
@@ -252,6 +250,17 @@ bool CPersistCalendar::storedDateOk(int16_t fieldNo, const TIMESTAMP_STRUCT& ts,
   text[sizeof text - 1] = '\0';
   stored = ktStr("'") + text + "'";
   return false;
+}
+
+bool CPersistCalendar::storedDateOk(int16_t fieldNo, const TIMESTAMP_STRUCT& ts, ktStr& stored) {
+  if (_lastDateNull) return reallyNull(fieldNo, stored);
+  if (isCalendarDate(ts)) return true;
+  stored = storedText(fieldNo);
+  return false;
+}
+
+bool CPersistCalendar::storedNumberOk(int16_t fieldNo, ktStr& stored) {
+  return !_lastIntNull || reallyNull(fieldNo, stored);
 }
 
 ktStr CPersistCalendar::storedText(int16_t fieldNo) {
@@ -264,9 +273,10 @@ ktStr CPersistCalendar::storedText(int16_t fieldNo) {
   return ktStr("'") + text + "'";
 }
 
-void CPersistCalendar::badStoredDate(const char* table, const char* column, const char* key, const char* stored) {
+void CPersistCalendar::badStoredValue(const char* table, const char* column, const char* key, const char* stored,
+                                      const char* what) {
   ++_failures;
   char buff[768];
-  std::snprintf(buff, sizeof buff, "%s.%s is not a date\n%s\nstored: %s", table, column, key, stored);
+  std::snprintf(buff, sizeof buff, "%s.%s is not %s\n%s\nstored: %s", table, column, what, key, stored);
   showMessageBox(kErrorCaption, buff);
 }

@@ -1,7 +1,4 @@
 // The fiscal-year-end lookup: schema version, book slots, the book's calendar.
-#include <cstdlib>
-#include <cstring>
-
 #include "DATE.h"
 #include "engineCalls.h"
 #include "ktstr.h"
@@ -57,7 +54,17 @@ int32_t CPersistCalendar::_getCalendarIDFromBookID(int32_t bookid) {
   ktStr sql = ktStr("SELECT CalendarID FROM Book WHERE CompanyID = ") + ktStr(static_cast<int>(_companyid)) +
               " AND BookID = " + ktStr(static_cast<int>(slot));
   // NULL (0) and unreadable (-1) are kept below 1, so the next call asks again.
-  if (prepareHSTMT(sql)) _bookArr[slot] = getInt(1);
+  if (prepareHSTMT(sql)) {
+    const int32_t id = getInt(1);
+    ktStr stored;
+    if (!storedNumberOk(1, stored)) {
+      badStoredValue("Book", "CalendarID", (ktStr("CompanyID ") + ktStr(static_cast<int>(_companyid)) + ", BookID " +
+                                            ktStr(static_cast<int>(slot))).data(),
+                     stored, "a number");
+      return 0;
+    }
+    _bookArr[slot] = id;
+  }
   return 0;
 }
 

@@ -509,6 +509,36 @@ TEST_F(DbLayerPostgres, WrongPasswordShowsOneBoxPerRecordThenNoNewAttempt) {
   EXPECT_TRUE(boxes.empty()) << "a second set of boxes for the same failure";
 }
 
+TEST_F(DbLayerPostgres, ALostConnectionStopsStatementsUntilTerminate) {
+  DataSource ds(Backend::PostgreSQL, Schema::V4);
+  CPersistCalendar pc;
+  const char* sql = "SELECT OrigYrEnd from Book where BookID = 6 AND CompanyID = 1";
+  ASSERT_TRUE(pc.prepareHSTMT(sql));
+  EXPECT_FALSE(pc._linkLost);
+  // The server ends the library's session, as an administrator or a restart would.
+  ds.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = 'WINZEL' AND datname = '" +
+          ds.database() + "'");
+  EXPECT_FALSE(pc.prepareHSTMT(sql));
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_TRUE(pc._linkLost) << boxes[0].text;
+  bool linkState = false;
+  for (const auto& b : boxes) linkState = linkState || b.state.substr(0, 2) == "08" || b.state.substr(0, 3) == "57P";
+  EXPECT_TRUE(linkState) << "no connection state among the records";
+
+  // Known lost: neither a statement nor a box, and a failure each time.
+  boxes.clear();
+  const uint32_t failures = pc._failures;
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(pc.prepareHSTMT(sql));
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_EQ(pc._failures, failures + 3);
+
+  EXPECT_TRUE(pc.terminate());
+  EXPECT_FALSE(pc._linkLost);
+  ASSERT_TRUE(pc.prepareHSTMT(sql));
+  EXPECT_EQ(pc.getInt(1), 11);
+  EXPECT_TRUE(boxes.empty());
+}
+
 TEST_F(DbLayerPostgres, RightPasswordIsAccepted) {
   DataSource ds(Backend::PostgreSQL, Schema::V4);
   EXPECT_TRUE(rawFailureRecords("SELECT Info FROM VersionTable").empty());

@@ -382,6 +382,9 @@ TEST(FiscalYearWarm, AnswersWithoutCreatingCalendarsOrCollections) {
     CPersistCalendar resolver;
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 0, 2004, 5, 1), serial({2004, 12, 31}));
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 4, 2010, 5, 1), serial({2010, 8, 31}));
+    // The attribute's wide name is made once and kept, not made per lookup.
+    const BSTR name = resolver._calendarIdName.m_str;
+    ASSERT_NE(nullptr, name);
     resolver.m_calFactory.Release();
     testenv::TempDir dir;
     testenv::ScopedEnv noClasses("U2LVOST_COM_REGISTRY", dir.write("empty.reg", "").c_str());
@@ -389,6 +392,7 @@ TEST(FiscalYearWarm, AnswersWithoutCreatingCalendarsOrCollections) {
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 4, 2010, 10, 1), serial({2011, 8, 31}));
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 7, 2024, 3, 15), serial(lastWeekdayOf(2024, 6, 3)));
     EXPECT_FALSE(resolver.m_calFactory) << "a warm call created the engine's factory";
+    EXPECT_EQ(name, resolver._calendarIdName.m_str);
   }
   CoUninitialize();
 }
@@ -657,6 +661,42 @@ TEST(DatabaseFaultsSQLite, StoredCycleDateThatIsNoDate) {
             1u)
       << boxes;
   EXPECT_EQ(countOf(boxes, "SQL Error\n"), 1u) << boxes;
+}
+
+// Numbers the driver cannot convert read as NULL on SQLite: told apart from a
+// real NULL, named in one box, and the company answers nothing in the job.
+TEST(DatabaseFaultsSQLite, StoredNumberThatIsNoNumber) {
+  const struct {
+    Schema schema;
+    const char* update;
+    double book;
+    Ymd date;
+    const char* box;
+  } cases[] = {
+      {Schema::V4, "UPDATE Book SET OrigYrEnd = 'abc' WHERE CompanyID = 1 AND BookID = 3", 0, {2024, 3, 15},
+       "Book.OrigYrEnd is not a number\nCompanyID 1, BookID 3\nstored: 'abc'\n"},
+      {Schema::V4, "DELETE FROM Company WHERE CompanyID = 1; UPDATE Book SET OrigYrEnd = 'June' WHERE CompanyID = 1",
+       0, {2024, 3, 15}, "Book.OrigYrEnd is not a number\nCompanyID 1, the first open book\nstored: 'June'\n"},
+      {Schema::V5, "UPDATE Book SET CalendarID = 'eleven' WHERE CompanyID = 1 AND BookID = 0", 0, {2024, 3, 15},
+       "Book.CalendarID is not a number\nCompanyID 1, BookID 0\nstored: 'eleven'\n"},
+      {Schema::V5, "UPDATE Calendar SET UpdateFlag = 'yes' WHERE CompanyID = 1 AND CalendarID = 13", 0,
+       {2024, 3, 15}, "Calendar.UpdateFlag is not a number\nCompanyID 1, CalendarID 13\nstored: 'yes'\n"},
+      {Schema::V5,
+       "UPDATE CycleObject SET FYEndMonth = 'x' WHERE CompanyID = 1 AND CalendarID = 11 AND CycleID = 2", 0,
+       {2024, 3, 15}, "CycleObject.FYEndMonth is not a number\nCompanyID 1, CalendarID 11, CycleID 2\nstored: 'x'\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.update);
+    LoadedLibrary lib(Backend::SQLite, c.schema);
+    lib.source().exec(c.update);
+    std::string boxes;
+    lib.startJob();
+    EXPECT_EQ(lib.fyEnd(1, c.book, c.date, boxes), kNone);
+    EXPECT_EQ(lib.fyEnd(1, 1, c.date, boxes), kNone);
+    lib.endJob();
+    EXPECT_EQ(countOf(boxes, std::string("SQL Error\n") + c.box), 1u) << boxes;
+    EXPECT_EQ(countOf(boxes, "SQL Error\n"), 1u) << boxes;
+  }
 }
 
 TEST(DatabaseFaultsPostgres, RoleWithoutSelectGivesNoDate) {
