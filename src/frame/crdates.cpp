@@ -55,7 +55,34 @@ CRDate YMDToJulian(int16_t year, uint16_t month, uint16_t day) {
   return static_cast<CRDate>(quarterDays(workYear) + monthDays(workMonth + 1) + workDay + b + 1720994);
 }
 
+namespace {
+
+// The same steps for Gregorian day numbers up to kFastLast, where every
+// intermediate value is positive and fits 32 unsigned bits (20 * b below 2^31):
+// each division is one multiplication, with no sign correction.
+constexpr CRDate kFastLast = 100000000;
+
+void splitGregorian(uint32_t z, int16_t* year, uint16_t* month, uint16_t* day) {
+  const uint32_t alpha = (4 * z - 7468865) / 146097;
+  const uint32_t b = z + 1 + alpha - alpha / 4 + 1524;
+  const uint32_t c = (20 * b - 2442) / 7305;
+  const uint32_t d = 1461 * c / 4;
+  const uint32_t e = (10000 * (b - d)) / 306001;  // [4, 15]
+  const uint32_t dayOfMonth = b - d - 306001 * e / 10000;
+  const uint32_t monthOfYear = e <= 13 ? e - 1 : e - 13;
+  const uint32_t y = monthOfYear >= 3 ? c - 4716 : c - 4715;
+  if (year) *year = static_cast<int16_t>(y);
+  if (month) *month = static_cast<uint16_t>(monthOfYear);
+  if (day) *day = static_cast<uint16_t>(dayOfMonth);
+}
+
+}  // namespace
+
 void CRDateToYearMonthDay(CRDate date, int16_t* year, uint16_t* month, uint16_t* day) {
+  if (date >= 2299160 && date <= kFastLast) {
+    splitGregorian(static_cast<uint32_t>(date) + 1, year, month, day);
+    return;
+  }
   // In 64 bits from the start: date + 1 must not overflow for the largest day number.
   const int64_t z = int64_t{date} + 1;
   int64_t a = z;

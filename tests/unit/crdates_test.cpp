@@ -167,6 +167,7 @@ TEST(CRDates, SplittingAgreesWithTheHostArithmeticOnEveryKindOfDayNumber) {
       {-3000000, 12000000, 1},                  // every day of the calendars and well around them
       {INT32_MIN, INT32_MIN + 200000, 1},       // the lowest day numbers
       {INT32_MAX - 200000, INT32_MAX, 1},       // the highest, where date + 1 needs 64 bits
+      {99900000, 100100000, 1},                 // far future: where 32 bits stop being enough
       {INT32_MIN, INT32_MAX, 9973},             // a stride over the whole type
   };
   for (const Range& r : ranges) {
