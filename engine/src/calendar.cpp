@@ -28,6 +28,27 @@ void sortByEffectiveDate(std::vector<CComPtr<IVRCycleObject>>* cycles) {
 
 Calendar::Calendar() : rulesReadAt_(cycleRuleEdits()) {}
 
+Calendar::~Calendar() {
+  if (lentYear_) lentYear_->owner_ = nullptr;
+  delete spareYear_;
+}
+
+void Calendar::yearReleased(FiscalYear* year) {
+  lentYear_ = nullptr;
+  year->owner_ = nullptr;
+  if (spareYear_)
+    delete year;
+  else
+    spareYear_ = year;
+}
+
+void FiscalYear::lastReleased() {
+  if (owner_)
+    owner_->yearReleased(this);
+  else
+    delete this;
+}
+
 bool Calendar::rulesAreCurrent() const { return !foreign_ && rulesReadAt_ == cycleRuleEdits(); }
 
 HRESULT Calendar::currentRules(const CycleRule** rules, size_t* count) {
@@ -82,8 +103,21 @@ HRESULT Calendar::GetFiscalYear(DATE date, IVRFiscalYear** ppFiscalYear) {
   FiscalYearSpan span;
   HRESULT hr = fiscalYearSpan(date, &span);
   if (FAILED(hr)) return hr;
-  FiscalYear* year = createObject<FiscalYear>(static_cast<DATE>(span.start), static_cast<DATE>(span.end));
-  if (!year) return E_OUTOFMEMORY;
+  const DATE start = static_cast<DATE>(span.start), end = static_cast<DATE>(span.end);
+  FiscalYear* year = spareYear_;
+  if (year) {
+    spareYear_ = nullptr;
+    year->start_ = start;
+    year->end_ = end;
+    year->revive();
+  } else {
+    year = createObject<FiscalYear>(start, end);
+    if (!year) return E_OUTOFMEMORY;
+  }
+  // The one lent before stays with its holders for good.
+  if (lentYear_) lentYear_->owner_ = nullptr;
+  year->owner_ = this;
+  lentYear_ = year;
   *ppFiscalYear = year;
   return S_OK;
 }

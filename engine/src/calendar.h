@@ -11,13 +11,38 @@
 
 namespace vrz {
 
+class Calendar;
+
+class FiscalYear final : public ComObject<FiscalYear, DispatchImpl<IVRFiscalYear>> {
+ public:
+  FiscalYear(DATE start, DATE end) : start_(start), end_(end) {}
+  ~FiscalYear() = default;
+
+  HRESULT STDMETHODCALLTYPE get_YRStartDate(DATE* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_YRStartDate(DATE newVal) override;
+  HRESULT STDMETHODCALLTYPE get_YREndDate(DATE* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_YREndDate(DATE newVal) override;
+
+ private:
+  friend class Calendar;
+  friend class ComObject<FiscalYear, DispatchImpl<IVRFiscalYear>>;
+
+  // Goes back to its calendar for reuse while the calendar still wants it.
+  void lastReleased();
+
+  DATE start_;
+  DATE end_;
+  Calendar* owner_ = nullptr;  // set while its calendar may take it back
+};
+
 class Calendar final
     : public ComObject<Calendar, DispatchImpl<IVRCalendar>, DispatchImpl<IVRCalendarManager>, PersistXmlImpl> {
  public:
   Calendar();
-  ~Calendar() = default;
+  ~Calendar();
 
-  // The fiscal year containing the date: a failure without cycles, for a date
+  // The fiscal year containing the date, an object of the caller's own (its
+  // dates stay as they are when the calendar is asked again): a failure without cycles, for a date
   // that is not finite or beyond the engine's range (E_INVALIDARG), or when the
   // cycle in force cannot place the year (E_FAIL).
   HRESULT STDMETHODCALLTYPE GetFiscalYear(DATE date, IVRFiscalYear** ppFiscalYear) override;
@@ -70,21 +95,16 @@ class Calendar final
 
   CComPtr<EnumDispatch> listView_;
   uint64_t listViewEdits_ = 0;
-};
 
-class FiscalYear final : public ComObject<FiscalYear, DispatchImpl<IVRFiscalYear>> {
- public:
-  FiscalYear(DATE start, DATE end) : start_(start), end_(end) {}
-  ~FiscalYear() = default;
+  friend class FiscalYear;
+  // The last holder of the year handed out last released it.
+  void yearReleased(FiscalYear* year);
 
-  HRESULT STDMETHODCALLTYPE get_YRStartDate(DATE* pVal) override;
-  HRESULT STDMETHODCALLTYPE put_YRStartDate(DATE newVal) override;
-  HRESULT STDMETHODCALLTYPE get_YREndDate(DATE* pVal) override;
-  HRESULT STDMETHODCALLTYPE put_YREndDate(DATE newVal) override;
-
- private:
-  DATE start_;
-  DATE end_;
+  // The year handed out last, while someone holds it, and one nobody holds any
+  // more (no reference: the calendar owns it) that the next GetFiscalYear fills
+  // again instead of allocating. A year held elsewhere keeps its own values.
+  FiscalYear* lentYear_ = nullptr;
+  FiscalYear* spareYear_ = nullptr;
 };
 
 // The object behind CLSID_VRZELCalendarFactory.

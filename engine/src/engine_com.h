@@ -98,7 +98,7 @@ class ComObject : public First, public Rest... {
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override {
     ULONG left = --refs_;
-    if (left == 0) delete static_cast<Derived*>(this);
+    if (left == 0) static_cast<Derived*>(this)->lastReleased();
     return left;
   }
   // The references held now; 1 means the asker's own is the only one.
@@ -107,6 +107,12 @@ class ComObject : public First, public Rest... {
  protected:
   ComObject() { moduleAddObject(); }
   ~ComObject() { moduleRemoveObject(); }
+
+  // The last reference went. A class that recycles its objects hides this with
+  // its own, which may keep the object and later revive() it.
+  void lastReleased() { delete static_cast<Derived*>(this); }
+  // One reference again, for the new holder of a kept object.
+  void revive() { refs_.store(1); }
 
  private:
   template <class Impl, class... More>

@@ -4,6 +4,18 @@
 
 namespace vrz {
 
+namespace {
+
+// key equals the NUL-terminated name (no attribute name holds a NUL).
+bool sameName(const WideString& key, const OLECHAR* name) {
+  const size_t n = key.size();
+  for (size_t i = 0; i < n; ++i)
+    if (key[i] != name[i]) return false;  // also stops at the name's terminator
+  return name[n] == 0;
+}
+
+}  // namespace
+
 WideString wideText(const OLECHAR* text) { return text ? WideString(text) : WideString(); }
 
 HRESULT newBstr(const WideString& text, BSTR* out) {
@@ -43,12 +55,11 @@ HRESULT PersistXmlImpl::AttributeName(LONG index, BSTR* pVal) {
 HRESULT PersistXmlImpl::get_Attribute(BSTR name, BSTR* pVal) {
   if (!pVal) return E_POINTER;
   *pVal = nullptr;
-  // Compared in place: the only allocation of a read is the text handed out.
-  const size_t length = name ? std::char_traits<OLECHAR>::length(name) : 0;
-  if (length == 0) return E_INVALIDARG;  // no attribute has an empty name
+  // Compared in place, in one pass over the name per attribute: the only
+  // allocation of a read is the text handed out.
+  if (!name || !*name) return E_INVALIDARG;  // no attribute has an empty name
   for (const auto& a : attributes_)
-    if (a.first.size() == length && std::char_traits<OLECHAR>::compare(a.first.data(), name, length) == 0)
-      return newBstr(a.second, pVal);
+    if (sameName(a.first, name)) return newBstr(a.second, pVal);
   return E_INVALIDARG;
 }
 

@@ -84,7 +84,43 @@ int32_t jday(uint16_t m, uint16_t d, uint16_t y) {
   return static_cast<int32_t>(sum) - static_cast<int32_t>(kShift);
 }
 
+namespace {
+
+// The steps of MDYFromjday for a positive t below 2^32: unsigned 32-bit
+// arithmetic, where each division is a single multiplication.
+void splitShifted(uint32_t t, int16_t* _month, int16_t* _day, int16_t* _year) {
+  const uint32_t c = t / 146097;
+  const uint32_t q = (t - 146097 * c) / 4;
+  const uint32_t t2 = 4 * q + 3;
+  const uint32_t ya = t2 / 1461;
+  const uint32_t dayOfYear = (t2 - 1461 * ya + 4) / 4;
+  const uint32_t t3 = 5 * dayOfYear - 3;
+  const uint32_t sm = t3 / 153;
+  const uint32_t day = (t3 - 153 * sm + 5) / 5;
+  uint32_t year = 100 * c + ya;
+  uint32_t month;
+  if (sm < 10) {
+    month = sm + 3;
+  } else {
+    month = sm - 9;
+    ++year;
+  }
+  if (_month) *_month = static_cast<int16_t>(month);
+  if (_day) *_day = static_cast<int16_t>(day);
+  if (_year) *_year = static_cast<int16_t>(year);
+}
+
+// Day numbers whose t = 4 * (day + kShift) - 1 is positive and below 2^32.
+constexpr int32_t kShortFirst = 1 - static_cast<int32_t>(kShift);
+constexpr int32_t kShortLast = 1000000000;
+
+}  // namespace
+
 void MDYFromjday(int32_t jdayValue, int16_t* _month, int16_t* _day, int16_t* _year) {
+  if (jdayValue >= kShortFirst && jdayValue <= kShortLast) {
+    splitShifted(4 * static_cast<uint32_t>(jdayValue + static_cast<int32_t>(kShift)) - 1, _month, _day, _year);
+    return;
+  }
   // From 1 January 100 on: t >= 145863.
   int64_t t = 4 * (int64_t{jdayValue} + kShift) - 1;
   const int64_t c = t / 146097;       // centuries since March of year 0

@@ -5,10 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "comregistry.h"
 #include "engine_session.h"
@@ -71,6 +74,90 @@ TEST(Bstr, LengthVariantsAndNulls) {
   EXPECT_EQ(nullptr, SysAllocStringLen(nullptr, 0xFFFFFFFFu));
   EXPECT_EQ(nullptr, SysAllocStringLen(nullptr, 0x80000000u));
   EXPECT_EQ(nullptr, SysAllocStringLen(nullptr, 0x7FFFFFFEu));
+}
+
+// Text of n units, different for every seed, so a block handed out twice shows.
+std::u16string patterned(size_t n, unsigned seed) {
+  std::u16string text(n, u'\0');
+  for (size_t i = 0; i < n; ++i) text[i] = static_cast<char16_t>(u'A' + (seed * 7 + i) % 50);
+  return text;
+}
+
+::testing::AssertionResult holds(BSTR b, const std::u16string& text) {
+  if (!b) return ::testing::AssertionFailure() << "null BSTR";
+  if (prefixOf(b) != 2 * text.size())
+    return ::testing::AssertionFailure() << "prefix " << prefixOf(b) << " for " << text.size() << " units";
+  if (std::memcmp(b, text.data(), 2 * text.size()) != 0) return ::testing::AssertionFailure() << "text differs";
+  if (b[text.size()] != u'\0') return ::testing::AssertionFailure() << "no terminator";
+  return ::testing::AssertionSuccess();
+}
+
+TEST(BstrReuse, FreedBlocksServeTextsOfEveryLengthOfTheirSize) {
+  // Each length after a longer and after a shorter text was freed: the reused
+  // block must carry the new length, text and terminator.
+  for (size_t n = 0; n <= 80; ++n) {
+    for (size_t before : {n + 7, n / 2}) {
+      const std::u16string old = patterned(before, 1), now = patterned(n, 2);
+      SysFreeString(SysAllocStringLen(old.data(), static_cast<UINT>(old.size())));
+      BSTR b = SysAllocStringLen(now.data(), static_cast<UINT>(now.size()));
+      EXPECT_TRUE(holds(b, now)) << n << " units after " << before;
+      SysFreeString(b);
+      // Null text: all NUL even where the previous text stood.
+      SysFreeString(SysAllocStringLen(old.data(), static_cast<UINT>(old.size())));
+      b = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+      EXPECT_TRUE(holds(b, std::u16string(n, u'\0'))) << n << " NUL units after " << before;
+      SysFreeString(b);
+    }
+  }
+}
+
+TEST(BstrReuse, AShortTextFreedIsTheBlockOfTheNextOfItsSize) {
+  // Takes one kept block of the size first, so the next free has room to be kept.
+  BSTR room = SysAllocString(u"CalendarXY");
+  BSTR first = SysAllocString(u"CalendarID");
+  ASSERT_NE(nullptr, first);
+  SysFreeString(first);
+  BSTR second = SysAllocString(u"Calendar12");
+  EXPECT_EQ(first, second);  // no trip to malloc for a text of the same size
+  EXPECT_TRUE(holds(second, u"Calendar12"));
+  EXPECT_TRUE(holds(room, u"CalendarXY"));
+  SysFreeString(second);
+  SysFreeString(room);
+}
+
+TEST(BstrReuse, TextsHeldTogetherNeverShareABlock) {
+  // More texts of each size than are ever kept, all alive at once, twice over so
+  // the second round is served from kept blocks.
+  for (int round = 0; round < 2; ++round) {
+    std::vector<std::u16string> texts;
+    std::vector<BSTR> held;
+    for (unsigned i = 0; i < 600; ++i) {
+      texts.push_back(patterned(i % 90, i + 1000u * round));
+      held.push_back(SysAllocStringLen(texts.back().data(), static_cast<UINT>(texts.back().size())));
+    }
+    for (size_t i = 0; i < held.size(); ++i) EXPECT_TRUE(holds(held[i], texts[i])) << "round " << round << " text " << i;
+    for (BSTR b : held) SysFreeString(b);
+  }
+}
+
+TEST(BstrReuse, ThreadsAllocatingAndFreeingAtOnceKeepTheirTexts) {
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (unsigned i = 0; i < 20000; ++i) {
+        const std::u16string a = patterned(i % 40, t * 100000 + i), b = patterned((i + 13) % 70, t * 100000 + i + 1);
+        BSTR x = SysAllocStringLen(a.data(), static_cast<UINT>(a.size()));
+        BSTR y = SysAllocStringLen(b.data(), static_cast<UINT>(b.size()));
+        if (i % 64 == 0) std::this_thread::yield();
+        if (!holds(x, a) || !holds(y, b)) failures.fetch_add(1);
+        SysFreeString(y);
+        SysFreeString(x);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(0, failures.load());
 }
 
 TEST(GuidText, RoundTripAndRejects) {

@@ -277,6 +277,64 @@ TEST_F(FiscalYearTest, MissingAndFractionalDates) {
   expectSameYears(week.calendar, ref, -30, 30, 1, "around the missing date");
 }
 
+TEST_F(FiscalYearTest, EveryCallerKeepsTheYearItWasGiven) {
+  CalendarRefs cal = calendarOf({{S(1990, 1, 1), CYCLETYPE_MONTHLY, 6, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY}});
+  struct Row {
+    int year, month, day;  // the date asked; the year runs July to June
+  } rows[] = {{2001, 3, 5}, {2001, 8, 1}, {2010, 6, 30}, {2010, 7, 1}, {1995, 12, 31}};
+  auto startOf = [](const Row& r) { return S(r.month > 6 ? r.year : r.year - 1, 7, 1); };
+  auto endOf = [](const Row& r) { return S(r.month > 6 ? r.year + 1 : r.year, 6, 30); };
+  auto expectYear = [](IVRFiscalYear* year, long start, long end, const char* what) {
+    DATE s = 0, e = 0;
+    ASSERT_EQ(S_OK, year->get_YRStartDate(&s)) << what;
+    ASSERT_EQ(S_OK, year->get_YREndDate(&e)) << what;
+    EXPECT_EQ(start, static_cast<long>(s)) << what;
+    EXPECT_EQ(end, static_cast<long>(e)) << what;
+  };
+
+  // All held at once: later questions must not change an earlier answer.
+  std::vector<CComPtr<IVRFiscalYear>> held;
+  for (const Row& r : rows) {
+    held.emplace_back();
+    ASSERT_EQ(S_OK, cal.calendar->GetFiscalYear(static_cast<DATE>(S(r.year, r.month, r.day)), held.back().put()));
+  }
+  for (size_t i = 0; i < held.size(); ++i) {
+    expectYear(held[i], startOf(rows[i]), endOf(rows[i]), "held");
+    for (size_t j = 0; j < i; ++j) EXPECT_NE(held[i].get(), held[j].get()) << i << " and " << j;
+  }
+
+  // A caller's own changes stay with its object, and the next caller gets the
+  // calendar's dates, not them.
+  ASSERT_EQ(S_OK, held[0]->put_YRStartDate(static_cast<DATE>(S(1980, 1, 1))));
+  ASSERT_EQ(S_OK, held[0]->put_YREndDate(static_cast<DATE>(S(1980, 2, 2))));
+  held.clear();
+  for (int round = 0; round < 2; ++round) {
+    for (const Row& r : rows) {
+      CComPtr<IVRFiscalYear> year;
+      ASSERT_EQ(S_OK, cal.calendar->GetFiscalYear(static_cast<DATE>(S(r.year, r.month, r.day)), year.put()));
+      expectYear(year, startOf(r), endOf(r), "asked one at a time");
+      // Changed and released: the values must not reach the next answer.
+      ASSERT_EQ(S_OK, year->put_YRStartDate(static_cast<DATE>(S(1980, 1, 1))));
+    }
+  }
+
+  // One released before the next question is filled again rather than made anew.
+  IVRFiscalYear* first = nullptr;
+  {
+    CComPtr<IVRFiscalYear> year;
+    ASSERT_EQ(S_OK, cal.calendar->GetFiscalYear(static_cast<DATE>(S(2001, 3, 5)), year.put()));
+    first = year.get();
+  }
+  CComPtr<IVRFiscalYear> again;
+  ASSERT_EQ(S_OK, cal.calendar->GetFiscalYear(static_cast<DATE>(S(2010, 7, 1)), again.put()));
+  EXPECT_EQ(first, again.get());
+  expectYear(again, S(2010, 7, 1), S(2011, 6, 30), "reused");
+
+  // A year outlives its calendar.
+  cal = CalendarRefs{};
+  expectYear(again, S(2010, 7, 1), S(2011, 6, 30), "after the calendar went");
+}
+
 TEST_F(FiscalYearTest, RefusedQueries) {
   CalendarRefs empty = newCalendar(factory_);
   CComPtr<IVRFiscalYear> year;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "crdates.h"
 
@@ -118,6 +120,86 @@ TEST(CRDates, DayNumbersOutsideTheRangeStillGiveAMonth) {
   uint16_t month = 0;
   CRDateToYearMonthDay(2451544, nullptr, &month, nullptr);
   EXPECT_EQ(month, 1);
+}
+
+// The host's own conversions, in doubles with truncation toward zero, as the
+// host computes them. The library works in whole numbers and must agree on every
+// argument, including those outside any calendar.
+CRDate hostYmdToJulian(int16_t year, uint16_t month, uint16_t day) {
+  double workYear = year < 0 ? year + 1.0 : year;
+  double workMonth = month;
+  const double workDay = day;
+  if (workMonth <= 2) {
+    workYear -= 1;
+    workMonth += 12;
+  }
+  double b = 0;
+  if (workYear * 10000 + workMonth * 100 + workDay >= 15821015) {
+    const double a = std::trunc(workYear / 100);
+    b = 2 - a + std::trunc(a / 4);
+  }
+  return static_cast<CRDate>(static_cast<int64_t>(std::trunc(365.25 * workYear) +
+                                                  std::trunc(30.6001 * (workMonth + 1)) + workDay + b + 1720994));
+}
+
+Ymd hostSplit(CRDate date) {
+  const double z = static_cast<double>(date) + 1;
+  double a = z;
+  if (z >= 2299161) {
+    const double alpha = std::trunc((z - 1867216.25) / 36524.25);
+    a = z + 1 + alpha - std::trunc(alpha / 4);
+  }
+  const double b = a > 1721423 ? a + 1524 : a + 1158;
+  const double c = std::trunc((b - 122.1) / 365.25);
+  const double d = std::trunc(365.25 * c);
+  const double e = std::trunc((b - d) / 30.6001);
+  const double dayOfMonth = b - d - std::trunc(30.6001 * e);
+  const double monthOfYear = e <= 13 ? e - 1 : e - 13;
+  const double y = monthOfYear >= 3 ? c - 4716 : c - 4715;
+  return {static_cast<int16_t>(static_cast<int64_t>(y)), static_cast<uint16_t>(static_cast<int64_t>(monthOfYear)),
+          static_cast<uint16_t>(static_cast<int64_t>(dayOfMonth))};
+}
+
+TEST(CRDates, SplittingAgreesWithTheHostArithmeticOnEveryKindOfDayNumber) {
+  struct Range {
+    int64_t first, last, step;
+  } ranges[] = {
+      {-3000000, 12000000, 1},                  // every day of the calendars and well around them
+      {INT32_MIN, INT32_MIN + 200000, 1},       // the lowest day numbers
+      {INT32_MAX - 200000, INT32_MAX, 1},       // the highest, where date + 1 needs 64 bits
+      {99900000, 100100000, 1},                 // far future: where 32 bits stop being enough
+      {INT32_MIN, INT32_MAX, 9973},             // a stride over the whole type
+  };
+  for (const Range& r : ranges) {
+    int failures = 0;
+    for (int64_t n = r.first; n <= r.last && failures < 5; n += r.step) {
+      const CRDate date = static_cast<CRDate>(n);
+      const Ymd want = hostSplit(date), got = split(date);
+      if (!(got == want)) {
+        ADD_FAILURE() << "day " << date << " split as " << got << ", the host gives " << want;
+        ++failures;
+      }
+    }
+  }
+}
+
+TEST(CRDates, DayNumbersAgreeWithTheHostArithmeticForEveryYearAndOddArguments) {
+  // Months and days unchecked by YMDToJulian, among them the months whose
+  // 30.6001 products are whole numbers (9999 + 1, 19999 + 1, ...).
+  const std::vector<uint16_t> months = {0,    1,     2,     3,     7,     12,    13,    14,    15,   9998,
+                                        9999, 10000, 19999, 29999, 39999, 49999, 59999, 65534, 65535};
+  const std::vector<uint16_t> days = {0, 1, 4, 5, 14, 15, 28, 29, 31, 99, 32767, 65535};
+  int failures = 0;
+  for (int32_t year = INT16_MIN; year <= INT16_MAX && failures < 5; ++year)
+    for (uint16_t month : months)
+      for (uint16_t day : days) {
+        const auto y = static_cast<int16_t>(year);
+        const CRDate want = hostYmdToJulian(y, month, day), got = YMDToJulian(y, month, day);
+        if (got != want) {
+          ADD_FAILURE() << year << '-' << month << '-' << day << " gives " << got << ", the host " << want;
+          ++failures;
+        }
+      }
 }
 
 TEST(CRDates, TimesOfDay) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <climits>
 #include <ctime>
 #include <limits>
 
@@ -166,6 +167,48 @@ TEST(Date, CurrentYearIsReadOnceAndCached) {
   EXPECT_TRUE(first == tmBefore.tm_year + 1900 || first == tmAfter.tm_year + 1900) << first;
   EXPECT_EQ(yearNow(), first);
   EXPECT_EQ(hundredsNow(), first / 100 * 100);
+}
+
+// The inverse of daysFromCivil, by the same eras: year, month, day.
+void civilFromDays(int64_t z, int64_t* y, int* m, int* d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *y = yoe + era * 400 + (*m <= 2 ? 1 : 0);
+}
+
+TEST(Date, DayNumbersFarFromTodaySplitAsTheProlepticCalendarSays) {
+  // From 1 March of year 0 to the largest day number; years beyond 16 bits wrap.
+  const int64_t first = -578040;  // 1 March of year 0
+  const int64_t to1970 = daysFromCivil(1899, 12, 30) - kDATEEpochJday;
+  struct Range {
+    int64_t from, to, step;
+  } ranges[] = {
+      {first, first + 800000, 1},                  // years 0 to about 2190, every day
+      {999000000, 1001000000, 1},                  // across 10^9
+      {INT32_MAX - 300000, INT32_MAX, 1},          // the largest
+      {first, INT32_MAX, 7919},                    // a stride over all of them
+  };
+  for (const Range& r : ranges) {
+    int failures = 0;
+    for (int64_t n = r.from; n <= r.to && failures < 5; n += r.step) {
+      int64_t year;
+      int month, day;
+      civilFromDays(n + to1970, &year, &month, &day);
+      Mdy got{0, 0, 0};
+      MDYFromjday(static_cast<int32_t>(n), &got.m, &got.d, &got.y);
+      if (got.m != month || got.d != day || got.y != static_cast<int16_t>(year)) {
+        ADD_FAILURE() << "day number " << n << " splits as " << got.m << '/' << got.d << '/' << got.y << ", expected "
+                      << month << '/' << day << '/' << year;
+        ++failures;
+      }
+    }
+  }
 }
 
 TEST(Date, EveryDayFrom100To9999FollowsThePreviousAndConvertsBack) {
