@@ -154,12 +154,14 @@ struct CallScratch {
   std::vector<size_t> textLength;    // up to its first NUL
   GuardedBuffer result;
   size_t count = 0;
+  size_t textCount = 0;  // how many of the arguments are texts
   bool withMemCalc = false;
 
   // The return-size twin only when withMemCalc: only a string result is sized.
   // Every member is written, so nothing of the last call shows through.
   void shape(size_t n, bool memCalcToo) {
     count = n;
+    textCount = 0;
     withMemCalc = memCalcToo;
     if (proto.size() < n) {
       proto.resize(n);
@@ -178,10 +180,12 @@ struct CallScratch {
       m.StructSize = sizeof(UFMemCalcParam);
       m.NextMemCalcParam = i + 1 < n ? memCalc.data() + i + 1 : nullptr;
       m.MemCalcLiteralFlag = UFLiteral;  // every argument the harness passes is a literal
+      text[i] = nullptr;
     }
   }
   // Argument i as a value (not a text).
   void setScalar(size_t i, const Value& v) {
+    if (text[i]) --textCount;
     UFParamListElement& e = proto[i];
     std::memset(&e.Parameter, 0, sizeof e.Parameter);
     setValue(e.Parameter, e.ParamType, e.ParamLength, v);
@@ -195,6 +199,7 @@ struct CallScratch {
   void setText(size_t i, const char* p, size_t n) {
     // The text travels up to its first NUL, as a C string would.
     if (const void* nul = std::memchr(p, 0, n)) n = static_cast<size_t>(static_cast<const char*>(nul) - p);
+    if (!text[i]) ++textCount;
     text[i] = p;
     textLength[i] = n;
     UFParamListElement& e = proto[i];
@@ -223,7 +228,7 @@ struct CallScratch {
     if (!n) return;
     std::memcpy(elements.data(), proto.data(), n * sizeof(UFParamListElement));
     if (withMemCalc) std::memcpy(memCalc.data(), protoMemCalc.data(), n * sizeof(UFMemCalcParam));
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < n && textCount; ++i) {
       if (!text[i]) continue;
       char* const armed = texts[i].arm(textLength[i] + 1, text[i]);
       elements[i].Parameter.ParamString = armed;
@@ -236,7 +241,7 @@ struct CallScratch {
   // 0 when every argument text is as it was, else the first argument written to.
   int modifiedArgument() {
     int first = 0;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < count && textCount; ++i) {
       if (!text[i]) continue;
       GuardedBuffer& t = texts[i];
       // Every check runs, so that each disturbed zone is re-armed before the next call.
