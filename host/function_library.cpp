@@ -43,9 +43,8 @@ const GuardPattern kPattern;
 // room than it has, re-armed cheaply for every call.
 class GuardedBuffer {
  public:
-  // Room for size bytes, filled with kFill, or with text and its NUL when text
-  // is given (size must then be strlen(text) + 1). The data pointer is valid
-  // until the next arm().
+  // Room for size bytes, filled with kFill, or with the size - 1 bytes of text
+  // and a NUL when text is given. The data pointer is valid until the next arm().
   char* arm(size_t size, const char* text = nullptr) {
     if (size > capacity_ || raw_.empty()) {
       capacity_ = std::max(size, capacity_ * 2);
@@ -63,10 +62,12 @@ class GuardedBuffer {
     size_ = size;
     const size_t back = kFrontZone + size;
     std::memcpy(&raw_[back], kPattern.at(back), kNearGuard);
-    if (text)
-      std::memcpy(data(), text, size);
-    else
+    if (text) {
+      std::memcpy(data(), text, size - 1);
+      data()[size - 1] = '\0';
+    } else {
       std::memset(data(), kFill, size);
+    }
     return data();
   }
   char* data() { return reinterpret_cast<char*>(raw_.data() + kFrontZone); }
@@ -87,7 +88,8 @@ class GuardedBuffer {
       if (raw_[i - 1] != guardByte(i - 1)) return i - back;
     return 0;
   }
-  bool bodyEquals(const char* text) const { return std::memcmp(body(), text, size_) == 0; }
+  // The text of arm(size, text) still in place, its NUL included.
+  bool bodyEquals(const char* text) const { return std::memcmp(body(), text, size_ - 1) == 0 && body()[size_ - 1] == 0; }
   // Length of the text before the first NUL, or size() when there is none.
   size_t textLength() const {
     const void* nul = std::memchr(body(), 0, size_);
@@ -141,65 +143,111 @@ inline void setValue(UFParamUnion& u, UFTypeDefs& type, int16_t& length, const V
 
 // The argument list as the engine hands it over, its return-size twin and the
 // result buffer: kept from call to call so that a call allocates nothing.
+// The list is first written into proto (and protoMemCalc), then copied whole
+// into what the library sees, so that a library that writes into its
+// arguments leaves nothing behind for the next call.
 struct CallScratch {
-  std::vector<UFParamListElement> elements;
-  std::vector<UFMemCalcParam> memCalc;
+  std::vector<UFParamListElement> proto, elements;
+  std::vector<UFMemCalcParam> protoMemCalc, memCalc;
   std::vector<GuardedBuffer> texts;  // one per argument position; used by string arguments
+  std::vector<const char*> text;     // each string argument's text as the caller holds it, else null
+  std::vector<size_t> textLength;    // up to its first NUL
   GuardedBuffer result;
+  size_t count = 0;
+  size_t textCount = 0;  // how many of the arguments are texts
+  bool withMemCalc = false;
 
   // The return-size twin only when withMemCalc: only a string result is sized.
   // Every member is written, so nothing of the last call shows through.
-  void build(const std::vector<Value>& args, bool withMemCalc) {
-    const size_t n = args.size();
-    if (elements.size() < n) {
+  void shape(size_t n, bool memCalcToo) {
+    count = n;
+    textCount = 0;
+    withMemCalc = memCalcToo;
+    if (proto.size() < n) {
+      proto.resize(n);
       elements.resize(n);
+      protoMemCalc.resize(n);
       memCalc.resize(n);
       texts.resize(n);
+      text.resize(n);
+      textLength.resize(n);
     }
-    UFParamListElement* const el = elements.data();
-    UFMemCalcParam* const mc = memCalc.data();
     for (size_t i = 0; i < n; ++i) {
-      const Value& v = args[i];
-      UFParamListElement& e = el[i];
+      UFParamListElement& e = proto[i];
       e.StructSize = sizeof(UFParamListElement);
-      e.NextParam = i + 1 < n ? el + i + 1 : nullptr;
-      std::memset(&e.Parameter, 0, sizeof e.Parameter);
-      if (v.type == ValueType::String) {
-        // The text travels up to its first NUL, as a C string would.
-        const size_t len = std::strlen(v.text.c_str());
-        e.ParamType = UFStringArg;
-        e.ParamLength = static_cast<int16_t>(len + 1 < 32767 ? len + 1 : 32767);
-        e.Parameter.ParamString = texts[i].arm(len + 1, v.text.c_str());
-      } else {
-        setValue(e.Parameter, e.ParamType, e.ParamLength, v);
-      }
-      if (!withMemCalc) continue;
-      UFMemCalcParam& m = mc[i];
+      e.NextParam = i + 1 < n ? elements.data() + i + 1 : nullptr;
+      UFMemCalcParam& m = protoMemCalc[i];
       m.StructSize = sizeof(UFMemCalcParam);
-      m.NextMemCalcParam = i + 1 < n ? mc + i + 1 : nullptr;
+      m.NextMemCalcParam = i + 1 < n ? memCalc.data() + i + 1 : nullptr;
       m.MemCalcLiteralFlag = UFLiteral;  // every argument the harness passes is a literal
-      m.MemCalcParamLength = e.ParamLength;
-      m.MemCalcParamType = e.ParamType;
-      std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
-      if (v.type == ValueType::String)
-        m.MemCalcParameter.ParamString = e.Parameter.ParamString;
-      else
-        setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
+      text[i] = nullptr;
     }
   }
-  UFParamListElement* first(size_t n) { return n ? &elements[0] : nullptr; }
-  UFMemCalcParam* firstMemCalc(size_t n) { return n ? &memCalc[0] : nullptr; }
+  // Argument i as a value (not a text).
+  void setScalar(size_t i, const Value& v) {
+    if (text[i]) --textCount;
+    UFParamListElement& e = proto[i];
+    std::memset(&e.Parameter, 0, sizeof e.Parameter);
+    setValue(e.Parameter, e.ParamType, e.ParamLength, v);
+    text[i] = nullptr;
+    if (!withMemCalc) return;
+    UFMemCalcParam& m = protoMemCalc[i];
+    std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
+    setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
+  }
+  // Argument i as a text: p must stay valid until the call has returned.
+  void setText(size_t i, const char* p, size_t n) {
+    // The text travels up to its first NUL, as a C string would.
+    if (const void* nul = std::memchr(p, 0, n)) n = static_cast<size_t>(static_cast<const char*>(nul) - p);
+    if (!text[i]) ++textCount;
+    text[i] = p;
+    textLength[i] = n;
+    UFParamListElement& e = proto[i];
+    std::memset(&e.Parameter, 0, sizeof e.Parameter);
+    e.ParamType = UFStringArg;
+    e.ParamLength = static_cast<int16_t>(n + 1 < 32767 ? n + 1 : 32767);
+    if (!withMemCalc) return;
+    UFMemCalcParam& m = protoMemCalc[i];
+    std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
+    m.MemCalcParamType = UFStringArg;
+    m.MemCalcParamLength = e.ParamLength;
+  }
+  void set(size_t i, const Value& v) {
+    if (v.type == ValueType::String)
+      setText(i, v.text.data(), v.text.size());
+    else
+      setScalar(i, v);
+  }
+  void build(const std::vector<Value>& args, bool memCalcToo) {
+    shape(args.size(), memCalcToo);
+    for (size_t i = 0; i < args.size(); ++i) set(i, args[i]);
+  }
+  // What the library sees for this call: the list as set, each text in a freshly armed buffer.
+  void arm() {
+    const size_t n = count;
+    if (!n) return;
+    std::memcpy(elements.data(), proto.data(), n * sizeof(UFParamListElement));
+    if (withMemCalc) std::memcpy(memCalc.data(), protoMemCalc.data(), n * sizeof(UFMemCalcParam));
+    for (size_t i = 0; i < n && textCount; ++i) {
+      if (!text[i]) continue;
+      char* const armed = texts[i].arm(textLength[i] + 1, text[i]);
+      elements[i].Parameter.ParamString = armed;
+      if (withMemCalc) memCalc[i].MemCalcParameter.ParamString = armed;
+    }
+  }
+  UFParamListElement* first() { return count ? &elements[0] : nullptr; }
+  UFMemCalcParam* firstMemCalc() { return count ? &memCalc[0] : nullptr; }
 
   // 0 when every argument text is as it was, else the first argument written to.
-  int modifiedArgument(const std::vector<Value>& args) {
+  int modifiedArgument() {
     int first = 0;
-    for (size_t i = 0; i < args.size(); ++i) {
-      if (args[i].type != ValueType::String) continue;
+    for (size_t i = 0; i < count && textCount; ++i) {
+      if (!text[i]) continue;
       GuardedBuffer& t = texts[i];
       // Every check runs, so that each disturbed zone is re-armed before the next call.
       const bool front = t.frontIntact();
       const bool back = t.overrunExtent() == 0;
-      if ((!front || !back || !t.bodyEquals(args[i].text.c_str())) && !first) first = static_cast<int>(i + 1);
+      if ((!front || !back || !t.bodyEquals(text[i])) && !first) first = static_cast<int>(i + 1);
     }
     return first;
   }
@@ -543,6 +591,54 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
 }
 
 void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& r) {
+  if (!scratch_) scratch_.reset(new CallScratch);
+  if (!callable(fn, r)) return;
+  scratch_->build(args, fn.signature.returnType == ValueType::String && fn.returnSize);
+  invoke(fn, *scratch_, r);
+}
+
+BoundCall::BoundCall() = default;
+BoundCall::~BoundCall() = default;
+BoundCall::BoundCall(BoundCall&&) noexcept = default;
+BoundCall& BoundCall::operator=(BoundCall&&) noexcept = default;
+
+void BoundCall::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
+  fn_ = &fn;
+  literals_ = args;
+  if (!chain_) chain_.reset(new CallScratch);
+  chain_->build(literals_, fn.signature.returnType == ValueType::String && fn.returnSize);
+}
+
+void BoundCall::setValue(size_t i, const Value& v) { chain_->setScalar(i, v); }
+void BoundCall::setText(size_t i, const char* text, size_t length) { chain_->setText(i, text, length); }
+
+void FunctionLibrary::call(BoundCall& bound, CallResult& r) {
+  if (!bound.fn_) {
+    resetResult(r);
+    r.status = CallStatus::NotCallable;
+    r.message = "no function is bound";
+    return;
+  }
+  if (!callable(*bound.fn_, r)) return;
+  invoke(*bound.fn_, *bound.chain_, r);
+}
+
+bool FunctionLibrary::callable(const FunctionInfo& fn, CallResult& r) const {
+  resetResult(r);
+  if (!handle_) {
+    r.status = CallStatus::NotCallable;
+    r.message = "no library is loaded";
+    return false;
+  }
+  if (!fn.understood) {
+    r.status = CallStatus::NotCallable;
+    r.message = notUnderstood(fn);
+    return false;
+  }
+  return true;
+}
+
+void FunctionLibrary::resetResult(CallResult& r) {
   // Everything set afresh; the strings keep their room from the last call.
   r.status = CallStatus::Ok;
   r.errorCode = UFNoError;
@@ -555,22 +651,12 @@ void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>&
   r.bufferSize = 0;
   r.defaultSize = false;
   r.message.clear();
-  if (!handle_) {
-    r.status = CallStatus::NotCallable;
-    r.message = "no library is loaded";
-    return;
-  }
-  if (!fn.understood) {
-    r.status = CallStatus::NotCallable;
-    r.message = notUnderstood(fn);
-    return;
-  }
+}
+
+void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r) {
   const ValueType returnType = fn.signature.returnType;
   const std::string& name = fn.signature.name;
-  if (!scratch_) scratch_.reset(new CallScratch);
-  CallScratch& chain = *scratch_;
-  chain.build(args, returnType == ValueType::String && fn.returnSize);
-  const size_t argc = args.size();
+  chain.arm();
 
   const bool ownJob = !inJob_;
   if (ownJob) startJob();
@@ -583,8 +669,8 @@ void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>&
       std::memset(&block, 0, sizeof block);
       block.StructSize = sizeof(UFMemCalcBlock);
       block.MemCalcCommand = UFCalcStringLength;
-      block.UFMemCalcParamList = chain.firstMemCalc(argc);
-      block.UFParamList = chain.first(argc);
+      block.UFMemCalcParamList = chain.firstMemCalc();
+      block.UFParamList = chain.first();
       UFError rc = fn.returnSize(&block);
       if (rc != UFNoError) {
         r.status = CallStatus::FunctionError;
@@ -623,7 +709,7 @@ void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>&
     }
     block.FunctionNumber = static_cast<int16_t>(fn.index);
     block.UFErrorHandler = engineErrorHandler;
-    block.UFParamList = chain.first(argc);
+    block.UFParamList = chain.first();
     block.JobId = jobId_;
 
     UFError rc = fn.entry(&block);
@@ -688,7 +774,7 @@ void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>&
 
   // Argument texts belong to the engine: a write into one outweighs any answer.
   if (!isGuardViolation(r.status)) {
-    if (int arg = chain.modifiedArgument(args)) {
+    if (int arg = chain.modifiedArgument()) {
       r.status = CallStatus::ArgumentModified;
       r.errorCode = UFNoError;
       r.message = name + " wrote into the text of its argument " + std::to_string(arg);

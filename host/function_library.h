@@ -57,6 +57,31 @@ struct CallResult {
 };
 
 struct CallScratch;
+class FunctionLibrary;
+
+// One call site's function and argument list, laid out once; later calls only
+// patch the arguments that change (a report's column fields, row by row).
+class BoundCall {
+ public:
+  BoundCall();
+  ~BoundCall();
+  BoundCall(BoundCall&&) noexcept;
+  BoundCall& operator=(BoundCall&&) noexcept;
+
+  // The function and every argument's first value; args must suit fn (count and types).
+  void bind(const FunctionInfo& fn, const std::vector<Value>& args);
+  // Argument i, of the type it was bound with: a value, or a text that must
+  // stay in place until the next call has returned.
+  void setValue(size_t i, const Value& v);
+  void setText(size_t i, const char* text, size_t length);
+  const FunctionInfo* function() const { return fn_; }
+
+ private:
+  friend class FunctionLibrary;
+  const FunctionInfo* fn_ = nullptr;
+  std::vector<Value> literals_;  // the texts bound here stay where the list points
+  std::unique_ptr<CallScratch> chain_;
+};
 
 class FunctionLibrary;
 // "unknown function 'ZelNm'; did you mean ZelNum?" (the question only when a name is close).
@@ -116,9 +141,15 @@ class FunctionLibrary {
   // The same into a result kept by the caller, whose strings are reused: for
   // a report's millions of calls.
   void callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& result);
+  // The same for a bound call site: nothing is laid out again but the patched arguments.
+  void call(BoundCall& bound, CallResult& result);
 
  private:
   bool readTables(std::string& error);
+  static void resetResult(CallResult& r);
+  // False, with r saying why, when fn cannot be called at all.
+  bool callable(const FunctionInfo& fn, CallResult& r) const;
+  void invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r);
 
   void* handle_ = nullptr;
   bool comInitialised_ = false;

@@ -524,14 +524,14 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   // err, so that both read in order where they share a file or a screen.
   OutputBuffer text(out);
   auto flush = [&] { text.flush(); };
-  // Each call's argument list, literals in place, and where its column
+  // Each call site bound once, literals in place, and where its column
   // arguments come from; they change per row.
   struct ColumnArgument {
     size_t arg, column;
     ValueType want;
   };
   struct CallArguments {
-    std::vector<Value> values;
+    BoundCall bound;
     std::vector<ColumnArgument> columns;
   };
   std::vector<CallArguments> argLists;
@@ -539,11 +539,16 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     for (const TemplatePiece& p : section->pieces) {
       argLists.emplace_back();
       if (!p.isCall) continue;
+      std::vector<Value> values;
       for (size_t i = 0; i < p.call.args.size(); ++i) {
-        argLists.back().values.push_back(p.call.args[i].value);
-        if (p.columns[i] >= 0)
-          argLists.back().columns.push_back({i, static_cast<size_t>(p.columns[i]), p.function->signature.params[i]});
+        values.push_back(p.call.args[i].value);
+        if (p.columns[i] >= 0) {
+          const ValueType want = p.function->signature.params[i];
+          argLists.back().columns.push_back({i, static_cast<size_t>(p.columns[i]), want});
+          values.back().type = want;  // a placeholder of the right kind until the first row
+        }
       }
+      argLists.back().bound.bind(*p.function, values);
     }
 
   // Year ends repeat from row to row: the text of recent dates is kept.
@@ -588,33 +593,22 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       size_t badArg = 0;
       for (const ColumnArgument& c : call.columns) {
         const std::string& field = fields[c.column];
-        Value& arg = call.values[c.arg];
-        bool fits;
         if (c.want == ValueType::String) {
-          fits = fieldAs(field, c.want, arg);
-        } else {
-          // A field passed to several calls is read once per row.
-          const size_t key = c.column * kTypeCount + static_cast<size_t>(c.want);
-          if (readInRow[key] != rowNumber) {
-            readInRow[key] = rowNumber;
-            readFits[key] = fieldAs(field, c.want, readValue[key]);
-          }
-          fits = readFits[key] != 0;
-          if (fits) {
-            // Not a text: only the scalar members carry the value.
-            const Value& read = readValue[key];
-            arg.type = read.type;
-            arg.number = read.number;
-            arg.date = read.date;
-            arg.time = read.time;
-            arg.boolean = read.boolean;
-          }
+          call.bound.setText(c.arg, field.data(), field.size());  // fields stay put until the call is done
+          continue;
         }
-        if (!fits) {
+        // A field passed to several calls is read once per row.
+        const size_t key = c.column * kTypeCount + static_cast<size_t>(c.want);
+        if (readInRow[key] != rowNumber) {
+          readInRow[key] = rowNumber;
+          readFits[key] = fieldAs(field, c.want, readValue[key]);
+        }
+        if (!readFits[key]) {
           badField = &field;
           badArg = c.arg;
           break;
         }
+        call.bound.setValue(c.arg, readValue[key]);
       }
       std::string problem;
       if (badField) {
@@ -624,7 +618,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         ++outcome.badFields;
       } else {
         CallResult& r = result;
-        library.callInto(*p.function, call.values, r);  // bound: count and types fit
+        library.call(call.bound, r);  // bound: count and types fit
         if (r.ok()) {
           append(r.value);
           continue;

@@ -899,6 +899,70 @@ TEST_F(Fixture, ReusedBuffersAreArmedAgainForEveryCall) {
   }
 }
 
+// A call site bound once and patched call by call answers as a call laid out
+// afresh each time, and keeps every guard.
+TEST_F(Fixture, BoundCallsAnswerAsCallsLaidOutAfresh) {
+  struct Step {
+    size_t arg;  // the argument patched before the call
+    Value value;
+  };
+  const Value date = Value::makeDate(2451545);
+  const std::vector<Step> steps = {
+      {1, str("second text")}, {0, num(-2.5)},         {2, Value::makeDate(2460000)},
+      {1, str("")},            {1, str("a text that is longer than any before it")},
+      {1, str("short")},       {3, Value::makeBoolean(false)},
+  };
+  BoundCall bound;
+  std::vector<Value> args = {num(1), str("first"), date, Value::makeBoolean(true)};
+  bound.bind(fn("Echo"), args);
+  CallResult first;
+  lib.call(bound, first);
+  ASSERT_TRUE(first.ok()) << first.message;
+  EXPECT_EQ(first.value.text, call("Echo", args).value.text);
+  for (size_t i = 0; i < steps.size(); ++i) {
+    SCOPED_TRACE("step " + std::to_string(i + 1));
+    const Step& s = steps[i];
+    args[s.arg] = s.value;
+    if (s.value.type == ValueType::String)
+      bound.setText(s.arg, args[s.arg].text.data(), args[s.arg].text.size());
+    else
+      bound.setValue(s.arg, s.value);
+    CallResult r;
+    lib.call(bound, r);
+    ASSERT_TRUE(r.ok()) << r.message;
+    const CallResult fresh = call("Echo", args);
+    ASSERT_TRUE(fresh.ok()) << fresh.message;
+    EXPECT_EQ(r.value.text, fresh.value.text);
+  }
+
+  // A text patched in stays the caller's: a write into it is caught, and the
+  // next call gets a clean copy of its own text.
+  struct Scribble {
+    std::string text;
+    CallStatus status;
+  } scribbles[] = {{"abc", CallStatus::ArgumentModified},
+                   {"", CallStatus::Ok},
+                   {"x", CallStatus::ArgumentModified},
+                   {std::string("y\0z", 3), CallStatus::ArgumentModified}};
+  BoundCall scribble;
+  scribble.bind(fn("ScribbleArg"), {str("")});
+  for (const Scribble& c : scribbles) {
+    SCOPED_TRACE(c.text);
+    scribble.setText(0, c.text.data(), c.text.size());
+    CallResult r;
+    lib.call(scribble, r);
+    EXPECT_EQ(r.status, c.status) << r.message;
+    EXPECT_NE(c.text[0], '!') << "the caller's own text was written to";
+  }
+
+  // A call site never bound is refused, not called.
+  BoundCall unbound;
+  CallResult refused;
+  lib.call(unbound, refused);
+  EXPECT_EQ(refused.status, CallStatus::NotCallable);
+  EXPECT_NE(refused.message.find("no function is bound"), std::string::npos) << refused.message;
+}
+
 TEST_F(Fixture, AnyCountStillRefusesTheWrongType) {
   struct Case {
     const char* name;
