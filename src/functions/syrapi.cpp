@@ -18,21 +18,21 @@ DATE resolverLookup(int16_t company, uint32_t bookID, uint32_t year, uint32_t mo
 
 FiscalYearEndLookup fiscalYearEndLookup = resolverLookup;
 
-// A formula number (100 times its value) as the whole number passed on: scaled,
-// truncated toward zero, then taken modulo 2^32 as a 32-bit register would.
+// A formula number (100 times its value) as a whole number, truncated toward zero.
+double wholeValue(UFTNumber number) { return std::trunc(number * 0.01); }
+
+// The whole number passed on, taken modulo 2^32 as a 32-bit register would.
 // Values no 64-bit integer can hold (NaN, infinities) give 0.
-uint32_t wholeArgument(UFTNumber number) {
-  const double v = std::trunc(number * 0.01);
-  if (!(v > -9.2e18 && v < 9.2e18)) return 0;
-  return static_cast<uint32_t>(static_cast<int64_t>(v));
+uint32_t wholeArgument(double whole) {
+  if (!(whole > -9.2e18 && whole < 9.2e18)) return 0;
+  return static_cast<uint32_t>(static_cast<int64_t>(whole));
 }
 
 // Company numbers run from 0 to 32767. The whole formula value is checked
 // before anything is cut to 16 bits, so that 65537 never answers for company 1
 // and 40000 never for a company loaded before.
-bool isCompanyNumber(UFTNumber number) {
-  const double v = std::trunc(number * 0.01);
-  return v >= 0.0 && v <= 32767.0;  // false for NaN too
+bool isCompanyNumber(double whole) {
+  return whole >= 0.0 && whole <= 32767.0;  // false for NaN too
 }
 
 // The three arguments shared by both functions; false when one is missing.
@@ -55,9 +55,10 @@ bool fetchArguments(UFParamBlock* block, YearEndArguments* args) {
   UFParamListElement* book = ofType(second, UFNumber);
   UFParamListElement* date = ofType(third, UFDate);
   if (!company || !book || !date) return false;
-  args->companyID = wholeArgument(company->Parameter.ParamNumber);
-  args->companyValid = isCompanyNumber(company->Parameter.ParamNumber);
-  args->bookID = wholeArgument(book->Parameter.ParamNumber);
+  const double companyNumber = wholeValue(company->Parameter.ParamNumber);
+  args->companyID = wholeArgument(companyNumber);
+  args->companyValid = isCompanyNumber(companyNumber);
+  args->bookID = wholeArgument(wholeValue(book->Parameter.ParamNumber));
   CRDateToYearMonthDay(date->Parameter.ParamDate, &args->year, &args->month, &args->day);
   return true;
 }
