@@ -16,11 +16,6 @@ CPersistCalendar::~CPersistCalendar() {
   m_calList.Release();
 }
 
-int32_t CPersistCalendar::bookSlot(int32_t bookid) {
-  if (bookid < 0 || bookid > 8) return -1;
-  return bookid <= 4 ? bookid : bookid - 1;
-}
-
 // Two rules, kept together here:
 // - What may go stale between reports lives for one job: the calendars of the
 //   companies used (someone may have edited a book's year end since), the

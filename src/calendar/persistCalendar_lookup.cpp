@@ -12,7 +12,8 @@ DATE CPersistCalendar::getFiscalYearEndInMonths(int16_t company, uint32_t bookID
   // Company numbers run from 0 to 32767; a negative one never borrows the
   // calendars of the company loaded before.
   if (company < 0) return 0.0;
-  if (!_linkLost) _getSchemaVersion();
+  // Read once a process; the check is made here so a warm call makes no call for it.
+  if (!_linkLost && _majorVersion <= 0 && !_versionFailed) _getSchemaVersion();
   // No made-up answers: a company whose calendars could not be read (the boxes
   // have told the user), or that the database does not know, gives no date.
   if (_majorVersion == 5) {
@@ -20,12 +21,15 @@ DATE CPersistCalendar::getFiscalYearEndInMonths(int16_t company, uint32_t bookID
     const int32_t slot = bookSlot(book);
     // Not known yet and no way to ask: the last calendar must not answer for it.
     if (_linkLost && slot >= 0 && _bookArr[slot] < 1) return 0.0;
-    const uint32_t failuresBefore = _failures;
-    _getCalendarIDFromBookID(book);
-    if (_failures != failuresBefore) {
-      // Without the book's identifier the last calendar would answer for it.
-      dropCompany();
-      return 0.0;
+    // Asked only while the slot's identifier is unknown.
+    if (slot >= 0 && _bookArr[slot] < 1) {
+      const uint32_t failuresBefore = _failures;
+      _getCalendarIDFromBookID(book);
+      if (_failures != failuresBefore) {
+        // Without the book's identifier the last calendar would answer for it.
+        dropCompany();
+        return 0.0;
+      }
     }
   } else {
     if (!useCompany(company, &CPersistCalendar::_createCalendarList)) return 0.0;

@@ -18,21 +18,21 @@ DATE resolverLookup(int16_t company, uint32_t bookID, uint32_t year, uint32_t mo
 
 FiscalYearEndLookup fiscalYearEndLookup = resolverLookup;
 
-// A formula number (100 times its value) as the whole number passed on: scaled,
-// truncated toward zero, then taken modulo 2^32 as a 32-bit register would.
+// A formula number (100 times its value) as a whole number, truncated toward zero.
+double wholeValue(UFTNumber number) { return std::trunc(number * 0.01); }
+
+// The whole number passed on, taken modulo 2^32 as a 32-bit register would.
 // Values no 64-bit integer can hold (NaN, infinities) give 0.
-uint32_t wholeArgument(UFTNumber number) {
-  const double v = std::trunc(number * 0.01);
-  if (!(v > -9.2e18 && v < 9.2e18)) return 0;
-  return static_cast<uint32_t>(static_cast<int64_t>(v));
+uint32_t wholeArgument(double whole) {
+  if (!(whole > -9.2e18 && whole < 9.2e18)) return 0;
+  return static_cast<uint32_t>(static_cast<int64_t>(whole));
 }
 
 // Company numbers run from 0 to 32767. The whole formula value is checked
 // before anything is cut to 16 bits, so that 65537 never answers for company 1
 // and 40000 never for a company loaded before.
-bool isCompanyNumber(UFTNumber number) {
-  const double v = std::trunc(number * 0.01);
-  return v >= 0.0 && v <= 32767.0;  // false for NaN too
+bool isCompanyNumber(double whole) {
+  return whole >= 0.0 && whole <= 32767.0;  // false for NaN too
 }
 
 // The three arguments shared by both functions; false when one is missing.
@@ -43,14 +43,22 @@ struct YearEndArguments {
   bool companyValid;
 };
 
+// The element if it is there and of the wanted type.
+UFParamListElement* ofType(UFParamListElement* e, UFTypeDefs type) { return e && e->ParamType == type ? e : nullptr; }
+
 bool fetchArguments(UFParamBlock* block, YearEndArguments* args) {
-  UFParamListElement* company = GetParam(block, 1, UFNumber);
-  UFParamListElement* book = GetParam(block, 2, UFNumber);
-  UFParamListElement* date = GetParam(block, 3, UFDate);
+  // One walk down the list for all three, as GetParam would find each of them.
+  UFParamListElement* first = block ? block->UFParamList : nullptr;
+  UFParamListElement* second = first ? first->NextParam : nullptr;
+  UFParamListElement* third = second ? second->NextParam : nullptr;
+  UFParamListElement* company = ofType(first, UFNumber);
+  UFParamListElement* book = ofType(second, UFNumber);
+  UFParamListElement* date = ofType(third, UFDate);
   if (!company || !book || !date) return false;
-  args->companyID = wholeArgument(company->Parameter.ParamNumber);
-  args->companyValid = isCompanyNumber(company->Parameter.ParamNumber);
-  args->bookID = wholeArgument(book->Parameter.ParamNumber);
+  const double companyNumber = wholeValue(company->Parameter.ParamNumber);
+  args->companyID = wholeArgument(companyNumber);
+  args->companyValid = isCompanyNumber(companyNumber);
+  args->bookID = wholeArgument(wholeValue(book->Parameter.ParamNumber));
   CRDateToYearMonthDay(date->Parameter.ParamDate, &args->year, &args->month, &args->day);
   return true;
 }
@@ -59,6 +67,18 @@ bool fetchArguments(UFParamBlock* block, YearEndArguments* args) {
 uint32_t widenYear(int16_t year) { return static_cast<uint32_t>(static_cast<int32_t>(year)); }
 
 }  // namespace
+
+CRDate hostDateOf(DATE date) {
+  // From 30 December 1899 to 31 December 32767 both calendars are Gregorian and
+  // the split into year, month and day would only be put back together: the
+  // host's day number is the serial plus a constant.
+  constexpr double kLastSerial = 11274306.0;  // 31 December 32767
+  constexpr CRDate kSerialZero = 2415018;     // 30 December 1899
+  if (date > 0.0 && date < kLastSerial + 1.0) return static_cast<CRDate>(date) + kSerialZero;
+  int16_t m = 0, d = 0, y = 0;
+  MDYFromDATE(date, &m, &d, &y);  // no date: 0, 0, 0, which gives -1 below
+  return CRYearMonthDayToDate(y, static_cast<uint16_t>(m), static_cast<uint16_t>(d));
+}
 
 void setFiscalYearEndLookup(FiscalYearEndLookup lookup) { fiscalYearEndLookup = lookup ? lookup : resolverLookup; }
 
@@ -83,9 +103,7 @@ UF_EXPORT UFError UF_CALL ZelFYEnd(UFParamBlock* ParamBlock) {
   const DATE endYear = args.companyValid ? getFYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year),
                                                                 args.month, args.day)
                                          : 0.0;
-  int16_t m = 0, d = 0, y = 0;
-  MDYFromDATE(endYear, &m, &d, &y);  // no date: 0, 0, 0, which gives -1 below
-  ParamBlock->ReturnValue.ReturnDate = CRYearMonthDayToDate(y, static_cast<uint16_t>(m), static_cast<uint16_t>(d));
+  ParamBlock->ReturnValue.ReturnDate = hostDateOf(endYear);
   return UFNoError;
 }
 

@@ -12,6 +12,9 @@ UF_EXPORT void UF_CALL _CLEARSHYRINFO(void);
 // The resolver's fiscal-year end (a DATE; 0.0 when there is none, also when
 // there is no resolver). year is the 16-bit year sign-extended.
 DATE getFYEndFromDateLong(uint32_t companyID, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day);
+// A DATE as the host's day number, as ZelFYEnd returns it: the time of day
+// dropped, -1 for no date (0 or below, NaN) and for years the host cannot hold.
+CRDate hostDateOf(DATE date);
 // Month count (year * 12 + month) of the month the date's calendar year ends in.
 uint32_t getCalYEndFromDateLong(uint32_t companyID, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day);
 

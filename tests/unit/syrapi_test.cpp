@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "DATE.h"
+#include "crdates.h"
 #include "persistCalendar.h"
 #include "syrapi.h"
 
@@ -206,6 +208,55 @@ TEST_F(YearEnd, ShortYearEntryPointsDoNothing) {
   Call call(200.0, 100.0, 2460384);
   EXPECT_EQ(ZelCalYEnd(call.block()), UFNoError);
   EXPECT_EQ(call.result(), 2460675);
+}
+
+// The host day number built the long way: split into month, day and year, then
+// put back together by the host's own date arithmetic.
+CRDate hostDateTheLongWay(DATE date) {
+  int16_t m = 0, d = 0, y = 0;
+  MDYFromDATE(date, &m, &d, &y);
+  return CRYearMonthDayToDate(y, static_cast<uint16_t>(m), static_cast<uint16_t>(d));
+}
+
+TEST(HostDate, EveryDayAgreesWithTheSplitAndRebuild) {
+  // Every serial from before the first day to beyond the host's last year, with
+  // and without a time of day.
+  const int32_t last = static_cast<int32_t>(DATEFromMDY(12, 31, 32767));
+  int mismatches = 0;
+  for (int32_t serial = -3; serial <= last + 400 && mismatches < 5; ++serial) {
+    for (double fraction : {0.0, 0.5, 0.999}) {
+      const DATE date = serial + fraction;
+      const CRDate want = hostDateTheLongWay(date);
+      const CRDate got = hostDateOf(date);
+      if (got != want) {
+        ++mismatches;
+        ADD_FAILURE() << "serial " << date << ": " << got << " instead of " << want;
+      }
+    }
+  }
+  EXPECT_EQ(hostDateOf(last), 2415018 + last);  // the last day the host holds is a date
+  EXPECT_EQ(hostDateOf(last + 1.0), -1);        // the year after it wraps below the first year
+}
+
+TEST(HostDate, ValuesOutsideTheDaysAgreeWithTheSplitAndRebuild) {
+  const double values[] = {0.0,      -0.0,     0.25,    -0.5,    -1.0,   -115858.0, -115859.0, -2e6,
+                           1e8,      -1e8,     2.2e9,   -2.2e9,  1e300,  -1e300,
+                           std::numeric_limits<double>::quiet_NaN(),
+                           std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  for (double v : values) EXPECT_EQ(hostDateOf(v), hostDateTheLongWay(v)) << v;
+}
+
+TEST_F(YearEnd, ArgumentsOfTheWrongTypeCountAsMissing) {
+  setFiscalYearEndLookup(recordingLookup);
+  answer = 36891.0;
+  const UFTypeDefs wrong[3] = {UFDate, UFDate, UFNumber};  // each position given another type
+  for (int position = 0; position < 3; ++position) {
+    Call fy(200.0, 100.0, 2460384);
+    fy.block()->UFParamList[position].ParamType = wrong[position];
+    EXPECT_EQ(ZelFYEnd(fy.block()), UFNotEnoughParameters) << position;
+    EXPECT_EQ(fy.result(), Call::kUntouched) << position;
+  }
+  EXPECT_EQ(seen.calls, 0);
 }
 
 }  // namespace
