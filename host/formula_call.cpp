@@ -46,7 +46,7 @@ size_t numberLength(const std::string& s, size_t pos) {
 // point) of up to 15 digits, as most report fields are: exact as a whole
 // number and a power of ten, so one division rounds it correctly. False for
 // anything else, which then goes the long way.
-bool readPlainNumber(const std::string& s, size_t b, size_t e, double& out) {
+bool readPlainNumber(const char* s, size_t b, size_t e, double& out) {
   static const double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   size_t p = b;
   const bool negative = p < e && s[p] == '-';
@@ -348,28 +348,32 @@ bool parseFormulaCall(const std::string& text, FormulaCall& out, std::string& er
 }
 
 bool fieldAs(const std::string& field, ValueType want, Value& into) {
+  return fieldAs(field.data(), field.size(), want, into);
+}
+
+bool fieldAs(const char* text, size_t size, ValueType want, Value& into) {
   if (want == ValueType::String) {
     into.type = ValueType::String;
-    into.text = field;
+    into.text.assign(text, size);
     return true;
   }
-  size_t b = 0, e = field.size();
+  size_t b = 0, e = size;
   if (e == 0) return false;
-  if (isBlank(field[0]) || isBlank(field[e - 1])) {
-    while (b < e && isBlank(field[b])) ++b;
-    while (e > b && isBlank(field[e - 1])) --e;
+  if (isBlank(text[0]) || isBlank(text[e - 1])) {
+    while (b < e && isBlank(text[b])) ++b;
+    while (e > b && isBlank(text[e - 1])) --e;
     if (b == e) return false;
   }
   if (want == ValueType::Date) {
     int y, m, d;
-    const char* t = field.data() + b;
+    const char* t = text + b;
     if (e - b == 10 && isDigit(t[0]) && isDigit(t[1]) && isDigit(t[2]) && isDigit(t[3]) && t[4] == '-' &&
         isDigit(t[5]) && isDigit(t[6]) && t[7] == '-' && isDigit(t[8]) && isDigit(t[9])) {
       // The usual YYYY-MM-DD, read in place.
       y = (t[0] - '0') * 1000 + (t[1] - '0') * 100 + (t[2] - '0') * 10 + (t[3] - '0');
       m = (t[5] - '0') * 10 + (t[6] - '0');
       d = (t[8] - '0') * 10 + (t[9] - '0');
-    } else if (isoDateLength(field, b, y, m, d) != e - b) {
+    } else if (isoDateLength(std::string(t, e - b), 0, y, m, d) != e - b) {
       return false;
     }
     const int32_t n = dayNumberFromCivil(y, m, d);
@@ -380,9 +384,11 @@ bool fieldAs(const std::string& field, ValueType want, Value& into) {
   }
   if (want == ValueType::Number) {
     double v;
-    if (!readPlainNumber(field, b, e, v)) {
-      if (numberLength(field, b) != e - b) return false;
-      v = std::strtod(field.c_str() + b, nullptr);  // the blanks after it stop strtod: no copy needed
+    if (!readPlainNumber(text, b, e, v)) {
+      // The long way reads a copy: the field need not end in a NUL.
+      const std::string number(text + b, e - b);
+      if (numberLength(number, 0) != number.size()) return false;
+      v = std::strtod(number.c_str(), nullptr);
     }
     if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return false;
     into.type = ValueType::Number;

@@ -223,6 +223,8 @@ struct CsvReader::State {
   bool broken = false;  // the format was broken: nothing more is read
   std::vector<std::string> columns;
   std::vector<std::string> header;
+  std::vector<FieldView> plain;          // a plain line's fields, for the string reader
+  std::vector<std::string> slowFields;  // a line read the long way, for the view reader
 
   bool fill() {
     if (!in) return false;
@@ -250,8 +252,9 @@ struct CsvReader::State {
   }
 
   // The common line, whole in the buffer with no quote, NUL or stray carriage
-  // return, split in one pass. False, nothing consumed, for any other line.
-  bool plainLine(std::vector<std::string>& fields, bool& hasText) {
+  // return, split in one pass into views on the buffer. False, nothing
+  // consumed, for any other line.
+  bool plainLine(std::vector<FieldView>& fields, bool& hasText) {
     const char* const from = buffer.data() + pos;
     const char* const nl = static_cast<const char*>(std::memchr(from, '\n', end - pos));
     if (!nl) return false;
@@ -271,9 +274,7 @@ struct CsvReader::State {
       while (a < z && (*a == ' ' || *a == '\t')) ++a;
       while (z > a && (z[-1] == ' ' || z[-1] == '\t')) --z;
       if (fields.size() <= count) fields.emplace_back();
-      std::string& field = fields[count++];
-      field.clear();  // then append: cheaper than assign for short fields
-      field.append(a, static_cast<size_t>(z - a));
+      fields[count++] = FieldView{a, static_cast<size_t>(z - a)};
       if (a < z) hasText = true;
       if (p >= stop) break;
       hasText = true;  // a comma makes a record
@@ -285,18 +286,42 @@ struct CsvReader::State {
     return true;
   }
 
-  // The next record that holds any text into fields (their strings reused).
-  // False at the end of the input, or with error set when the format is broken.
-  bool record(std::vector<std::string>& fields, std::string& error) {
+  void lookForByteOrderMark() {
+    if (started) return;
+    started = true;
+    if (peek() == 0xEF && end - pos >= 3 && buffer[pos + 1] == '\xBB' && buffer[pos + 2] == '\xBF') pos += 3;
+  }
+
+  // The next record as views: on the read buffer for a plain line, else on
+  // the strings of the long way. Valid until the next read.
+  bool recordViews(std::vector<FieldView>& fields, std::string& error) {
     if (broken) return false;
-    if (!started) {
-      started = true;
-      if (peek() == 0xEF && end - pos >= 3 && buffer[pos + 1] == '\xBB' && buffer[pos + 2] == '\xBF') pos += 3;
-    }
+    lookForByteOrderMark();
     bool hasPlainText;
     while (pos < end && plainLine(fields, hasPlainText)) {
       if (hasPlainText) return true;
       recordLine = line;  // a blank line: the record starts on the next
+    }
+    if (!record(slowFields, error)) return false;
+    fields.resize(slowFields.size());
+    for (size_t i = 0; i < slowFields.size(); ++i) fields[i] = FieldView{slowFields[i].data(), slowFields[i].size()};
+    return true;
+  }
+
+  // The next record that holds any text into fields (their strings reused).
+  // False at the end of the input, or with error set when the format is broken.
+  bool record(std::vector<std::string>& fields, std::string& error) {
+    if (broken) return false;
+    lookForByteOrderMark();
+    bool hasPlainText;
+    while (pos < end && plainLine(plain, hasPlainText)) {
+      if (!hasPlainText) {
+        recordLine = line;  // a blank line: the record starts on the next
+        continue;
+      }
+      fields.resize(plain.size());
+      for (size_t i = 0; i < plain.size(); ++i) fields[i].assign(plain[i].data, plain[i].size);
+      return true;
     }
     size_t count = 0;
     bool inQuotes = false;     // inside a quoted field
@@ -429,12 +454,22 @@ bool CsvReader::next(std::vector<std::string>& fields, std::string& error) {
   error.clear();
   if (!s.haveHeader && !readHeader(error)) return false;
   s.recordLine = s.line;
-  if (!s.record(fields, error)) return false;
-  if (fields.size() != s.columns.size()) {
-    return s.fail(error, lineLabel(s.recordLine) + ": " + std::to_string(fields.size()) +
-                             " fields, but the header names " + std::to_string(s.columns.size()) + " columns");
-  }
-  return true;
+  return s.record(fields, error) && fieldCountFits(fields.size(), error);
+}
+
+bool CsvReader::next(std::vector<FieldView>& fields, std::string& error) {
+  State& s = *s_;
+  error.clear();
+  if (!s.haveHeader && !readHeader(error)) return false;
+  s.recordLine = s.line;
+  return s.recordViews(fields, error) && fieldCountFits(fields.size(), error);
+}
+
+bool CsvReader::fieldCountFits(size_t count, std::string& error) {
+  State& s = *s_;
+  if (count == s.columns.size()) return true;
+  return s.fail(error, lineLabel(s.recordLine) + ": " + std::to_string(count) + " fields, but the header names " +
+                           std::to_string(s.columns.size()) + " columns");
 }
 
 long CsvReader::line() const { return s_->recordLine; }
@@ -571,7 +606,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   };
 
   CallResult result;
-  std::vector<std::string> fields;
+  std::vector<FieldView> fields;
   long rowNumber = 0;
   // Each column's field as each type, read in which row, and whether it fitted.
   constexpr size_t kTypeCount = 6;
@@ -589,19 +624,19 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         text.put(p.text);
         continue;
       }
-      const std::string* badField = nullptr;  // a field that does not suit its parameter
+      const FieldView* badField = nullptr;  // a field that does not suit its parameter
       size_t badArg = 0;
       for (const ColumnArgument& c : call.columns) {
-        const std::string& field = fields[c.column];
+        const FieldView& field = fields[c.column];
         if (c.want == ValueType::String) {
-          call.bound.setText(c.arg, field.data(), field.size());  // fields stay put until the call is done
+          call.bound.setText(c.arg, field.data, field.size);  // fields stay put until the call is done
           continue;
         }
         // A field passed to several calls is read once per row.
         const size_t key = c.column * kTypeCount + static_cast<size_t>(c.want);
         if (readInRow[key] != rowNumber) {
           readInRow[key] = rowNumber;
-          readFits[key] = fieldAs(field, c.want, readValue[key]);
+          readFits[key] = fieldAs(field.data, field.size, c.want, readValue[key]);
         }
         if (!readFits[key]) {
           badField = &field;
@@ -613,7 +648,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       std::string problem;
       if (badField) {
         problem = columnReference(p.call.args[badArg].column) + " holds " +
-                  formatLiteral(Value::makeString(*badField)) + ", not a " +
+                  formatLiteral(Value::makeString(std::string(badField->data, badField->size))) + ", not a " +
                   typeName(p.function->signature.params[badArg]);
         ++outcome.badFields;
       } else {

@@ -56,6 +56,12 @@ struct CsvTable {
 // refused anywhere: no field could carry it to a function.
 bool parseCsv(const std::string& text, CsvTable& out, std::string& error);
 
+// A field as it lies in the reader's memory: not NUL-terminated.
+struct FieldView {
+  const char* data = nullptr;
+  size_t size = 0;
+};
+
 // The same format read record by record from a stream, holding one record at a time.
 class CsvReader {
  public:
@@ -71,11 +77,14 @@ class CsvReader {
   // The next row into fields. False at the end of the file, or with error set
   // when the file breaks the format there.
   bool next(std::vector<std::string>& fields, std::string& error);
+  // The same as views, valid until the next read: no copy of any field.
+  bool next(std::vector<FieldView>& fields, std::string& error);
   // Where the row last read starts in the file, from 1.
   long line() const;
 
  private:
   struct State;
+  bool fieldCountFits(size_t count, std::string& error);
   std::unique_ptr<State> s_;
 };
 

@@ -420,6 +420,32 @@ TEST(FormulaCallText, FieldsAsEachType) {
   }
 }
 
+// A field read in place from a larger buffer: what follows it must not count,
+// whether a digit that would extend a number or a date, or more text.
+TEST(FormulaCallText, FieldsReadInPlaceStopAtTheirEnd) {
+  struct Case {
+    const char* field;
+    const char* after;  // what lies behind the field in the buffer
+    ValueType want;
+  } cases[] = {
+      {"1e5", "9", ValueType::Number},         {" 2.5e-3 ", "7", ValueType::Number},
+      {"12", "34", ValueType::Number},         {"-0.25", "e3", ValueType::Number},
+      {"2024-03-15", "1", ValueType::Date},    {"12024-03-1", "5", ValueType::Date},
+      {"-2024-03-15", "0", ValueType::Date},   {"2024-03-1", "5", ValueType::Date},
+      {"", "12", ValueType::Number},           {"text", " more", ValueType::String},
+      {"1.5", ",2", ValueType::Number},        {"0x1", "0", ValueType::Number},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.field) + "|" + c.after);
+    const std::string buffer = std::string(c.field) + c.after;
+    Value inPlace = Value::makeString("untouched"), alone = Value::makeString("untouched");
+    const bool fitsInPlace = fieldAs(buffer.data(), std::strlen(c.field), c.want, inPlace);
+    EXPECT_EQ(fitsInPlace, fieldAs(std::string(c.field), c.want, alone));
+    EXPECT_EQ(formatValue(inPlace), formatValue(alone));
+    EXPECT_EQ(inPlace.type, alone.type);
+  }
+}
+
 // ---------------------------------------------------------------- CSV and templates
 
 TEST(CsvRows, QuotesLineEndsAndBlankLines) {
@@ -525,6 +551,21 @@ TEST(CsvRows, StreamedRecordByRecordAcrossBufferBoundaries) {
   CsvTable table;
   ASSERT_TRUE(parseCsv(text, table, error)) << error;
   EXPECT_EQ(table.rows, want);
+  // So does the reader of views, lines included.
+  std::istringstream again(text);
+  CsvReader viewReader(again);
+  std::vector<FieldView> views;
+  n = 0;
+  while (viewReader.next(views, error)) {
+    ASSERT_LT(n, want.size());
+    std::vector<std::string> got;
+    for (const FieldView& v : views) got.emplace_back(v.data, v.size);
+    ASSERT_EQ(got, want[n]) << "row " << n + 1;
+    ASSERT_EQ(viewReader.line(), lines[n]) << "row " << n + 1;
+    ++n;
+  }
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(n, want.size());
 }
 
 // Many columns: every name is checked against all others without comparing
@@ -578,6 +619,16 @@ TEST(CsvRows, AStreamStopsAtTheFirstBrokenRecord) {
     EXPECT_EQ(rows, 2);
     EXPECT_EQ(error.rfind(c.second, 0), 0u) << error;
     EXPECT_FALSE(reader.next(fields, error)) << "nothing is read after a break";
+    // The reader of views stops at the same place with the same words.
+    std::istringstream again(c.first);
+    CsvReader viewReader(again);
+    ASSERT_TRUE(viewReader.readHeader(error)) << error;
+    std::vector<FieldView> views;
+    rows = 0;
+    while (viewReader.next(views, error)) ++rows;
+    EXPECT_EQ(rows, 2);
+    EXPECT_EQ(error.rfind(c.second, 0), 0u) << error;
+    EXPECT_FALSE(viewReader.next(views, error));
   }
 }
 
