@@ -610,6 +610,7 @@ void BoundCall::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
 }
 
 void BoundCall::setValue(size_t i, const Value& v) { chain_->setScalar(i, v); }
+const char* BoundCall::resultText() const { return resultLength_ ? chain_->result.data() : ""; }
 void BoundCall::setText(size_t i, const char* text, size_t length) { chain_->setText(i, text, length); }
 
 void FunctionLibrary::call(BoundCall& bound, CallResult& r) {
@@ -619,8 +620,9 @@ void FunctionLibrary::call(BoundCall& bound, CallResult& r) {
     r.message = "no function is bound";
     return;
   }
+  bound.resultLength_ = 0;
   if (!callable(*bound.fn_, r)) return;
-  invoke(*bound.fn_, *bound.chain_, r);
+  invoke(*bound.fn_, *bound.chain_, r, bound.textInPlace_ ? &bound.resultLength_ : nullptr);
 }
 
 bool FunctionLibrary::callable(const FunctionInfo& fn, CallResult& r) const {
@@ -653,7 +655,7 @@ void FunctionLibrary::resetResult(CallResult& r) {
   r.message.clear();
 }
 
-void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r) {
+void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace) {
   const ValueType returnType = fn.signature.returnType;
   const std::string& name = fn.signature.name;
   chain.arm();
@@ -748,7 +750,10 @@ void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallRes
             r.message = name + " left its string result without a terminating NUL inside its " + bufferWhat();
           } else {
             r.value.type = ValueType::String;
-            r.value.text.assign(buffer, len);
+            if (inPlace)
+              *inPlace = len;
+            else
+              r.value.text.assign(buffer, len);
           }
           break;
         }
@@ -780,7 +785,10 @@ void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallRes
       r.message = name + " wrote into the text of its argument " + std::to_string(arg);
     }
   }
-  if (!r.ok()) r.value = Value();
+  if (!r.ok()) {
+    r.value = Value();
+    if (inPlace) *inPlace = 0;
+  }
   if (ownJob) endJob();
 }
 

@@ -75,10 +75,18 @@ class BoundCall {
   void setValue(size_t i, const Value& v);
   void setText(size_t i, const char* text, size_t length);
   const FunctionInfo* function() const { return fn_; }
+  // A string result left where the library wrote it instead of copied into
+  // the result's value (which then holds an empty text): read it with
+  // resultText(), valid until this call site's next call.
+  void leaveTextInPlace(bool inPlace) { textInPlace_ = inPlace; }
+  const char* resultText() const;
+  size_t resultLength() const { return resultLength_; }
 
  private:
   friend class FunctionLibrary;
   const FunctionInfo* fn_ = nullptr;
+  bool textInPlace_ = false;
+  size_t resultLength_ = 0;
   std::vector<Value> literals_;  // the texts bound here stay where the list points
   std::unique_ptr<CallScratch> chain_;
 };
@@ -149,7 +157,8 @@ class FunctionLibrary {
   static void resetResult(CallResult& r);
   // False, with r saying why, when fn cannot be called at all.
   bool callable(const FunctionInfo& fn, CallResult& r) const;
-  void invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r);
+  // A string result's length goes to *inPlace, its text left in the buffer, when given.
+  void invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace = nullptr);
 
   void* handle_ = nullptr;
   bool comInitialised_ = false;

@@ -584,6 +584,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         }
       }
       argLists.back().bound.bind(*p.function, values);
+      argLists.back().bound.leaveTextInPlace(true);  // copied once, into the output
     }
 
   // Year ends repeat from row to row: the text of recent dates is kept.
@@ -655,7 +656,10 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         CallResult& r = result;
         library.call(call.bound, r);  // bound: count and types fit
         if (r.ok()) {
-          append(r.value);
+          if (r.value.type == ValueType::String)
+            text.put(call.bound.resultText(), call.bound.resultLength());
+          else
+            append(r.value);
           continue;
         }
         problem = r.message;

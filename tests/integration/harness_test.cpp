@@ -1014,6 +1014,34 @@ TEST_F(Fixture, BoundCallsAnswerAsCallsLaidOutAfresh) {
   EXPECT_NE(refused.message.find("no function is bound"), std::string::npos) << refused.message;
 }
 
+// A string result left in place reads as the copied one, and every guard
+// still answers as it does for a call laid out afresh.
+TEST_F(Fixture, ResultsLeftInPlaceKeepEveryGuard) {
+  struct Case {
+    const char* name;
+    std::vector<Value> args;
+  } cases[] = {
+      {"ExactFit", {num(200)}},    {"OverrunByOne", {num(8)}}, {"ExactFit", {num(8)}},
+      {"FillDefault", {num(300)}}, {"FillDefault", {num(254)}}, {"Underrun", {}},
+      {"Unterminated", {num(5)}}, {"ScribbleArg", {str("abc")}}, {"ScribbleArg", {str("")}},
+      {"SizeEcho", {num(1), str("abc")}}, {"Echo", {num(1), str("first"), Value::makeDate(2451545), Value::makeBoolean(true)}},
+      {"ExactFit", {num(1)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BoundCall bound;
+    bound.bind(fn(c.name), c.args);
+    bound.leaveTextInPlace(true);
+    CallResult r;
+    lib.call(bound, r);
+    const CallResult fresh = call(c.name, c.args);
+    EXPECT_EQ(r.status, fresh.status) << r.message;
+    EXPECT_EQ(r.message, fresh.message);
+    EXPECT_EQ(r.value.text, "") << "the text is not copied";
+    EXPECT_EQ(std::string(bound.resultText(), bound.resultLength()), fresh.value.text);
+  }
+}
+
 TEST_F(Fixture, AnyCountStillRefusesTheWrongType) {
   struct Case {
     const char* name;
