@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -315,6 +316,35 @@ TEST_F(UfhostCommand, ReportErrorsNameTheRowAndTheCall) {
   Outcome noRows = run({fixture_, "--report", write("t.txt", "@row\n{Half($a)}\n")});
   EXPECT_EQ(noRows.code, 4);
   EXPECT_TRUE(contains(noRows.err, "no rows were given")) << noRows.err;
+}
+
+// Fields that repeat are read once and their reading kept: every row must
+// still answer as its own text does, whatever was read before it.
+TEST_F(UfhostCommand, ReportFieldsThatRepeatAnswerAsTheirOwnText) {
+  struct Field {
+    const char* text;
+    const char* out;  // Half of it, or #ERROR
+  } fields[] = {
+      {"4", "2"},          {"n/a", "#ERROR"},  {" 4 ", "2"},           {"8", "4"},
+      {"4.0", "2"},        {"1e2", "50"},      {"", "#ERROR"},         {"000000000000000006", "3"},
+      {"0000000000000006", "3"}, {"000000000000006", "3"}, {"-3", "-1.5"}, {"2024-01-01", "#ERROR"},
+      {"40", "20"},        {"0.4", "0.2"},     {"4x", "#ERROR"},       {"12345678.5", "6172839.25"},
+      {"0000000000000008", "4"}, {"000000000000004", "2"}, {"00000000000000x6", "#ERROR"},
+  };
+  const size_t n = sizeof fields / sizeof fields[0];
+  std::string csv = "amount,other\n", want;
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<size_t> pick(0, n - 1);
+  bool anyBad = false;
+  for (int row = 0; row < 3000; ++row) {
+    const Field& f = fields[row < static_cast<int>(n) ? static_cast<size_t>(row) : pick(rng)];
+    csv += std::string(f.text) + "," + std::to_string(row) + "\n";
+    want += "[" + std::string(f.out) + "]\n";
+    anyBad = anyBad || std::string(f.out) == "#ERROR";
+  }
+  Outcome o = run({fixture_, "--report", write("t.txt", "@row\n[{Half($amount)}]\n"), "--rows", write("r.csv", csv)});
+  EXPECT_EQ(o.code, anyBad ? 4 : 0) << o.err;
+  EXPECT_EQ(o.out, want);
 }
 
 TEST_F(UfhostCommand, ReportColumnsWithBlanksAndSectionNamesInAnyCase) {
