@@ -128,8 +128,9 @@ class ComObject : public First, public Rest... {
   // The last reference went. A class that recycles its objects hides this with
   // its own, which may keep the object and later revive() it.
   void lastReleased() { delete static_cast<Derived*>(this); }
-  // One reference again, for the new holder of a kept object.
-  void revive() { refs_.store(1); }
+  // One reference again, for the new holder of a kept object. Nobody else can
+  // reach it at this point: a plain store, no locked exchange.
+  void revive() { refs_.store(1, std::memory_order_release); }
 
  private:
   template <class Impl, class... More>
