@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "comptr.h"
@@ -34,6 +36,16 @@ HRESULT guarded(F&& f) noexcept {
   } catch (...) {
     return E_UNEXPECTED;
   }
+}
+
+// IIDs as two 64-bit halves: the known one folds to constants, and a mismatch
+// (nearly always in the first half) costs a single compare.
+static_assert(sizeof(IID) == 16, "an IID is 16 bytes");
+inline bool sameIid(REFIID asked, const IID& known) {
+  uint64_t a[2], k[2];
+  std::memcpy(a, &asked, sizeof a);
+  std::memcpy(k, &known, sizeof k);
+  return a[0] == k[0] && a[1] == k[1];
 }
 
 template <class I>
@@ -85,19 +97,24 @@ class ComObject : public First, public Rest... {
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IDispatch)) {
+    // The object's own interfaces first: those are what callers ask for on
+    // every lookup; IUnknown and IDispatch come up far less often.
+    if (!find<First, Rest...>(riid, ppv)) {
+      if (!sameIid(riid, IID_IUnknown) && !sameIid(riid, IID_IDispatch)) {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+      }
       // Always the same pointer for IUnknown: COM's test of object identity.
       *ppv = static_cast<IDispatch*>(static_cast<typename First::Interface*>(this));
-    } else if (!find<First, Rest...>(riid, ppv)) {
-      return E_NOINTERFACE;
     }
-    AddRef();
+    refs_.fetch_add(1, std::memory_order_relaxed);
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  // A new reference needs no ordering; the last one going must see every
+  // write made through the others before the object is deleted.
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
   ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
+    ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (left == 0) static_cast<Derived*>(this)->lastReleased();
     return left;
   }
@@ -111,14 +128,15 @@ class ComObject : public First, public Rest... {
   // The last reference went. A class that recycles its objects hides this with
   // its own, which may keep the object and later revive() it.
   void lastReleased() { delete static_cast<Derived*>(this); }
-  // One reference again, for the new holder of a kept object.
-  void revive() { refs_.store(1); }
+  // One reference again, for the new holder of a kept object. Nobody else can
+  // reach it at this point: a plain store, no locked exchange.
+  void revive() { refs_.store(1, std::memory_order_release); }
 
  private:
   template <class Impl, class... More>
   bool find(REFIID riid, void** ppv) {
     using I = typename Impl::Interface;
-    if (IsEqualGUID(riid, InterfaceId<I>::value)) {
+    if (sameIid(riid, InterfaceId<I>::value)) {
       *ppv = static_cast<I*>(this);
       return true;
     }

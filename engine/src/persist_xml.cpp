@@ -58,8 +58,17 @@ HRESULT PersistXmlImpl::get_Attribute(BSTR name, BSTR* pVal) {
   // Compared in place, in one pass over the name per attribute: the only
   // allocation of a read is the text handed out.
   if (!name || !*name) return E_INVALIDARG;  // no attribute has an empty name
-  for (const auto& a : attributes_)
-    if (sameName(a.first, name)) return newBstr(a.second, pVal);
+  // The same attribute is read over and over (the lookup asks every calendar
+  // for its CalendarID): the one found last is compared first.
+  const size_t n = attributes_.size();
+  const size_t last = lastFound_.load(std::memory_order_relaxed);
+  if (last < n && sameName(attributes_[last].first, name)) return newBstr(attributes_[last].second, pVal);
+  for (size_t i = 0; i < n; ++i) {
+    if (i != last && sameName(attributes_[i].first, name)) {
+      lastFound_.store(i, std::memory_order_relaxed);
+      return newBstr(attributes_[i].second, pVal);
+    }
+  }
   return E_INVALIDARG;
 }
 

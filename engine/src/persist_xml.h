@@ -2,6 +2,8 @@
 // the order they were first stored.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +39,9 @@ class PersistXmlImpl : public DispatchImpl<IVRPersistXML> {
 
  private:
   std::vector<std::pair<WideString, WideString>> attributes_;
+  // The index of the attribute the last successful read found (only a hint,
+  // always compared again; atomic as reads may come from several threads).
+  std::atomic<size_t> lastFound_{0};
 };
 
 }  // namespace vrz

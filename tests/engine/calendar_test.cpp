@@ -103,6 +103,65 @@ TEST_F(CalendarTest, AttributesHoldTheTextLastStored) {
   EXPECT_EQ(0, count);
 }
 
+// Reads in any order, repeated, after misses and after a rewrite each find
+// their own text: the attribute found last must never answer for another name.
+TEST_F(CalendarTest, RepeatedAttributeReadsFindTheirOwnText) {
+  CalendarRefs cal = newCalendar(factory_);
+  CComPtr<IVRCycleObject> cycle = newCycle(factory_);
+  CComPtr<IVRPersistXML> cycleXml;
+  ASSERT_EQ(S_OK, cycle.QueryInterface(IID_IVRPersistXML, cycleXml));
+  const char* stored[][2] = {{"Calendar", "a"}, {"CalendarID", "2"}, {"CalendarIDX", "3"}, {"C", "4"}, {"Name", "n"}};
+  struct Step {
+    const char* name;
+    const char* value;  // null: no such attribute
+  } steps[] = {{"CalendarID", "2"}, {"CalendarID", "2"}, {"Calendar", "a"},  {"CalendarI", nullptr},
+               {"CalendarIDX", "3"}, {"CalendarID", "2"}, {"C", "4"},        {"CalendarIDXY", nullptr},
+               {"Name", "n"},        {"Nam", nullptr},    {"CalendarID", "2"}, {"Calendar", "a"}};
+  for (IVRPersistXML* xml : {cal.xml.get(), cycleXml.get()}) {
+    for (const auto& kv : stored) {
+      BSTR name = bstr(kv[0]), value = bstr(kv[1]);
+      ASSERT_EQ(S_OK, xml->put_Attribute(name, value));
+      SysFreeString(name);
+      SysFreeString(value);
+    }
+    for (int round = 0; round < 2; ++round) {
+      for (const Step& st : steps) {
+        BSTR key = bstr(st.name), value = nullptr;
+        const HRESULT hr = xml->get_Attribute(key, &value);
+        SysFreeString(key);
+        if (st.value) {
+          EXPECT_EQ(S_OK, hr) << st.name;
+          EXPECT_EQ(st.value, takeText(value)) << st.name;
+        } else {
+          EXPECT_EQ(E_INVALIDARG, hr) << st.name;
+          EXPECT_EQ(nullptr, value) << st.name;
+        }
+      }
+      // A rewrite of the attribute read most is seen by the next read.
+      for (const char* text : {"9", "2"}) {
+        BSTR name = bstr("CalendarID"), value = bstr(text);
+        ASSERT_EQ(S_OK, xml->put_Attribute(name, value));
+        SysFreeString(value);
+        value = nullptr;
+        ASSERT_EQ(S_OK, xml->get_Attribute(name, &value));
+        SysFreeString(name);
+        EXPECT_EQ(text, takeText(value));
+      }
+    }
+    // One buffer, its text changed between reads: the text counts, not where it is.
+    OLECHAR buffer[] = u"CalendarID";
+    BSTR value = nullptr;
+    ASSERT_EQ(S_OK, xml->get_Attribute(buffer, &value));
+    EXPECT_EQ("2", takeText(value));
+    buffer[8] = 0;  // "Calendar"
+    ASSERT_EQ(S_OK, xml->get_Attribute(buffer, &value));
+    EXPECT_EQ("a", takeText(value));
+    buffer[8] = u'X';  // "CalendarXD"
+    EXPECT_EQ(E_INVALIDARG, xml->get_Attribute(buffer, &value));
+    EXPECT_EQ(nullptr, value);
+  }
+}
+
 TEST_F(CalendarTest, CycleObjectSettersMarkItDirtyAndRefuseBadDates) {
   CComPtr<IVRCycleObject> c = newCycle(factory_);
   ASSERT_TRUE(c);

@@ -328,6 +328,9 @@ TEST_F(FiscalYearTest, EveryCallerKeepsTheYearItWasGiven) {
   CComPtr<IVRFiscalYear> again;
   ASSERT_EQ(S_OK, cal.calendar->GetFiscalYear(static_cast<DATE>(S(2010, 7, 1)), again.put()));
   EXPECT_EQ(first, again.get());
+  // Reused with exactly the one reference of its new holder.
+  EXPECT_EQ(2u, again->AddRef());
+  EXPECT_EQ(1u, again->Release());
   expectYear(again, S(2010, 7, 1), S(2011, 6, 30), "reused");
 
   // A year outlives its calendar.
