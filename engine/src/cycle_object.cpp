@@ -1,5 +1,7 @@
 #include "cycle_object.h"
 
+#include <atomic>
+
 namespace vrz {
 
 namespace {

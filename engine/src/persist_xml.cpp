@@ -61,11 +61,11 @@ HRESULT PersistXmlImpl::get_Attribute(BSTR name, BSTR* pVal) {
   // The same attribute is read over and over (the lookup asks every calendar
   // for its CalendarID): the one found last is compared first.
   const size_t n = attributes_.size();
-  const size_t last = lastFound_.load(std::memory_order_relaxed);
+  const size_t last = lastFound_;
   if (last < n && sameName(attributes_[last].first, name)) return newBstr(attributes_[last].second, pVal);
   for (size_t i = 0; i < n; ++i) {
     if (i != last && sameName(attributes_[i].first, name)) {
-      lastFound_.store(i, std::memory_order_relaxed);
+      lastFound_ = i;
       return newBstr(attributes_[i].second, pVal);
     }
   }

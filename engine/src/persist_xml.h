@@ -2,7 +2,6 @@
 // the order they were first stored.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -40,8 +39,8 @@ class PersistXmlImpl : public DispatchImpl<IVRPersistXML> {
  private:
   std::vector<std::pair<WideString, WideString>> attributes_;
   // The index of the attribute the last successful read found (only a hint,
-  // always compared again; atomic as reads may come from several threads).
-  std::atomic<size_t> lastFound_{0};
+  // always compared again).
+  size_t lastFound_ = 0;
 };
 
 }  // namespace vrz

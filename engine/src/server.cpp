@@ -1,4 +1,6 @@
 // The engine's in-process server entry points and its class factories.
+#include <atomic>
+
 #include "calendar.h"
 #include "engine_com.h"
 #include "enum_dispatch.h"
