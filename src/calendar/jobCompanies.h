@@ -1,16 +1,18 @@
 // The calendars of the companies used in the current report job, so that a
-// report whose rows alternate companies switches with a hash look-up instead of
+// report whose rows alternate companies switches with a look-up instead of
 // rebuilding. Dropped as a whole at the next job start: a book's year end edited
 // between two reports is read again.
 //
 // Bounded: at most kMaxCompanies companies are kept; adding one more drops the
 // one used least recently (it is read again if a later row needs it). Each
-// company holds its seven (or stored) engine calendars and their cycles.
+// company holds its seven (or stored) engine calendars and their cycles. The
+// index from company number to entry takes 32 KB, made on first use.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <vector>
 
 #include "comptr.h"
 #include "vrzelcal.h"
@@ -27,14 +29,24 @@ class JobCompanies {
     uint64_t lastUse = 0;
   };
 
-  // The company's entry, marked as used now; null when it is not kept.
+  // The company's entry, marked as used now; null when it is not kept (or the
+  // number is negative: no company).
   Entry* find(int16_t company);
   // A new, empty entry for a company not kept yet (an existing one is emptied).
+  // Company numbers are 0 to 32767.
   Entry& add(int16_t company);
   void clear();
-  size_t size() const { return entries_.size(); }
+  size_t size() const { return count_; }
 
  private:
-  std::unordered_map<int16_t, Entry> entries_;
+  static constexpr size_t kCompanyNumbers = 32768;
+  static size_t indexOf(int16_t company) { return static_cast<uint16_t>(company) & (kCompanyNumbers - 1); }
+
+  // Entry slot per company number, -1 when not kept: a look-up is one load, no
+  // hashing (a hash table's division cost more than the rest of a switch).
+  std::vector<int8_t> slotOf_;
+  std::array<Entry, kMaxCompanies> entries_;
+  std::array<int16_t, kMaxCompanies> companyOf_{};
+  size_t count_ = 0;
   uint64_t clock_ = 0;
 };

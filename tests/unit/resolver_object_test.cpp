@@ -253,6 +253,23 @@ TEST(JobCompanies, KeepsAtMostTheBoundDroppingTheLeastRecentlyUsed) {
   EXPECT_EQ(nullptr, companies.find(0));
 }
 
+TEST(JobCompanies, EveryCompanyNumberHasItsOwnEntryAndNegativesNone) {
+  JobCompanies companies;
+  EXPECT_EQ(nullptr, companies.find(0));  // nothing kept yet
+  const int16_t numbers[] = {0, 1, 127, 128, 255, 256, 16384, 32767};
+  for (int16_t c : numbers) companies.add(c).bookArr[1] = c + 10;
+  for (int16_t c : numbers) {
+    ASSERT_NE(nullptr, companies.find(c)) << c;
+    EXPECT_EQ(c + 10, companies.find(c)->bookArr[1]) << c;
+  }
+  for (int16_t c : {int16_t{-1}, int16_t{-32768}, int16_t{2}, int16_t{32766}}) EXPECT_EQ(nullptr, companies.find(c)) << c;
+  // After a clear nothing answers, and entries come back empty.
+  companies.clear();
+  for (int16_t c : numbers) EXPECT_EQ(nullptr, companies.find(c)) << c;
+  EXPECT_EQ(0, companies.add(32767).bookArr[1]);
+  EXPECT_EQ(1u, companies.size());
+}
+
 TEST(WideAtol, ReadsAsAtolDoes) {
   const struct {
     const char16_t* text;
