@@ -176,6 +176,24 @@ def main():
         lines.append("| " + " | ".join(r) + " |")
     lines += [
         "",
+        "Where a warm `ZelFYEnd` spends its time: the engine's two calls (the floor above), the",
+        "engine calls the lookup makes in their fixed order with no library code around them (walk",
+        "the company's calendars asking each for its CalendarID, the cycle list and its count, then",
+        "the floor's two calls), and the whole export. When the calls alone already cost more than",
+        "2× the floor, no work in the library brings the export to 2×.",
+        "",
+        "| book | engine floor | the lookup's engine calls alone | calls ÷ floor | the export | export ÷ calls |",
+        "|---|---|---|---|---|---|",
+    ]
+    for label, book in (("plain (first calendar)", "PlainBook"), ("24 short years (third calendar)", "ShortYearBook")):
+        floor = ns(fy.get("BM_EngineFloor_" + book))
+        calls = ns(fy.get("BM_EngineSequence_" + book))
+        export = ns(fy.get("BM_ZelFYEnd_" + book))
+        lines.append("| %s | %s | %s | %s | %s | %s |" % (
+            label, fmt_time(floor), fmt_time(calls), "%.2f×" % (calls / floor) if calls and floor else "—",
+            fmt_time(export), "%.2f×" % (export / calls) if export and calls else "—"))
+    lines += [
+        "",
         "The programs: `bench_fyend` (calendars built from books and short years, cold loads, the",
         "alternating report, `ufhost --report` as a child process), `bench_calendar_size` (stored",
         "calendars), `bench_functions` (the formula functions alone), `pandas_fy5253.py`. The data",

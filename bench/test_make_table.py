@@ -50,6 +50,7 @@ def find(rows, prefix):
 FULL_FYEND = [
     run("BM_ZelFYEnd_PlainBook", 300), run("BM_EngineFloor_PlainBook", 100),
     run("BM_ZelFYEnd_ShortYearBook", 150), run("BM_EngineFloor_ShortYearBook", 100),
+    run("BM_EngineSequence_PlainBook", 250), run("BM_EngineSequence_ShortYearBook", 120),
     run("BM_ColdLoad/1000", 1.4e6), run("BM_ColdLoadSql/1000", 1e6),
     run("BM_ColdLoad/10000", 2e7), run("BM_ColdLoadSql/10000", 1e7),
     run("BM_Report_AlternatingCompanies", 1e6, items_per_second=950e3),
@@ -86,6 +87,14 @@ class MakeTableTest(unittest.TestCase):
                 self.assertEqual(ratio, cells[3])
                 self.assertEqual(met, cells[5])
         self.assertEqual("250.0k rows/s", find(rows, "`ufhost --report`, 1,000,000")[1])
+
+    def test_time_split_of_the_warm_lookup(self):
+        rows = table(FULL_FYEND, FULL_SIZE)
+        # floor, the engine calls alone, their ratio, the export, export over calls
+        self.assertEqual(["100 ns", "250 ns", "2.50×", "300 ns", "1.20×"], find(rows, "plain (first")[1:])
+        self.assertEqual(["100 ns", "120 ns", "1.20×", "150 ns", "1.25×"], find(rows, "24 short years")[1:])
+        fyend = [r for r in FULL_FYEND if r["name"] != "BM_EngineSequence_PlainBook"]
+        self.assertEqual(["100 ns", "not measured", "—", "300 ns", "—"], find(table(fyend, FULL_SIZE), "plain (first")[1:])
 
     def test_missing_and_failed_runs_are_not_measured(self):
         fyend = [r for r in FULL_FYEND if r["name"] != "BM_EngineFloor_PlainBook"]
