@@ -195,6 +195,18 @@ struct CallScratch {
     std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
     setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
   }
+  // Argument i as a number or a date: only the value changes when it was one
+  // already, the type and length having been set when it was bound.
+  void setNumber(size_t i, double v) {
+    if (text[i] || proto[i].ParamType != UFNumber) return setScalar(i, Value::makeNumber(v));
+    proto[i].Parameter.ParamNumber = v * 100.0;  // the engine's hundredfold
+    if (withMemCalc) protoMemCalc[i].MemCalcParameter.ParamNumber = v * 100.0;
+  }
+  void setDate(size_t i, int32_t day) {
+    if (text[i] || proto[i].ParamType != UFDate) return setScalar(i, Value::makeDate(day));
+    proto[i].Parameter.ParamDate = day;
+    if (withMemCalc) protoMemCalc[i].MemCalcParameter.ParamDate = day;
+  }
   // Argument i as a text: p must stay valid until the call has returned.
   void setText(size_t i, const char* p, size_t n) {
     // The text travels up to its first NUL, as a C string would.
@@ -610,7 +622,13 @@ void BoundCall::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
 }
 
 void BoundCall::setValue(size_t i, const Value& v) { chain_->setScalar(i, v); }
-const char* BoundCall::resultText() const { return resultLength_ ? chain_->result.data() : ""; }
+void BoundCall::setNumber(size_t i, double v) { chain_->setNumber(i, v); }
+void BoundCall::setDate(size_t i, int32_t dayNumber) { chain_->setDate(i, dayNumber); }
+const char* BoundCall::resultText() const {
+  static const char kEmpty[kResultReadable] = {};
+  // The result buffer is followed by its guard zones: always readable that far.
+  return resultLength_ ? chain_->result.data() : kEmpty;
+}
 void BoundCall::setText(size_t i, const char* text, size_t length) { chain_->setText(i, text, length); }
 
 void FunctionLibrary::call(BoundCall& bound, CallResult& r) {

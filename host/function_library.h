@@ -74,11 +74,16 @@ class BoundCall {
   // stay in place until the next call has returned.
   void setValue(size_t i, const Value& v);
   void setText(size_t i, const char* text, size_t length);
+  // The same for a number (the formula value, not the hundredfold) or a day number.
+  void setNumber(size_t i, double v);
+  void setDate(size_t i, int32_t dayNumber);
   const FunctionInfo* function() const { return fn_; }
   // A string result left where the library wrote it instead of copied into
   // the result's value (which then holds an empty text): read it with
-  // resultText(), valid until this call site's next call.
+  // resultText(), valid until this call site's next call. At least
+  // kResultReadable bytes can be read from where it starts, whatever its length.
   void leaveTextInPlace(bool inPlace) { textInPlace_ = inPlace; }
+  static constexpr size_t kResultReadable = 32;
   const char* resultText() const;
   size_t resultLength() const { return resultLength_; }
 

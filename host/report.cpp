@@ -8,6 +8,8 @@
 #include <sstream>
 #include <unordered_set>
 
+#include "host_dates.h"
+
 namespace ufhost {
 namespace {
 
@@ -98,7 +100,11 @@ std::string columnReference(const std::string& name) {
 // Output gathered for large writes: a few bytes added cost one copy.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(std::ostream& out) : out_(out), data_(new char[kSize]) {}
+  // A short text whose source can be read kPadded bytes far goes in as one
+  // fixed-size copy, whatever its length.
+  static constexpr size_t kPadded = 32;
+
+  explicit OutputBuffer(std::ostream& out) : out_(out), data_(new char[kSize + kPadded]) {}
   void put(const char* p, size_t n) {
     if (n > kSize - size_) {
       flush();
@@ -111,6 +117,15 @@ class OutputBuffer {
     size_ += n;
   }
   void put(const std::string& s) { put(s.data(), s.size()); }
+  // p readable for kPadded bytes: the bytes past n land beyond the text and are overwritten later.
+  void putPadded(const char* p, size_t n) {
+    if (n <= kPadded && n <= kSize - size_) {
+      std::memcpy(data_.get() + size_, p, kPadded);  // size_ <= kSize: within the room behind
+      size_ += n;
+      return;
+    }
+    put(p, n);
+  }
   void flush() {
     if (size_) out_.write(data_.get(), static_cast<std::streamsize>(size_));
     size_ = 0;
@@ -559,6 +574,36 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   // err, so that both read in order where they share a file or a screen.
   OutputBuffer text(out);
   auto flush = [&] { text.flush(); };
+  CallResult result;
+  long rowNumber = 0;
+  // A call that could not be made or failed: #ERROR in its place, why on err.
+  auto failed = [&](const TemplatePiece& p, const FieldView* badField, size_t badArg, const char* sectionName) {
+    std::string problem;
+    if (badField) {
+      problem = columnReference(p.call.args[badArg].column) + " holds " +
+                formatLiteral(Value::makeString(std::string(badField->data, badField->size))) + ", not a " +
+                typeName(p.function->signature.params[badArg]);
+      ++outcome.badFields;
+    } else {
+      const CallResult& r = result;
+      problem = r.message;
+      if (isGuardViolation(r.status))
+        ++outcome.guardViolations;
+      else if (r.status == CallStatus::FunctionError)
+        ++outcome.functionErrors;
+      else
+        ++outcome.badFields;
+    }
+    text.put("#ERROR", 6);
+    bar.clear();
+    flush();
+    out.flush();
+    const std::string where = sectionName ? std::string(sectionName)
+                                          : "row " + std::to_string(rowNumber) + " (CSV line " +
+                                                std::to_string(rows->line()) + ")";
+    err << "ufhost: " << where << ", " << lineLabel(p.line) << " of the template: {" << p.text << "}: " << problem
+        << "\n";
+  };
   // Each call site bound once, literals in place, and where its column
   // arguments come from; they change per row.
   struct ColumnArgument {
@@ -568,12 +613,20 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   struct CallArguments {
     BoundCall bound;
     std::vector<ColumnArgument> columns;
+    size_t text = 0;  // a text piece's place in the padded copies
   };
+  // The template's texts, each followed by room that putPadded may read.
+  std::vector<char> texts;
   std::vector<CallArguments> argLists;
   for (const ReportSection* section : {&report.header, &report.row, &report.footer})
     for (const TemplatePiece& p : section->pieces) {
       argLists.emplace_back();
-      if (!p.isCall) continue;
+      if (!p.isCall) {
+        argLists.back().text = texts.size();
+        texts.insert(texts.end(), p.text.begin(), p.text.end());
+        texts.resize(texts.size() + OutputBuffer::kPadded);
+        continue;
+      }
       std::vector<Value> values;
       for (size_t i = 0; i < p.call.args.size(); ++i) {
         values.push_back(p.call.args[i].value);
@@ -588,33 +641,38 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     }
 
   // Year ends repeat from row to row: the text of recent dates is kept.
+  struct KeptDate {
+    char text[kDayTextSize];
+    int32_t day = INT32_MIN;
+    uint32_t length = 0;
+  };
+  static_assert(kDayTextSize >= OutputBuffer::kPadded, "a kept date is read as padded text");
   constexpr size_t kKeptDates = 1024;
-  std::vector<int32_t> keptDay(kKeptDates, INT32_MIN);
-  std::vector<std::string> keptText(kKeptDates);
+  std::vector<KeptDate> kept(kKeptDates);
   auto append = [&](const Value& v) {
     if (v.type == ValueType::String) {
       text.put(v.text);
     } else if (v.type == ValueType::Date) {
-      const size_t slot = static_cast<uint32_t>(v.date) % kKeptDates;
-      if (keptDay[slot] != v.date) {
-        keptDay[slot] = v.date;
-        keptText[slot] = formatValue(v);
+      KeptDate& k = kept[static_cast<uint32_t>(v.date) % kKeptDates];
+      if (k.day != v.date) {
+        k.day = v.date;
+        k.length = static_cast<uint32_t>(formatDayNumberInto(v.date, k.text));
       }
-      text.put(keptText[slot]);
+      text.putPadded(k.text, k.length);
     } else {
       text.put(formatValue(v));
     }
   };
 
-  CallResult result;
   std::vector<FieldView> fields;
-  long rowNumber = 0;
-  // Each column's field as each type, read in which row, and whether it fitted.
-  constexpr size_t kTypeCount = 6;
-  const size_t readSlots = (rows ? rows->columns().size() : 0) * kTypeCount;
-  std::vector<long> readInRow(readSlots, 0);
-  std::vector<Value> readValue(readSlots);
-  std::vector<char> readFits(readSlots, 0);
+  // Each column's field as a number and as a date: read in which row, and whether it fitted.
+  struct FieldRead {
+    long row = 0;
+    bool fits = false;
+    double number = 0;
+    int32_t date = 0;
+  };
+  std::vector<FieldRead> reads((rows ? rows->columns().size() : 0) * 2);
   size_t firstList = 0;
   auto emit = [&](const ReportSection& section, const char* sectionName) {
     CallArguments* args = &argLists[firstList];
@@ -622,7 +680,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     for (const TemplatePiece& p : section.pieces) {
       CallArguments& call = *args++;
       if (!p.isCall) {
-        text.put(p.text);
+        text.putPadded(&texts[call.text], p.text.size());
         continue;
       }
       const FieldView* badField = nullptr;  // a field that does not suit its parameter
@@ -634,54 +692,40 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
           continue;
         }
         // A field passed to several calls is read once per row.
-        const size_t key = c.column * kTypeCount + static_cast<size_t>(c.want);
-        if (readInRow[key] != rowNumber) {
-          readInRow[key] = rowNumber;
-          readFits[key] = fieldAs(field.data, field.size, c.want, readValue[key]);
+        const bool isDate = c.want == ValueType::Date;
+        FieldRead* read = nullptr;
+        if (isDate || c.want == ValueType::Number) {
+          read = &reads[c.column * 2 + isDate];
+          if (read->row != rowNumber) {
+            read->row = rowNumber;
+            read->fits = isDate ? fieldAsDate(field.data, field.size, read->date)
+                                : fieldAsNumber(field.data, field.size, read->number);
+          }
         }
-        if (!readFits[key]) {
+        if (!read || !read->fits) {  // no field reads as a boolean or a time
           badField = &field;
           badArg = c.arg;
           break;
         }
-        call.bound.setValue(c.arg, readValue[key]);
+        if (isDate)
+          call.bound.setDate(c.arg, read->date);
+        else
+          call.bound.setNumber(c.arg, read->number);
       }
-      std::string problem;
-      if (badField) {
-        problem = columnReference(p.call.args[badArg].column) + " holds " +
-                  formatLiteral(Value::makeString(std::string(badField->data, badField->size))) + ", not a " +
-                  typeName(p.function->signature.params[badArg]);
-        ++outcome.badFields;
-      } else {
+      if (!badField) {
         CallResult& r = result;
         library.call(call.bound, r);  // bound: count and types fit
         if (r.ok()) {
           if (r.value.type == ValueType::String)
-            text.put(call.bound.resultText(), call.bound.resultLength());
+            text.putPadded(call.bound.resultText(), call.bound.resultLength());
           else
             append(r.value);
           continue;
         }
-        problem = r.message;
-        if (isGuardViolation(r.status))
-          ++outcome.guardViolations;
-        else if (r.status == CallStatus::FunctionError)
-          ++outcome.functionErrors;
-        else
-          ++outcome.badFields;
       }
-      text.put("#ERROR", 6);
-      bar.clear();
-      flush();
-      out.flush();
-      const std::string where = sectionName ? std::string(sectionName)
-                                            : "row " + std::to_string(rowNumber) + " (CSV line " +
-                                                  std::to_string(rows->line()) + ")";
-      err << "ufhost: " << where << ", " << lineLabel(p.line) << " of the template: {" << p.text << "}: " << problem
-          << "\n";
+      failed(p, badField, badArg, sectionName);
     }
   };
-
   library.startJob();
   emit(report.header, "header");
   const size_t rowLists = firstList;

@@ -137,6 +137,26 @@ TEST(HostDates, PrintingAgreesWithPrintf) {
   EXPECT_EQ(formatDayNumber(kNoDate - 1), "(invalid date -2)");
 }
 
+// The text written into a caller's buffer is the text returned as a string,
+// for valid days, the "no date" mark and numbers that name no day; the bytes
+// past its length are left alone.
+TEST(HostDates, PrintingIntoABufferAgreesWithTheString) {
+  std::vector<int32_t> days = {kNoDate, -2, -7, INT32_MIN, INT32_MAX, 0, 1721423, 2299159, 2299160, 2451544};
+  const int32_t last = dayNumberFromCivil(32767, 12, 31);
+  days.push_back(last);
+  days.push_back(last + 1);
+  for (int32_t n = 0; n <= last; n += 997) days.push_back(n);
+  for (int32_t n : days) {
+    char buf[kDayTextSize + 1];
+    std::memset(buf, '#', sizeof buf);
+    const size_t length = formatDayNumberInto(n, buf);
+    const std::string want = formatDayNumber(n);
+    ASSERT_LE(length, kDayTextSize) << n;
+    ASSERT_EQ(std::string(buf, length), want) << n;
+    for (size_t i = length; i < sizeof buf; ++i) ASSERT_EQ(buf[i], '#') << n << " at " << i;
+  }
+}
+
 TEST(HostDates, Printing) {
   EXPECT_EQ(formatDayNumber(-1), "(no date)");
   EXPECT_EQ(formatDayNumber(2451544), "2000-01-01");
@@ -358,7 +378,9 @@ TEST(FormulaCallText, FieldValues) {
 TEST(FormulaCallText, FieldNumbersAgreeWithStrtod) {
   std::vector<std::string> texts = {"0",     "-0",         "0.1",      "0.3",   "123456789012345", "1234567890123456",
                                     "9.95",  "-1234.5678", "+.5",      "7.",    "1e-5",            "2.5E3",
-                                    " 42 ",  "0.000001",   "99999999", "1.005", "4503599627370497"};
+                                    " 42 ",  "0.000001",   "99999999", "1.005", "4503599627370497",
+                                    "007",   "123456789",  "999999999", "1234567890", "4294967296", "5 ",
+                                    "0",     "000000000",  "9\t"};
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> digit(0, 9), length(1, 17), point(0, 18);
   for (int i = 0; i < 20000; ++i) {
@@ -402,6 +424,17 @@ TEST(FormulaCallText, FieldsAsEachType) {
     SCOPED_TRACE(c.field);
     Value v = Value::makeString("untouched");
     EXPECT_EQ(fieldAs(c.field, c.want, v), c.fits);
+    // The typed readers a report uses answer the same, and leave a misfit alone.
+    double number = -3.5;
+    int32_t day = -3;
+    if (c.want == ValueType::Number) {
+      EXPECT_EQ(fieldAsNumber(c.field, std::strlen(c.field), number), c.fits);
+      EXPECT_EQ(number, c.fits ? v.number : -3.5);
+    }
+    if (c.want == ValueType::Date) {
+      EXPECT_EQ(fieldAsDate(c.field, std::strlen(c.field), day), c.fits);
+      EXPECT_EQ(day, c.fits ? v.date : -3);
+    }
     if (c.fits) {
       EXPECT_EQ(v.type, c.want);
       if (c.want == ValueType::String) {
@@ -434,6 +467,9 @@ TEST(FormulaCallText, FieldsReadInPlaceStopAtTheirEnd) {
       {"-2024-03-15", "0", ValueType::Date},   {"2024-03-1", "5", ValueType::Date},
       {"", "12", ValueType::Number},           {"text", " more", ValueType::String},
       {"1.5", ",2", ValueType::Number},        {"0x1", "0", ValueType::Number},
+      {"7", "7", ValueType::Number},           {"123456789", "0", ValueType::Number},
+      {"12345678", "9", ValueType::Number},    {"3", " ", ValueType::Number},
+      {"2024-03-15", "", ValueType::Date},     {"1", ".5", ValueType::Number},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.field) + "|" + c.after);
