@@ -624,6 +624,14 @@ void BoundCall::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
 void BoundCall::setValue(size_t i, const Value& v) { chain_->setScalar(i, v); }
 void BoundCall::setNumber(size_t i, double v) { chain_->setNumber(i, v); }
 void BoundCall::setDate(size_t i, int32_t dayNumber) { chain_->setDate(i, dayNumber); }
+BoundCall::ValueSlot BoundCall::slot(size_t i) {
+  ValueSlot s;
+  CallScratch& c = *chain_;
+  if (i >= c.count || c.text[i] || (c.proto[i].ParamType != UFNumber && c.proto[i].ParamType != UFDate)) return s;
+  s.list = &c.proto[i].Parameter;
+  if (c.withMemCalc) s.twin = &c.protoMemCalc[i].MemCalcParameter;
+  return s;
+}
 const char* BoundCall::resultText() const {
   static const char kEmpty[kResultReadable] = {};
   // The result buffer is followed by its guard zones: always readable that far.
@@ -673,135 +681,172 @@ void FunctionLibrary::resetResult(CallResult& r) {
   r.message.clear();
 }
 
+namespace {
+
+// What went wrong is put into words only when something did: kept out of the
+// way of the calls that succeed.
+#if defined(__GNUC__)
+#define UFHOST_COLD __attribute__((noinline, cold))
+#else
+#define UFHOST_COLD
+#endif
+
+UFHOST_COLD std::string bufferWhat(int size, bool defaultSize) {
+  return std::to_string(size) + "-byte result buffer" + (defaultSize ? " (the engine's default size)" : "");
+}
+
+UFHOST_COLD void sizeRefused(const std::string& name, UFError rc, int16_t asked, CallResult& r) {
+  r.status = CallStatus::FunctionError;
+  r.errorCode = UFMemCalcFail;
+  r.message = rc != UFNoError ? "the return-size function of " + name + " answered " + codeText(rc)
+                              : "the return-size function of " + name + " asked for " + std::to_string(asked) +
+                                    " bytes";
+}
+
+UFHOST_COLD void bufferBroken(const std::string& name, bool frontIntact, size_t beyond, int size, CallResult& r) {
+  if (!frontIntact) {
+    r.status = CallStatus::BufferUnderrun;
+    r.message = name + " wrote before the start of its " + bufferWhat(size, r.defaultSize);
+  } else {
+    r.status = CallStatus::BufferOverrun;
+    r.message = name + " wrote " + std::to_string(beyond) + " byte" + (beyond == 1 ? "" : "s") +
+                " past the end of its " + bufferWhat(size, r.defaultSize);
+  }
+}
+
+UFHOST_COLD void pointerReplaced(const std::string& name, CallResult& r) {
+  r.status = CallStatus::ReturnPointerChanged;
+  r.message = name + " replaced the ReturnString pointer instead of writing into the buffer";
+}
+
+UFHOST_COLD void notTerminated(const std::string& name, int size, CallResult& r) {
+  r.status = CallStatus::NotTerminated;
+  r.message = name + " left its string result without a terminating NUL inside its " + bufferWhat(size, r.defaultSize);
+}
+
+UFHOST_COLD void argumentModified(const std::string& name, int arg, CallResult& r) {
+  r.status = CallStatus::ArgumentModified;
+  r.errorCode = UFNoError;
+  r.message = name + " wrote into the text of its argument " + std::to_string(arg);
+}
+
+}  // namespace
+
+UFHOST_COLD void FunctionLibrary::functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc,
+                                                CallResult& r) {
+  r.status = CallStatus::FunctionError;
+  r.errorCode = rc;
+  r.message = fn.signature.name + " answered " + codeText(rc);
+  if (rc == UFUserError && errorRecovery_) {
+    const char* text = errorRecovery_(&block, rc);
+    if (text) r.message += ": " + std::string(text);
+  }
+}
+
 void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace) {
   const ValueType returnType = fn.signature.returnType;
-  const std::string& name = fn.signature.name;
   chain.arm();
 
   const bool ownJob = !inJob_;
   if (ownJob) startJob();
 
-  int size = 0;
-  bool sized = true;
-  if (returnType == ValueType::String) {
-    if (fn.returnSize) {
-      UFMemCalcBlock block;
-      std::memset(&block, 0, sizeof block);
-      block.StructSize = sizeof(UFMemCalcBlock);
-      block.MemCalcCommand = UFCalcStringLength;
-      block.UFMemCalcParamList = chain.firstMemCalc();
-      block.UFParamList = chain.first();
-      UFError rc = fn.returnSize(&block);
-      if (rc != UFNoError) {
-        r.status = CallStatus::FunctionError;
-        r.errorCode = UFMemCalcFail;
-        r.message = "the return-size function of " + name + " answered " + codeText(rc);
-        sized = false;
-      } else if (block.UFMemCalcStringLength < 1) {
-        r.status = CallStatus::FunctionError;
-        r.errorCode = UFMemCalcFail;
-        r.message = "the return-size function of " + name + " asked for " +
-                    std::to_string(block.UFMemCalcStringLength) + " bytes";
-        sized = false;
-      } else {
-        size = block.UFMemCalcStringLength;
-      }
-    } else {
-      size = kDefaultStringSize;
-      r.defaultSize = true;
-    }
-    r.bufferSize = size;
-  }
+  UFParamBlock block;
+  std::memset(&block, 0, sizeof block);
+  block.StructSize = sizeof(UFParamBlock);
+  block.FunctionNumber = static_cast<int16_t>(fn.index);
+  block.UFErrorHandler = engineErrorHandler;
+  block.UFParamList = chain.first();
+  block.JobId = jobId_;
 
-  if (sized) {
-    // Only a string result has a buffer to guard.
-    const bool isString = returnType == ValueType::String;
-    GuardedBuffer& result = chain.result;
-    char* const buffer = isString ? result.arm(static_cast<size_t>(size)) : nullptr;
-    UFParamBlock block;
-    std::memset(&block, 0, sizeof block);
-    block.StructSize = sizeof(UFParamBlock);
-    if (isString) {
-      block.ReturnValue.ReturnString = buffer;
-      block.ReturnValueLength = static_cast<int16_t>(size);
+  if (returnType != ValueType::String) {
+    // No buffer to guard: the value comes back in the block itself.
+    block.ReturnValueLength = resultLength(returnType);
+    const UFError rc = fn.entry(&block);
+    if (rc != UFNoError) {
+      functionError(fn, block, rc, r);
     } else {
-      block.ReturnValueLength = resultLength(returnType);
-    }
-    block.FunctionNumber = static_cast<int16_t>(fn.index);
-    block.UFErrorHandler = engineErrorHandler;
-    block.UFParamList = chain.first();
-    block.JobId = jobId_;
-
-    UFError rc = fn.entry(&block);
-
-    auto bufferWhat = [&] {
-      return std::to_string(size) + "-byte result buffer" + (r.defaultSize ? " (the engine's default size)" : "");
-    };
-    // Both ends are checked before either is reported, so that each is re-armed.
-    const bool frontIntact = !isString || result.frontIntact();
-    const size_t beyond = isString ? result.overrunExtent() : 0;
-    if (!frontIntact) {
-      r.status = CallStatus::BufferUnderrun;
-      r.message = name + " wrote before the start of its " + bufferWhat();
-    } else if (beyond) {
-      r.status = CallStatus::BufferOverrun;
-      r.message = name + " wrote " + std::to_string(beyond) + " byte" + (beyond == 1 ? "" : "s") +
-                  " past the end of its " + bufferWhat();
-    } else if (isString && rc != UFUserError &&  // its number overlays the pointer
-               block.ReturnValue.ReturnString != buffer) {
-      r.status = CallStatus::ReturnPointerChanged;
-      r.message = name + " replaced the ReturnString pointer instead of writing into the buffer";
-    } else if (rc != UFNoError) {
-      r.status = CallStatus::FunctionError;
-      r.errorCode = rc;
-      r.message = name + " answered " + codeText(rc);
-      if (rc == UFUserError && errorRecovery_) {
-        const char* text = errorRecovery_(&block, rc);
-        if (text) r.message += ": " + std::string(text);
-      }
-    } else {
+      const UFReturnUnion& v = block.ReturnValue;
       switch (returnType) {
-        case ValueType::String: {
-          size_t len = result.textLength();
-          if (len >= result.size()) {
-            r.status = CallStatus::NotTerminated;
-            r.message = name + " left its string result without a terminating NUL inside its " + bufferWhat();
-          } else {
-            r.value.type = ValueType::String;
-            if (inPlace)
-              *inPlace = len;
-            else
-              r.value.text.assign(buffer, len);
-          }
-          break;
-        }
         case ValueType::Number:
-          r.value = Value::makeNumber(block.ReturnValue.ReturnNumber / 100.0);
+          r.value.type = ValueType::Number;
+          r.value.number = v.ReturnNumber / 100.0;
           break;
         case ValueType::Boolean:
-          r.value = Value::makeBoolean(block.ReturnValue.ReturnBoolean != 0);
+          r.value.type = ValueType::Boolean;
+          r.value.boolean = v.ReturnBoolean != 0;
           break;
         case ValueType::Date:
           r.value.type = ValueType::Date;
-          r.value.date = block.ReturnValue.ReturnDate;
+          r.value.date = v.ReturnDate;
           break;
         case ValueType::Time:
-          r.value = Value::makeTime(block.ReturnValue.ReturnTime);
+          r.value.type = ValueType::Time;
+          r.value.time = v.ReturnTime;
           break;
         case ValueType::DateTime:
-          r.value = Value::makeDateTime(block.ReturnValue.ReturnDateTime.date, block.ReturnValue.ReturnDateTime.time);
+          r.value.type = ValueType::DateTime;
+          r.value.date = v.ReturnDateTime.date;
+          r.value.time = v.ReturnDateTime.time;
           break;
+        case ValueType::String:
+          break;
+      }
+    }
+  } else {
+    int size = kDefaultStringSize;
+    bool sized = true;
+    if (fn.returnSize) {
+      UFMemCalcBlock sizing;
+      std::memset(&sizing, 0, sizeof sizing);
+      sizing.StructSize = sizeof(UFMemCalcBlock);
+      sizing.MemCalcCommand = UFCalcStringLength;
+      sizing.UFMemCalcParamList = chain.firstMemCalc();
+      sizing.UFParamList = chain.first();
+      const UFError rc = fn.returnSize(&sizing);
+      size = sizing.UFMemCalcStringLength;
+      if (rc != UFNoError || size < 1) {
+        sizeRefused(fn.signature.name, rc, sizing.UFMemCalcStringLength, r);
+        sized = false;
+        size = 0;
+      }
+    } else {
+      r.defaultSize = true;
+    }
+    r.bufferSize = size;
+    if (sized) {
+      GuardedBuffer& result = chain.result;
+      char* const buffer = result.arm(static_cast<size_t>(size));
+      block.ReturnValue.ReturnString = buffer;
+      block.ReturnValueLength = static_cast<int16_t>(size);
+      const UFError rc = fn.entry(&block);
+      // Both ends are checked before either is reported, so that each is re-armed.
+      const bool frontIntact = result.frontIntact();
+      const size_t beyond = result.overrunExtent();
+      if (!frontIntact || beyond) {
+        bufferBroken(fn.signature.name, frontIntact, beyond, size, r);
+      } else if (rc != UFUserError &&  // its number overlays the pointer
+                 block.ReturnValue.ReturnString != buffer) {
+        pointerReplaced(fn.signature.name, r);
+      } else if (rc != UFNoError) {
+        functionError(fn, block, rc, r);
+      } else {
+        const size_t len = result.textLength();
+        if (len >= result.size()) {
+          notTerminated(fn.signature.name, size, r);
+        } else {
+          r.value.type = ValueType::String;
+          if (inPlace)
+            *inPlace = len;
+          else
+            r.value.text.assign(buffer, len);
+        }
       }
     }
   }
 
   // Argument texts belong to the engine: a write into one outweighs any answer.
-  if (!isGuardViolation(r.status)) {
-    if (int arg = chain.modifiedArgument()) {
-      r.status = CallStatus::ArgumentModified;
-      r.errorCode = UFNoError;
-      r.message = name + " wrote into the text of its argument " + std::to_string(arg);
-    }
+  if (chain.textCount && !isGuardViolation(r.status)) {
+    if (int arg = chain.modifiedArgument()) argumentModified(fn.signature.name, arg, r);
   }
   if (!r.ok()) {
     r.value = Value();

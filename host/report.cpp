@@ -214,13 +214,18 @@ bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::stri
   return true;
 }
 
-// How the fast path sees each byte of a CSV line.
-constexpr unsigned char kOrdinary = 0, kComma = 1, kNotPlain = 2;
+// How the fast path sees each byte of a CSV line: a run of ordinary bytes
+// stops at the next byte that is not, at the latest the line's own end.
+constexpr unsigned char kOrdinary = 0, kComma = 1, kLineEnd = 2, kReturn = 3, kNotPlain = 4;
 struct PlainClass {
   unsigned char of[256] = {};
+  bool blank[256] = {};
   PlainClass() {
     of[static_cast<unsigned char>(',')] = kComma;
-    for (char c : {'"', '\0', '\r'}) of[static_cast<unsigned char>(c)] = kNotPlain;
+    of[static_cast<unsigned char>('\n')] = kLineEnd;
+    of[static_cast<unsigned char>('\r')] = kReturn;
+    for (char c : {'"', '\0'}) of[static_cast<unsigned char>(c)] = kNotPlain;
+    blank[static_cast<unsigned char>(' ')] = blank[static_cast<unsigned char>('\t')] = true;
   }
 };
 const PlainClass kPlainClass;
@@ -273,29 +278,36 @@ struct CsvReader::State {
     const char* const from = buffer.data() + pos;
     const char* const nl = static_cast<const char*>(std::memchr(from, '\n', end - pos));
     if (!nl) return false;
-    const char* stop = nl > from && nl[-1] == '\r' ? nl - 1 : nl;
+    const unsigned char* const of = kPlainClass.of;
+    const bool* const blank = kPlainClass.blank;
     size_t count = 0;
-    hasText = false;
+    FieldView* out = fields.data();
+    size_t room = fields.size();
+    bool text = false;
     const char* f = from;
-    for (const char* p = from;; ++p) {
-      if (p < stop) {
-        const unsigned char k = kPlainClass.of[static_cast<unsigned char>(*p)];
-        if (k == kOrdinary) continue;
-        if (k == kNotPlain) return false;
-      }
+    const char* p = from;
+    for (;;) {
+      unsigned char k;
+      while ((k = of[static_cast<unsigned char>(*p)]) == kOrdinary) ++p;  // stops at nl at the latest
+      if (k == kNotPlain || (k == kReturn && p + 1 != nl)) return false;
       // A comma or the end of the line ends a field.
       const char* a = f;
       const char* z = p;
-      while (a < z && (*a == ' ' || *a == '\t')) ++a;
-      while (z > a && (z[-1] == ' ' || z[-1] == '\t')) --z;
-      if (fields.size() <= count) fields.emplace_back();
-      fields[count++] = FieldView{a, static_cast<size_t>(z - a)};
-      if (a < z) hasText = true;
-      if (p >= stop) break;
-      hasText = true;  // a comma makes a record
-      f = p + 1;
+      while (a < z && blank[static_cast<unsigned char>(*a)]) ++a;
+      while (z > a && blank[static_cast<unsigned char>(z[-1])]) --z;
+      if (count == room) {
+        fields.emplace_back();
+        out = fields.data();
+        room = fields.size();
+      }
+      out[count++] = FieldView{a, static_cast<size_t>(z - a)};
+      text |= a < z;
+      if (k != kComma) break;
+      text = true;  // a comma makes a record
+      f = ++p;
     }
     fields.resize(count);
+    hasText = text;
     pos = static_cast<size_t>(nl - buffer.data()) + 1;
     ++line;
     return true;
@@ -477,7 +489,8 @@ bool CsvReader::next(std::vector<FieldView>& fields, std::string& error) {
   error.clear();
   if (!s.haveHeader && !readHeader(error)) return false;
   s.recordLine = s.line;
-  return s.recordViews(fields, error) && fieldCountFits(fields.size(), error);
+  if (!s.recordViews(fields, error)) return false;
+  return fields.size() == s.columns.size() || fieldCountFits(fields.size(), error);
 }
 
 bool CsvReader::fieldCountFits(size_t count, std::string& error) {
@@ -609,6 +622,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   struct ColumnArgument {
     size_t arg, column;
     ValueType want;
+    BoundCall::ValueSlot slot;  // for a number or a date
   };
   struct CallArguments {
     BoundCall bound;
@@ -632,12 +646,14 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         values.push_back(p.call.args[i].value);
         if (p.columns[i] >= 0) {
           const ValueType want = p.function->signature.params[i];
-          argLists.back().columns.push_back({i, static_cast<size_t>(p.columns[i]), want});
+          argLists.back().columns.push_back({i, static_cast<size_t>(p.columns[i]), want, {}});
           values.back().type = want;  // a placeholder of the right kind until the first row
         }
       }
-      argLists.back().bound.bind(*p.function, values);
-      argLists.back().bound.leaveTextInPlace(true);  // copied once, into the output
+      CallArguments& site = argLists.back();
+      site.bound.bind(*p.function, values);
+      site.bound.leaveTextInPlace(true);  // copied once, into the output
+      for (ColumnArgument& c : site.columns) c.slot = site.bound.slot(c.arg);
     }
 
   // Year ends repeat from row to row: the text of recent dates is kept.
@@ -669,7 +685,8 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   struct FieldRead {
     long row = 0;
     bool fits = false;
-    double number = 0;
+    double number = 0;      // the formula value
+    double hundredfold = 0;  // as the engine takes it
     int32_t date = 0;
   };
   std::vector<FieldRead> reads((rows ? rows->columns().size() : 0) * 2);
@@ -698,8 +715,12 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
           read = &reads[c.column * 2 + isDate];
           if (read->row != rowNumber) {
             read->row = rowNumber;
-            read->fits = isDate ? fieldAsDate(field.data, field.size, read->date)
-                                : fieldAsNumber(field.data, field.size, read->number);
+            if (isDate) {
+              read->fits = fieldAsDate(field.data, field.size, read->date);
+            } else {
+              read->fits = fieldAsNumber(field.data, field.size, read->number);
+              read->hundredfold = read->number * 100.0;
+            }
           }
         }
         if (!read || !read->fits) {  // no field reads as a boolean or a time
@@ -707,10 +728,17 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
           badArg = c.arg;
           break;
         }
-        if (isDate)
+        // Straight into the argument list: the type and length were set when bound.
+        const void* value = isDate ? static_cast<const void*>(&read->date) : &read->hundredfold;
+        const size_t size = isDate ? sizeof read->date : sizeof read->hundredfold;
+        if (c.slot.list) {
+          std::memcpy(c.slot.list, value, size);
+          if (c.slot.twin) std::memcpy(c.slot.twin, value, size);
+        } else if (isDate) {
           call.bound.setDate(c.arg, read->date);
-        else
+        } else {
           call.bound.setNumber(c.arg, read->number);
+        }
       }
       if (!badField) {
         CallResult& r = result;

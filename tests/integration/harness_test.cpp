@@ -604,6 +604,59 @@ TEST(CsvRows, StreamedRecordByRecordAcrossBufferBoundaries) {
   EXPECT_EQ(n, want.size());
 }
 
+// Lines the one-pass splitter takes and lines it hands to the full reader
+// (quotes, stray carriage returns, a last line without its end) read the same,
+// through both readers, with the lines where the records start.
+TEST(CsvRows, PlainAndQuotedLinesReadAlike) {
+  using Rows = std::vector<std::vector<std::string>>;
+  struct Case {
+    const char* name;
+    std::string body;  // after the header "a,b,c\n"
+    Rows rows;
+    std::vector<long> lines;
+  };
+  const Case cases[] = {
+      {"plain", "1,2,3\n", {{"1", "2", "3"}}, {2}},
+      {"empty field, CRLF", "1,,3\r\n", {{"1", "", "3"}}, {2}},
+      {"only commas", ",,\n", {{"", "", ""}}, {2}},
+      {"blank lines, no last end", "  \n\t\n1,2,3", {{"1", "2", "3"}}, {4}},
+      {"blanks around", " 1 ,\t2\t, 3 \r\n", {{"1", "2", "3"}}, {2}},
+      {"stray return", "1,2\r,3\n4,5,6\n", {{"1", "2", "3"}, {"4", "5", "6"}}, {2, 3}},
+      {"last line ends in a return", "1,2,3\r", {{"1", "2", "3"}}, {2}},
+      {"blank CRLF lines", "\r\n1,2,3\r\n\r\n7,8,9\r\n", {{"1", "2", "3"}, {"7", "8", "9"}}, {3, 5}},
+      {"quoted comma", "1,\"x,y\",3\n", {{"1", "x,y", "3"}}, {2}},
+      {"quote inside a field", "1,a\"b,3\n", {{"1", "a\"b", "3"}}, {2}},
+      {"plain after quoted", "\"1\",2,3\n4, 5 ,6\n", {{"1", "2", "3"}, {"4", "5", "6"}}, {2, 3}},
+      {"long field", "1," + std::string(5000, 'x') + ",3\n", {{"1", std::string(5000, 'x'), "3"}}, {2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = "a,b,c\n" + c.body;
+    std::istringstream in(text), again(text);
+    CsvReader strings(in), views(again);
+    std::string error;
+    Rows got, gotViews;
+    std::vector<long> lines, viewLines;
+    std::vector<std::string> fields;
+    while (strings.next(fields, error)) {
+      got.push_back(fields);
+      lines.push_back(strings.line());
+    }
+    EXPECT_EQ(error, "");
+    std::vector<FieldView> v;
+    while (views.next(v, error)) {
+      gotViews.emplace_back();
+      for (const FieldView& f : v) gotViews.back().emplace_back(f.data, f.size);
+      viewLines.push_back(views.line());
+    }
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(got, c.rows);
+    EXPECT_EQ(gotViews, c.rows);
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(viewLines, c.lines);
+  }
+}
+
 // Many columns: every name is checked against all others without comparing
 // each pair (50,000 columns would be over a billion comparisons).
 TEST(CsvRows, WideHeaders) {
