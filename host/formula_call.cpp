@@ -409,24 +409,33 @@ bool fieldAsNumber(const char* text, size_t size, double& into) {
   return true;
 }
 
-bool fieldAsDate(const char* text, size_t size, int32_t& into) {
+namespace {
+// Any other ISO date: blanks around it, a sign, a five-digit year.
+bool fieldAsOtherDate(const char* text, size_t size, int32_t& into) {
   size_t b, e = size;
   if (!trimField(text, b, e)) return false;
   int y = 0, m = 0, d = 0;
-  const char* t = text + b;
-  if (e - b == 10 && isDigit(t[0]) && isDigit(t[1]) && isDigit(t[2]) && isDigit(t[3]) && t[4] == '-' &&
-      isDigit(t[5]) && isDigit(t[6]) && t[7] == '-' && isDigit(t[8]) && isDigit(t[9])) {
-    // The usual YYYY-MM-DD, read in place.
-    y = (t[0] - '0') * 1000 + (t[1] - '0') * 100 + (t[2] - '0') * 10 + (t[3] - '0');
-    m = (t[5] - '0') * 10 + (t[6] - '0');
-    d = (t[8] - '0') * 10 + (t[9] - '0');
-  } else if (isoDateLength(std::string(t, e - b), 0, y, m, d) != e - b) {
-    return false;
-  }
+  if (isoDateLength(std::string(text + b, e - b), 0, y, m, d) != e - b) return false;
   const int32_t n = dayNumberFromCivil(y, m, d);
   if (n == kNoDate) return false;
   into = n;
   return true;
+}
+}  // namespace
+
+bool fieldAsDate(const char* t, size_t size, int32_t& into) {
+  if (size == 10 && isDigit(t[0]) && isDigit(t[1]) && isDigit(t[2]) && isDigit(t[3]) && t[4] == '-' &&
+      isDigit(t[5]) && isDigit(t[6]) && t[7] == '-' && isDigit(t[8]) && isDigit(t[9])) {
+    // The usual YYYY-MM-DD, read in place.
+    const int y = (t[0] - '0') * 1000 + (t[1] - '0') * 100 + (t[2] - '0') * 10 + (t[3] - '0');
+    const int m = (t[5] - '0') * 10 + (t[6] - '0');
+    const int d = (t[8] - '0') * 10 + (t[9] - '0');
+    const int32_t n = dayNumberFromCivil(y, m, d);
+    if (n == kNoDate) return false;
+    into = n;
+    return true;
+  }
+  return fieldAsOtherDate(t, size, into);
 }
 
 Value fieldValue(const std::string& field) {

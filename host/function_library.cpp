@@ -238,14 +238,20 @@ struct CallScratch {
   void arm() {
     const size_t n = count;
     if (!n) return;
-    std::memcpy(elements.data(), proto.data(), n * sizeof(UFParamListElement));
-    if (withMemCalc) std::memcpy(memCalc.data(), protoMemCalc.data(), n * sizeof(UFMemCalcParam));
-    for (size_t i = 0; i < n && textCount; ++i) {
+    copyList(elements.data(), proto.data(), n);
+    if (withMemCalc) copyList(memCalc.data(), protoMemCalc.data(), n);
+    for (size_t i = 0, seen = 0; seen < textCount; ++i) {
       if (!text[i]) continue;
+      ++seen;
       char* const armed = texts[i].arm(textLength[i] + 1, text[i]);
       elements[i].Parameter.ParamString = armed;
       if (withMemCalc) memCalc[i].MemCalcParameter.ParamString = armed;
     }
+  }
+  // Element by element: a list is a few elements long, shorter than a call to memcpy costs.
+  template <class Element>
+  static void copyList(Element* to, const Element* from, size_t n) {
+    for (size_t i = 0; i < n; ++i) to[i] = from[i];
   }
   UFParamListElement* first() { return count ? &elements[0] : nullptr; }
   UFMemCalcParam* firstMemCalc() { return count ? &memCalc[0] : nullptr; }
@@ -253,8 +259,9 @@ struct CallScratch {
   // 0 when every argument text is as it was, else the first argument written to.
   int modifiedArgument() {
     int first = 0;
-    for (size_t i = 0; i < count && textCount; ++i) {
+    for (size_t i = 0, seen = 0; seen < textCount; ++i) {
       if (!text[i]) continue;
+      ++seen;
       GuardedBuffer& t = texts[i];
       // Every check runs, so that each disturbed zone is re-armed before the next call.
       const bool front = t.frontIntact();

@@ -617,12 +617,25 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     err << "ufhost: " << where << ", " << lineLabel(p.line) << " of the template: {" << p.text << "}: " << problem
         << "\n";
   };
+  // The fields the row section reads as numbers or dates, each once per row
+  // however many calls take it: a column and a type.
+  struct FieldRead {
+    size_t column;
+    bool isDate;
+    bool fits;
+    int32_t date;
+    double number;       // the formula value
+    double hundredfold;  // as the engine takes it
+  };
+  std::vector<FieldRead> reads;
   // Each call site bound once, literals in place, and where its column
   // arguments come from; they change per row.
+  enum class Source : unsigned char { Text, Number, Date, Never };
   struct ColumnArgument {
     size_t arg, column;
-    ValueType want;
-    BoundCall::ValueSlot slot;  // for a number or a date
+    Source source;
+    size_t read;                // its entry in reads, for a number or a date
+    BoundCall::ValueSlot slot;  // where the value goes, for a number or a date
   };
   struct CallArguments {
     BoundCall bound;
@@ -635,8 +648,9 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   for (const ReportSection* section : {&report.header, &report.row, &report.footer})
     for (const TemplatePiece& p : section->pieces) {
       argLists.emplace_back();
+      CallArguments& site = argLists.back();
       if (!p.isCall) {
-        argLists.back().text = texts.size();
+        site.text = texts.size();
         texts.insert(texts.end(), p.text.begin(), p.text.end());
         texts.resize(texts.size() + OutputBuffer::kPadded);
         continue;
@@ -644,13 +658,22 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       std::vector<Value> values;
       for (size_t i = 0; i < p.call.args.size(); ++i) {
         values.push_back(p.call.args[i].value);
-        if (p.columns[i] >= 0) {
-          const ValueType want = p.function->signature.params[i];
-          argLists.back().columns.push_back({i, static_cast<size_t>(p.columns[i]), want, {}});
-          values.back().type = want;  // a placeholder of the right kind until the first row
+        if (p.columns[i] < 0) continue;
+        const ValueType want = p.function->signature.params[i];
+        values.back().type = want;  // a placeholder of the right kind until the first row
+        ColumnArgument c{i, static_cast<size_t>(p.columns[i]), Source::Never, 0, {}};
+        if (want == ValueType::String) {
+          c.source = Source::Text;
+        } else if (want == ValueType::Number || want == ValueType::Date) {  // no field reads as a boolean or a time
+          const bool isDate = want == ValueType::Date;
+          c.source = isDate ? Source::Date : Source::Number;
+          c.read = 0;
+          while (c.read < reads.size() && !(reads[c.read].column == c.column && reads[c.read].isDate == isDate))
+            ++c.read;
+          if (c.read == reads.size()) reads.push_back(FieldRead{c.column, isDate, false, 0, 0, 0});
         }
+        site.columns.push_back(c);
       }
-      CallArguments& site = argLists.back();
       site.bound.bind(*p.function, values);
       site.bound.leaveTextInPlace(true);  // copied once, into the output
       for (ColumnArgument& c : site.columns) c.slot = site.bound.slot(c.arg);
@@ -681,15 +704,6 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   };
 
   std::vector<FieldView> fields;
-  // Each column's field as a number and as a date: read in which row, and whether it fitted.
-  struct FieldRead {
-    long row = 0;
-    bool fits = false;
-    double number = 0;      // the formula value
-    double hundredfold = 0;  // as the engine takes it
-    int32_t date = 0;
-  };
-  std::vector<FieldRead> reads((rows ? rows->columns().size() : 0) * 2);
   size_t firstList = 0;
   auto emit = [&](const ReportSection& section, const char* sectionName) {
     CallArguments* args = &argLists[firstList];
@@ -700,47 +714,34 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         text.putPadded(&texts[call.text], p.text.size());
         continue;
       }
-      const FieldView* badField = nullptr;  // a field that does not suit its parameter
-      size_t badArg = 0;
+      const ColumnArgument* bad = nullptr;  // a field that does not suit its parameter
       for (const ColumnArgument& c : call.columns) {
-        const FieldView& field = fields[c.column];
-        if (c.want == ValueType::String) {
+        if (c.source == Source::Text) {
+          const FieldView& field = fields[c.column];
           call.bound.setText(c.arg, field.data, field.size);  // fields stay put until the call is done
           continue;
         }
-        // A field passed to several calls is read once per row.
-        const bool isDate = c.want == ValueType::Date;
-        FieldRead* read = nullptr;
-        if (isDate || c.want == ValueType::Number) {
-          read = &reads[c.column * 2 + isDate];
-          if (read->row != rowNumber) {
-            read->row = rowNumber;
-            if (isDate) {
-              read->fits = fieldAsDate(field.data, field.size, read->date);
-            } else {
-              read->fits = fieldAsNumber(field.data, field.size, read->number);
-              read->hundredfold = read->number * 100.0;
-            }
-          }
-        }
-        if (!read || !read->fits) {  // no field reads as a boolean or a time
-          badField = &field;
-          badArg = c.arg;
+        const FieldRead& read = reads[c.read];
+        if (c.source == Source::Never || !read.fits) {
+          bad = &c;
           break;
         }
         // Straight into the argument list: the type and length were set when bound.
-        const void* value = isDate ? static_cast<const void*>(&read->date) : &read->hundredfold;
-        const size_t size = isDate ? sizeof read->date : sizeof read->hundredfold;
-        if (c.slot.list) {
-          std::memcpy(c.slot.list, value, size);
-          if (c.slot.twin) std::memcpy(c.slot.twin, value, size);
-        } else if (isDate) {
-          call.bound.setDate(c.arg, read->date);
+        if (c.source == Source::Date) {
+          if (c.slot.list) {
+            std::memcpy(c.slot.list, &read.date, sizeof read.date);
+            if (c.slot.twin) std::memcpy(c.slot.twin, &read.date, sizeof read.date);
+          } else {
+            call.bound.setDate(c.arg, read.date);
+          }
+        } else if (c.slot.list) {
+          std::memcpy(c.slot.list, &read.hundredfold, sizeof read.hundredfold);
+          if (c.slot.twin) std::memcpy(c.slot.twin, &read.hundredfold, sizeof read.hundredfold);
         } else {
-          call.bound.setNumber(c.arg, read->number);
+          call.bound.setNumber(c.arg, read.number);
         }
       }
-      if (!badField) {
+      if (!bad) {
         CallResult& r = result;
         library.call(call.bound, r);  // bound: count and types fit
         if (r.ok()) {
@@ -750,10 +751,25 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
             append(r.value);
           continue;
         }
+        failed(p, nullptr, 0, sectionName);
+      } else {
+        failed(p, &fields[bad->column], bad->arg, sectionName);
       }
-      failed(p, badField, badArg, sectionName);
     }
   };
+  // Each field that calls take as a number or a date, read once at the start of its row.
+  auto readFields = [&] {
+    for (FieldRead& r : reads) {
+      const FieldView& field = fields[r.column];
+      if (r.isDate) {
+        r.fits = fieldAsDate(field.data, field.size, r.date);
+      } else {
+        r.fits = fieldAsNumber(field.data, field.size, r.number);
+        r.hundredfold = r.number * 100.0;
+      }
+    }
+  };
+
   library.startJob();
   emit(report.header, "header");
   const size_t rowLists = firstList;
@@ -762,6 +778,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     while (rows->next(fields, error)) {
       ++rowNumber;
       firstList = rowLists;
+      readFields();
       emit(report.row, nullptr);
       if (sharedScreen && bar.shown()) {
         // The count steps aside while the row's text goes out to the same screen.
