@@ -11,13 +11,13 @@
 namespace ufhost {
 namespace {
 
-// Guard zones around every buffer the library may write. Only the 64 bytes
-// next to each side are compared after a call: a write that runs off either
-// end crosses them first. Beyond them lies a landing zone, scanned only when
+// Guard zones around every buffer the library may write. Only the 16 bytes
+// next to each side are compared after a call, one compare a side: a write
+// that runs off either end crosses them first. Beyond them lies a landing zone, scanned only when
 // a near guard was hit, so that a runaway write is measured rather than
 // landing in the harness's own memory. The back landing zone covers the
 // largest size a return-size function can ask for (a signed 16-bit count).
-constexpr size_t kNearGuard = 64;
+constexpr size_t kNearGuard = 16;
 constexpr size_t kFrontZone = 256;
 constexpr size_t kBackZone = 32768;
 // A result buffer starts filled with this, so a result without its NUL shows.
@@ -29,7 +29,7 @@ constexpr int kMaxRows = 1000;
 // can leave it as it was. It repeats every 128 positions.
 unsigned char guardByte(size_t i) { return static_cast<unsigned char>(0x80 | ((i * 37 + 11) & 0x7F)); }
 
-// Two periods of the pattern, so any 64-byte stretch is one memcpy or memcmp away.
+// Two periods of the pattern, so any stretch of up to 128 bytes is one memcpy or memcmp away.
 struct GuardPattern {
   unsigned char bytes[256];
   GuardPattern() {

@@ -231,7 +231,8 @@ struct PlainClass {
 const PlainClass kPlainClass;
 
 struct CsvReader::State {
-  explicit State(std::istream& stream) : in(stream), buffer(1 << 16) {}
+  static constexpr size_t kRead = 1 << 16;
+  explicit State(std::istream& stream) : in(stream), buffer(kRead + 1, '\n') {}
 
   std::istream& in;
   std::vector<char> buffer;
@@ -248,9 +249,10 @@ struct CsvReader::State {
 
   bool fill() {
     if (!in) return false;
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    in.read(buffer.data(), static_cast<std::streamsize>(kRead));
     pos = 0;
     end = static_cast<size_t>(in.gcount());
+    buffer[end] = '\n';  // stops a scan for the line's end at the end of what was read
     return end > 0;
   }
   int get() {
@@ -276,8 +278,7 @@ struct CsvReader::State {
   // consumed, for any other line.
   bool plainLine(std::vector<FieldView>& fields, bool& hasText) {
     const char* const from = buffer.data() + pos;
-    const char* const nl = static_cast<const char*>(std::memchr(from, '\n', end - pos));
-    if (!nl) return false;
+    const char* const last = buffer.data() + end;  // the stop after what was read
     const unsigned char* const of = kPlainClass.of;
     const bool* const blank = kPlainClass.blank;
     size_t count = 0;
@@ -288,9 +289,10 @@ struct CsvReader::State {
     const char* p = from;
     for (;;) {
       unsigned char k;
-      while ((k = of[static_cast<unsigned char>(*p)]) == kOrdinary) ++p;  // stops at nl at the latest
-      if (k == kNotPlain || (k == kReturn && p + 1 != nl)) return false;
-      // A comma or the end of the line ends a field.
+      while ((k = of[static_cast<unsigned char>(*p)]) == kOrdinary) ++p;  // stops at last at the latest
+      // A comma or the end of the line (LF or CRLF) ends a field; the line must lie whole in the buffer.
+      if (k != kComma && !(k == kLineEnd && p != last) && !(k == kReturn && p[1] == '\n' && p + 1 != last))
+        return false;
       const char* a = f;
       const char* z = p;
       while (a < z && blank[static_cast<unsigned char>(*a)]) ++a;
@@ -302,13 +304,16 @@ struct CsvReader::State {
       }
       out[count++] = FieldView{a, static_cast<size_t>(z - a)};
       text |= a < z;
-      if (k != kComma) break;
+      if (k != kComma) {
+        if (k == kReturn) ++p;
+        break;
+      }
       text = true;  // a comma makes a record
       f = ++p;
     }
     fields.resize(count);
     hasText = text;
-    pos = static_cast<size_t>(nl - buffer.data()) + 1;
+    pos = static_cast<size_t>(p - buffer.data()) + 1;
     ++line;
     return true;
   }

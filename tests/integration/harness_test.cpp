@@ -657,6 +657,36 @@ TEST(CsvRows, PlainAndQuotedLinesReadAlike) {
   }
 }
 
+// A line end that the reader's first read cuts: the carriage return on one
+// side and the line feed on the other, or the line feed as the last byte read.
+TEST(CsvRows, LineEndsWhereAReadStops) {
+  const size_t kRead = 1 << 16;  // what the reader takes from its stream at a time
+  for (int shift = -3; shift <= 3; ++shift) {
+    for (const char* end : {"\r\n", "\n"}) {
+      SCOPED_TRACE(std::to_string(shift) + (end[0] == '\r' ? " CRLF" : " LF"));
+      const std::string header = "a,b\n";
+      // The first row's last byte lands at kRead + shift: shift 0 puts a CR last in the first read.
+      const size_t padding = kRead + static_cast<size_t>(shift + 3) - 3 - header.size() - 2 - std::strlen(end) + 1;
+      const std::string pad(padding, 'p');
+      const std::string text = header + "x," + pad + end + "1, 2" + end + "3,4";
+      std::istringstream in(text);
+      CsvReader reader(in);
+      std::string error;
+      std::vector<FieldView> views;
+      std::vector<std::vector<std::string>> got;
+      std::vector<long> lines;
+      while (reader.next(views, error)) {
+        got.emplace_back();
+        for (const FieldView& v : views) got.back().emplace_back(v.data, v.size);
+        lines.push_back(reader.line());
+      }
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(got, (std::vector<std::vector<std::string>>{{"x", pad}, {"1", "2"}, {"3", "4"}}));
+      EXPECT_EQ(lines, (std::vector<long>{2, 3, 4}));
+    }
+  }
+}
+
 // Many columns: every name is checked against all others without comparing
 // each pair (50,000 columns would be over a billion comparisons).
 TEST(CsvRows, WideHeaders) {
