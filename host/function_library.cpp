@@ -248,10 +248,26 @@ struct CallScratch {
       if (withMemCalc) memCalc[i].MemCalcParameter.ParamString = armed;
     }
   }
-  // Element by element: a list is a few elements long, shorter than a call to memcpy costs.
+  // The usual short list as one copy of a known size, which the compiler lays
+  // out as a few moves: shorter than a call to memcpy, or a loop, costs.
   template <class Element>
   static void copyList(Element* to, const Element* from, size_t n) {
-    for (size_t i = 0; i < n; ++i) to[i] = from[i];
+    switch (n) {
+      case 1:
+        return copyFixed<1>(to, from);
+      case 2:
+        return copyFixed<2>(to, from);
+      case 3:
+        return copyFixed<3>(to, from);
+      case 4:
+        return copyFixed<4>(to, from);
+      default:
+        std::memcpy(static_cast<void*>(to), from, n * sizeof(Element));
+    }
+  }
+  template <size_t N, class Element>
+  static void copyFixed(Element* to, const Element* from) {
+    std::memcpy(static_cast<void*>(to), from, N * sizeof(Element));
   }
   UFParamListElement* first() { return count ? &elements[0] : nullptr; }
   UFMemCalcParam* firstMemCalc() { return count ? &memCalc[0] : nullptr; }

@@ -1075,6 +1075,36 @@ TEST_F(Fixture, ReusedBuffersAreArmedAgainForEveryCall) {
 
 // A call site bound once and patched call by call answers as a call laid out
 // afresh each time, and keeps every guard.
+// Lists of every length arrive whole and in order, however they are copied
+// for the call: an extra argument beyond the definition included.
+TEST_F(Fixture, ArgumentListsOfEveryLengthArriveWhole) {
+  const std::string s = std::to_string(sizeof(UFParamListElement));
+  const std::vector<Value> args = {num(1), str("t"), Value::makeDate(7), Value::makeBoolean(true), num(2)};
+  const std::vector<std::string> entries = {"1:type=1,len=8,size=" + s + ",number=100",
+                                            "2:type=7,len=2,size=" + s + ",string=t",
+                                            "3:type=6,len=4,size=" + s + ",date=7",
+                                            "4:type=5,len=2,size=" + s + ",boolean=1",
+                                            "5:type=1,len=8,size=" + s + ",number=200"};
+  for (size_t n = 1; n <= args.size(); ++n) {  // Echo prints nothing defined for no arguments
+    SCOPED_TRACE(n);
+    const std::vector<Value> some(args.begin(), args.begin() + static_cast<long>(n));
+    std::string want;
+    for (size_t i = 0; i < n; ++i) want += (i ? ";" : "") + entries[i];
+    const CallResult r = lib.evaluateAnyCount(fn("Echo"), some);
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(r.value.text, want);
+    // Twice more through a bound call site: the second call gets the list afresh.
+    BoundCall bound;
+    bound.bind(fn("Echo"), some);
+    for (int repeat = 0; repeat < 2; ++repeat) {
+      CallResult b;
+      lib.call(bound, b);
+      ASSERT_TRUE(b.ok()) << b.message;
+      EXPECT_EQ(b.value.text, want);
+    }
+  }
+}
+
 TEST_F(Fixture, BoundCallsAnswerAsCallsLaidOutAfresh) {
   struct Step {
     size_t arg;  // the argument patched before the call
