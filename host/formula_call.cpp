@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "cold.h"
 #include "host_dates.h"
 
 namespace ufhost {
@@ -384,6 +385,17 @@ bool trimField(const char* text, size_t& b, size_t& e) {
 }
 }  // namespace
 
+namespace {
+// The long way, for exponents and long digit runs: strtod reads a copy, since
+// the field need not end in a NUL.
+UFHOST_COLD bool readOtherNumber(const char* text, size_t size, double& v) {
+  const std::string number(text, size);
+  if (numberLength(number, 0) != number.size()) return false;
+  v = std::strtod(number.c_str(), nullptr);
+  return true;
+}
+}  // namespace
+
 bool fieldAsNumber(const char* text, size_t size, double& into) {
   // A short run of digits, as company and book numbers are, needs nothing more.
   if (size - 1 < 9 && isDigit(text[0])) {
@@ -398,12 +410,7 @@ bool fieldAsNumber(const char* text, size_t size, double& into) {
   size_t b, e = size;
   if (!trimField(text, b, e)) return false;
   double v;
-  if (!readPlainNumber(text, b, e, v)) {
-    // The long way reads a copy: the field need not end in a NUL.
-    const std::string number(text + b, e - b);
-    if (numberLength(number, 0) != number.size()) return false;
-    v = std::strtod(number.c_str(), nullptr);
-  }
+  if (!readPlainNumber(text, b, e, v) && !readOtherNumber(text + b, e - b, v)) return false;
   if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return false;
   into = v;
   return true;
@@ -411,7 +418,7 @@ bool fieldAsNumber(const char* text, size_t size, double& into) {
 
 namespace {
 // Any other ISO date: blanks around it, a sign, a five-digit year.
-bool fieldAsOtherDate(const char* text, size_t size, int32_t& into) {
+UFHOST_COLD bool fieldAsOtherDate(const char* text, size_t size, int32_t& into) {
   size_t b, e = size;
   if (!trimField(text, b, e)) return false;
   int y = 0, m = 0, d = 0;

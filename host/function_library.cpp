@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "cold.h"
 #include "comtypes.h"
 #include "host_sys.h"
 
@@ -83,7 +84,11 @@ class GuardedBuffer {
   size_t overrunExtent() {
     const size_t back = kFrontZone + size_;
     if (std::memcmp(&raw_[back], kPattern.at(back), kNearGuard) == 0) return 0;
+    return measureOverrun();
+  }
+  UFHOST_COLD size_t measureOverrun() {
     dirty_ = true;
+    const size_t back = kFrontZone + size_;
     for (size_t i = raw_.size(); i > back; --i)
       if (raw_[i - 1] != guardByte(i - 1)) return i - back;
     return 0;
@@ -708,12 +713,6 @@ namespace {
 
 // What went wrong is put into words only when something did: kept out of the
 // way of the calls that succeed.
-#if defined(__GNUC__)
-#define UFHOST_COLD __attribute__((noinline, cold))
-#else
-#define UFHOST_COLD
-#endif
-
 UFHOST_COLD std::string bufferWhat(int size, bool defaultSize) {
   return std::to_string(size) + "-byte result buffer" + (defaultSize ? " (the engine's default size)" : "");
 }

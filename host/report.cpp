@@ -12,6 +12,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "cold.h"
 #include "host_dates.h"
 
 namespace ufhost {
@@ -390,7 +391,7 @@ struct CsvReader::State {
 
   // The next record that holds any text into fields (their strings reused).
   // False at the end of the input, or with error set when the format is broken.
-  bool record(std::vector<std::string>& fields, std::string& error) {
+  UFHOST_COLD bool record(std::vector<std::string>& fields, std::string& error) {
     if (broken) return false;
     lookForByteOrderMark();
     bool hasPlainText;
@@ -643,7 +644,8 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   CallResult result;
   long rowNumber = 0;
   // A call that could not be made or failed: #ERROR in its place, why on err.
-  auto failed = [&](const TemplatePiece& p, const FieldView* badField, size_t badArg, const char* sectionName) {
+  auto failed = [&](const TemplatePiece& p, const FieldView* badField, size_t badArg,
+                    const char* sectionName) UFHOST_COLD {
     std::string problem;
     if (badField) {
       problem = columnReference(p.call.args[badArg].column) + " holds " +
