@@ -5,6 +5,9 @@
 
 #if defined(__GNUC__)
 #define UFHOST_COLD __attribute__((noinline, cold))
+// Run often, from several places: one copy of its code rather than one per place.
+#define UFHOST_SHARED __attribute__((noinline))
 #else
 #define UFHOST_COLD
+#define UFHOST_SHARED
 #endif

@@ -46,20 +46,9 @@ class GuardedBuffer {
  public:
   // Room for size bytes, filled with kFill, or with the size - 1 bytes of text
   // and a NUL when text is given. The data pointer is valid until the next arm().
-  char* arm(size_t size, const char* text = nullptr) {
-    if (size > capacity_ || raw_.empty()) {
-      capacity_ = std::max(size, capacity_ * 2);
-      if (capacity_ < 64) capacity_ = 64;
-      raw_.assign(kFrontZone + capacity_ + kBackZone, 0);
-      dirty_ = true;
-    }
-    if (dirty_) {
-      for (size_t i = 0; i < raw_.size(); ++i) raw_[i] = guardByte(i);
-      dirty_ = false;
-    } else if (size < size_) {
-      // The last call's body beyond this one's near guard becomes landing zone again.
-      for (size_t i = kFrontZone + size + kNearGuard; i < kFrontZone + size_ + kNearGuard; ++i) raw_[i] = guardByte(i);
-    }
+  // One copy of the code serves every buffer: the row's code stays small.
+  UFHOST_SHARED char* arm(size_t size, const char* text = nullptr) {
+    if (size > capacity_ || dirty_ || size < size_) prepare(size);
     size_ = size;
     const size_t back = kFrontZone + size;
     std::memcpy(&raw_[back], kPattern.at(back), kNearGuard);
@@ -74,6 +63,15 @@ class GuardedBuffer {
   char* data() { return reinterpret_cast<char*>(raw_.data() + kFrontZone); }
   const unsigned char* body() const { return raw_.data() + kFrontZone; }
   size_t size() const { return size_; }
+  // Both near guards as armed; when not, the buffer is armed afresh next time.
+  UFHOST_SHARED bool intact() {
+    const size_t guardStart = kFrontZone - kNearGuard, back = kFrontZone + size_;
+    if (std::memcmp(&raw_[guardStart], kPattern.at(guardStart), kNearGuard) == 0 &&
+        std::memcmp(&raw_[back], kPattern.at(back), kNearGuard) == 0)
+      return true;
+    dirty_ = true;
+    return false;
+  }
   bool frontIntact() {
     const size_t guardStart = kFrontZone - kNearGuard;
     if (std::memcmp(&raw_[guardStart], kPattern.at(guardStart), kNearGuard) == 0) return true;
@@ -85,6 +83,24 @@ class GuardedBuffer {
     const size_t back = kFrontZone + size_;
     if (std::memcmp(&raw_[back], kPattern.at(back), kNearGuard) == 0) return 0;
     return measureOverrun();
+  }
+  // Room for size, every zone armed: on the first call, after a call that
+  // broke a guard, or when this call's buffer is shorter than the last one's.
+  UFHOST_SHARED void prepare(size_t size) {
+    if (size > capacity_ || raw_.empty()) {
+      capacity_ = std::max(size, capacity_ * 2);
+      if (capacity_ < 64) capacity_ = 64;
+      raw_.assign(kFrontZone + capacity_ + kBackZone, 0);
+      dirty_ = true;
+    }
+    if (dirty_) {
+      for (size_t i = 0; i < raw_.size(); ++i) raw_[i] = guardByte(i);
+      dirty_ = false;
+    } else if (size < size_) {
+      // The last call's body beyond this one's near guard becomes landing zone again.
+      const size_t from = kFrontZone + size + kNearGuard, to = kFrontZone + size_ + kNearGuard;
+      for (size_t i = from; i < to; i += 128) std::memcpy(&raw_[i], kPattern.at(i), std::min<size_t>(128, to - i));
+    }
   }
   UFHOST_COLD size_t measureOverrun() {
     dirty_ = true;
@@ -284,10 +300,8 @@ struct CallScratch {
       if (!text[i]) continue;
       ++seen;
       GuardedBuffer& t = texts[i];
-      // Every check runs, so that each disturbed zone is re-armed before the next call.
-      const bool front = t.frontIntact();
-      const bool back = t.overrunExtent() == 0;
-      if ((!front || !back || !t.bodyEquals(text[i])) && !first) first = static_cast<int>(i + 1);
+      // Every buffer is checked, so that each disturbed one is re-armed before the next call.
+      if ((!t.intact() || !t.bodyEquals(text[i])) && !first) first = static_cast<int>(i + 1);
     }
     return first;
   }
@@ -841,11 +855,10 @@ void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallRes
       block.ReturnValue.ReturnString = buffer;
       block.ReturnValueLength = static_cast<int16_t>(size);
       const UFError rc = fn.entry(&block);
-      // Both ends are checked before either is reported, so that each is re-armed.
-      const bool frontIntact = result.frontIntact();
-      const size_t beyond = result.overrunExtent();
-      if (!frontIntact || beyond) {
-        bufferBroken(fn.signature.name, frontIntact, beyond, size, r);
+      if (!result.intact()) {
+        // Both ends are measured before either is reported.
+        const bool frontIntact = result.frontIntact();
+        bufferBroken(fn.signature.name, frontIntact, result.overrunExtent(), size, r);
       } else if (rc != UFUserError &&  // its number overlays the pointer
                  block.ReturnValue.ReturnString != buffer) {
         pointerReplaced(fn.signature.name, r);
