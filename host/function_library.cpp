@@ -261,6 +261,9 @@ struct CallScratch {
     if (!n) return;
     copyList(elements.data(), proto.data(), n);
     if (withMemCalc) copyList(memCalc.data(), protoMemCalc.data(), n);
+    if (textCount) armTexts();
+  }
+  UFHOST_SHARED void armTexts() {
     for (size_t i = 0, seen = 0; seen < textCount; ++i) {
       if (!text[i]) continue;
       ++seen;
@@ -294,7 +297,7 @@ struct CallScratch {
   UFMemCalcParam* firstMemCalc() { return count ? &memCalc[0] : nullptr; }
 
   // 0 when every argument text is as it was, else the first argument written to.
-  int modifiedArgument() {
+  UFHOST_SHARED int modifiedArgument() {
     int first = 0;
     for (size_t i = 0, seen = 0; seen < textCount; ++i) {
       if (!text[i]) continue;
