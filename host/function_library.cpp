@@ -782,6 +782,60 @@ UFHOST_COLD void FunctionLibrary::functionError(const FunctionInfo& fn, UFParamB
   }
 }
 
+// A string result: sized by the library's return-size function or the
+// engine's default, written into a guarded buffer, checked, left in place or copied.
+UFHOST_SHARED void FunctionLibrary::callForText(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block,
+                                                CallResult& r, size_t* inPlace) {
+  int size = kDefaultStringSize;
+  bool sized = true;
+  if (fn.returnSize) {
+    UFMemCalcBlock sizing;
+    std::memset(&sizing, 0, sizeof sizing);
+    sizing.StructSize = sizeof(UFMemCalcBlock);
+    sizing.MemCalcCommand = UFCalcStringLength;
+    sizing.UFMemCalcParamList = chain.firstMemCalc();
+    sizing.UFParamList = chain.first();
+    const UFError rc = fn.returnSize(&sizing);
+    size = sizing.UFMemCalcStringLength;
+    if (rc != UFNoError || size < 1) {
+      sizeRefused(fn.signature.name, rc, sizing.UFMemCalcStringLength, r);
+      sized = false;
+      size = 0;
+    }
+  } else {
+    r.defaultSize = true;
+  }
+  r.bufferSize = size;
+  if (sized) {
+    GuardedBuffer& result = chain.result;
+    char* const buffer = result.arm(static_cast<size_t>(size));
+    block.ReturnValue.ReturnString = buffer;
+    block.ReturnValueLength = static_cast<int16_t>(size);
+    const UFError rc = fn.entry(&block);
+    if (!result.intact()) {
+      // Both ends are measured before either is reported.
+      const bool frontIntact = result.frontIntact();
+      bufferBroken(fn.signature.name, frontIntact, result.overrunExtent(), size, r);
+    } else if (rc != UFUserError &&  // its number overlays the pointer
+               block.ReturnValue.ReturnString != buffer) {
+      pointerReplaced(fn.signature.name, r);
+    } else if (rc != UFNoError) {
+      functionError(fn, block, rc, r);
+    } else {
+      const size_t len = result.textLength();
+      if (len >= result.size()) {
+        notTerminated(fn.signature.name, size, r);
+      } else {
+        r.value.type = ValueType::String;
+        if (inPlace)
+          *inPlace = len;
+        else
+          r.value.text.assign(buffer, len);
+      }
+    }
+  }
+}
+
 void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace) {
   const ValueType returnType = fn.signature.returnType;
   chain.arm();
@@ -832,54 +886,7 @@ void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallRes
       }
     }
   } else {
-    int size = kDefaultStringSize;
-    bool sized = true;
-    if (fn.returnSize) {
-      UFMemCalcBlock sizing;
-      std::memset(&sizing, 0, sizeof sizing);
-      sizing.StructSize = sizeof(UFMemCalcBlock);
-      sizing.MemCalcCommand = UFCalcStringLength;
-      sizing.UFMemCalcParamList = chain.firstMemCalc();
-      sizing.UFParamList = chain.first();
-      const UFError rc = fn.returnSize(&sizing);
-      size = sizing.UFMemCalcStringLength;
-      if (rc != UFNoError || size < 1) {
-        sizeRefused(fn.signature.name, rc, sizing.UFMemCalcStringLength, r);
-        sized = false;
-        size = 0;
-      }
-    } else {
-      r.defaultSize = true;
-    }
-    r.bufferSize = size;
-    if (sized) {
-      GuardedBuffer& result = chain.result;
-      char* const buffer = result.arm(static_cast<size_t>(size));
-      block.ReturnValue.ReturnString = buffer;
-      block.ReturnValueLength = static_cast<int16_t>(size);
-      const UFError rc = fn.entry(&block);
-      if (!result.intact()) {
-        // Both ends are measured before either is reported.
-        const bool frontIntact = result.frontIntact();
-        bufferBroken(fn.signature.name, frontIntact, result.overrunExtent(), size, r);
-      } else if (rc != UFUserError &&  // its number overlays the pointer
-                 block.ReturnValue.ReturnString != buffer) {
-        pointerReplaced(fn.signature.name, r);
-      } else if (rc != UFNoError) {
-        functionError(fn, block, rc, r);
-      } else {
-        const size_t len = result.textLength();
-        if (len >= result.size()) {
-          notTerminated(fn.signature.name, size, r);
-        } else {
-          r.value.type = ValueType::String;
-          if (inPlace)
-            *inPlace = len;
-          else
-            r.value.text.assign(buffer, len);
-        }
-      }
-    }
+    callForText(fn, chain, block, r, inPlace);
   }
 
   // Argument texts belong to the engine: a write into one outweighs any answer.

@@ -174,6 +174,7 @@ class FunctionLibrary {
   bool callable(const FunctionInfo& fn, CallResult& r) const;
   // A string result's length goes to *inPlace, its text left in the buffer, when given.
   void invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace = nullptr);
+  void callForText(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block, CallResult& r, size_t* inPlace);
   // The function's error code into r, with the library's own words for a user error.
   void functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r);
 
