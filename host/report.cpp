@@ -776,11 +776,11 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
           call.bound.setText(c.arg, field.data, field.size);  // fields stay put until the call is done
           continue;
         }
-        const FieldRead& read = reads[c.read];
-        if (c.source == Source::Never || !read.fits) {
+        if (c.source == Source::Never || !reads[c.read].fits) {
           bad = &c;
           break;
         }
+        const FieldRead& read = reads[c.read];
         // Straight into the argument list: the type and length were set when bound.
         if (c.source == Source::Date) {
           if (c.slot.list) {
