@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "cold.h"
 #include "host_dates.h"
 
 namespace ufhost {
@@ -352,50 +353,96 @@ bool fieldAs(const std::string& field, ValueType want, Value& into) {
 }
 
 bool fieldAs(const char* text, size_t size, ValueType want, Value& into) {
-  if (want == ValueType::String) {
-    into.type = ValueType::String;
-    into.text.assign(text, size);
-    return true;
+  switch (want) {
+    case ValueType::String:
+      into.type = ValueType::String;
+      into.text.assign(text, size);
+      return true;
+    case ValueType::Date:
+      if (!fieldAsDate(text, size, into.date)) return false;
+      into.type = ValueType::Date;
+      return true;
+    case ValueType::Number:
+      if (!fieldAsNumber(text, size, into.number)) return false;
+      into.type = ValueType::Number;
+      return true;
+    default:
+      return false;  // a field never reads as a boolean or a time
   }
-  size_t b = 0, e = size;
+}
+
+namespace {
+// The field without the blanks around it; false when nothing is left.
+bool trimField(const char* text, size_t& b, size_t& e) {
+  b = 0;
   if (e == 0) return false;
   if (isBlank(text[0]) || isBlank(text[e - 1])) {
     while (b < e && isBlank(text[b])) ++b;
     while (e > b && isBlank(text[e - 1])) --e;
     if (b == e) return false;
   }
-  if (want == ValueType::Date) {
-    int y, m, d;
-    const char* t = text + b;
-    if (e - b == 10 && isDigit(t[0]) && isDigit(t[1]) && isDigit(t[2]) && isDigit(t[3]) && t[4] == '-' &&
-        isDigit(t[5]) && isDigit(t[6]) && t[7] == '-' && isDigit(t[8]) && isDigit(t[9])) {
-      // The usual YYYY-MM-DD, read in place.
-      y = (t[0] - '0') * 1000 + (t[1] - '0') * 100 + (t[2] - '0') * 10 + (t[3] - '0');
-      m = (t[5] - '0') * 10 + (t[6] - '0');
-      d = (t[8] - '0') * 10 + (t[9] - '0');
-    } else if (isoDateLength(std::string(t, e - b), 0, y, m, d) != e - b) {
-      return false;
+  return true;
+}
+}  // namespace
+
+namespace {
+// The long way, for exponents and long digit runs: strtod reads a copy, since
+// the field need not end in a NUL.
+UFHOST_COLD bool readOtherNumber(const char* text, size_t size, double& v) {
+  const std::string number(text, size);
+  if (numberLength(number, 0) != number.size()) return false;
+  v = std::strtod(number.c_str(), nullptr);
+  return true;
+}
+}  // namespace
+
+bool fieldAsNumber(const char* text, size_t size, double& into) {
+  // A short run of digits, as company and book numbers are, needs nothing more.
+  if (size - 1 < 9 && isDigit(text[0])) {
+    uint32_t digits = 0;
+    size_t i = 0;
+    for (; i < size && isDigit(text[i]); ++i) digits = digits * 10 + static_cast<uint32_t>(text[i] - '0');
+    if (i == size) {
+      into = static_cast<double>(digits);
+      return true;
     }
+  }
+  size_t b, e = size;
+  if (!trimField(text, b, e)) return false;
+  double v;
+  if (!readPlainNumber(text, b, e, v) && !readOtherNumber(text + b, e - b, v)) return false;
+  if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return false;
+  into = v;
+  return true;
+}
+
+namespace {
+// Any other ISO date: blanks around it, a sign, a five-digit year.
+UFHOST_COLD bool fieldAsOtherDate(const char* text, size_t size, int32_t& into) {
+  size_t b, e = size;
+  if (!trimField(text, b, e)) return false;
+  int y = 0, m = 0, d = 0;
+  if (isoDateLength(std::string(text + b, e - b), 0, y, m, d) != e - b) return false;
+  const int32_t n = dayNumberFromCivil(y, m, d);
+  if (n == kNoDate) return false;
+  into = n;
+  return true;
+}
+}  // namespace
+
+bool fieldAsDate(const char* t, size_t size, int32_t& into) {
+  if (size == 10 && isDigit(t[0]) && isDigit(t[1]) && isDigit(t[2]) && isDigit(t[3]) && t[4] == '-' &&
+      isDigit(t[5]) && isDigit(t[6]) && t[7] == '-' && isDigit(t[8]) && isDigit(t[9])) {
+    // The usual YYYY-MM-DD, read in place.
+    const int y = (t[0] - '0') * 1000 + (t[1] - '0') * 100 + (t[2] - '0') * 10 + (t[3] - '0');
+    const int m = (t[5] - '0') * 10 + (t[6] - '0');
+    const int d = (t[8] - '0') * 10 + (t[9] - '0');
     const int32_t n = dayNumberFromCivil(y, m, d);
     if (n == kNoDate) return false;
-    into.type = ValueType::Date;
-    into.date = n;
+    into = n;
     return true;
   }
-  if (want == ValueType::Number) {
-    double v;
-    if (!readPlainNumber(text, b, e, v)) {
-      // The long way reads a copy: the field need not end in a NUL.
-      const std::string number(text + b, e - b);
-      if (numberLength(number, 0) != number.size()) return false;
-      v = std::strtod(number.c_str(), nullptr);
-    }
-    if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return false;
-    into.type = ValueType::Number;
-    into.number = v;
-    return true;
-  }
-  return false;  // a field never reads as a boolean or a time
+  return fieldAsOtherDate(t, size, into);
 }
 
 Value fieldValue(const std::string& field) {

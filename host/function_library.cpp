@@ -5,19 +5,21 @@
 #include <cstring>
 #include <memory>
 
+#include "cold.h"
 #include "comtypes.h"
 #include "host_sys.h"
 
 namespace ufhost {
 namespace {
 
-// Guard zones around every buffer the library may write. Only the 64 bytes
-// next to each side are compared after a call: a write that runs off either
-// end crosses them first. Beyond them lies a landing zone, scanned only when
-// a near guard was hit, so that a runaway write is measured rather than
-// landing in the harness's own memory. The back landing zone covers the
-// largest size a return-size function can ask for (a signed 16-bit count).
-constexpr size_t kNearGuard = 64;
+// Guard zones around every buffer the library may write. Only the 16 bytes
+// next to each side are compared after a call, one compare a side: a write
+// that runs off either end crosses them first. Beyond them lies a landing
+// zone, scanned only when a near guard was hit, so that a runaway write is
+// measured rather than landing in the harness's own memory. The back landing
+// zone covers the largest size a return-size function can ask for (a signed
+// 16-bit count).
+constexpr size_t kNearGuard = 16;
 constexpr size_t kFrontZone = 256;
 constexpr size_t kBackZone = 32768;
 // A result buffer starts filled with this, so a result without its NUL shows.
@@ -29,7 +31,7 @@ constexpr int kMaxRows = 1000;
 // can leave it as it was. It repeats every 128 positions.
 unsigned char guardByte(size_t i) { return static_cast<unsigned char>(0x80 | ((i * 37 + 11) & 0x7F)); }
 
-// Two periods of the pattern, so any 64-byte stretch is one memcpy or memcmp away.
+// Two periods of the pattern, so any stretch of up to 128 bytes is one memcpy or memcmp away.
 struct GuardPattern {
   unsigned char bytes[256];
   GuardPattern() {
@@ -45,20 +47,9 @@ class GuardedBuffer {
  public:
   // Room for size bytes, filled with kFill, or with the size - 1 bytes of text
   // and a NUL when text is given. The data pointer is valid until the next arm().
-  char* arm(size_t size, const char* text = nullptr) {
-    if (size > capacity_ || raw_.empty()) {
-      capacity_ = std::max(size, capacity_ * 2);
-      if (capacity_ < 64) capacity_ = 64;
-      raw_.assign(kFrontZone + capacity_ + kBackZone, 0);
-      dirty_ = true;
-    }
-    if (dirty_) {
-      for (size_t i = 0; i < raw_.size(); ++i) raw_[i] = guardByte(i);
-      dirty_ = false;
-    } else if (size < size_) {
-      // The last call's body beyond this one's near guard becomes landing zone again.
-      for (size_t i = kFrontZone + size + kNearGuard; i < kFrontZone + size_ + kNearGuard; ++i) raw_[i] = guardByte(i);
-    }
+  // One copy of the code serves every buffer: the row's code stays small.
+  UFHOST_SHARED char* arm(size_t size, const char* text = nullptr) {
+    if (size > capacity_ || dirty_ || size < size_) prepare(size);
     size_ = size;
     const size_t back = kFrontZone + size;
     std::memcpy(&raw_[back], kPattern.at(back), kNearGuard);
@@ -73,6 +64,15 @@ class GuardedBuffer {
   char* data() { return reinterpret_cast<char*>(raw_.data() + kFrontZone); }
   const unsigned char* body() const { return raw_.data() + kFrontZone; }
   size_t size() const { return size_; }
+  // Both near guards as armed; when not, the buffer is armed afresh next time.
+  UFHOST_SHARED bool intact() {
+    const size_t guardStart = kFrontZone - kNearGuard, back = kFrontZone + size_;
+    if (std::memcmp(&raw_[guardStart], kPattern.at(guardStart), kNearGuard) == 0 &&
+        std::memcmp(&raw_[back], kPattern.at(back), kNearGuard) == 0)
+      return true;
+    dirty_ = true;
+    return false;
+  }
   bool frontIntact() {
     const size_t guardStart = kFrontZone - kNearGuard;
     if (std::memcmp(&raw_[guardStart], kPattern.at(guardStart), kNearGuard) == 0) return true;
@@ -83,7 +83,29 @@ class GuardedBuffer {
   size_t overrunExtent() {
     const size_t back = kFrontZone + size_;
     if (std::memcmp(&raw_[back], kPattern.at(back), kNearGuard) == 0) return 0;
+    return measureOverrun();
+  }
+  // Room for size, every zone armed: on the first call, after a call that
+  // broke a guard, or when this call's buffer is shorter than the last one's.
+  UFHOST_SHARED void prepare(size_t size) {
+    if (size > capacity_ || raw_.empty()) {
+      capacity_ = std::max(size, capacity_ * 2);
+      if (capacity_ < 64) capacity_ = 64;
+      raw_.assign(kFrontZone + capacity_ + kBackZone, 0);
+      dirty_ = true;
+    }
+    if (dirty_) {
+      for (size_t i = 0; i < raw_.size(); ++i) raw_[i] = guardByte(i);
+      dirty_ = false;
+    } else if (size < size_) {
+      // The last call's body beyond this one's near guard becomes landing zone again.
+      const size_t from = kFrontZone + size + kNearGuard, to = kFrontZone + size_ + kNearGuard;
+      for (size_t i = from; i < to; i += 128) std::memcpy(&raw_[i], kPattern.at(i), std::min<size_t>(128, to - i));
+    }
+  }
+  UFHOST_COLD size_t measureOverrun() {
     dirty_ = true;
+    const size_t back = kFrontZone + size_;
     for (size_t i = raw_.size(); i > back; --i)
       if (raw_[i - 1] != guardByte(i - 1)) return i - back;
     return 0;
@@ -195,6 +217,18 @@ struct CallScratch {
     std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
     setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
   }
+  // Argument i as a number or a date: only the value changes when it was one
+  // already, the type and length having been set when it was bound.
+  void setNumber(size_t i, double v) {
+    if (text[i] || proto[i].ParamType != UFNumber) return setScalar(i, Value::makeNumber(v));
+    proto[i].Parameter.ParamNumber = v * 100.0;  // the engine's hundredfold
+    if (withMemCalc) protoMemCalc[i].MemCalcParameter.ParamNumber = v * 100.0;
+  }
+  void setDate(size_t i, int32_t day) {
+    if (text[i] || proto[i].ParamType != UFDate) return setScalar(i, Value::makeDate(day));
+    proto[i].Parameter.ParamDate = day;
+    if (withMemCalc) protoMemCalc[i].MemCalcParameter.ParamDate = day;
+  }
   // Argument i as a text: p must stay valid until the call has returned.
   void setText(size_t i, const char* p, size_t n) {
     // The text travels up to its first NUL, as a C string would.
@@ -226,28 +260,52 @@ struct CallScratch {
   void arm() {
     const size_t n = count;
     if (!n) return;
-    std::memcpy(elements.data(), proto.data(), n * sizeof(UFParamListElement));
-    if (withMemCalc) std::memcpy(memCalc.data(), protoMemCalc.data(), n * sizeof(UFMemCalcParam));
-    for (size_t i = 0; i < n && textCount; ++i) {
+    copyList(elements.data(), proto.data(), n);
+    if (withMemCalc) copyList(memCalc.data(), protoMemCalc.data(), n);
+    if (textCount) armTexts();
+  }
+  UFHOST_SHARED void armTexts() {
+    for (size_t i = 0, seen = 0; seen < textCount; ++i) {
       if (!text[i]) continue;
+      ++seen;
       char* const armed = texts[i].arm(textLength[i] + 1, text[i]);
       elements[i].Parameter.ParamString = armed;
       if (withMemCalc) memCalc[i].MemCalcParameter.ParamString = armed;
     }
   }
+  // The usual short list as one copy of a known size, which the compiler lays
+  // out as a few moves: shorter than a call to memcpy, or a loop, costs.
+  template <class Element>
+  static void copyList(Element* to, const Element* from, size_t n) {
+    switch (n) {
+      case 1:
+        return copyFixed<1>(to, from);
+      case 2:
+        return copyFixed<2>(to, from);
+      case 3:
+        return copyFixed<3>(to, from);
+      case 4:
+        return copyFixed<4>(to, from);
+      default:
+        std::memcpy(static_cast<void*>(to), from, n * sizeof(Element));
+    }
+  }
+  template <size_t N, class Element>
+  static void copyFixed(Element* to, const Element* from) {
+    std::memcpy(static_cast<void*>(to), from, N * sizeof(Element));
+  }
   UFParamListElement* first() { return count ? &elements[0] : nullptr; }
   UFMemCalcParam* firstMemCalc() { return count ? &memCalc[0] : nullptr; }
 
   // 0 when every argument text is as it was, else the first argument written to.
-  int modifiedArgument() {
+  UFHOST_SHARED int modifiedArgument() {
     int first = 0;
-    for (size_t i = 0; i < count && textCount; ++i) {
+    for (size_t i = 0, seen = 0; seen < textCount; ++i) {
       if (!text[i]) continue;
+      ++seen;
       GuardedBuffer& t = texts[i];
-      // Every check runs, so that each disturbed zone is re-armed before the next call.
-      const bool front = t.frontIntact();
-      const bool back = t.overrunExtent() == 0;
-      if ((!front || !back || !t.bodyEquals(text[i])) && !first) first = static_cast<int>(i + 1);
+      // Every buffer is checked, so that each disturbed one is re-armed before the next call.
+      if ((!t.intact() || !t.bodyEquals(text[i])) && !first) first = static_cast<int>(i + 1);
     }
     return first;
   }
@@ -610,7 +668,21 @@ void BoundCall::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
 }
 
 void BoundCall::setValue(size_t i, const Value& v) { chain_->setScalar(i, v); }
-const char* BoundCall::resultText() const { return resultLength_ ? chain_->result.data() : ""; }
+void BoundCall::setNumber(size_t i, double v) { chain_->setNumber(i, v); }
+void BoundCall::setDate(size_t i, int32_t dayNumber) { chain_->setDate(i, dayNumber); }
+BoundCall::ValueSlot BoundCall::slot(size_t i) {
+  ValueSlot s;
+  CallScratch& c = *chain_;
+  if (i >= c.count || c.text[i] || (c.proto[i].ParamType != UFNumber && c.proto[i].ParamType != UFDate)) return s;
+  s.list = &c.proto[i].Parameter;
+  if (c.withMemCalc) s.twin = &c.protoMemCalc[i].MemCalcParameter;
+  return s;
+}
+const char* BoundCall::resultText() const {
+  static const char kEmpty[kResultReadable] = {};
+  // The result buffer is followed by its guard zones: always readable that far.
+  return resultLength_ ? chain_->result.data() : kEmpty;
+}
 void BoundCall::setText(size_t i, const char* text, size_t length) { chain_->setText(i, text, length); }
 
 void FunctionLibrary::call(BoundCall& bound, CallResult& r) {
@@ -655,135 +727,172 @@ void FunctionLibrary::resetResult(CallResult& r) {
   r.message.clear();
 }
 
+namespace {
+
+// What went wrong is put into words only when something did: kept out of the
+// way of the calls that succeed.
+UFHOST_COLD std::string bufferWhat(int size, bool defaultSize) {
+  return std::to_string(size) + "-byte result buffer" + (defaultSize ? " (the engine's default size)" : "");
+}
+
+UFHOST_COLD void sizeRefused(const std::string& name, UFError rc, int16_t asked, CallResult& r) {
+  r.status = CallStatus::FunctionError;
+  r.errorCode = UFMemCalcFail;
+  r.message = rc != UFNoError ? "the return-size function of " + name + " answered " + codeText(rc)
+                              : "the return-size function of " + name + " asked for " + std::to_string(asked) +
+                                    " bytes";
+}
+
+UFHOST_COLD void bufferBroken(const std::string& name, bool frontIntact, size_t beyond, int size, CallResult& r) {
+  if (!frontIntact) {
+    r.status = CallStatus::BufferUnderrun;
+    r.message = name + " wrote before the start of its " + bufferWhat(size, r.defaultSize);
+  } else {
+    r.status = CallStatus::BufferOverrun;
+    r.message = name + " wrote " + std::to_string(beyond) + " byte" + (beyond == 1 ? "" : "s") +
+                " past the end of its " + bufferWhat(size, r.defaultSize);
+  }
+}
+
+UFHOST_COLD void pointerReplaced(const std::string& name, CallResult& r) {
+  r.status = CallStatus::ReturnPointerChanged;
+  r.message = name + " replaced the ReturnString pointer instead of writing into the buffer";
+}
+
+UFHOST_COLD void notTerminated(const std::string& name, int size, CallResult& r) {
+  r.status = CallStatus::NotTerminated;
+  r.message = name + " left its string result without a terminating NUL inside its " + bufferWhat(size, r.defaultSize);
+}
+
+UFHOST_COLD void argumentModified(const std::string& name, int arg, CallResult& r) {
+  r.status = CallStatus::ArgumentModified;
+  r.errorCode = UFNoError;
+  r.message = name + " wrote into the text of its argument " + std::to_string(arg);
+}
+
+}  // namespace
+
+UFHOST_COLD void FunctionLibrary::functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc,
+                                                CallResult& r) {
+  r.status = CallStatus::FunctionError;
+  r.errorCode = rc;
+  r.message = fn.signature.name + " answered " + codeText(rc);
+  if (rc == UFUserError && errorRecovery_) {
+    const char* text = errorRecovery_(&block, rc);
+    if (text) r.message += ": " + std::string(text);
+  }
+}
+
+// A string result: sized by the library's return-size function or the
+// engine's default, written into a guarded buffer, checked, left in place or copied.
+UFHOST_SHARED void FunctionLibrary::callForText(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block,
+                                                CallResult& r, size_t* inPlace) {
+  int size = kDefaultStringSize;
+  bool sized = true;
+  if (fn.returnSize) {
+    UFMemCalcBlock sizing;
+    std::memset(&sizing, 0, sizeof sizing);
+    sizing.StructSize = sizeof(UFMemCalcBlock);
+    sizing.MemCalcCommand = UFCalcStringLength;
+    sizing.UFMemCalcParamList = chain.firstMemCalc();
+    sizing.UFParamList = chain.first();
+    const UFError rc = fn.returnSize(&sizing);
+    size = sizing.UFMemCalcStringLength;
+    if (rc != UFNoError || size < 1) {
+      sizeRefused(fn.signature.name, rc, sizing.UFMemCalcStringLength, r);
+      sized = false;
+      size = 0;
+    }
+  } else {
+    r.defaultSize = true;
+  }
+  r.bufferSize = size;
+  if (sized) {
+    GuardedBuffer& result = chain.result;
+    char* const buffer = result.arm(static_cast<size_t>(size));
+    block.ReturnValue.ReturnString = buffer;
+    block.ReturnValueLength = static_cast<int16_t>(size);
+    const UFError rc = fn.entry(&block);
+    if (!result.intact()) {
+      // Both ends are measured before either is reported.
+      const bool frontIntact = result.frontIntact();
+      bufferBroken(fn.signature.name, frontIntact, result.overrunExtent(), size, r);
+    } else if (rc != UFUserError &&  // its number overlays the pointer
+               block.ReturnValue.ReturnString != buffer) {
+      pointerReplaced(fn.signature.name, r);
+    } else if (rc != UFNoError) {
+      functionError(fn, block, rc, r);
+    } else {
+      const size_t len = result.textLength();
+      if (len >= result.size()) {
+        notTerminated(fn.signature.name, size, r);
+      } else {
+        r.value.type = ValueType::String;
+        if (inPlace)
+          *inPlace = len;
+        else
+          r.value.text.assign(buffer, len);
+      }
+    }
+  }
+}
+
 void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace) {
   const ValueType returnType = fn.signature.returnType;
-  const std::string& name = fn.signature.name;
   chain.arm();
 
   const bool ownJob = !inJob_;
   if (ownJob) startJob();
 
-  int size = 0;
-  bool sized = true;
-  if (returnType == ValueType::String) {
-    if (fn.returnSize) {
-      UFMemCalcBlock block;
-      std::memset(&block, 0, sizeof block);
-      block.StructSize = sizeof(UFMemCalcBlock);
-      block.MemCalcCommand = UFCalcStringLength;
-      block.UFMemCalcParamList = chain.firstMemCalc();
-      block.UFParamList = chain.first();
-      UFError rc = fn.returnSize(&block);
-      if (rc != UFNoError) {
-        r.status = CallStatus::FunctionError;
-        r.errorCode = UFMemCalcFail;
-        r.message = "the return-size function of " + name + " answered " + codeText(rc);
-        sized = false;
-      } else if (block.UFMemCalcStringLength < 1) {
-        r.status = CallStatus::FunctionError;
-        r.errorCode = UFMemCalcFail;
-        r.message = "the return-size function of " + name + " asked for " +
-                    std::to_string(block.UFMemCalcStringLength) + " bytes";
-        sized = false;
-      } else {
-        size = block.UFMemCalcStringLength;
-      }
-    } else {
-      size = kDefaultStringSize;
-      r.defaultSize = true;
-    }
-    r.bufferSize = size;
-  }
+  UFParamBlock block;
+  std::memset(&block, 0, sizeof block);
+  block.StructSize = sizeof(UFParamBlock);
+  block.FunctionNumber = static_cast<int16_t>(fn.index);
+  block.UFErrorHandler = engineErrorHandler;
+  block.UFParamList = chain.first();
+  block.JobId = jobId_;
 
-  if (sized) {
-    // Only a string result has a buffer to guard.
-    const bool isString = returnType == ValueType::String;
-    GuardedBuffer& result = chain.result;
-    char* const buffer = isString ? result.arm(static_cast<size_t>(size)) : nullptr;
-    UFParamBlock block;
-    std::memset(&block, 0, sizeof block);
-    block.StructSize = sizeof(UFParamBlock);
-    if (isString) {
-      block.ReturnValue.ReturnString = buffer;
-      block.ReturnValueLength = static_cast<int16_t>(size);
+  if (returnType != ValueType::String) {
+    // No buffer to guard: the value comes back in the block itself.
+    block.ReturnValueLength = resultLength(returnType);
+    const UFError rc = fn.entry(&block);
+    if (rc != UFNoError) {
+      functionError(fn, block, rc, r);
     } else {
-      block.ReturnValueLength = resultLength(returnType);
-    }
-    block.FunctionNumber = static_cast<int16_t>(fn.index);
-    block.UFErrorHandler = engineErrorHandler;
-    block.UFParamList = chain.first();
-    block.JobId = jobId_;
-
-    UFError rc = fn.entry(&block);
-
-    auto bufferWhat = [&] {
-      return std::to_string(size) + "-byte result buffer" + (r.defaultSize ? " (the engine's default size)" : "");
-    };
-    // Both ends are checked before either is reported, so that each is re-armed.
-    const bool frontIntact = !isString || result.frontIntact();
-    const size_t beyond = isString ? result.overrunExtent() : 0;
-    if (!frontIntact) {
-      r.status = CallStatus::BufferUnderrun;
-      r.message = name + " wrote before the start of its " + bufferWhat();
-    } else if (beyond) {
-      r.status = CallStatus::BufferOverrun;
-      r.message = name + " wrote " + std::to_string(beyond) + " byte" + (beyond == 1 ? "" : "s") +
-                  " past the end of its " + bufferWhat();
-    } else if (isString && rc != UFUserError &&  // its number overlays the pointer
-               block.ReturnValue.ReturnString != buffer) {
-      r.status = CallStatus::ReturnPointerChanged;
-      r.message = name + " replaced the ReturnString pointer instead of writing into the buffer";
-    } else if (rc != UFNoError) {
-      r.status = CallStatus::FunctionError;
-      r.errorCode = rc;
-      r.message = name + " answered " + codeText(rc);
-      if (rc == UFUserError && errorRecovery_) {
-        const char* text = errorRecovery_(&block, rc);
-        if (text) r.message += ": " + std::string(text);
-      }
-    } else {
+      const UFReturnUnion& v = block.ReturnValue;
       switch (returnType) {
-        case ValueType::String: {
-          size_t len = result.textLength();
-          if (len >= result.size()) {
-            r.status = CallStatus::NotTerminated;
-            r.message = name + " left its string result without a terminating NUL inside its " + bufferWhat();
-          } else {
-            r.value.type = ValueType::String;
-            if (inPlace)
-              *inPlace = len;
-            else
-              r.value.text.assign(buffer, len);
-          }
-          break;
-        }
         case ValueType::Number:
-          r.value = Value::makeNumber(block.ReturnValue.ReturnNumber / 100.0);
+          r.value.type = ValueType::Number;
+          r.value.number = v.ReturnNumber / 100.0;
           break;
         case ValueType::Boolean:
-          r.value = Value::makeBoolean(block.ReturnValue.ReturnBoolean != 0);
+          r.value.type = ValueType::Boolean;
+          r.value.boolean = v.ReturnBoolean != 0;
           break;
         case ValueType::Date:
           r.value.type = ValueType::Date;
-          r.value.date = block.ReturnValue.ReturnDate;
+          r.value.date = v.ReturnDate;
           break;
         case ValueType::Time:
-          r.value = Value::makeTime(block.ReturnValue.ReturnTime);
+          r.value.type = ValueType::Time;
+          r.value.time = v.ReturnTime;
           break;
         case ValueType::DateTime:
-          r.value = Value::makeDateTime(block.ReturnValue.ReturnDateTime.date, block.ReturnValue.ReturnDateTime.time);
+          r.value.type = ValueType::DateTime;
+          r.value.date = v.ReturnDateTime.date;
+          r.value.time = v.ReturnDateTime.time;
+          break;
+        case ValueType::String:
           break;
       }
     }
+  } else {
+    callForText(fn, chain, block, r, inPlace);
   }
 
   // Argument texts belong to the engine: a write into one outweighs any answer.
-  if (!isGuardViolation(r.status)) {
-    if (int arg = chain.modifiedArgument()) {
-      r.status = CallStatus::ArgumentModified;
-      r.errorCode = UFNoError;
-      r.message = name + " wrote into the text of its argument " + std::to_string(arg);
-    }
+  if (chain.textCount && !isGuardViolation(r.status)) {
+    if (int arg = chain.modifiedArgument()) argumentModified(fn.signature.name, arg, r);
   }
   if (!r.ok()) {
     r.value = Value();

@@ -74,11 +74,26 @@ class BoundCall {
   // stay in place until the next call has returned.
   void setValue(size_t i, const Value& v);
   void setText(size_t i, const char* text, size_t length);
+  // The same for a number (the formula value, not the hundredfold) or a day number.
+  void setNumber(size_t i, double v);
+  void setDate(size_t i, int32_t dayNumber);
+  // Where argument i's value lies in the list the library is handed, and in
+  // its return-size twin when there is one (else null): a number argument
+  // holds the engine's hundredfold there as a double, a date its day number
+  // as a 32-bit integer. For a caller that patches the same argument row after
+  // row; valid until the next bind. Null for an argument not bound as one of those.
+  struct ValueSlot {
+    void* list = nullptr;
+    void* twin = nullptr;
+  };
+  ValueSlot slot(size_t i);
   const FunctionInfo* function() const { return fn_; }
   // A string result left where the library wrote it instead of copied into
   // the result's value (which then holds an empty text): read it with
-  // resultText(), valid until this call site's next call.
+  // resultText(), valid until this call site's next call. At least
+  // kResultReadable bytes can be read from where it starts, whatever its length.
   void leaveTextInPlace(bool inPlace) { textInPlace_ = inPlace; }
+  static constexpr size_t kResultReadable = 32;
   const char* resultText() const;
   size_t resultLength() const { return resultLength_; }
 
@@ -159,6 +174,9 @@ class FunctionLibrary {
   bool callable(const FunctionInfo& fn, CallResult& r) const;
   // A string result's length goes to *inPlace, its text left in the buffer, when given.
   void invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace = nullptr);
+  void callForText(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block, CallResult& r, size_t* inPlace);
+  // The function's error code into r, with the library's own words for a user error.
+  void functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r);
 
   void* handle_ = nullptr;
   bool comInitialised_ = false;

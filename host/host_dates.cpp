@@ -1,6 +1,7 @@
 #include "host_dates.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace ufhost {
 namespace {
@@ -75,6 +76,16 @@ int daysInMonth(int year, int month) {
 }
 
 int32_t dayNumberFromCivil(int year, int month, int day) {
+  if (year > 1582 && year <= kLastYear && month >= 1 && month <= 12 && day >= 1) {
+    // The usual case, a Gregorian year: the same arithmetic as daysFromCivil,
+    // unsigned since the year is positive.
+    const unsigned m = static_cast<unsigned>(month);
+    const unsigned leap = m == 2 && isLeapYear(year) ? 1 : 0;
+    if (static_cast<unsigned>(day) > static_cast<unsigned>(kMonthStart[m] - kMonthStart[m - 1]) + leap) return kNoDate;
+    const unsigned y = static_cast<unsigned>(year) - (m <= 2);  // [1582, 32767]
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + static_cast<unsigned>(day) - 1;  // [0, 365]
+    return static_cast<int32_t>(365 * y + y / 4 - y / 100 + y / 400 + doy) - 719468 + kDay1970;
+  }
   const int length = daysInMonth(year, month);
   if (length == 0 || day < 1 || day > length) return kNoDate;
   if (year == 1582 && month == 10 && day > 4 && day < 15) return kNoDate;  // dropped by the reform
@@ -116,13 +127,15 @@ bool civilFromDayNumber(int32_t n, CivilDate& out) {
   return true;
 }
 
-std::string formatDayNumber(int32_t dayNumber) {
+size_t formatDayNumberInto(int32_t dayNumber, char* out) {
   CivilDate c;
-  if (dayNumber == kNoDate) return "(no date)";
-  if (!civilFromDayNumber(dayNumber, c)) return "(invalid date " + std::to_string(dayNumber) + ")";
+  if (dayNumber == kNoDate || !civilFromDayNumber(dayNumber, c)) {
+    const std::string t = formatDayNumber(dayNumber);
+    std::memcpy(out, t.data(), t.size());
+    return t.size();
+  }
   // Written by hand: a report prints millions of these.
-  char buf[16];
-  char* p = buf;
+  char* p = out;
   int year = c.year;
   if (year < 0) {
     *p++ = '-';
@@ -137,7 +150,15 @@ std::string formatDayNumber(int32_t dayNumber) {
   *p++ = '-';
   *p++ = static_cast<char>('0' + c.day / 10);
   *p++ = static_cast<char>('0' + c.day % 10);
-  return std::string(buf, static_cast<size_t>(p - buf));
+  return static_cast<size_t>(p - out);
+}
+
+std::string formatDayNumber(int32_t dayNumber) {
+  CivilDate c;
+  if (dayNumber == kNoDate) return "(no date)";
+  if (!civilFromDayNumber(dayNumber, c)) return "(invalid date " + std::to_string(dayNumber) + ")";
+  char buf[kDayTextSize];
+  return std::string(buf, formatDayNumberInto(dayNumber, buf));
 }
 
 }  // namespace ufhost

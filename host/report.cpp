@@ -8,6 +8,13 @@
 #include <sstream>
 #include <unordered_set>
 
+#if defined(__SSE2__) && defined(__GNUC__)
+#include <emmintrin.h>
+#endif
+
+#include "cold.h"
+#include "host_dates.h"
+
 namespace ufhost {
 namespace {
 
@@ -98,7 +105,11 @@ std::string columnReference(const std::string& name) {
 // Output gathered for large writes: a few bytes added cost one copy.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(std::ostream& out) : out_(out), data_(new char[kSize]) {}
+  // A short text whose source can be read kPadded bytes far goes in as one
+  // fixed-size copy, whatever its length.
+  static constexpr size_t kPadded = 32;
+
+  explicit OutputBuffer(std::ostream& out) : out_(out), data_(new char[kSize + kPadded]) {}
   void put(const char* p, size_t n) {
     if (n > kSize - size_) {
       flush();
@@ -111,6 +122,15 @@ class OutputBuffer {
     size_ += n;
   }
   void put(const std::string& s) { put(s.data(), s.size()); }
+  // p readable for kPadded bytes: the bytes past n land beyond the text and are overwritten later.
+  void putPadded(const char* p, size_t n) {
+    if (n <= kPadded && n <= kSize - size_) {
+      std::memcpy(data_.get() + size_, p, kPadded);  // size_ <= kSize: within the room behind
+      size_ += n;
+      return;
+    }
+    put(p, n);
+  }
   void flush() {
     if (size_) out_.write(data_.get(), static_cast<std::streamsize>(size_));
     size_ = 0;
@@ -199,19 +219,68 @@ bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::stri
   return true;
 }
 
-// How the fast path sees each byte of a CSV line.
-constexpr unsigned char kOrdinary = 0, kComma = 1, kNotPlain = 2;
+// How the fast path sees each byte of a CSV line: a run of ordinary bytes
+// stops at the next byte that is not, at the latest the line's own end.
+constexpr unsigned char kOrdinary = 0, kComma = 1, kLineEnd = 2, kReturn = 3, kNotPlain = 4;
 struct PlainClass {
   unsigned char of[256] = {};
+  bool blank[256] = {};
   PlainClass() {
     of[static_cast<unsigned char>(',')] = kComma;
-    for (char c : {'"', '\0', '\r'}) of[static_cast<unsigned char>(c)] = kNotPlain;
+    of[static_cast<unsigned char>('\n')] = kLineEnd;
+    of[static_cast<unsigned char>('\r')] = kReturn;
+    for (char c : {'"', '\0'}) of[static_cast<unsigned char>(c)] = kNotPlain;
+    blank[static_cast<unsigned char>(' ')] = blank[static_cast<unsigned char>('\t')] = true;
   }
 };
 const PlainClass kPlainClass;
 
+// Finds, in order, the bytes of a line that are not ordinary. The text must be
+// readable kOverread bytes past the byte that ends the search.
+#if defined(__SSE2__) && defined(__GNUC__)
+class SpecialBytes {
+ public:
+  static constexpr size_t kOverread = 16;
+  explicit SpecialBytes(const char* from) : base_(from), bits_(mask(from)) {}
+  const char* next() {
+    while (!bits_) bits_ = mask(base_ += 16);
+    const char* p = base_ + __builtin_ctz(bits_);
+    bits_ &= bits_ - 1;
+    return p;
+  }
+
+ private:
+  // Sixteen bytes at a time: one bit for each comma, line end, quote or NUL.
+  static unsigned mask(const char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i m = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))),
+                     _mm_cmpeq_epi8(v, _mm_setzero_si128())));
+    return static_cast<unsigned>(_mm_movemask_epi8(m));
+  }
+  const char* base_;
+  unsigned bits_;
+};
+#else
+class SpecialBytes {
+ public:
+  static constexpr size_t kOverread = 1;
+  explicit SpecialBytes(const char* from) : p_(from) {}
+  const char* next() {
+    while (kPlainClass.of[static_cast<unsigned char>(*p_)] == kOrdinary) ++p_;
+    return p_++;
+  }
+
+ private:
+  const char* p_;
+};
+#endif
+
 struct CsvReader::State {
-  explicit State(std::istream& stream) : in(stream), buffer(1 << 16) {}
+  static constexpr size_t kRead = 1 << 16;
+  // Room for the stop byte after what was read, and for what a scan reads past it.
+  explicit State(std::istream& stream) : in(stream), buffer(kRead + SpecialBytes::kOverread + 1, '\n') {}
 
   std::istream& in;
   std::vector<char> buffer;
@@ -228,9 +297,10 @@ struct CsvReader::State {
 
   bool fill() {
     if (!in) return false;
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    in.read(buffer.data(), static_cast<std::streamsize>(kRead));
     pos = 0;
     end = static_cast<size_t>(in.gcount());
+    buffer[end] = '\n';  // stops a scan for the line's end at the end of what was read
     return end > 0;
   }
   int get() {
@@ -256,32 +326,43 @@ struct CsvReader::State {
   // consumed, for any other line.
   bool plainLine(std::vector<FieldView>& fields, bool& hasText) {
     const char* const from = buffer.data() + pos;
-    const char* const nl = static_cast<const char*>(std::memchr(from, '\n', end - pos));
-    if (!nl) return false;
-    const char* stop = nl > from && nl[-1] == '\r' ? nl - 1 : nl;
+    const char* const last = buffer.data() + end;  // the stop after what was read
+    const unsigned char* const of = kPlainClass.of;
+    const bool* const blank = kPlainClass.blank;
     size_t count = 0;
-    hasText = false;
+    FieldView* out = fields.data();
+    size_t room = fields.size();
+    bool text = false;
     const char* f = from;
-    for (const char* p = from;; ++p) {
-      if (p < stop) {
-        const unsigned char k = kPlainClass.of[static_cast<unsigned char>(*p)];
-        if (k == kOrdinary) continue;
-        if (k == kNotPlain) return false;
-      }
-      // A comma or the end of the line ends a field.
+    const char* p;
+    SpecialBytes specials(from);
+    for (;;) {
+      p = specials.next();  // at last at the latest
+      const unsigned char k = of[static_cast<unsigned char>(*p)];
+      // A comma or the end of the line (LF or CRLF) ends a field; the line must lie whole in the buffer.
+      if (k != kComma && !(k == kLineEnd && p != last) && !(k == kReturn && p[1] == '\n' && p + 1 != last))
+        return false;
       const char* a = f;
       const char* z = p;
-      while (a < z && (*a == ' ' || *a == '\t')) ++a;
-      while (z > a && (z[-1] == ' ' || z[-1] == '\t')) --z;
-      if (fields.size() <= count) fields.emplace_back();
-      fields[count++] = FieldView{a, static_cast<size_t>(z - a)};
-      if (a < z) hasText = true;
-      if (p >= stop) break;
-      hasText = true;  // a comma makes a record
+      while (a < z && blank[static_cast<unsigned char>(*a)]) ++a;
+      while (z > a && blank[static_cast<unsigned char>(z[-1])]) --z;
+      if (count == room) {
+        fields.emplace_back();
+        out = fields.data();
+        room = fields.size();
+      }
+      out[count++] = FieldView{a, static_cast<size_t>(z - a)};
+      text |= a < z;
+      if (k != kComma) {
+        if (k == kReturn) ++p;
+        break;
+      }
+      text = true;  // a comma makes a record
       f = p + 1;
     }
     fields.resize(count);
-    pos = static_cast<size_t>(nl - buffer.data()) + 1;
+    hasText = text;
+    pos = static_cast<size_t>(p - buffer.data()) + 1;
     ++line;
     return true;
   }
@@ -310,7 +391,7 @@ struct CsvReader::State {
 
   // The next record that holds any text into fields (their strings reused).
   // False at the end of the input, or with error set when the format is broken.
-  bool record(std::vector<std::string>& fields, std::string& error) {
+  UFHOST_COLD bool record(std::vector<std::string>& fields, std::string& error) {
     if (broken) return false;
     lookForByteOrderMark();
     bool hasPlainText;
@@ -462,7 +543,8 @@ bool CsvReader::next(std::vector<FieldView>& fields, std::string& error) {
   error.clear();
   if (!s.haveHeader && !readHeader(error)) return false;
   s.recordLine = s.line;
-  return s.recordViews(fields, error) && fieldCountFits(fields.size(), error);
+  if (!s.recordViews(fields, error)) return false;
+  return fields.size() == s.columns.size() || fieldCountFits(fields.size(), error);
 }
 
 bool CsvReader::fieldCountFits(size_t count, std::string& error) {
@@ -559,62 +641,124 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   // err, so that both read in order where they share a file or a screen.
   OutputBuffer text(out);
   auto flush = [&] { text.flush(); };
+  CallResult result;
+  long rowNumber = 0;
+  // A call that could not be made or failed: #ERROR in its place, why on err.
+  auto failed = [&](const TemplatePiece& p, const FieldView* badField, size_t badArg,
+                    const char* sectionName) UFHOST_COLD {
+    std::string problem;
+    if (badField) {
+      problem = columnReference(p.call.args[badArg].column) + " holds " +
+                formatLiteral(Value::makeString(std::string(badField->data, badField->size))) + ", not a " +
+                typeName(p.function->signature.params[badArg]);
+      ++outcome.badFields;
+    } else {
+      const CallResult& r = result;
+      problem = r.message;
+      if (isGuardViolation(r.status))
+        ++outcome.guardViolations;
+      else if (r.status == CallStatus::FunctionError)
+        ++outcome.functionErrors;
+      else
+        ++outcome.badFields;
+    }
+    text.put("#ERROR", 6);
+    bar.clear();
+    flush();
+    out.flush();
+    const std::string where = sectionName ? std::string(sectionName)
+                                          : "row " + std::to_string(rowNumber) + " (CSV line " +
+                                                std::to_string(rows->line()) + ")";
+    err << "ufhost: " << where << ", " << lineLabel(p.line) << " of the template: {" << p.text << "}: " << problem
+        << "\n";
+  };
+  // The fields the row section reads as numbers or dates, each once per row
+  // however many calls take it: a column and a type.
+  struct FieldRead {
+    size_t column;
+    bool isDate;
+    bool fits;
+    int32_t date;
+    double number;       // the formula value
+    double hundredfold;  // as the engine takes it
+  };
+  std::vector<FieldRead> reads;
   // Each call site bound once, literals in place, and where its column
   // arguments come from; they change per row.
+  enum class Source : unsigned char { Text, Number, Date, Never };
   struct ColumnArgument {
     size_t arg, column;
-    ValueType want;
+    Source source;
+    size_t read;                // its entry in reads, for a number or a date
+    BoundCall::ValueSlot slot;  // where the value goes, for a number or a date
   };
   struct CallArguments {
     BoundCall bound;
     std::vector<ColumnArgument> columns;
+    size_t text = 0;  // a text piece's place in the padded copies
   };
+  // The template's texts, each followed by room that putPadded may read.
+  std::vector<char> texts;
   std::vector<CallArguments> argLists;
   for (const ReportSection* section : {&report.header, &report.row, &report.footer})
     for (const TemplatePiece& p : section->pieces) {
       argLists.emplace_back();
-      if (!p.isCall) continue;
+      CallArguments& site = argLists.back();
+      if (!p.isCall) {
+        site.text = texts.size();
+        texts.insert(texts.end(), p.text.begin(), p.text.end());
+        texts.resize(texts.size() + OutputBuffer::kPadded);
+        continue;
+      }
       std::vector<Value> values;
       for (size_t i = 0; i < p.call.args.size(); ++i) {
         values.push_back(p.call.args[i].value);
-        if (p.columns[i] >= 0) {
-          const ValueType want = p.function->signature.params[i];
-          argLists.back().columns.push_back({i, static_cast<size_t>(p.columns[i]), want});
-          values.back().type = want;  // a placeholder of the right kind until the first row
+        if (p.columns[i] < 0) continue;
+        const ValueType want = p.function->signature.params[i];
+        values.back().type = want;  // a placeholder of the right kind until the first row
+        ColumnArgument c{i, static_cast<size_t>(p.columns[i]), Source::Never, 0, {}};
+        if (want == ValueType::String) {
+          c.source = Source::Text;
+        } else if (want == ValueType::Number || want == ValueType::Date) {  // no field reads as a boolean or a time
+          const bool isDate = want == ValueType::Date;
+          c.source = isDate ? Source::Date : Source::Number;
+          c.read = 0;
+          while (c.read < reads.size() && !(reads[c.read].column == c.column && reads[c.read].isDate == isDate))
+            ++c.read;
+          if (c.read == reads.size()) reads.push_back(FieldRead{c.column, isDate, false, 0, 0, 0});
         }
+        site.columns.push_back(c);
       }
-      argLists.back().bound.bind(*p.function, values);
-      argLists.back().bound.leaveTextInPlace(true);  // copied once, into the output
+      site.bound.bind(*p.function, values);
+      site.bound.leaveTextInPlace(true);  // copied once, into the output
+      for (ColumnArgument& c : site.columns) c.slot = site.bound.slot(c.arg);
     }
 
   // Year ends repeat from row to row: the text of recent dates is kept.
+  struct KeptDate {
+    char text[kDayTextSize];
+    int32_t day = INT32_MIN;
+    uint32_t length = 0;
+  };
+  static_assert(kDayTextSize >= OutputBuffer::kPadded, "a kept date is read as padded text");
   constexpr size_t kKeptDates = 1024;
-  std::vector<int32_t> keptDay(kKeptDates, INT32_MIN);
-  std::vector<std::string> keptText(kKeptDates);
+  std::vector<KeptDate> kept(kKeptDates);
   auto append = [&](const Value& v) {
     if (v.type == ValueType::String) {
       text.put(v.text);
     } else if (v.type == ValueType::Date) {
-      const size_t slot = static_cast<uint32_t>(v.date) % kKeptDates;
-      if (keptDay[slot] != v.date) {
-        keptDay[slot] = v.date;
-        keptText[slot] = formatValue(v);
+      KeptDate& k = kept[static_cast<uint32_t>(v.date) % kKeptDates];
+      if (k.day != v.date) {
+        k.day = v.date;
+        k.length = static_cast<uint32_t>(formatDayNumberInto(v.date, k.text));
       }
-      text.put(keptText[slot]);
+      text.putPadded(k.text, k.length);
     } else {
       text.put(formatValue(v));
     }
   };
 
-  CallResult result;
   std::vector<FieldView> fields;
-  long rowNumber = 0;
-  // Each column's field as each type, read in which row, and whether it fitted.
-  constexpr size_t kTypeCount = 6;
-  const size_t readSlots = (rows ? rows->columns().size() : 0) * kTypeCount;
-  std::vector<long> readInRow(readSlots, 0);
-  std::vector<Value> readValue(readSlots);
-  std::vector<char> readFits(readSlots, 0);
   size_t firstList = 0;
   auto emit = [&](const ReportSection& section, const char* sectionName) {
     CallArguments* args = &argLists[firstList];
@@ -622,63 +766,62 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     for (const TemplatePiece& p : section.pieces) {
       CallArguments& call = *args++;
       if (!p.isCall) {
-        text.put(p.text);
+        text.putPadded(&texts[call.text], p.text.size());
         continue;
       }
-      const FieldView* badField = nullptr;  // a field that does not suit its parameter
-      size_t badArg = 0;
+      const ColumnArgument* bad = nullptr;  // a field that does not suit its parameter
       for (const ColumnArgument& c : call.columns) {
-        const FieldView& field = fields[c.column];
-        if (c.want == ValueType::String) {
+        if (c.source == Source::Text) {
+          const FieldView& field = fields[c.column];
           call.bound.setText(c.arg, field.data, field.size);  // fields stay put until the call is done
           continue;
         }
-        // A field passed to several calls is read once per row.
-        const size_t key = c.column * kTypeCount + static_cast<size_t>(c.want);
-        if (readInRow[key] != rowNumber) {
-          readInRow[key] = rowNumber;
-          readFits[key] = fieldAs(field.data, field.size, c.want, readValue[key]);
-        }
-        if (!readFits[key]) {
-          badField = &field;
-          badArg = c.arg;
+        if (c.source == Source::Never || !reads[c.read].fits) {
+          bad = &c;
           break;
         }
-        call.bound.setValue(c.arg, readValue[key]);
+        const FieldRead& read = reads[c.read];
+        // Straight into the argument list: the type and length were set when bound.
+        if (c.source == Source::Date) {
+          if (c.slot.list) {
+            std::memcpy(c.slot.list, &read.date, sizeof read.date);
+            if (c.slot.twin) std::memcpy(c.slot.twin, &read.date, sizeof read.date);
+          } else {
+            call.bound.setDate(c.arg, read.date);
+          }
+        } else if (c.slot.list) {
+          std::memcpy(c.slot.list, &read.hundredfold, sizeof read.hundredfold);
+          if (c.slot.twin) std::memcpy(c.slot.twin, &read.hundredfold, sizeof read.hundredfold);
+        } else {
+          call.bound.setNumber(c.arg, read.number);
+        }
       }
-      std::string problem;
-      if (badField) {
-        problem = columnReference(p.call.args[badArg].column) + " holds " +
-                  formatLiteral(Value::makeString(std::string(badField->data, badField->size))) + ", not a " +
-                  typeName(p.function->signature.params[badArg]);
-        ++outcome.badFields;
-      } else {
+      if (!bad) {
         CallResult& r = result;
         library.call(call.bound, r);  // bound: count and types fit
         if (r.ok()) {
           if (r.value.type == ValueType::String)
-            text.put(call.bound.resultText(), call.bound.resultLength());
+            text.putPadded(call.bound.resultText(), call.bound.resultLength());
           else
             append(r.value);
           continue;
         }
-        problem = r.message;
-        if (isGuardViolation(r.status))
-          ++outcome.guardViolations;
-        else if (r.status == CallStatus::FunctionError)
-          ++outcome.functionErrors;
-        else
-          ++outcome.badFields;
+        failed(p, nullptr, 0, sectionName);
+      } else {
+        failed(p, &fields[bad->column], bad->arg, sectionName);
       }
-      text.put("#ERROR", 6);
-      bar.clear();
-      flush();
-      out.flush();
-      const std::string where = sectionName ? std::string(sectionName)
-                                            : "row " + std::to_string(rowNumber) + " (CSV line " +
-                                                  std::to_string(rows->line()) + ")";
-      err << "ufhost: " << where << ", " << lineLabel(p.line) << " of the template: {" << p.text << "}: " << problem
-          << "\n";
+    }
+  };
+  // Each field that calls take as a number or a date, read once at the start of its row.
+  auto readFields = [&] {
+    for (FieldRead& r : reads) {
+      const FieldView& field = fields[r.column];
+      if (r.isDate) {
+        r.fits = fieldAsDate(field.data, field.size, r.date);
+      } else {
+        r.fits = fieldAsNumber(field.data, field.size, r.number);
+        r.hundredfold = r.number * 100.0;
+      }
     }
   };
 
@@ -690,6 +833,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     while (rows->next(fields, error)) {
       ++rowNumber;
       firstList = rowLists;
+      readFields();
       emit(report.row, nullptr);
       if (sharedScreen && bar.shown()) {
         // The count steps aside while the row's text goes out to the same screen.

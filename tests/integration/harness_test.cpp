@@ -137,6 +137,26 @@ TEST(HostDates, PrintingAgreesWithPrintf) {
   EXPECT_EQ(formatDayNumber(kNoDate - 1), "(invalid date -2)");
 }
 
+// The text written into a caller's buffer is the text returned as a string,
+// for valid days, the "no date" mark and numbers that name no day; the bytes
+// past its length are left alone.
+TEST(HostDates, PrintingIntoABufferAgreesWithTheString) {
+  std::vector<int32_t> days = {kNoDate, -2, -7, INT32_MIN, INT32_MAX, 0, 1721423, 2299159, 2299160, 2451544};
+  const int32_t last = dayNumberFromCivil(32767, 12, 31);
+  days.push_back(last);
+  days.push_back(last + 1);
+  for (int32_t n = 0; n <= last; n += 997) days.push_back(n);
+  for (int32_t n : days) {
+    char buf[kDayTextSize + 1];
+    std::memset(buf, '#', sizeof buf);
+    const size_t length = formatDayNumberInto(n, buf);
+    const std::string want = formatDayNumber(n);
+    ASSERT_LE(length, kDayTextSize) << n;
+    ASSERT_EQ(std::string(buf, length), want) << n;
+    for (size_t i = length; i < sizeof buf; ++i) ASSERT_EQ(buf[i], '#') << n << " at " << i;
+  }
+}
+
 TEST(HostDates, Printing) {
   EXPECT_EQ(formatDayNumber(-1), "(no date)");
   EXPECT_EQ(formatDayNumber(2451544), "2000-01-01");
@@ -358,7 +378,9 @@ TEST(FormulaCallText, FieldValues) {
 TEST(FormulaCallText, FieldNumbersAgreeWithStrtod) {
   std::vector<std::string> texts = {"0",     "-0",         "0.1",      "0.3",   "123456789012345", "1234567890123456",
                                     "9.95",  "-1234.5678", "+.5",      "7.",    "1e-5",            "2.5E3",
-                                    " 42 ",  "0.000001",   "99999999", "1.005", "4503599627370497"};
+                                    " 42 ",  "0.000001",   "99999999", "1.005", "4503599627370497",
+                                    "007",   "123456789",  "999999999", "1234567890", "4294967296", "5 ",
+                                    "0",     "000000000",  "9\t"};
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> digit(0, 9), length(1, 17), point(0, 18);
   for (int i = 0; i < 20000; ++i) {
@@ -402,6 +424,17 @@ TEST(FormulaCallText, FieldsAsEachType) {
     SCOPED_TRACE(c.field);
     Value v = Value::makeString("untouched");
     EXPECT_EQ(fieldAs(c.field, c.want, v), c.fits);
+    // The typed readers a report uses answer the same, and leave a misfit alone.
+    double number = -3.5;
+    int32_t day = -3;
+    if (c.want == ValueType::Number) {
+      EXPECT_EQ(fieldAsNumber(c.field, std::strlen(c.field), number), c.fits);
+      EXPECT_EQ(number, c.fits ? v.number : -3.5);
+    }
+    if (c.want == ValueType::Date) {
+      EXPECT_EQ(fieldAsDate(c.field, std::strlen(c.field), day), c.fits);
+      EXPECT_EQ(day, c.fits ? v.date : -3);
+    }
     if (c.fits) {
       EXPECT_EQ(v.type, c.want);
       if (c.want == ValueType::String) {
@@ -434,6 +467,9 @@ TEST(FormulaCallText, FieldsReadInPlaceStopAtTheirEnd) {
       {"-2024-03-15", "0", ValueType::Date},   {"2024-03-1", "5", ValueType::Date},
       {"", "12", ValueType::Number},           {"text", " more", ValueType::String},
       {"1.5", ",2", ValueType::Number},        {"0x1", "0", ValueType::Number},
+      {"7", "7", ValueType::Number},           {"123456789", "0", ValueType::Number},
+      {"12345678", "9", ValueType::Number},    {"3", " ", ValueType::Number},
+      {"2024-03-15", "", ValueType::Date},     {"1", ".5", ValueType::Number},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.field) + "|" + c.after);
@@ -566,6 +602,93 @@ TEST(CsvRows, StreamedRecordByRecordAcrossBufferBoundaries) {
   }
   EXPECT_EQ(error, "");
   EXPECT_EQ(n, want.size());
+}
+
+// Every record of text through the reader of views, with the line each starts on.
+struct ViewedRows {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<long> lines;
+  std::string error;
+};
+ViewedRows readViews(const std::string& text) {
+  std::istringstream in(text);
+  CsvReader reader(in);
+  ViewedRows out;
+  std::vector<FieldView> views;
+  while (reader.next(views, out.error)) {
+    out.rows.emplace_back();
+    for (const FieldView& v : views) out.rows.back().emplace_back(v.data, v.size);
+    out.lines.push_back(reader.line());
+  }
+  return out;
+}
+
+// Lines the one-pass splitter takes and lines it hands to the full reader
+// (quotes, stray carriage returns, a last line without its end) read the same,
+// through both readers, with the lines where the records start.
+TEST(CsvRows, PlainAndQuotedLinesReadAlike) {
+  using Rows = std::vector<std::vector<std::string>>;
+  struct Case {
+    const char* name;
+    std::string body;  // after the header "a,b,c\n"
+    Rows rows;
+    std::vector<long> lines;
+  };
+  const Case cases[] = {
+      {"plain", "1,2,3\n", {{"1", "2", "3"}}, {2}},
+      {"empty field, CRLF", "1,,3\r\n", {{"1", "", "3"}}, {2}},
+      {"only commas", ",,\n", {{"", "", ""}}, {2}},
+      {"blank lines, no last end", "  \n\t\n1,2,3", {{"1", "2", "3"}}, {4}},
+      {"blanks around", " 1 ,\t2\t, 3 \r\n", {{"1", "2", "3"}}, {2}},
+      {"stray return", "1,2\r,3\n4,5,6\n", {{"1", "2", "3"}, {"4", "5", "6"}}, {2, 3}},
+      {"last line ends in a return", "1,2,3\r", {{"1", "2", "3"}}, {2}},
+      {"blank CRLF lines", "\r\n1,2,3\r\n\r\n7,8,9\r\n", {{"1", "2", "3"}, {"7", "8", "9"}}, {3, 5}},
+      {"quoted comma", "1,\"x,y\",3\n", {{"1", "x,y", "3"}}, {2}},
+      {"quote inside a field", "1,a\"b,3\n", {{"1", "a\"b", "3"}}, {2}},
+      {"plain after quoted", "\"1\",2,3\n4, 5 ,6\n", {{"1", "2", "3"}, {"4", "5", "6"}}, {2, 3}},
+      {"long field", "1," + std::string(5000, 'x') + ",3\n", {{"1", std::string(5000, 'x'), "3"}}, {2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = "a,b,c\n" + c.body;
+    std::istringstream in(text);
+    CsvReader strings(in);
+    std::string error;
+    Rows got;
+    std::vector<long> lines;
+    std::vector<std::string> fields;
+    while (strings.next(fields, error)) {
+      got.push_back(fields);
+      lines.push_back(strings.line());
+    }
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(got, c.rows);
+    EXPECT_EQ(lines, c.lines);
+    const ViewedRows viewed = readViews(text);
+    EXPECT_EQ(viewed.error, "");
+    EXPECT_EQ(viewed.rows, c.rows);
+    EXPECT_EQ(viewed.lines, c.lines);
+  }
+}
+
+// A line end that the reader's first read cuts: the carriage return on one
+// side and the line feed on the other, or the line feed as the last byte read.
+TEST(CsvRows, LineEndsWhereAReadStops) {
+  const size_t kRead = 1 << 16;  // what the reader takes from its stream at a time
+  for (int shift = -3; shift <= 3; ++shift) {
+    for (const char* end : {"\r\n", "\n"}) {
+      SCOPED_TRACE(std::to_string(shift) + (end[0] == '\r' ? " CRLF" : " LF"));
+      const std::string header = "a,b\n";
+      // The first row's last byte lands at kRead + shift: shift 0 puts a CR last in the first read.
+      const size_t padding = kRead + static_cast<size_t>(shift + 3) - 3 - header.size() - 2 - std::strlen(end) + 1;
+      const std::string pad(padding, 'p');
+      const std::string text = header + "x," + pad + end + "1, 2" + end + "3,4";
+      const ViewedRows viewed = readViews(text);
+      EXPECT_EQ(viewed.error, "");
+      EXPECT_EQ(viewed.rows, (std::vector<std::vector<std::string>>{{"x", pad}, {"1", "2"}, {"3", "4"}}));
+      EXPECT_EQ(viewed.lines, (std::vector<long>{2, 3, 4}));
+    }
+  }
 }
 
 // Many columns: every name is checked against all others without comparing
@@ -952,6 +1075,36 @@ TEST_F(Fixture, ReusedBuffersAreArmedAgainForEveryCall) {
 
 // A call site bound once and patched call by call answers as a call laid out
 // afresh each time, and keeps every guard.
+// Lists of every length arrive whole and in order, however they are copied
+// for the call: an extra argument beyond the definition included.
+TEST_F(Fixture, ArgumentListsOfEveryLengthArriveWhole) {
+  const std::string s = std::to_string(sizeof(UFParamListElement));
+  const std::vector<Value> args = {num(1), str("t"), Value::makeDate(7), Value::makeBoolean(true), num(2)};
+  const std::vector<std::string> entries = {"1:type=1,len=8,size=" + s + ",number=100",
+                                            "2:type=7,len=2,size=" + s + ",string=t",
+                                            "3:type=6,len=4,size=" + s + ",date=7",
+                                            "4:type=5,len=2,size=" + s + ",boolean=1",
+                                            "5:type=1,len=8,size=" + s + ",number=200"};
+  for (size_t n = 1; n <= args.size(); ++n) {  // Echo prints nothing defined for no arguments
+    SCOPED_TRACE(n);
+    const std::vector<Value> some(args.begin(), args.begin() + static_cast<long>(n));
+    std::string want;
+    for (size_t i = 0; i < n; ++i) want += (i ? ";" : "") + entries[i];
+    const CallResult r = lib.evaluateAnyCount(fn("Echo"), some);
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(r.value.text, want);
+    // Twice more through a bound call site: the second call gets the list afresh.
+    BoundCall bound;
+    bound.bind(fn("Echo"), some);
+    for (int repeat = 0; repeat < 2; ++repeat) {
+      CallResult b;
+      lib.call(bound, b);
+      ASSERT_TRUE(b.ok()) << b.message;
+      EXPECT_EQ(b.value.text, want);
+    }
+  }
+}
+
 TEST_F(Fixture, BoundCallsAnswerAsCallsLaidOutAfresh) {
   struct Step {
     size_t arg;  // the argument patched before the call

@@ -294,6 +294,14 @@ TEST_F(UfhostCommand, ReportErrorsNameTheRowAndTheCall) {
        "ufhost: row 2 (CSV line 3), line 2 of the template: {Half($amount)}: $amount holds \"n/a\", not a Number"},
       {"@row\n{ExactFit($size)} {OverrunByOne($size)}\n", 5, "xxx #ERROR\nx #ERROR\nxxxxxxx #ERROR\n",
        "ufhost: row 1 (CSV line 2), line 2 of the template: {OverrunByOne($size)}: OverrunByOne wrote 1 byte past"},
+      {"@row\n{Echo(1, \"x\", 2024-01-01, $size)}\n", 4, "#ERROR\n#ERROR\n#ERROR\n",
+       "ufhost: row 1 (CSV line 2), line 2 of the template: {Echo(1, \"x\", 2024-01-01, $size)}: $size holds \"4\", "
+       "not a Boolean"},
+      {"@row\n{Echo($amount, \"x\", 2024-01-01, $size)}\n", 4, "#ERROR\n#ERROR\n#ERROR\n",
+       "ufhost: row 2 (CSV line 3), line 2 of the template: {Echo($amount, \"x\", 2024-01-01, $size)}: $amount holds "
+       "\"n/a\", not a Number"},
+      {"@row\n{Half($size)}|{NextDay($size)}\n", 4, "2|#ERROR\n1|#ERROR\n4|#ERROR\n",
+       "ufhost: row 3 (CSV line 4), line 2 of the template: {NextDay($size)}: $size holds \"8\", not a Date"},
       {"@row\n{Fail($size)}\n", 1, "#ERROR\n#ERROR\n#ERROR\n",
        "row 3 (CSV line 4), line 2 of the template: {Fail($size)}: Fail answered unknown error (8)"},
       {"title {Nope(1)}\n", 4, "", "line 1: {Nope(1)}: unknown function 'Nope'"},
