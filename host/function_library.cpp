@@ -12,14 +12,14 @@
 namespace ufhost {
 namespace {
 
-// Guard zones around every buffer the library may write. Only the 16 bytes
+// Guard zones around every buffer the library may write. Only the 64 bytes
 // next to each side are compared after a call, one compare a side: a write
 // that runs off either end crosses them first. Beyond them lies a landing
 // zone, scanned only when a near guard was hit, so that a runaway write is
 // measured rather than landing in the harness's own memory. The back landing
 // zone covers the largest size a return-size function can ask for (a signed
 // 16-bit count).
-constexpr size_t kNearGuard = 16;
+constexpr size_t kNearGuard = 64;
 constexpr size_t kFrontZone = 256;
 constexpr size_t kBackZone = 32768;
 // A result buffer starts filled with this, so a result without its NUL shows.

@@ -873,7 +873,7 @@ class Fixture : public ::testing::Test {
 
 TEST_F(Fixture, ReadsTheThreeTablesInStep) {
   const auto& fns = lib.functions();
-  ASSERT_EQ(fns.size(), 19u);
+  ASSERT_EQ(fns.size(), 20u);
   EXPECT_EQ(lib.version(), 0x0100);
   for (const FunctionInfo& f : fns) {
     SCOPED_TRACE(f.definition);
@@ -1070,6 +1070,26 @@ TEST_F(Fixture, ReusedBuffersAreArmedAgainForEveryCall) {
       else
         EXPECT_EQ(r.message, "");
     }
+  }
+}
+
+// A single byte written anywhere in the guard zone next to either side is
+// caught, not only the bytes right at the edge.
+TEST_F(Fixture, StrayBytesNearEitherSideAreCaught) {
+  const struct {
+    int offset;
+    CallStatus status;
+  } rows[] = {
+      {0, CallStatus::BufferOverrun},   {15, CallStatus::BufferOverrun},  {16, CallStatus::BufferOverrun},
+      {40, CallStatus::BufferOverrun},  {63, CallStatus::BufferOverrun},  {-1, CallStatus::BufferUnderrun},
+      {-16, CallStatus::BufferUnderrun}, {-17, CallStatus::BufferUnderrun}, {-64, CallStatus::BufferUnderrun},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.offset);
+    CallResult result = call("StrayByte", {num(r.offset)});
+    EXPECT_EQ(r.status, result.status) << result.message;
+    // The zone is whole again for the next call.
+    EXPECT_EQ(CallStatus::Ok, call("ExactFit", {num(255)}).status);
   }
 }
 
