@@ -28,11 +28,14 @@ export U2LVOST_COM_REGISTRY="$work/com-classes.reg" U2LVOST_BENCH_DATA="$work"
 "$BUILD_DIR/com/regsvr" /s "$BUILD_DIR/engine/libvrzelcal.so"
 
 # One program per company database: the library reads the schema version once a process.
+# The repetitions of all its benchmarks run in random order, so a figure and its
+# floor see the same machine even when its speed drifts during the run.
 run() {
   local db=$1 program=$2
   (
     eval "$(bash scripts/odbc-dsn.sh sqlite "$work/$db" "$work/odbc-$program")"
-    "$BUILD_DIR/bench/$program" --benchmark_out="$work/$program.json" --benchmark_out_format=json "${@:3}"
+    "$BUILD_DIR/bench/$program" --benchmark_enable_random_interleaving=true \
+      --benchmark_out="$work/$program.json" --benchmark_out_format=json "${@:3}"
   )
 }
 "$BUILD_DIR/bench/bench_functions" "$@"

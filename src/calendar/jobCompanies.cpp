@@ -2,15 +2,6 @@
 
 static_assert(JobCompanies::kMaxCompanies <= 127, "slots must fit the index's signed bytes");
 
-JobCompanies::Entry* JobCompanies::find(int16_t company) {
-  if (company < 0 || slotOf_.empty()) return nullptr;
-  const int8_t slot = slotOf_[indexOf(company)];
-  if (slot < 0) return nullptr;
-  Entry& entry = entries_[static_cast<size_t>(slot)];
-  entry.lastUse = ++clock_;
-  return &entry;
-}
-
 JobCompanies::Entry& JobCompanies::add(int16_t company) {
   if (slotOf_.empty()) slotOf_.assign(kCompanyNumbers, -1);
   const size_t index = indexOf(company);

@@ -31,7 +31,14 @@ class JobCompanies {
 
   // The company's entry, marked as used now; null when it is not kept (or the
   // number is negative: no company).
-  Entry* find(int16_t company);
+  Entry* find(int16_t company) {
+    if (company < 0 || slotOf_.empty()) return nullptr;
+    const int8_t slot = slotOf_[indexOf(company)];
+    if (slot < 0) return nullptr;
+    Entry& entry = entries_[static_cast<size_t>(slot)];
+    entry.lastUse = ++clock_;
+    return &entry;
+  }
   // A new, empty entry for a company not kept yet (an existing one is emptied).
   // Company numbers are 0 to 32767.
   Entry& add(int16_t company);
@@ -42,8 +49,8 @@ class JobCompanies {
   static constexpr size_t kCompanyNumbers = 32768;
   static size_t indexOf(int16_t company) { return static_cast<uint16_t>(company) & (kCompanyNumbers - 1); }
 
-  // Entry slot per company number, -1 when not kept: a look-up is one load, no
-  // hashing (a hash table's division cost more than the rest of a switch).
+  // Entry slot per company number, -1 when not kept: a look-up is one load, with
+  // no hashing and no division on a report's every change of company.
   std::vector<int8_t> slotOf_;
   std::array<Entry, kMaxCompanies> entries_;
   std::array<int16_t, kMaxCompanies> companyOf_{};

@@ -34,11 +34,11 @@ void CPersistCalendar::startJob() {
   if (_linkLost) terminate();  // the next statement connects again
 }
 
-bool CPersistCalendar::useCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
+bool CPersistCalendar::switchCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
   if (company < 0) return false;
   if (company == _companyid) return static_cast<bool>(m_calList);
   // The slots learned for the company being left go with its calendars (its
-  // entry is remembered, saving a second hash look-up on every switch).
+  // entry is remembered, saving a second look-up on every switch).
   JobCompanies::Entry* left = _currentCompany == _companyid ? _currentEntry : nullptr;
   if (!left && _companyid >= 0) left = _jobCompanies.find(_companyid);
   if (left)

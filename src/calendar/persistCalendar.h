@@ -76,7 +76,12 @@ class CPersistCalendar {
 
   // Makes the company's calendars current: kept from earlier in this job, or
   // read now with build. False when it has none in this job (answer: no date).
-  bool useCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t));
+  bool useCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
+    // The same company as the call before: nearly every call of a report.
+    if (company == _companyid && company >= 0) return static_cast<bool>(m_calList);
+    return switchCompany(company, build);
+  }
+  bool switchCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t));
   // The current company loses its calendars for the rest of the job.
   void dropCompany();
   // A database-layer failure: the boxes, counted, and a lost connection noted.
