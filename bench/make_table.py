@@ -41,6 +41,24 @@ def load(path):
     return data.get("context", {}), runs
 
 
+def load_pandas(path):
+    """pandas' time per date: the median of every pass of every line the script
+    printed (one line per run); None when it did not run."""
+    if not path or not os.path.exists(path):
+        return None
+    runs = []
+    with open(path) as f:
+        for line in f:
+            if line.strip():
+                runs.append(json.loads(line))
+    if not runs:
+        return None
+    passes = sorted(t for r in runs for t in r.get("pass_ns", [r["ns_per_date"]]))
+    n = len(passes)
+    median = passes[n // 2] if n % 2 else (passes[n // 2 - 1] + passes[n // 2]) / 2
+    return {"ns_per_date": median, "pandas": runs[0].get("pandas", "?"), "passes": n}
+
+
 def ns(run, manual=False):
     """A run's time per iteration in ns: CPU time, or the manual time for child runs."""
     if run is None or run.get("error_occurred"):
@@ -95,10 +113,7 @@ def main():
     pandas_path = sys.argv[4] if len(sys.argv) > 4 else None
     context, fy = load(fyend_path)
     _, size = load(size_path)
-    pandas = None
-    if pandas_path and os.path.exists(pandas_path) and os.path.getsize(pandas_path) > 0:
-        with open(pandas_path) as f:
-            pandas = json.load(f)
+    pandas = load_pandas(pandas_path)
 
     rows = []  # measure, figure, floor, ratio text, target, met
 
@@ -135,10 +150,16 @@ def main():
               "same report, one company, run in turn with it: %s", "≥ 90%", 0.9, higher_is_better=True, fmt=fmt_rate,
               percent=True)
     host, loop = fy.get("BM_UfhostReport/1000000"), fy.get("BM_ReportCallsLoop")
-    host_rate = 1e6 / (ns(host, manual=True) / 1e9) if ns(host, manual=True) else None
+    if host and not host.get("error_occurred") and host.get("loop_rows_per_s"):
+        # Each child run was followed by the plain loop over as many rows: the pair's figures.
+        host_rate, loop_rate = host.get("ufhost_rows_per_s"), host["loop_rows_per_s"]
+        loop_text = "the same calls in a plain loop, run in turn with it: %s"
+    else:
+        host_rate = 1e6 / (ns(host, manual=True) / 1e9) if ns(host, manual=True) else None
+        loop_rate = loop and not loop.get("error_occurred") and loop["items_per_second"] or None
+        loop_text = "the same calls in a plain loop: %s"
     ratio_row("`ufhost --report`, 1,000,000 rows (`ZelFYEnd`, `ZelCalYEnd`, `ZelNum`), CPU of the child", host_rate,
-              loop and not loop.get("error_occurred") and loop["items_per_second"] or None,
-              "the same calls in a plain loop: %s", "≥ 80%", 0.8, higher_is_better=True, fmt=fmt_rate, percent=True)
+              loop_rate, loop_text, "≥ 80%", 0.8, higher_is_better=True, fmt=fmt_rate, percent=True)
     small = fy.get("BM_UfhostReport/100000")
     mem_small = small and not small.get("error_occurred") and small.get("maxrss_MB") or None
     mem_big = host and not host.get("error_occurred") and host.get("maxrss_MB") or None

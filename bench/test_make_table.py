@@ -28,7 +28,9 @@ def table(fyend, size, pandas=None):
             paths.append(p)
         pandas_path = os.path.join(d, "pandas.json")
         with open(pandas_path, "w") as f:
-            f.write(json.dumps(pandas) if pandas else "")
+            # One line per run of the pandas script.
+            runs = pandas if isinstance(pandas, list) else [pandas] if pandas else []
+            f.write("".join(json.dumps(r) + "\n" for r in runs))
         out = os.path.join(d, "README.md")
         subprocess.run([sys.executable, os.path.join(HERE, "make_table.py"), out] + paths + [pandas_path], check=True)
         with open(out) as f:
@@ -94,6 +96,23 @@ class MakeTableTest(unittest.TestCase):
         self.assertEqual(["100 ns", "120 ns", "1.20×", "150 ns", "1.25×"], find(rows, "24 short years")[1:])
         fyend = [r for r in FULL_FYEND if r["name"] != "BM_EngineSequence_PlainBook"]
         self.assertEqual(["100 ns", "not measured", "—", "300 ns", "—"], find(table(fyend, FULL_SIZE), "plain (first")[1:])
+
+    def test_ufhost_paired_with_its_loop_when_the_run_has_both(self):
+        fyend = [r for r in FULL_FYEND if not r["name"].startswith("BM_UfhostReport/1000000")]
+        fyend.append(dict(run("BM_UfhostReport/1000000/iterations:1/manual_time", 0, maxrss_MB=30.0,
+                              ufhost_rows_per_s=600e3, loop_rows_per_s=800e3), real_time=4e9))
+        cells = find(table(fyend, FULL_SIZE), "`ufhost --report`, 1,000,000")
+        # 600k against the paired 800k, not the separate loop's 500k or the manual time's 250k.
+        self.assertEqual(["600.0k rows/s", "75%", "no"], [cells[1], cells[3], cells[5]])
+
+    def test_pandas_passes_of_every_run_are_pooled(self):
+        runs = [{"ns_per_date": 20000, "pass_ns": [10000, 30000, 20000], "pandas": "9.9"},
+                {"ns_per_date": 20000, "pass_ns": [25000, 15000, 40000, 45000], "pandas": "9.9"}]
+        # Pooled: 10, 15, 20, 25, 30, 40, 45 µs, median 25 µs against 100 ns.
+        self.assertEqual("250.00×", find(table(FULL_FYEND, FULL_SIZE, runs), "pandas 9.9")[3])
+        # An even count takes the middle two.
+        runs[1]["pass_ns"] = [25000, 15000, 40000]
+        self.assertEqual("225.00×", find(table(FULL_FYEND, FULL_SIZE, runs), "pandas 9.9")[3])
 
     def test_missing_and_failed_runs_are_not_measured(self):
         fyend = [r for r in FULL_FYEND if r["name"] != "BM_EngineFloor_PlainBook"]

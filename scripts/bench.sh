@@ -38,17 +38,19 @@ run() {
       --benchmark_out="$work/$program.json" --benchmark_out_format=json "${@:3}"
   )
 }
+# pandas runs just before and just after the program its figure is compared
+# with, and its passes are pooled: both sides see the same stretch of the run.
+: >"$work/pandas.json"
+have_pandas=""
+"$PANDAS_PY" -c 'import pandas' 2>/dev/null && have_pandas=1
+[ -n "$have_pandas" ] || echo "bench.sh: pandas is not available; the pandas row is skipped" >&2
+pandas() { [ -z "$have_pandas" ] || "$PANDAS_PY" bench/pandas_fy5253.py | tee -a "$work/pandas.json"; }
+
 "$BUILD_DIR/bench/bench_functions" "$@"
 run built.db bench_fyend "$@"
+pandas
 run stored.db bench_calendar_size "$@"
-
-: >"$work/pandas.json"
-if "$PANDAS_PY" -c 'import pandas' 2>/dev/null; then
-  "$PANDAS_PY" bench/pandas_fy5253.py >"$work/pandas.json"
-  cat "$work/pandas.json"
-else
-  echo "bench.sh: pandas is not available; the pandas row is skipped" >&2
-fi
+pandas
 
 BENCH_BUILD_TYPE=$(sed -n "s/^CMAKE_BUILD_TYPE:STRING=//p" "$BUILD_DIR/CMakeCache.txt") \
   python3 bench/make_table.py bench/README.md "$work/bench_fyend.json" "$work/bench_calendar_size.json" "$work/pandas.json"
