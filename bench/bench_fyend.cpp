@@ -301,28 +301,48 @@ void BM_Report_Companies(benchmark::State& state) {
 BENCHMARK(BM_Report_Companies)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 // The million-row report's calls in a plain loop: per row ZelFYEnd, ZelCalYEnd
-// and ZelNum, as the report template has them, over 10,000 rows made once.
+// and ZelNum, as the report template has them, with the arguments of the
+// report's own rows (OUTDIR/rows-100000.csv, read once), so that the loop and
+// ufhost make the same calls with the same values.
 class ReportCalls {
  public:
-  static constexpr int kRows = 10000;
   ReportCalls()
       : fy_({bench::number(1), bench::number(0), bench::date(0)}),
         cal_({bench::number(1), bench::number(0), bench::date(0)}),
         num_({bench::number(12), bench::number(2), bench::text("")}, 20) {
-    for (int r = 0; r < kRows; ++r)
-      costs_.push_back(std::to_string(r * 37 % 1000000) + "." + std::to_string(r % 90 + 10));
+    const char* data = std::getenv("U2LVOST_BENCH_DATA");
+    std::FILE* f = data ? std::fopen((std::string(data) + "/rows-100000.csv").c_str(), "r") : nullptr;
+    if (!f) return;
+    char line[256];
+    bool header = true;
+    while (std::fgets(line, sizeof line, f)) {
+      int company = 0, book = 0, y = 0, m = 0, d = 0;
+      char cost[64];
+      if (header) {
+        header = false;
+        continue;
+      }
+      if (std::sscanf(line, "%d,%d,%d-%d-%d,%63[^,\r\n]", &company, &book, &y, &m, &d, cost) != 6) continue;
+      rows_.push_back(Row{company * 100.0, book * 100.0, bench::crDate(y, m, d), cost});
+    }
+    std::fclose(f);
     fy_.block.ReturnValue.ReturnDate = 0;
     Exports::get().fyEnd(&fy_.block);  // loads the company
   }
-  // rows calls of each, going round the 10,000 rows.
+  bool ok() const { return !rows_.empty(); }
+  int64_t size() const { return static_cast<int64_t>(rows_.size()); }
+
+  // rows calls of each, going round the rows read.
   void run(int64_t rows) {
     const Exports& e = Exports::get();
+    size_t r = 0;
     for (int64_t i = 0; i < rows; ++i) {
-      const int r = static_cast<int>(i % kRows);
-      const CRDate d = lookupDate(r);
-      fy_.args[1].Parameter.ParamNumber = cal_.args[1].Parameter.ParamNumber = (r % 3) * 100.0;
-      fy_.args[2].Parameter.ParamDate = cal_.args[2].Parameter.ParamDate = d;
-      num_.args[2].Parameter.ParamString = const_cast<char*>(costs_[static_cast<size_t>(r)].c_str());
+      const Row& row = rows_[r];
+      if (++r == rows_.size()) r = 0;
+      fy_.args[0].Parameter.ParamNumber = cal_.args[0].Parameter.ParamNumber = row.company;
+      fy_.args[1].Parameter.ParamNumber = cal_.args[1].Parameter.ParamNumber = row.book;
+      fy_.args[2].Parameter.ParamDate = cal_.args[2].Parameter.ParamDate = row.date;
+      num_.args[2].Parameter.ParamString = const_cast<char*>(row.cost.c_str());
       e.fyEnd(&fy_.block);
       e.calYEnd(&cal_.block);
       e.num(&num_.block);
@@ -333,15 +353,24 @@ class ReportCalls {
   }
 
  private:
-  std::vector<std::string> costs_;
+  struct Row {
+    double company, book;  // as formula numbers come: a hundred times the value
+    CRDate date;
+    std::string cost;
+  };
+  std::vector<Row> rows_;
   bench::Call fy_, cal_, num_;
 };
 
 void BM_ReportCallsLoop(benchmark::State& state) {
   if (!ready(state)) return;
   ReportCalls calls;
-  for (auto _ : state) calls.run(ReportCalls::kRows);
-  state.SetItemsProcessed(state.iterations() * ReportCalls::kRows);
+  if (!calls.ok()) {
+    state.SkipWithError("cannot read rows-100000.csv (run scripts/bench.sh)");
+    return;
+  }
+  for (auto _ : state) calls.run(calls.size());
+  state.SetItemsProcessed(state.iterations() * calls.size());
 }
 BENCHMARK(BM_ReportCallsLoop)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 
@@ -365,6 +394,10 @@ void BM_UfhostReport(benchmark::State& state) {
   }
   double maxrssMb = 0, childSeconds = 0, loopSeconds = 0;
   ReportCalls calls;
+  if (!calls.ok()) {
+    state.SkipWithError("cannot read rows-100000.csv (run scripts/bench.sh)");
+    return;
+  }
   for (auto _ : state) {
     const pid_t child = fork();
     if (child == 0) {
