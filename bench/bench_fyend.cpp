@@ -7,11 +7,9 @@
 //   ufhost --report over a CSV (child CPU) vs the same export calls in a plain loop
 // scripts/bench.sh sets up the environment and runs this.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
 #include <time.h>
 
 #include <string>
@@ -375,10 +373,38 @@ void BM_ReportCallsLoop(benchmark::State& state) {
 BENCHMARK(BM_ReportCallsLoop)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 
 // ufhost --report over OUTDIR/rows-N.csv as a child process: its CPU time (user
-// + system, from wait4) as the iteration time, its peak resident memory as a
-// counter. Output goes to /dev/null. Each child is followed by the same number
+// + system, from wait4 in child_usage) as the iteration time, its peak resident
+// memory as a counter. Output goes to /dev/null. Each child is followed by the same number
 // of rows of the plain loop above, timed by this thread's CPU clock, so that
 // the ratio of the two comes from runs side by side on the same machine.
+// Runs the command through child_usage: its CPU seconds and peak memory; false
+// when it could not be run or did not exit with 0.
+bool childUsage(const std::vector<std::string>& command, double* cpu, long* maxrssKb) {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  const pid_t launcher = fork();
+  if (launcher == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    std::vector<char*> argv{const_cast<char*>(CHILD_USAGE_PATH)};
+    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(CHILD_USAGE_PATH, argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string line;
+  char buffer[256];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) line.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  if (launcher < 0 || waitpid(launcher, &status, 0) != launcher || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return false;
+  int exitCode = -1;
+  return std::sscanf(line.c_str(), "%lf %ld %d", cpu, maxrssKb, &exitCode) == 3 && exitCode == 0;
+}
+
 void BM_UfhostReport(benchmark::State& state) {
   if (!ready(state)) return;
   const char* data = std::getenv("U2LVOST_BENCH_DATA");
@@ -399,25 +425,14 @@ void BM_UfhostReport(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {
-    const pid_t child = fork();
-    if (child == 0) {
-      const int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, 1);
-      dup2(devnull, 2);
-      execl(UFHOST_PATH, UFHOST_PATH, U2LVOST_LIBRARY, "--report", report.c_str(), "--rows", rows.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    double cpu = 0;
+    long maxrssKb = 0;
+    if (!childUsage({UFHOST_PATH, U2LVOST_LIBRARY, "--report", report, "--rows", rows}, &cpu, &maxrssKb)) {
       state.SkipWithError("ufhost failed");
       break;
     }
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec * 1e-6 + usage.ru_stime.tv_sec +
-                       usage.ru_stime.tv_usec * 1e-6;
     state.SetIterationTime(cpu);
-    maxrssMb = usage.ru_maxrss / 1024.0;  // kilobytes on Linux
+    maxrssMb = static_cast<double>(maxrssKb) / 1024.0;
     childSeconds += cpu;
     const double loopStart = threadSeconds();
     calls.run(state.range(0));
