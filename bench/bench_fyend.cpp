@@ -89,6 +89,21 @@ void warmExport(benchmark::State& state, int company, int book) {
   for (auto _ : state) benchmark::DoNotOptimize(call(lookupDate(++i)));
 }
 
+// Times yearEnd(i), the year end of lookup date i asked of the engine directly,
+// once it has answered as the export does for the first 500 dates.
+template <class YearEnd>
+void timeEngineCalls(benchmark::State& state, int company, int book, YearEnd yearEnd) {
+  FyEndCall call(company, book);
+  for (int64_t i = 0; i < 500; ++i) {
+    if (call(lookupDate(i)) != bench::crDate(1899, 12, 30) + static_cast<CRDate>(yearEnd(i))) {
+      state.SkipWithError("the engine answers otherwise than the library");
+      return;
+    }
+  }
+  int64_t i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(yearEnd(++i));
+}
+
 // The floor: the engine's own two calls on the same calendar, checked first to
 // answer as the export does.
 void engineFloor(benchmark::State& state, int company, int book) {
@@ -104,15 +119,7 @@ void engineFloor(benchmark::State& state, int company, int book) {
     if (SUCCEEDED(calendar->GetFiscalYear(bench::oleDate(lookupDate(i)), year.put()))) year->get_YREndDate(&end);
     return end;
   };
-  FyEndCall call(company, book);
-  for (int64_t i = 0; i < 500; ++i) {
-    if (call(lookupDate(i)) != bench::crDate(1899, 12, 30) + static_cast<CRDate>(yearEnd(i))) {
-      state.SkipWithError("the engine's calendar answers otherwise than the library's");
-      return;
-    }
-  }
-  int64_t i = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(yearEnd(++i));
+  timeEngineCalls(state, company, book, yearEnd);
 }
 
 // The engine calls a lookup makes, alone: the company's seven calendars in a
@@ -185,15 +192,7 @@ void engineSequence(benchmark::State& state, int company, int book) {
     state.SkipWithError("cannot build the calendars in the engine");
     return;
   }
-  FyEndCall call(company, book);
-  for (int64_t i = 0; i < 500; ++i) {
-    if (call(lookupDate(i)) != bench::crDate(1899, 12, 30) + static_cast<CRDate>(lookup(bench::oleDate(lookupDate(i))))) {
-      state.SkipWithError("the engine's calendars answer otherwise than the library's");
-      return;
-    }
-  }
-  int64_t i = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(lookup(bench::oleDate(lookupDate(++i))));
+  timeEngineCalls(state, company, book, [&](int64_t i) { return lookup(bench::oleDate(lookupDate(i))); });
 }
 
 void BM_ZelFYEnd_PlainBook(benchmark::State& s) { warmExport(s, kPlainCompany, kPlainBook); }
