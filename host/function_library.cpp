@@ -5,6 +5,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__SSE2__) && defined(__GNUC__)
+#include <emmintrin.h>
+#endif
+
 #include "cold.h"
 #include "comtypes.h"
 #include "host_sys.h"
@@ -41,6 +45,22 @@ struct GuardPattern {
 };
 const GuardPattern kPattern;
 
+// Whether a near guard still holds its pattern: four 16-byte compares where
+// SSE2 is there, checked on every call with a buffer.
+inline bool nearGuardHolds(const unsigned char* zone, const unsigned char* pattern) {
+  static_assert(kNearGuard == 64, "the compare below covers 64 bytes");
+#if defined(__SSE2__) && defined(__GNUC__)
+  auto same = [&](size_t at) {
+    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(zone + at)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(pattern + at)));
+  };
+  const __m128i all = _mm_and_si128(_mm_and_si128(same(0), same(16)), _mm_and_si128(same(32), same(48)));
+  return _mm_movemask_epi8(all) == 0xFFFF;
+#else
+  return std::memcmp(zone, pattern, kNearGuard) == 0;
+#endif
+}
+
 // One buffer slot, kept between calls: allocated when a call first needs more
 // room than it has, re-armed cheaply for every call.
 class GuardedBuffer {
@@ -65,24 +85,24 @@ class GuardedBuffer {
   const unsigned char* body() const { return raw_.data() + kFrontZone; }
   size_t size() const { return size_; }
   // Both near guards as armed; when not, the buffer is armed afresh next time.
-  UFHOST_SHARED bool intact() {
+  bool intact() {
     const size_t guardStart = kFrontZone - kNearGuard, back = kFrontZone + size_;
-    if (std::memcmp(&raw_[guardStart], kPattern.at(guardStart), kNearGuard) == 0 &&
-        std::memcmp(&raw_[back], kPattern.at(back), kNearGuard) == 0)
+    const unsigned char* const raw = raw_.data();
+    if (nearGuardHolds(raw + guardStart, kPattern.at(guardStart)) && nearGuardHolds(raw + back, kPattern.at(back)))
       return true;
     dirty_ = true;
     return false;
   }
   bool frontIntact() {
     const size_t guardStart = kFrontZone - kNearGuard;
-    if (std::memcmp(&raw_[guardStart], kPattern.at(guardStart), kNearGuard) == 0) return true;
+    if (nearGuardHolds(raw_.data() + guardStart, kPattern.at(guardStart))) return true;
     dirty_ = true;
     return false;
   }
   // How many bytes past the end were written to, counting to the farthest one; 0 when none.
   size_t overrunExtent() {
     const size_t back = kFrontZone + size_;
-    if (std::memcmp(&raw_[back], kPattern.at(back), kNearGuard) == 0) return 0;
+    if (nearGuardHolds(raw_.data() + back, kPattern.at(back))) return 0;
     return measureOverrun();
   }
   // Room for size, every zone armed: on the first call, after a call that
@@ -178,6 +198,11 @@ struct CallScratch {
   size_t count = 0;
   size_t textCount = 0;  // how many of the arguments are texts
   bool withMemCalc = false;
+  // A bound call site's parameter block as far as it is known when bound, and
+  // the block the library is handed: a fresh copy for every call.
+  UFParamBlock protoBlock{};
+  UFParamBlock block{};
+  UFReturnUnion returned{};  // what the last call that returns a value (not a text) put in its block
 
   // The return-size twin only when withMemCalc: only a string result is sized.
   // Every member is written, so nothing of the last call shows through.
@@ -246,6 +271,16 @@ struct CallScratch {
     m.MemCalcParamType = UFStringArg;
     m.MemCalcParamLength = e.ParamLength;
   }
+  // The same for a text known to hold no NUL, as a field of the report's rows:
+  // when the argument was a text already, only where it lies and its length change.
+  void setFieldText(size_t i, const char* p, size_t n) {
+    if (!text[i]) return setText(i, p, n);
+    text[i] = p;
+    textLength[i] = n;
+    const int16_t length = static_cast<int16_t>(n + 1 < 32767 ? n + 1 : 32767);
+    proto[i].ParamLength = length;
+    if (withMemCalc) protoMemCalc[i].MemCalcParamLength = length;
+  }
   void set(size_t i, const Value& v) {
     if (v.type == ValueType::String)
       setText(i, v.text.data(), v.text.size());
@@ -297,6 +332,15 @@ struct CallScratch {
   UFParamListElement* first() { return count ? &elements[0] : nullptr; }
   UFMemCalcParam* firstMemCalc() { return count ? &memCalc[0] : nullptr; }
 
+  // Whether every argument text is as it was, its guards included.
+  bool argumentsIntact() {
+    for (size_t i = 0, seen = 0; seen < textCount; ++i) {
+      if (!text[i]) continue;
+      ++seen;
+      if (!texts[i].intact() || !texts[i].bodyEquals(text[i])) return false;
+    }
+    return true;
+  }
   // 0 when every argument text is as it was, else the first argument written to.
   UFHOST_SHARED int modifiedArgument() {
     int first = 0;
@@ -313,7 +357,7 @@ struct CallScratch {
 
 namespace {
 
-int16_t resultLength(ValueType t) {
+int16_t returnLength(ValueType t) {
   switch (t) {
     case ValueType::Number:
       return sizeof(UFTNumber);
@@ -664,7 +708,40 @@ void BoundCall::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
   fn_ = &fn;
   literals_ = args;
   if (!chain_) chain_.reset(new CallScratch);
-  chain_->build(literals_, fn.signature.returnType == ValueType::String && fn.returnSize);
+  CallScratch& c = *chain_;
+  c.build(literals_, fn.signature.returnType == ValueType::String && fn.returnSize);
+  runnable_ = fn.understood && fn.entry;
+  textResult_ = fn.signature.returnType == ValueType::String;
+  UFParamBlock& b = c.protoBlock;
+  std::memset(&b, 0, sizeof b);
+  b.StructSize = sizeof(UFParamBlock);
+  b.FunctionNumber = static_cast<int16_t>(fn.index);
+  b.UFErrorHandler = engineErrorHandler;
+  b.UFParamList = c.first();
+  if (!textResult_) b.ReturnValueLength = returnLength(fn.signature.returnType);
+}
+
+void BoundCall::setFieldText(size_t i, const char* text, size_t length) { chain_->setFieldText(i, text, length); }
+
+int32_t BoundCall::resultDate() const { return chain_->returned.ReturnDate; }
+
+Value BoundCall::resultValue() const {
+  const UFReturnUnion& v = chain_->returned;
+  switch (fn_ ? fn_->signature.returnType : ValueType::String) {
+    case ValueType::Number:
+      return Value::makeNumber(v.ReturnNumber / 100.0);
+    case ValueType::Boolean:
+      return Value::makeBoolean(v.ReturnBoolean != 0);
+    case ValueType::Date:
+      return Value::makeDate(v.ReturnDate);
+    case ValueType::Time:
+      return Value::makeTime(v.ReturnTime);
+    case ValueType::DateTime:
+      return Value::makeDateTime(v.ReturnDateTime.date, v.ReturnDateTime.time);
+    case ValueType::String:
+      break;
+  }
+  return Value::makeString(std::string(resultText(), resultLength_));
 }
 
 void BoundCall::setValue(size_t i, const Value& v) { chain_->setScalar(i, v); }
@@ -783,62 +860,98 @@ UFHOST_COLD void FunctionLibrary::functionError(const FunctionInfo& fn, UFParamB
   }
 }
 
-// A string result: sized by the library's return-size function or the
-// engine's default, written into a guarded buffer, checked, left in place or copied.
-UFHOST_SHARED void FunctionLibrary::callForText(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block,
-                                                CallResult& r, size_t* inPlace) {
-  int size = kDefaultStringSize;
-  bool sized = true;
-  if (fn.returnSize) {
-    UFMemCalcBlock sizing;
-    std::memset(&sizing, 0, sizeof sizing);
-    sizing.StructSize = sizeof(UFMemCalcBlock);
-    sizing.MemCalcCommand = UFCalcStringLength;
-    sizing.UFMemCalcParamList = chain.firstMemCalc();
-    sizing.UFParamList = chain.first();
-    const UFError rc = fn.returnSize(&sizing);
-    size = sizing.UFMemCalcStringLength;
-    if (rc != UFNoError || size < 1) {
-      sizeRefused(fn.signature.name, rc, sizing.UFMemCalcStringLength, r);
-      sized = false;
-      size = 0;
-    }
-  } else {
-    r.defaultSize = true;
+// The size of a string result's buffer: what the library's return-size
+// function asks for, else the engine's default. False, with r saying why, when
+// the return-size function refused.
+bool FunctionLibrary::resultSize(const FunctionInfo& fn, CallScratch& chain, int& size, CallResult& r) {
+  size = kDefaultStringSize;
+  if (!fn.returnSize) return true;
+  UFMemCalcBlock sizing;
+  std::memset(&sizing, 0, sizeof sizing);
+  sizing.StructSize = sizeof(UFMemCalcBlock);
+  sizing.MemCalcCommand = UFCalcStringLength;
+  sizing.UFMemCalcParamList = chain.firstMemCalc();
+  sizing.UFParamList = chain.first();
+  const UFError rc = fn.returnSize(&sizing);
+  size = sizing.UFMemCalcStringLength;
+  if (rc == UFNoError && size >= 1) return true;
+  sizeRefused(fn.signature.name, rc, sizing.UFMemCalcStringLength, r);
+  size = 0;
+  return false;
+}
+
+// What a call that returns a value (not a text) answered, into r.
+void FunctionLibrary::valueOutcome(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r) {
+  if (rc != UFNoError) return functionError(fn, block, rc, r);
+  const UFReturnUnion& v = block.ReturnValue;
+  switch (fn.signature.returnType) {
+    case ValueType::Number:
+      r.value.type = ValueType::Number;
+      r.value.number = v.ReturnNumber / 100.0;
+      break;
+    case ValueType::Boolean:
+      r.value.type = ValueType::Boolean;
+      r.value.boolean = v.ReturnBoolean != 0;
+      break;
+    case ValueType::Date:
+      r.value.type = ValueType::Date;
+      r.value.date = v.ReturnDate;
+      break;
+    case ValueType::Time:
+      r.value.type = ValueType::Time;
+      r.value.time = v.ReturnTime;
+      break;
+    case ValueType::DateTime:
+      r.value.type = ValueType::DateTime;
+      r.value.date = v.ReturnDateTime.date;
+      r.value.time = v.ReturnDateTime.time;
+      break;
+    case ValueType::String:
+      break;
   }
-  r.bufferSize = size;
-  if (sized) {
-    GuardedBuffer& result = chain.result;
-    char* const buffer = result.arm(static_cast<size_t>(size));
-    block.ReturnValue.ReturnString = buffer;
-    block.ReturnValueLength = static_cast<int16_t>(size);
-    const UFError rc = fn.entry(&block);
-    if (!result.intact()) {
-      // Both ends are measured before either is reported.
-      const bool frontIntact = result.frontIntact();
-      bufferBroken(fn.signature.name, frontIntact, result.overrunExtent(), size, r);
-    } else if (rc != UFUserError &&  // its number overlays the pointer
-               block.ReturnValue.ReturnString != buffer) {
-      pointerReplaced(fn.signature.name, r);
-    } else if (rc != UFNoError) {
-      functionError(fn, block, rc, r);
+}
+
+// What a call into the string buffer of size bytes answered, into r: the
+// guards checked, the text left in place (its length to *inPlace) or copied.
+void FunctionLibrary::textOutcome(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block, UFError rc,
+                                  const char* buffer, int size, CallResult& r, size_t* inPlace) {
+  GuardedBuffer& result = chain.result;
+  if (!result.intact()) {
+    // Both ends are measured before either is reported.
+    const bool frontIntact = result.frontIntact();
+    bufferBroken(fn.signature.name, frontIntact, result.overrunExtent(), size, r);
+  } else if (rc != UFUserError &&  // its number overlays the pointer
+             block.ReturnValue.ReturnString != buffer) {
+    pointerReplaced(fn.signature.name, r);
+  } else if (rc != UFNoError) {
+    functionError(fn, block, rc, r);
+  } else {
+    const size_t len = result.textLength();
+    if (len >= result.size()) {
+      notTerminated(fn.signature.name, size, r);
     } else {
-      const size_t len = result.textLength();
-      if (len >= result.size()) {
-        notTerminated(fn.signature.name, size, r);
-      } else {
-        r.value.type = ValueType::String;
-        if (inPlace)
-          *inPlace = len;
-        else
-          r.value.text.assign(buffer, len);
-      }
+      r.value.type = ValueType::String;
+      if (inPlace)
+        *inPlace = len;
+      else
+        r.value.text.assign(buffer, len);
     }
   }
 }
 
+// Argument texts belong to the engine: a write into one outweighs any answer.
+// A failed call leaves no value behind.
+void FunctionLibrary::argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace) {
+  if (chain.textCount && !isGuardViolation(r.status)) {
+    if (int arg = chain.modifiedArgument()) argumentModified(fn.signature.name, arg, r);
+  }
+  if (!r.ok()) {
+    r.value = Value();
+    if (inPlace) *inPlace = 0;
+  }
+}
+
 void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace) {
-  const ValueType returnType = fn.signature.returnType;
   chain.arm();
 
   const bool ownJob = !inJob_;
@@ -852,53 +965,90 @@ void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallRes
   block.UFParamList = chain.first();
   block.JobId = jobId_;
 
-  if (returnType != ValueType::String) {
+  if (fn.signature.returnType != ValueType::String) {
     // No buffer to guard: the value comes back in the block itself.
-    block.ReturnValueLength = resultLength(returnType);
-    const UFError rc = fn.entry(&block);
-    if (rc != UFNoError) {
-      functionError(fn, block, rc, r);
-    } else {
-      const UFReturnUnion& v = block.ReturnValue;
-      switch (returnType) {
-        case ValueType::Number:
-          r.value.type = ValueType::Number;
-          r.value.number = v.ReturnNumber / 100.0;
-          break;
-        case ValueType::Boolean:
-          r.value.type = ValueType::Boolean;
-          r.value.boolean = v.ReturnBoolean != 0;
-          break;
-        case ValueType::Date:
-          r.value.type = ValueType::Date;
-          r.value.date = v.ReturnDate;
-          break;
-        case ValueType::Time:
-          r.value.type = ValueType::Time;
-          r.value.time = v.ReturnTime;
-          break;
-        case ValueType::DateTime:
-          r.value.type = ValueType::DateTime;
-          r.value.date = v.ReturnDateTime.date;
-          r.value.time = v.ReturnDateTime.time;
-          break;
-        case ValueType::String:
-          break;
-      }
-    }
+    block.ReturnValueLength = returnLength(fn.signature.returnType);
+    valueOutcome(fn, block, fn.entry(&block), r);
+    chain.returned = block.ReturnValue;
   } else {
-    callForText(fn, chain, block, r, inPlace);
+    int size = 0;
+    if (!fn.returnSize) r.defaultSize = true;
+    const bool sized = resultSize(fn, chain, size, r);
+    r.bufferSize = size;
+    if (sized) {
+      char* const buffer = chain.result.arm(static_cast<size_t>(size));
+      block.ReturnValue.ReturnString = buffer;
+      block.ReturnValueLength = static_cast<int16_t>(size);
+      const UFError rc = fn.entry(&block);
+      textOutcome(fn, chain, block, rc, buffer, size, r, inPlace);
+    }
   }
-
-  // Argument texts belong to the engine: a write into one outweighs any answer.
-  if (chain.textCount && !isGuardViolation(r.status)) {
-    if (int arg = chain.modifiedArgument()) argumentModified(fn.signature.name, arg, r);
-  }
-  if (!r.ok()) {
-    r.value = Value();
-    if (inPlace) *inPlace = 0;
-  }
+  argumentsOutcome(fn, chain, r, inPlace);
   if (ownJob) endJob();
+}
+
+// The report's path: the same call and the same checks as invoke(), with
+// nothing put into words or copied unless something went wrong.
+bool FunctionLibrary::run(BoundCall& bound, CallResult& r) {
+  if (!bound.runnable_ || !inJob_ || !handle_) return runSlowly(bound, r);
+  const FunctionInfo& fn = *bound.fn_;
+  CallScratch& chain = *bound.chain_;
+  chain.arm();
+  UFParamBlock& block = chain.block;
+  block = chain.protoBlock;
+  block.JobId = jobId_;
+  if (!bound.textResult_) {
+    const UFError rc = fn.entry(&block);
+    if (rc == UFNoError && (!chain.textCount || chain.argumentsIntact())) {
+      chain.returned = block.ReturnValue;
+      return true;
+    }
+    resetResult(r);
+    valueOutcome(fn, block, rc, r);
+    argumentsOutcome(fn, chain, r, nullptr);
+    return false;
+  }
+  int size = kDefaultStringSize;
+  if (fn.returnSize && !resultSize(fn, chain, size, r)) return runRefused(bound, r);
+  char* const buffer = chain.result.arm(static_cast<size_t>(size));
+  block.ReturnValue.ReturnString = buffer;
+  block.ReturnValueLength = static_cast<int16_t>(size);
+  const UFError rc = fn.entry(&block);
+  if (rc == UFNoError && chain.result.intact() && block.ReturnValue.ReturnString == buffer) {
+    const size_t len = chain.result.textLength();
+    if (len < static_cast<size_t>(size) && (!chain.textCount || chain.argumentsIntact())) {
+      bound.resultLength_ = len;
+      return true;
+    }
+  }
+  resetResult(r);
+  r.bufferSize = size;
+  r.defaultSize = !fn.returnSize;
+  textOutcome(fn, chain, block, rc, buffer, size, r, &bound.resultLength_);
+  argumentsOutcome(fn, chain, r, &bound.resultLength_);
+  return false;
+}
+
+UFHOST_COLD bool FunctionLibrary::runSlowly(BoundCall& bound, CallResult& r) {
+  const bool inPlace = bound.textInPlace_;
+  bound.textInPlace_ = true;
+  call(bound, r);
+  bound.textInPlace_ = inPlace;
+  return r.ok();
+}
+
+// The return-size function refused (r says how): the function itself is not
+// called, and r is completed as invoke() completes it.
+UFHOST_COLD bool FunctionLibrary::runRefused(BoundCall& bound, CallResult& r) {
+  const CallStatus status = r.status;
+  const int32_t code = r.errorCode;
+  std::string message = std::move(r.message);
+  resetResult(r);
+  r.status = status;
+  r.errorCode = code;
+  r.message = std::move(message);
+  argumentsOutcome(*bound.fn_, *bound.chain_, r, &bound.resultLength_);
+  return false;
 }
 
 }  // namespace ufhost

@@ -74,6 +74,8 @@ class BoundCall {
   // stay in place until the next call has returned.
   void setValue(size_t i, const Value& v);
   void setText(size_t i, const char* text, size_t length);
+  // The same for a text that holds no NUL, as a field of a report's rows.
+  void setFieldText(size_t i, const char* text, size_t length);
   // The same for a number (the formula value, not the hundredfold) or a day number.
   void setNumber(size_t i, double v);
   void setDate(size_t i, int32_t dayNumber);
@@ -96,10 +98,16 @@ class BoundCall {
   static constexpr size_t kResultReadable = 32;
   const char* resultText() const;
   size_t resultLength() const { return resultLength_; }
+  // After a call that succeeded: the day number of a date result, and any
+  // result as a value.
+  int32_t resultDate() const;
+  Value resultValue() const;
 
  private:
   friend class FunctionLibrary;
   const FunctionInfo* fn_ = nullptr;
+  bool runnable_ = false;    // bound to a function the harness can call
+  bool textResult_ = false;  // its result is a text
   bool textInPlace_ = false;
   size_t resultLength_ = 0;
   std::vector<Value> literals_;  // the texts bound here stay where the list points
@@ -166,6 +174,10 @@ class FunctionLibrary {
   void callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& result);
   // The same for a bound call site: nothing is laid out again but the patched arguments.
   void call(BoundCall& bound, CallResult& result);
+  // The same for a report's rows, checked alike: true when the call succeeded,
+  // its result then read from the call site (resultDate, resultText, resultValue);
+  // false with result saying why. result is written only when the call failed.
+  bool run(BoundCall& bound, CallResult& result);
 
  private:
   bool readTables(std::string& error);
@@ -174,7 +186,13 @@ class FunctionLibrary {
   bool callable(const FunctionInfo& fn, CallResult& r) const;
   // A string result's length goes to *inPlace, its text left in the buffer, when given.
   void invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace = nullptr);
-  void callForText(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block, CallResult& r, size_t* inPlace);
+  bool resultSize(const FunctionInfo& fn, CallScratch& chain, int& size, CallResult& r);
+  void valueOutcome(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r);
+  void textOutcome(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block, UFError rc, const char* buffer,
+                   int size, CallResult& r, size_t* inPlace);
+  void argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace);
+  bool runSlowly(BoundCall& bound, CallResult& r);
+  bool runRefused(BoundCall& bound, CallResult& r);
   // The function's error code into r, with the library's own words for a user error.
   void functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r);
 

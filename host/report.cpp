@@ -692,10 +692,13 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     size_t read;                // its entry in reads, for a number or a date
     BoundCall::ValueSlot slot;  // where the value goes, for a number or a date
   };
+  // How a call's result goes to the output, known when bound.
+  enum class Output : unsigned char { Date, Text, Other };
   struct CallArguments {
     BoundCall bound;
     std::vector<ColumnArgument> columns;
     size_t text = 0;  // a text piece's place in the padded copies
+    Output output = Output::Other;
   };
   // The template's texts, each followed by room that putPadded may read.
   std::vector<char> texts;
@@ -731,6 +734,10 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       }
       site.bound.bind(*p.function, values);
       site.bound.leaveTextInPlace(true);  // copied once, into the output
+      const ValueType returns = p.function->signature.returnType;
+      site.output = returns == ValueType::Date     ? Output::Date
+                    : returns == ValueType::String ? Output::Text
+                                                   : Output::Other;
       for (ColumnArgument& c : site.columns) c.slot = site.bound.slot(c.arg);
     }
 
@@ -743,19 +750,13 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   static_assert(kDayTextSize >= OutputBuffer::kPadded, "a kept date is read as padded text");
   constexpr size_t kKeptDates = 1024;
   std::vector<KeptDate> kept(kKeptDates);
-  auto append = [&](const Value& v) {
-    if (v.type == ValueType::String) {
-      text.put(v.text);
-    } else if (v.type == ValueType::Date) {
-      KeptDate& k = kept[static_cast<uint32_t>(v.date) % kKeptDates];
-      if (k.day != v.date) {
-        k.day = v.date;
-        k.length = static_cast<uint32_t>(formatDayNumberInto(v.date, k.text));
-      }
-      text.putPadded(k.text, k.length);
-    } else {
-      text.put(formatValue(v));
+  auto putDate = [&](int32_t day) {
+    KeptDate& k = kept[static_cast<uint32_t>(day) % kKeptDates];
+    if (k.day != day) {
+      k.day = day;
+      k.length = static_cast<uint32_t>(formatDayNumberInto(day, k.text));
     }
+    text.putPadded(k.text, k.length);
   };
 
   std::vector<FieldView> fields;
@@ -773,7 +774,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       for (const ColumnArgument& c : call.columns) {
         if (c.source == Source::Text) {
           const FieldView& field = fields[c.column];
-          call.bound.setText(c.arg, field.data, field.size);  // fields stay put until the call is done
+          call.bound.setFieldText(c.arg, field.data, field.size);  // fields stay put until the call is done
           continue;
         }
         if (c.source == Source::Never || !reads[c.read].fits) {
@@ -797,13 +798,13 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         }
       }
       if (!bad) {
-        CallResult& r = result;
-        library.call(call.bound, r);  // bound: count and types fit
-        if (r.ok()) {
-          if (r.value.type == ValueType::String)
+        if (library.run(call.bound, result)) {  // bound: count and types fit
+          if (call.output == Output::Date)
+            putDate(call.bound.resultDate());
+          else if (call.output == Output::Text)
             text.putPadded(call.bound.resultText(), call.bound.resultLength());
           else
-            append(r.value);
+            text.put(formatValue(call.bound.resultValue()));
           continue;
         }
         failed(p, nullptr, 0, sectionName);

@@ -1215,6 +1215,50 @@ TEST_F(Fixture, ResultsLeftInPlaceKeepEveryGuard) {
   }
 }
 
+// A report row's calls, inside a job and outside one, answer as calls laid
+// out afresh: every guard, every error and every kind of result.
+TEST_F(Fixture, ReportRunsAnswerAsFreshCalls) {
+  struct Case {
+    const char* name;
+    std::vector<Value> args;
+  } cases[] = {
+      {"ExactFit", {num(200)}},    {"OverrunByOne", {num(8)}},  {"FillDefault", {num(300)}},
+      {"FillDefault", {num(254)}}, {"Underrun", {}},            {"Unterminated", {num(5)}},
+      {"ScribbleArg", {str("abc")}}, {"ScribbleArg", {str("")}}, {"SizeEcho", {num(1), str("abc")}},
+      {"Echo", {num(1), str("first"), Value::makeDate(2451545), Value::makeBoolean(true)}},
+      {"SwapPointer", {}},         {"UserError", {}},           {"Fail", {num(1)}},
+      {"FailingSize", {}},         {"ZeroSize", {}},            {"Half", {num(5)}},
+      {"NextDay", {Value::makeDate(2451545)}}, {"IsPositive", {num(-1)}}, {"StrayByte", {num(40)}},
+  };
+  for (bool inJob : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (inJob ? " in a job" : " outside a job"));
+      BoundCall bound;
+      bound.bind(fn(c.name), c.args);
+      if (inJob) lib.startJob();
+      CallResult r;
+      const bool ok = lib.run(bound, r);
+      if (inJob) lib.endJob();
+      const CallResult fresh = call(c.name, c.args);
+      ASSERT_EQ(ok, fresh.ok()) << fresh.message;
+      if (ok) {
+        const Value v = bound.resultValue();
+        EXPECT_EQ(v.type, fresh.value.type);
+        EXPECT_EQ(formatValue(v), formatValue(fresh.value));
+        if (v.type == ValueType::Date) {
+          EXPECT_EQ(bound.resultDate(), fresh.value.date);
+        }
+      } else {
+        EXPECT_EQ(r.status, fresh.status);
+        EXPECT_EQ(r.errorCode, fresh.errorCode);
+        EXPECT_EQ(r.message, fresh.message);
+        EXPECT_EQ(r.bufferSize, fresh.bufferSize);
+        EXPECT_EQ(r.defaultSize, fresh.defaultSize);
+      }
+    }
+  }
+}
+
 TEST_F(Fixture, AnyCountStillRefusesTheWrongType) {
   struct Case {
     const char* name;
