@@ -813,8 +813,46 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       }
     }
   };
-  // Each field that calls take as a number or a date, read once at the start of its row.
+  // The row section laid out flat for rows whose fields all suit their calls:
+  // each number and date goes straight from its field into the argument
+  // lists that take it, and a call site only patches in its texts.
+  struct Destination {
+    size_t read;
+    void* at;
+  };
+  std::vector<Destination> destinations;
+  struct TextArgument {
+    size_t arg, column;
+  };
+  struct RowStep {
+    const TemplatePiece* piece;
+    CallArguments* call;
+    std::vector<TextArgument> texts;
+  };
+  std::vector<RowStep> rowSteps;
+  bool flatRows = true;  // every number or date argument has its place in the list
+  {
+    CallArguments* site = &argLists[report.header.pieces.size()];
+    for (const TemplatePiece& p : report.row.pieces) {
+      CallArguments& call = *site++;
+      rowSteps.push_back(RowStep{&p, &call, {}});
+      if (!p.isCall) continue;
+      for (const ColumnArgument& c : call.columns) {
+        if (c.source == Source::Text) {
+          rowSteps.back().texts.push_back(TextArgument{c.arg, c.column});
+        } else if (c.source == Source::Never || !c.slot.list) {
+          flatRows = false;
+        } else {
+          destinations.push_back(Destination{c.read, c.slot.list});
+          if (c.slot.twin) destinations.push_back(Destination{c.read, c.slot.twin});
+        }
+      }
+    }
+  }
+  // Each field that calls take as a number or a date, read once at the start
+  // of its row; false when one does not read as what its calls take.
   auto readFields = [&] {
+    bool allFit = true;
     for (FieldRead& r : reads) {
       const FieldView& field = fields[r.column];
       if (r.isDate) {
@@ -822,6 +860,38 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       } else {
         r.fits = fieldAsNumber(field.data, field.size, r.number);
         r.hundredfold = r.number * 100.0;
+      }
+      allFit &= r.fits;
+    }
+    return allFit;
+  };
+  auto emitRow = [&] {
+    for (const Destination& d : destinations) {
+      const FieldRead& read = reads[d.read];
+      if (read.isDate)
+        std::memcpy(d.at, &read.date, sizeof read.date);
+      else
+        std::memcpy(d.at, &read.hundredfold, sizeof read.hundredfold);
+    }
+    for (RowStep& step : rowSteps) {
+      CallArguments& call = *step.call;
+      if (!step.piece->isCall) {
+        text.putPadded(&texts[call.text], step.piece->text.size());
+        continue;
+      }
+      for (const TextArgument& t : step.texts) {
+        const FieldView& field = fields[t.column];
+        call.bound.setFieldText(t.arg, field.data, field.size);  // fields stay put until the call is done
+      }
+      if (library.run(call.bound, result)) {
+        if (call.output == Output::Date)
+          putDate(call.bound.resultDate());
+        else if (call.output == Output::Text)
+          text.putPadded(call.bound.resultText(), call.bound.resultLength());
+        else
+          text.put(formatValue(call.bound.resultValue()));
+      } else {
+        failed(*step.piece, nullptr, 0, nullptr);
       }
     }
   };
@@ -834,8 +904,10 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     while (rows->next(fields, error)) {
       ++rowNumber;
       firstList = rowLists;
-      readFields();
-      emit(report.row, nullptr);
+      if (readFields() && flatRows)
+        emitRow();
+      else
+        emit(report.row, nullptr);
       if (sharedScreen && bar.shown()) {
         // The count steps aside while the row's text goes out to the same screen.
         bar.clear();
