@@ -371,11 +371,6 @@ void BM_ReportCallsLoop(benchmark::State& state) {
 }
 BENCHMARK(BM_ReportCallsLoop)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 
-// ufhost --report over OUTDIR/rows-N.csv as a child process: its CPU time (user
-// + system, from wait4 in child_usage) as the iteration time, its peak resident
-// memory as a counter. Output goes to /dev/null. Each child is followed by the same number
-// of rows of the plain loop above, timed by this thread's CPU clock, so that
-// the ratio of the two comes from runs side by side on the same machine.
 // Runs the command through child_usage: its CPU seconds and peak memory; false
 // when it could not be run or did not exit with 0.
 bool childUsage(const std::vector<std::string>& command, double* cpu, long* maxrssKb) {
@@ -404,7 +399,13 @@ bool childUsage(const std::vector<std::string>& command, double* cpu, long* maxr
   return std::sscanf(line.c_str(), "%lf %ld %d", cpu, maxrssKb, &exitCode) == 3 && exitCode == 0;
 }
 
-void BM_UfhostReport(benchmark::State& state) {
+// ufhost --report on library over OUTDIR/rows-N.csv as a child process: its
+// CPU time (user + system, from wait4 in child_usage) as the iteration time,
+// its peak resident memory as a counter. Output goes to /dev/null. Each child
+// is followed by the same number of rows of the plain loop above, timed by
+// this thread's CPU clock, so that the ratio of the two comes from runs side
+// by side on the same machine.
+void ufhostReport(benchmark::State& state, const char* library) {
   if (!ready(state)) return;
   const char* data = std::getenv("U2LVOST_BENCH_DATA");
   if (!data) {
@@ -426,7 +427,7 @@ void BM_UfhostReport(benchmark::State& state) {
   for (auto _ : state) {
     double cpu = 0;
     long maxrssKb = 0;
-    if (!childUsage({UFHOST_PATH, U2LVOST_LIBRARY, "--report", report, "--rows", rows}, &cpu, &maxrssKb)) {
+    if (!childUsage({UFHOST_PATH, library, "--report", report, "--rows", rows}, &cpu, &maxrssKb)) {
       state.SkipWithError("ufhost failed");
       break;
     }
@@ -443,8 +444,21 @@ void BM_UfhostReport(benchmark::State& state) {
   state.counters["ufhost_rows_per_s"] = childSeconds > 0 ? done / childSeconds : 0;
   state.counters["loop_rows_per_s"] = loopSeconds > 0 ? done / loopSeconds : 0;
 }
+
+void BM_UfhostReport(benchmark::State& state) { ufhostReport(state, U2LVOST_LIBRARY); }
 BENCHMARK(BM_UfhostReport)
     ->Arg(100000)
+    ->Arg(1000000)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+
+// The same report on a library whose three functions only hand an argument
+// back: the harness's own cost per row, against the real calls' loop.
+void BM_UfhostHarnessAlone(benchmark::State& state) { ufhostReport(state, NULL_LIBRARY_PATH); }
+BENCHMARK(BM_UfhostHarnessAlone)
     ->Arg(1000000)
     ->UseManualTime()
     ->Iterations(1)

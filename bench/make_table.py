@@ -160,6 +160,20 @@ def main():
         loop_text = "the same calls in a plain loop: %s"
     ratio_row("`ufhost --report`, 1,000,000 rows (`ZelFYEnd`, `ZelCalYEnd`, `ZelNum`), CPU of the child", host_rate,
               loop_rate, loop_text, "≥ 80%", 0.8, higher_is_better=True, fmt=fmt_rate, percent=True)
+    # The same template on calls that do next to nothing: the harness's own
+    # cost per row, and the share of the loop's rate that ufhost can reach at
+    # most while the harness costs that much: loop ÷ (loop + harness alone).
+    alone = fy.get("BM_UfhostHarnessAlone/1000000")
+    if alone and not alone.get("error_occurred") and alone.get("ufhost_rows_per_s") and alone.get("loop_rows_per_s"):
+        harness_ns, alone_loop_ns = 1e9 / alone["ufhost_rows_per_s"], 1e9 / alone["loop_rows_per_s"]
+        rows.append(("the same report on a library whose three calls only hand an argument back: the harness alone",
+                     "%.0f ns a row" % harness_ns,
+                     "the real calls in a plain loop, run in turn with it: %.0f ns a row" % alone_loop_ns,
+                     "at most %.0f%%" % (100 * alone_loop_ns / (alone_loop_ns + harness_ns)),
+                     "(the most the row above can reach)", "—"))
+    else:
+        rows.append(("the same report on a library whose three calls only hand an argument back: the harness alone",
+                     "not measured", "—", "—", "(the most the row above can reach)", "—"))
     small = fy.get("BM_UfhostReport/100000")
     mem_small = small and not small.get("error_occurred") and small.get("maxrss_MB") or None
     mem_big = host and not host.get("error_occurred") and host.get("maxrss_MB") or None

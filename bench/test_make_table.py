@@ -105,6 +105,15 @@ class MakeTableTest(unittest.TestCase):
         # 600k against the paired 800k, not the separate loop's 500k or the manual time's 250k.
         self.assertEqual(["600.0k rows/s", "75%", "no"], [cells[1], cells[3], cells[5]])
 
+    def test_harness_alone_bounds_the_report(self):
+        fyend = FULL_FYEND + [dict(run("BM_UfhostHarnessAlone/1000000/iterations:1/manual_time", 0,
+                                       ufhost_rows_per_s=5e6, loop_rows_per_s=2.5e6), real_time=2e8)]
+        cells = find(table(fyend, FULL_SIZE), "the same report on a library")
+        # 200 ns a row of harness against 400 ns of calls: at most 400 / 600.
+        self.assertEqual(["200 ns a row", "at most 67%", "—"], [cells[1], cells[3], cells[5]])
+        self.assertIn("400 ns a row", cells[2])
+        self.assertEqual("not measured", find(table(FULL_FYEND, FULL_SIZE), "the same report on a library")[1])
+
     def test_pandas_passes_of_every_run_are_pooled(self):
         runs = [{"ns_per_date": 20000, "pass_ns": [10000, 30000, 20000], "pandas": "9.9"},
                 {"ns_per_date": 20000, "pass_ns": [25000, 15000, 40000, 45000], "pandas": "9.9"}]
