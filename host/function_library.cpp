@@ -68,8 +68,10 @@ class GuardedBuffer {
   // Room for size bytes, filled with kFill, or with the size - 1 bytes of text
   // and a NUL when text is given. The data pointer is valid until the next arm().
   // One copy of the code serves every buffer: the row's code stays small.
-  UFHOST_SHARED char* arm(size_t size, const char* text = nullptr) {
-    if (size > capacity_ || dirty_ || size < size_) prepare(size);
+  char* arm(size_t size, const char* text = nullptr) {
+    // A shorter buffer than the last leaves the last one's bytes in the new
+    // back guard, which is copied afresh below, unless they reach past it.
+    if (size > capacity_ || dirty_ || size + kNearGuard < size_) prepare(size);
     size_ = size;
     const size_t back = kFrontZone + size;
     std::memcpy(&raw_[back], kPattern.at(back), kNearGuard);
@@ -134,8 +136,19 @@ class GuardedBuffer {
   bool bodyEquals(const char* text) const { return std::memcmp(body(), text, size_ - 1) == 0 && body()[size_ - 1] == 0; }
   // Length of the text before the first NUL, or size() when there is none.
   size_t textLength() const {
+#if defined(__SSE2__) && defined(__GNUC__)
+    // Sixteen bytes at a time: the back guard zone behind the body can be read.
+    const unsigned char* const b = body();
+    for (size_t i = 0; i < size_; i += 16) {
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)), _mm_setzero_si128())));
+      if (mask) return std::min(size_, i + static_cast<size_t>(__builtin_ctz(mask)));
+    }
+    return size_;
+#else
     const void* nul = std::memchr(body(), 0, size_);
     return nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - body()) : size_;
+#endif
   }
 
  private:
@@ -942,8 +955,11 @@ void FunctionLibrary::textOutcome(const FunctionInfo& fn, CallScratch& chain, UF
 // Argument texts belong to the engine: a write into one outweighs any answer.
 // A failed call leaves no value behind.
 void FunctionLibrary::argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace) {
-  if (chain.textCount && !isGuardViolation(r.status)) {
-    if (int arg = chain.modifiedArgument()) argumentModified(fn.signature.name, arg, r);
+  // Every argument buffer is checked even when a guard violation is already
+  // reported: a disturbed one must be armed afresh before the next call.
+  if (chain.textCount) {
+    const int arg = chain.modifiedArgument();
+    if (arg && !isGuardViolation(r.status)) argumentModified(fn.signature.name, arg, r);
   }
   if (!r.ok()) {
     r.value = Value();
@@ -1008,6 +1024,14 @@ bool FunctionLibrary::run(BoundCall& bound, CallResult& r) {
     argumentsOutcome(fn, chain, r, nullptr);
     return false;
   }
+  return runForText(bound, r);
+}
+
+// run() for a string result: sized, written into the guarded buffer, checked.
+UFHOST_SHARED bool FunctionLibrary::runForText(BoundCall& bound, CallResult& r) {
+  const FunctionInfo& fn = *bound.fn_;
+  CallScratch& chain = *bound.chain_;
+  UFParamBlock& block = chain.block;
   int size = kDefaultStringSize;
   if (fn.returnSize && !resultSize(fn, chain, size, r)) return runRefused(bound, r);
   char* const buffer = chain.result.arm(static_cast<size_t>(size));

@@ -191,6 +191,7 @@ class FunctionLibrary {
   void textOutcome(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block, UFError rc, const char* buffer,
                    int size, CallResult& r, size_t* inPlace);
   void argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace);
+  bool runForText(BoundCall& bound, CallResult& r);
   bool runSlowly(BoundCall& bound, CallResult& r);
   bool runRefused(BoundCall& bound, CallResult& r);
   // The function's error code into r, with the library's own words for a user error.

@@ -824,10 +824,13 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   struct TextArgument {
     size_t arg, column;
   };
+  // A call and the text piece that follows it, or a text piece alone.
   struct RowStep {
-    const TemplatePiece* piece;
+    const TemplatePiece* piece;  // the call's, null for a text alone
     CallArguments* call;
     std::vector<TextArgument> texts;
+    const char* after = nullptr;  // the text that follows, padded
+    size_t afterLength = 0;
   };
   std::vector<RowStep> rowSteps;
   bool flatRows = true;  // every number or date argument has its place in the list
@@ -835,8 +838,13 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     CallArguments* site = &argLists[report.header.pieces.size()];
     for (const TemplatePiece& p : report.row.pieces) {
       CallArguments& call = *site++;
+      if (!p.isCall) {
+        if (rowSteps.empty() || rowSteps.back().after) rowSteps.push_back(RowStep{nullptr, &call, {}});
+        rowSteps.back().after = &texts[call.text];
+        rowSteps.back().afterLength = p.text.size();
+        continue;
+      }
       rowSteps.push_back(RowStep{&p, &call, {}});
-      if (!p.isCall) continue;
       for (const ColumnArgument& c : call.columns) {
         if (c.source == Source::Text) {
           rowSteps.back().texts.push_back(TextArgument{c.arg, c.column});
@@ -874,25 +882,24 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         std::memcpy(d.at, &read.hundredfold, sizeof read.hundredfold);
     }
     for (RowStep& step : rowSteps) {
-      CallArguments& call = *step.call;
-      if (!step.piece->isCall) {
-        text.putPadded(&texts[call.text], step.piece->text.size());
-        continue;
+      if (step.piece) {
+        CallArguments& call = *step.call;
+        for (const TextArgument& t : step.texts) {
+          const FieldView& field = fields[t.column];
+          call.bound.setFieldText(t.arg, field.data, field.size);  // fields stay put until the call is done
+        }
+        if (library.run(call.bound, result)) {
+          if (call.output == Output::Date)
+            putDate(call.bound.resultDate());
+          else if (call.output == Output::Text)
+            text.putPadded(call.bound.resultText(), call.bound.resultLength());
+          else
+            text.put(formatValue(call.bound.resultValue()));
+        } else {
+          failed(*step.piece, nullptr, 0, nullptr);
+        }
       }
-      for (const TextArgument& t : step.texts) {
-        const FieldView& field = fields[t.column];
-        call.bound.setFieldText(t.arg, field.data, field.size);  // fields stay put until the call is done
-      }
-      if (library.run(call.bound, result)) {
-        if (call.output == Output::Date)
-          putDate(call.bound.resultDate());
-        else if (call.output == Output::Text)
-          text.putPadded(call.bound.resultText(), call.bound.resultLength());
-        else
-          text.put(formatValue(call.bound.resultValue()));
-      } else {
-        failed(*step.piece, nullptr, 0, nullptr);
-      }
+      if (step.after) text.putPadded(step.after, step.afterLength);
     }
   };
 

@@ -873,7 +873,7 @@ class Fixture : public ::testing::Test {
 
 TEST_F(Fixture, ReadsTheThreeTablesInStep) {
   const auto& fns = lib.functions();
-  ASSERT_EQ(fns.size(), 20u);
+  ASSERT_EQ(fns.size(), 21u);
   EXPECT_EQ(lib.version(), 0x0100);
   for (const FunctionInfo& f : fns) {
     SCOPED_TRACE(f.definition);
@@ -1213,6 +1213,28 @@ TEST_F(Fixture, ResultsLeftInPlaceKeepEveryGuard) {
     EXPECT_EQ(r.value.text, "") << "the text is not copied";
     EXPECT_EQ(std::string(bound.resultText(), bound.resultLength()), fresh.value.text);
   }
+}
+
+// A call that breaks its result's guard and an argument's guard is reported
+// for the result; the argument's buffer is still armed afresh, so the next
+// call that passes a text is not blamed for it.
+TEST_F(Fixture, AnArgumentGuardBrokenBesideAResultOverrunIsRepaired) {
+  const CallResult smeared = call("SmearBoth", {str("abc")});
+  EXPECT_EQ(smeared.status, CallStatus::BufferOverrun) << smeared.message;
+  for (const char* text : {"", "abc", "a longer text than before"}) {
+    SCOPED_TRACE(text);
+    const CallResult next = call("ScribbleArg", {str(text)});
+    EXPECT_EQ(next.status, *text ? CallStatus::ArgumentModified : CallStatus::Ok) << next.message;
+  }
+  BoundCall bound;
+  bound.bind(fn("SmearBoth"), {str("xyz")});
+  lib.startJob();
+  CallResult r;
+  EXPECT_FALSE(lib.run(bound, r));
+  EXPECT_EQ(r.status, CallStatus::BufferOverrun) << r.message;
+  EXPECT_FALSE(lib.run(bound, r));
+  EXPECT_EQ(r.status, CallStatus::BufferOverrun) << r.message << " (not the argument of the call before)";
+  lib.endJob();
 }
 
 // A report row's calls, inside a job and outside one, answer as calls laid
