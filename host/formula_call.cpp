@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "cold.h"
 #include "host_dates.h"
@@ -430,17 +431,39 @@ UFHOST_COLD bool fieldAsOtherDate(const char* text, size_t size, int32_t& into) 
 }
 }  // namespace
 
+namespace {
+// Eight bytes of text as a number, the first byte lowest, whatever the machine's byte order.
+uint64_t littleEndian8(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
+}  // namespace
+
 bool fieldAsDate(const char* t, size_t size, int32_t& into) {
-  if (size == 10 && isDigit(t[0]) && isDigit(t[1]) && isDigit(t[2]) && isDigit(t[3]) && t[4] == '-' &&
-      isDigit(t[5]) && isDigit(t[6]) && t[7] == '-' && isDigit(t[8]) && isDigit(t[9])) {
-    // The usual YYYY-MM-DD, read in place.
-    const int y = (t[0] - '0') * 1000 + (t[1] - '0') * 100 + (t[2] - '0') * 10 + (t[3] - '0');
-    const int m = (t[5] - '0') * 10 + (t[6] - '0');
-    const int d = (t[8] - '0') * 10 + (t[9] - '0');
-    const int32_t n = dayNumberFromCivil(y, m, d);
-    if (n == kNoDate) return false;
-    into = n;
-    return true;
+  if (size == 10) {
+    // The usual YYYY-MM-DD, read in place: "YYYY-MM-" as one word whose digit
+    // bytes must be '0'..'9' and whose two other bytes must be '-', then DD.
+    const uint64_t w = littleEndian8(t);
+    constexpr uint64_t kDigitBytes = 0x00FFFF00FFFFFFFFull;
+    const uint64_t digits = w & kDigitBytes;
+    const uint64_t low = digits & 0x000F0F000F0F0F0Full;
+    const bool shape = (w & ~kDigitBytes) == 0x2D00002D00000000ull &&
+                       (digits & 0x00F0F000F0F0F0F0ull) == 0x0030300030303030ull &&
+                       ((low + 0x0006060006060606ull) & 0x00F0F000F0F0F0F0ull) == 0 && isDigit(t[8]) && isDigit(t[9]);
+    if (shape) {
+      const int y = static_cast<int>((low & 0xFF) * 1000 + ((low >> 8) & 0xFF) * 100 + ((low >> 16) & 0xFF) * 10 +
+                                     ((low >> 24) & 0xFF));
+      const int m = static_cast<int>(((low >> 40) & 0xFF) * 10 + ((low >> 48) & 0xFF));
+      const int d = (t[8] - '0') * 10 + (t[9] - '0');
+      const int32_t n = dayNumberFromCivil(y, m, d);
+      if (n == kNoDate) return false;
+      into = n;
+      return true;
+    }
   }
   return fieldAsOtherDate(t, size, into);
 }

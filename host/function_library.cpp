@@ -210,6 +210,7 @@ struct CallScratch {
   GuardedBuffer result;
   size_t count = 0;
   size_t textCount = 0;  // how many of the arguments are texts
+  std::vector<size_t> textAt;  // their positions, in order
   bool withMemCalc = false;
   // A bound call site's parameter block as far as it is known when bound, and
   // the block the library is handed: a fresh copy for every call.
@@ -222,6 +223,7 @@ struct CallScratch {
   void shape(size_t n, bool memCalcToo) {
     count = n;
     textCount = 0;
+    textAt.clear();
     withMemCalc = memCalcToo;
     if (proto.size() < n) {
       proto.resize(n);
@@ -245,7 +247,10 @@ struct CallScratch {
   }
   // Argument i as a value (not a text).
   void setScalar(size_t i, const Value& v) {
-    if (text[i]) --textCount;
+    if (text[i]) {
+      --textCount;
+      textAt.erase(std::find(textAt.begin(), textAt.end(), i));
+    }
     UFParamListElement& e = proto[i];
     std::memset(&e.Parameter, 0, sizeof e.Parameter);
     setValue(e.Parameter, e.ParamType, e.ParamLength, v);
@@ -271,7 +276,10 @@ struct CallScratch {
   void setText(size_t i, const char* p, size_t n) {
     // The text travels up to its first NUL, as a C string would.
     if (const void* nul = std::memchr(p, 0, n)) n = static_cast<size_t>(static_cast<const char*>(nul) - p);
-    if (!text[i]) ++textCount;
+    if (!text[i]) {
+      ++textCount;
+      textAt.insert(std::lower_bound(textAt.begin(), textAt.end(), i), i);
+    }
     text[i] = p;
     textLength[i] = n;
     UFParamListElement& e = proto[i];
@@ -313,9 +321,7 @@ struct CallScratch {
     if (textCount) armTexts();
   }
   UFHOST_SHARED void armTexts() {
-    for (size_t i = 0, seen = 0; seen < textCount; ++i) {
-      if (!text[i]) continue;
-      ++seen;
+    for (const size_t i : textAt) {
       char* const armed = texts[i].arm(textLength[i] + 1, text[i]);
       elements[i].Parameter.ParamString = armed;
       if (withMemCalc) memCalc[i].MemCalcParameter.ParamString = armed;
@@ -347,19 +353,14 @@ struct CallScratch {
 
   // Whether every argument text is as it was, its guards included.
   bool argumentsIntact() {
-    for (size_t i = 0, seen = 0; seen < textCount; ++i) {
-      if (!text[i]) continue;
-      ++seen;
+    for (const size_t i : textAt)
       if (!texts[i].intact() || !texts[i].bodyEquals(text[i])) return false;
-    }
     return true;
   }
   // 0 when every argument text is as it was, else the first argument written to.
   UFHOST_SHARED int modifiedArgument() {
     int first = 0;
-    for (size_t i = 0, seen = 0; seen < textCount; ++i) {
-      if (!text[i]) continue;
-      ++seen;
+    for (const size_t i : textAt) {
       GuardedBuffer& t = texts[i];
       // Every buffer is checked, so that each disturbed one is re-armed before the next call.
       if ((!t.intact() || !t.bodyEquals(text[i])) && !first) first = static_cast<int>(i + 1);

@@ -413,6 +413,13 @@ TEST(FormulaCallText, FieldsAsEachType) {
       {"0000-01-01", ValueType::Date, false}, {"2024-3-15", ValueType::Date, false},
       {"2024/03/15", ValueType::Date, false}, {"2024-03-1x", ValueType::Date, false},
       {"-2024-03-15", ValueType::Date, true}, {"12024-03-15", ValueType::Date, true},
+      // Ten characters with one out of place, in each position.
+      {"/024-03-15", ValueType::Date, false}, {"2O24-03-15", ValueType::Date, false},
+      {"20\xb0" "4-03-15", ValueType::Date, false}, {"202:-03-15", ValueType::Date, false},
+      {"2024:03-15", ValueType::Date, false}, {"2024-0:-15", ValueType::Date, false},
+      {"2024-03/15", ValueType::Date, false}, {"2024-03-1:", ValueType::Date, false},
+      {"2000-02-29", ValueType::Date, true},  {"1900-02-29", ValueType::Date, false},
+      {"9999-12-31", ValueType::Date, true},  {"1582-10-15", ValueType::Date, true},
       {"12", ValueType::Number, true},        {"2024-03-15", ValueType::Number, false},
       {"", ValueType::Number, false},         {"  ", ValueType::Number, false},
       {"1.2.3", ValueType::Number, false},    {"-", ValueType::Number, false},
