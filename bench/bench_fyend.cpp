@@ -445,26 +445,18 @@ void ufhostReport(benchmark::State& state, const char* library) {
   state.counters["loop_rows_per_s"] = loopSeconds > 0 ? done / loopSeconds : 0;
 }
 
+// One child run per iteration, its CPU time as the iteration's time.
+void childRuns(benchmark::internal::Benchmark* b) {
+  b->UseManualTime()->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+}
+
 void BM_UfhostReport(benchmark::State& state) { ufhostReport(state, U2LVOST_LIBRARY); }
-BENCHMARK(BM_UfhostReport)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UfhostReport)->Arg(100000)->Arg(1000000)->Apply(childRuns);
 
 // The same report on a library whose three functions only hand an argument
 // back: the harness's own cost per row, against the real calls' loop.
 void BM_UfhostHarnessAlone(benchmark::State& state) { ufhostReport(state, NULL_LIBRARY_PATH); }
-BENCHMARK(BM_UfhostHarnessAlone)
-    ->Arg(1000000)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UfhostHarnessAlone)->Arg(1000000)->Apply(childRuns);
 
 }  // namespace
 

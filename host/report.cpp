@@ -758,6 +758,15 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     }
     text.putPadded(k.text, k.length);
   };
+  // A call's result, after it succeeded.
+  auto putResult = [&](const CallArguments& call) {
+    if (call.output == Output::Date)
+      putDate(call.bound.resultDate());
+    else if (call.output == Output::Text)
+      text.putPadded(call.bound.resultText(), call.bound.resultLength());
+    else
+      text.put(formatValue(call.bound.resultValue()));
+  };
 
   std::vector<FieldView> fields;
   size_t firstList = 0;
@@ -799,12 +808,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       }
       if (!bad) {
         if (library.run(call.bound, result)) {  // bound: count and types fit
-          if (call.output == Output::Date)
-            putDate(call.bound.resultDate());
-          else if (call.output == Output::Text)
-            text.putPadded(call.bound.resultText(), call.bound.resultLength());
-          else
-            text.put(formatValue(call.bound.resultValue()));
+          putResult(call);
           continue;
         }
         failed(p, nullptr, 0, sectionName);
@@ -889,12 +893,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
           call.bound.setFieldText(t.arg, field.data, field.size);  // fields stay put until the call is done
         }
         if (library.run(call.bound, result)) {
-          if (call.output == Output::Date)
-            putDate(call.bound.resultDate());
-          else if (call.output == Output::Text)
-            text.putPadded(call.bound.resultText(), call.bound.resultLength());
-          else
-            text.put(formatValue(call.bound.resultValue()));
+          putResult(call);
         } else {
           failed(*step.piece, nullptr, 0, nullptr);
         }
