@@ -91,15 +91,21 @@ DATE CPersistCalendar::_getFYEDate(int32_t bookid, int32_t year, int32_t month, 
   CComPtr<IVRPersistXML> xml;
   CComPtr<IVRCalendarManager> manager;
   CComPtr<IVRCalendar> calendar;
+  // Read once, before the walk: read again after each engine call, a field of
+  // this object can wait behind the engine's last writes, which may lie a
+  // multiple of 4 KB away (up to a fifth slower, depending on where the heap put both).
+  IktEnumDispatch* const list = m_calList;
+  const BSTR name = _calendarIdName;
+  const long wanted = _bookArr[slot];
   for (LONG i = 0; i < count; ++i) {
     CComPtr<IDispatch> element;
-    if (FAILED(m_calList->get_GetAt(i, element.put()))) return 0.0;
+    if (FAILED(list->get_GetAt(i, element.put()))) return 0.0;
     if (FAILED(element.QueryInterface(IID_IVRPersistXML, xml))) return 0.0;
     if (FAILED(element.QueryInterface(IID_IVRCalendarManager, manager))) return 0.0;
     if (FAILED(element.QueryInterface(IID_IVRCalendar, calendar))) return 0.0;
     long id = 0;
-    if (FAILED(getAttributeNumber(xml, _calendarIdName, id))) return 0.0;
-    if (id == _bookArr[slot]) break;
+    if (FAILED(getAttributeNumber(xml, name, id))) return 0.0;
+    if (id == wanted) break;
     // No match at all leaves the last calendar of the collection to answer.
   }
 
