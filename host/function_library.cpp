@@ -67,7 +67,6 @@ class GuardedBuffer {
  public:
   // Room for size bytes, filled with kFill, or with the size - 1 bytes of text
   // and a NUL when text is given. The data pointer is valid until the next arm().
-  // One copy of the code serves every buffer: the row's code stays small.
   char* arm(size_t size, const char* text = nullptr) {
     // A shorter buffer than the last leaves the last one's bytes in the new
     // back guard, which is copied afresh below, unless they reach past it.
@@ -209,8 +208,7 @@ struct CallScratch {
   std::vector<size_t> textLength;    // up to its first NUL
   GuardedBuffer result;
   size_t count = 0;
-  size_t textCount = 0;  // how many of the arguments are texts
-  std::vector<size_t> textAt;  // their positions, in order
+  std::vector<size_t> textAt;  // the positions of the arguments that are texts, in order
   bool withMemCalc = false;
   // A bound call site's parameter block as far as it is known when bound, and
   // the block the library is handed: a fresh copy for every call.
@@ -222,7 +220,6 @@ struct CallScratch {
   // Every member is written, so nothing of the last call shows through.
   void shape(size_t n, bool memCalcToo) {
     count = n;
-    textCount = 0;
     textAt.clear();
     withMemCalc = memCalcToo;
     if (proto.size() < n) {
@@ -247,10 +244,7 @@ struct CallScratch {
   }
   // Argument i as a value (not a text).
   void setScalar(size_t i, const Value& v) {
-    if (text[i]) {
-      --textCount;
-      textAt.erase(std::find(textAt.begin(), textAt.end(), i));
-    }
+    if (text[i]) textAt.erase(std::find(textAt.begin(), textAt.end(), i));
     UFParamListElement& e = proto[i];
     std::memset(&e.Parameter, 0, sizeof e.Parameter);
     setValue(e.Parameter, e.ParamType, e.ParamLength, v);
@@ -276,10 +270,7 @@ struct CallScratch {
   void setText(size_t i, const char* p, size_t n) {
     // The text travels up to its first NUL, as a C string would.
     if (const void* nul = std::memchr(p, 0, n)) n = static_cast<size_t>(static_cast<const char*>(nul) - p);
-    if (!text[i]) {
-      ++textCount;
-      textAt.insert(std::lower_bound(textAt.begin(), textAt.end(), i), i);
-    }
+    if (!text[i]) textAt.insert(std::lower_bound(textAt.begin(), textAt.end(), i), i);
     text[i] = p;
     textLength[i] = n;
     UFParamListElement& e = proto[i];
@@ -318,7 +309,7 @@ struct CallScratch {
     if (!n) return;
     copyList(elements.data(), proto.data(), n);
     if (withMemCalc) copyList(memCalc.data(), protoMemCalc.data(), n);
-    if (textCount) armTexts();
+    if (!textAt.empty()) armTexts();
   }
   UFHOST_SHARED void armTexts() {
     for (const size_t i : textAt) {
@@ -718,6 +709,19 @@ BoundCall::~BoundCall() = default;
 BoundCall::BoundCall(BoundCall&&) noexcept = default;
 BoundCall& BoundCall::operator=(BoundCall&&) noexcept = default;
 
+namespace {
+// A call's parameter block as far as it is known before the call: all but the
+// job and, for a string result, the buffer.
+void layOutBlock(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& b) {
+  std::memset(&b, 0, sizeof b);
+  b.StructSize = sizeof(UFParamBlock);
+  b.FunctionNumber = static_cast<int16_t>(fn.index);
+  b.UFErrorHandler = engineErrorHandler;
+  b.UFParamList = chain.first();
+  if (fn.signature.returnType != ValueType::String) b.ReturnValueLength = returnLength(fn.signature.returnType);
+}
+}  // namespace
+
 void BoundCall::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
   fn_ = &fn;
   literals_ = args;
@@ -726,13 +730,7 @@ void BoundCall::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
   c.build(literals_, fn.signature.returnType == ValueType::String && fn.returnSize);
   runnable_ = fn.understood && fn.entry;
   textResult_ = fn.signature.returnType == ValueType::String;
-  UFParamBlock& b = c.protoBlock;
-  std::memset(&b, 0, sizeof b);
-  b.StructSize = sizeof(UFParamBlock);
-  b.FunctionNumber = static_cast<int16_t>(fn.index);
-  b.UFErrorHandler = engineErrorHandler;
-  b.UFParamList = c.first();
-  if (!textResult_) b.ReturnValueLength = returnLength(fn.signature.returnType);
+  layOutBlock(fn, c, c.protoBlock);
 }
 
 void BoundCall::setFieldText(size_t i, const char* text, size_t length) { chain_->setFieldText(i, text, length); }
@@ -958,7 +956,7 @@ void FunctionLibrary::textOutcome(const FunctionInfo& fn, CallScratch& chain, UF
 void FunctionLibrary::argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace) {
   // Every argument buffer is checked even when a guard violation is already
   // reported: a disturbed one must be armed afresh before the next call.
-  if (chain.textCount) {
+  if (!chain.textAt.empty()) {
     const int arg = chain.modifiedArgument();
     if (arg && !isGuardViolation(r.status)) argumentModified(fn.signature.name, arg, r);
   }
@@ -975,16 +973,11 @@ void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallRes
   if (ownJob) startJob();
 
   UFParamBlock block;
-  std::memset(&block, 0, sizeof block);
-  block.StructSize = sizeof(UFParamBlock);
-  block.FunctionNumber = static_cast<int16_t>(fn.index);
-  block.UFErrorHandler = engineErrorHandler;
-  block.UFParamList = chain.first();
+  layOutBlock(fn, chain, block);
   block.JobId = jobId_;
 
   if (fn.signature.returnType != ValueType::String) {
     // No buffer to guard: the value comes back in the block itself.
-    block.ReturnValueLength = returnLength(fn.signature.returnType);
     valueOutcome(fn, block, fn.entry(&block), r);
     chain.returned = block.ReturnValue;
   } else {
@@ -1016,7 +1009,7 @@ bool FunctionLibrary::run(BoundCall& bound, CallResult& r) {
   block.JobId = jobId_;
   if (!bound.textResult_) {
     const UFError rc = fn.entry(&block);
-    if (rc == UFNoError && (!chain.textCount || chain.argumentsIntact())) {
+    if (rc == UFNoError && (chain.textAt.empty() || chain.argumentsIntact())) {
       chain.returned = block.ReturnValue;
       return true;
     }
@@ -1041,7 +1034,7 @@ UFHOST_SHARED bool FunctionLibrary::runForText(BoundCall& bound, CallResult& r) 
   const UFError rc = fn.entry(&block);
   if (rc == UFNoError && chain.result.intact() && block.ReturnValue.ReturnString == buffer) {
     const size_t len = chain.result.textLength();
-    if (len < static_cast<size_t>(size) && (!chain.textCount || chain.argumentsIntact())) {
+    if (len < static_cast<size_t>(size) && (chain.textAt.empty() || chain.argumentsIntact())) {
       bound.resultLength_ = len;
       return true;
     }
