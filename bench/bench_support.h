@@ -34,6 +34,7 @@ struct Exports {
   UFEntryFunc fyEnd = nullptr;
   UFEntryFunc calYEnd = nullptr;
   UFEntryFunc num = nullptr;
+  UFMemCalcFuncPtr numSize = nullptr;  // ZelNum's return-size function
   bool ok = false;
   uint32_t job = 1;
 
@@ -64,7 +65,8 @@ struct Exports {
     }
     e.ok = find(lib, "UFInitialize", &e.initialize) && find(lib, "UFTerminate", &e.terminate) &&
            find(lib, "UFStartJob", &e.startJob) && find(lib, "UFEndJob", &e.endJob) &&
-           find(lib, "ZelFYEnd", &e.fyEnd) && find(lib, "ZelCalYEnd", &e.calYEnd) && find(lib, "ZelNum", &e.num);
+           find(lib, "ZelFYEnd", &e.fyEnd) && find(lib, "ZelCalYEnd", &e.calYEnd) && find(lib, "ZelNum", &e.num) &&
+           find(lib, "ZelNumStringRetSize", &e.numSize);
     if (e.ok) {
       CoInitialize(nullptr);  // the library expects COM ready on the calling thread
       e.ok = e.initialize() == UFNoError;

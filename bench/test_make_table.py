@@ -114,6 +114,17 @@ class MakeTableTest(unittest.TestCase):
         self.assertIn("400 ns a row", cells[2])
         self.assertEqual("not measured", find(table(FULL_FYEND, FULL_SIZE), "the same report on a library")[1])
 
+    def test_least_harness_is_the_reachable_share(self):
+        fyend = FULL_FYEND + [dict(run("BM_ReportLeastHarness/1000000/iterations:1/manual_time", 0,
+                                       least_rows_per_s=2e6, loop_rows_per_s=2.5e6), real_time=5e8)]
+        cells = find(table(fyend, FULL_SIZE), "the same report written by hand")
+        # 500 ns a row by hand against 400 ns of calls alone: 80%.
+        self.assertEqual(["500 ns a row", "80%", "—"], [cells[1], cells[3], cells[5]])
+        self.assertIn("400 ns a row", cells[2])
+        failed = FULL_FYEND + [dict(run("BM_ReportLeastHarness/1000000/iterations:1/manual_time", 0),
+                                    error_occurred=True)]
+        self.assertEqual("not measured", find(table(failed, FULL_SIZE), "the same report written by hand")[1])
+
     def test_pandas_passes_of_every_run_are_pooled(self):
         runs = [{"ns_per_date": 20000, "pass_ns": [10000, 30000, 20000], "pandas": "9.9"},
                 {"ns_per_date": 20000, "pass_ns": [25000, 15000, 40000, 45000], "pandas": "9.9"}]
