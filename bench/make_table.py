@@ -183,9 +183,9 @@ def main():
         least_ns, least_loop_ns = 1e9 / least["least_rows_per_s"], 1e9 / least["loop_rows_per_s"]
         rows.append((least_label, "%.0f ns a row" % least_ns,
                      "the same calls in a plain loop, run in turn with it: %.0f ns a row" % least_loop_ns,
-                     "%.0f%%" % (100 * least_loop_ns / least_ns), "(the most any harness can reach)", "—"))
+                     "%.0f%%" % (100 * least_loop_ns / least_ns), "(the most a harness with these checks can reach)", "—"))
     else:
-        rows.append((least_label, "not measured", "—", "—", "(the most any harness can reach)", "—"))
+        rows.append((least_label, "not measured", "—", "—", "(the most a harness with these checks can reach)", "—"))
     small = fy.get("BM_UfhostReport/100000")
     mem_small = small and not small.get("error_occurred") and small.get("maxrss_MB") or None
     mem_big = host and not host.get("error_occurred") and host.get("maxrss_MB") or None
