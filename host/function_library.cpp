@@ -157,6 +157,28 @@ class GuardedBuffer {
   bool dirty_ = true;  // guard or landing zones may have been written to
 };
 
+// The member of the result that a function of this return type wrote. Read
+// as written: a wider copy of the whole union, just after the library's
+// narrower store, waits for that store to reach the cache.
+inline void keepReturned(ValueType type, const UFReturnUnion& from, UFReturnUnion& to) {
+  switch (type) {
+    case ValueType::Date:
+      to.ReturnDate = from.ReturnDate;
+      break;
+    case ValueType::Number:
+      to.ReturnNumber = from.ReturnNumber;
+      break;
+    case ValueType::Boolean:
+      to.ReturnBoolean = from.ReturnBoolean;
+      break;
+    case ValueType::Time:
+      to.ReturnTime = from.ReturnTime;
+      break;
+    default:
+      to = from;
+  }
+}
+
 // The value's type code and length, and the value into u (not for texts).
 // Written member by member: copying a union just written costs a stalled load.
 inline void setValue(UFParamUnion& u, UFTypeDefs& type, int16_t& length, const Value& v) {
@@ -288,10 +310,7 @@ struct CallScratch {
   void setFieldText(size_t i, const char* p, size_t n) {
     if (!text[i]) return setText(i, p, n);
     text[i] = p;
-    textLength[i] = n;
-    const int16_t length = static_cast<int16_t>(n + 1 < 32767 ? n + 1 : 32767);
-    proto[i].ParamLength = length;
-    if (withMemCalc) protoMemCalc[i].MemCalcParamLength = length;
+    textLength[i] = n;  // its length goes into the list when the list is armed
   }
   void set(size_t i, const Value& v) {
     if (v.type == ValueType::String)
@@ -311,11 +330,20 @@ struct CallScratch {
     if (withMemCalc) copyList(memCalc.data(), protoMemCalc.data(), n);
     if (!textAt.empty()) armTexts();
   }
+  // Each text's pointer and length are written after the copy, into what the
+  // library sees: a length patched into proto just before the copy would make
+  // the copy's wider read wait for that narrow store to reach the cache.
   UFHOST_SHARED void armTexts() {
     for (const size_t i : textAt) {
-      char* const armed = texts[i].arm(textLength[i] + 1, text[i]);
+      const size_t n = textLength[i];
+      char* const armed = texts[i].arm(n + 1, text[i]);
+      const int16_t length = static_cast<int16_t>(n + 1 < 32767 ? n + 1 : 32767);
       elements[i].Parameter.ParamString = armed;
-      if (withMemCalc) memCalc[i].MemCalcParameter.ParamString = armed;
+      elements[i].ParamLength = length;
+      if (withMemCalc) {
+        memCalc[i].MemCalcParameter.ParamString = armed;
+        memCalc[i].MemCalcParamLength = length;
+      }
     }
   }
   // The usual short list as one copy of a known size, which the compiler lays
@@ -759,6 +787,8 @@ Value BoundCall::resultValue() const {
 void BoundCall::setValue(size_t i, const Value& v) { chain_->setScalar(i, v); }
 void BoundCall::setNumber(size_t i, double v) { chain_->setNumber(i, v); }
 void BoundCall::setDate(size_t i, int32_t dayNumber) { chain_->setDate(i, dayNumber); }
+static_assert(sizeof(UFParamUnion) == BoundCall::kValueSize, "a value slot is the whole parameter union");
+
 BoundCall::ValueSlot BoundCall::slot(size_t i) {
   ValueSlot s;
   CallScratch& c = *chain_;
@@ -1010,7 +1040,7 @@ bool FunctionLibrary::run(BoundCall& bound, CallResult& r) {
   if (!bound.textResult_) {
     const UFError rc = fn.entry(&block);
     if (rc == UFNoError && (chain.textAt.empty() || chain.argumentsIntact())) {
-      chain.returned = block.ReturnValue;
+      keepReturned(fn.signature.returnType, block.ReturnValue, chain.returned);
       return true;
     }
     resetResult(r);

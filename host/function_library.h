@@ -80,10 +80,12 @@ class BoundCall {
   void setNumber(size_t i, double v);
   void setDate(size_t i, int32_t dayNumber);
   // Where argument i's value lies in the list the library is handed, and in
-  // its return-size twin when there is one (else null): a number argument
-  // holds the engine's hundredfold there as a double, a date its day number
-  // as a 32-bit integer. For a caller that patches the same argument row after
-  // row; valid until the next bind. Null for an argument not bound as one of those.
+  // its return-size twin when there is one (else null): kValueSize bytes, a
+  // number argument's hundredfold as a double or a date's day number as a
+  // 32-bit integer, the rest zero. For a caller that patches the same argument
+  // row after row, best with one store of all kValueSize bytes; valid until
+  // the next bind. Null for an argument not bound as one of those.
+  static constexpr size_t kValueSize = 16;
   struct ValueSlot {
     void* list = nullptr;
     void* twin = nullptr;

@@ -102,6 +102,30 @@ std::string columnReference(const std::string& name) {
   return "$" + (word ? name : formatLiteral(Value::makeString(name)));
 }
 
+// A number's hundredfold or a day number into an argument's value slot, as
+// one store of the whole slot with zeros behind the value: the call copies the
+// list with reads as wide as the slot, and a read wider than the store before
+// it waits for that store to reach the cache.
+inline void putSlotValue(void* at, double hundredfold) {
+#if defined(__SSE2__) && defined(__GNUC__)
+  static_assert(BoundCall::kValueSize == 16, "one 16-byte store");
+  _mm_storeu_si128(static_cast<__m128i*>(at), _mm_castpd_si128(_mm_set_sd(hundredfold)));
+#else
+  unsigned char whole[BoundCall::kValueSize] = {};
+  std::memcpy(whole, &hundredfold, sizeof hundredfold);
+  std::memcpy(at, whole, sizeof whole);
+#endif
+}
+inline void putSlotValue(void* at, int32_t day) {
+#if defined(__SSE2__) && defined(__GNUC__)
+  _mm_storeu_si128(static_cast<__m128i*>(at), _mm_cvtsi32_si128(day));
+#else
+  unsigned char whole[BoundCall::kValueSize] = {};
+  std::memcpy(whole, &day, sizeof day);
+  std::memcpy(at, whole, sizeof whole);
+#endif
+}
+
 // Output gathered for large writes: a few bytes added cost one copy.
 class OutputBuffer {
  public:
@@ -794,14 +818,14 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
         // Straight into the argument list: the type and length were set when bound.
         if (c.source == Source::Date) {
           if (c.slot.list) {
-            std::memcpy(c.slot.list, &read.date, sizeof read.date);
-            if (c.slot.twin) std::memcpy(c.slot.twin, &read.date, sizeof read.date);
+            putSlotValue(c.slot.list, read.date);
+            if (c.slot.twin) putSlotValue(c.slot.twin, read.date);
           } else {
             call.bound.setDate(c.arg, read.date);
           }
         } else if (c.slot.list) {
-          std::memcpy(c.slot.list, &read.hundredfold, sizeof read.hundredfold);
-          if (c.slot.twin) std::memcpy(c.slot.twin, &read.hundredfold, sizeof read.hundredfold);
+          putSlotValue(c.slot.list, read.hundredfold);
+          if (c.slot.twin) putSlotValue(c.slot.twin, read.hundredfold);
         } else {
           call.bound.setNumber(c.arg, read.number);
         }
@@ -881,9 +905,9 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     for (const Destination& d : destinations) {
       const FieldRead& read = reads[d.read];
       if (read.isDate)
-        std::memcpy(d.at, &read.date, sizeof read.date);
+        putSlotValue(d.at, read.date);
       else
-        std::memcpy(d.at, &read.hundredfold, sizeof read.hundredfold);
+        putSlotValue(d.at, read.hundredfold);
     }
     for (RowStep& step : rowSteps) {
       if (step.piece) {
