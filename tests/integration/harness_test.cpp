@@ -984,9 +984,11 @@ TEST_F(Fixture, ReturnSizeFunctionSeesTheArgumentsAndSizesTheBuffer) {
     SCOPED_TRACE(text);
     CallResult r = call("SizeEcho", {num(3), str(text)});
     ASSERT_EQ(r.status, CallStatus::Ok) << r.message;
-    // Command 0 (string length), both lists of two arguments, the second a literal text
-    // pointing at the same characters as the call's own argument.
-    const std::string seen = "cmd=0;mc=2;run=2;mc2type=7;mc2literal=0;mc2same=1";
+    // Command 0 (string length), both lists of two arguments, the first the number,
+    // the second a literal text of its length with its NUL, pointing at the same
+    // characters as the call's own argument.
+    const std::string seen = "cmd=0;mc=2;run=2;mc1=3;mc2type=7;mc2literal=0;mc2len=" +
+                             std::to_string(std::strlen(text) + 1) + ";mc2same=1";
     EXPECT_EQ(r.value.text, seen);
     EXPECT_FALSE(r.defaultSize);
     EXPECT_EQ(r.bufferSize, static_cast<int>(seen.size() + 1 + std::strlen(text)));

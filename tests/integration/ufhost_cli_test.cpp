@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -280,6 +281,34 @@ TEST_F(UfhostCommand, ReportWithRows) {
       ",number=-400;2:type=7,len=2,size=" + n + ",string=7;3:type=6,len=4,size=" + n +
       ",date=2451543;4:type=5,len=2,size=" + n + ",boolean=1\n" + "end 2024-02-29\n";
   EXPECT_EQ(o.out, expected);
+}
+
+// Row after row, a call and its return-size function see that row's own number
+// and text, the text's length included, as the text grows and shrinks.
+TEST_F(UfhostCommand, ReportCallsSeeEachRowsOwnArguments) {
+  const std::string tpl = write("sized.txt", "@row\n{SizeEcho($n, $t)}|{Echo($n, $t, 2024-01-01, True)}\n");
+  const std::string rows = write("sized.csv", "n,t\n3,abcdef\n12,a\n7,\n40,abcdefghij\n");
+  Outcome o = run({fixture_, "--report", tpl, "--rows", rows});
+  ASSERT_EQ(o.code, 0) << o.err;
+  const struct {
+    int n;
+    std::string t;
+  } expected[] = {{3, "abcdef"}, {12, "a"}, {7, ""}, {40, "abcdefghij"}};
+  std::istringstream lines(o.out);
+  for (const auto& row : expected) {
+    SCOPED_TRACE(row.t);
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    const std::string length = std::to_string(row.t.size() + 1);
+    EXPECT_EQ(line.substr(0, line.find('|')), "cmd=0;mc=2;run=2;mc1=" + std::to_string(row.n) +
+                                                  ";mc2type=7;mc2literal=0;mc2len=" + length + ";mc2same=1");
+    EXPECT_TRUE(contains(line, "|1:type=1,len=8,size=" + std::to_string(sizeof(UFParamListElement)) +
+                                   ",number=" + std::to_string(row.n * 100) + ";2:type=7,len=" + length + ","))
+        << line;
+    EXPECT_TRUE(contains(line, ",string=" + row.t + ";3:type=6,")) << line;
+  }
+  std::string rest;
+  EXPECT_FALSE(std::getline(lines, rest)) << rest;
 }
 
 TEST_F(UfhostCommand, ReportErrorsNameTheRowAndTheCall) {
