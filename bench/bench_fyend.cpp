@@ -377,30 +377,37 @@ void BM_ReportCallsLoop(benchmark::State& state) {
 }
 BENCHMARK(BM_ReportCallsLoop)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 
-// Runs the command through child_usage: its CPU seconds and peak memory; false
-// when it could not be run or did not exit with 0.
-bool childUsage(const std::vector<std::string>& command, double* cpu, long* maxrssKb) {
+// What a command writes on its standard output; empty when it fails.
+std::string outputOf(const std::vector<std::string>& command) {
   int fds[2];
-  if (pipe(fds) != 0) return false;
-  const pid_t launcher = fork();
-  if (launcher == 0) {
+  if (pipe(fds) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
     dup2(fds[1], 1);
     close(fds[0]);
     close(fds[1]);
-    std::vector<char*> argv{const_cast<char*>(CHILD_USAGE_PATH)};
+    std::vector<char*> argv;
     for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(CHILD_USAGE_PATH, argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(fds[1]);
-  std::string line;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) line.append(buffer, static_cast<size_t>(n));
+  std::string text;
+  char buffer[1 << 14];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
   close(fds[0]);
   int status = 0;
-  if (launcher < 0 || waitpid(launcher, &status, 0) != launcher || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return false;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+  return text;
+}
+
+// Runs the command through child_usage: its CPU seconds and peak memory; false
+// when it could not be run or did not exit with 0.
+bool childUsage(const std::vector<std::string>& command, double* cpu, long* maxrssKb) {
+  std::vector<std::string> launched{CHILD_USAGE_PATH};
+  launched.insert(launched.end(), command.begin(), command.end());
+  const std::string line = outputOf(launched);
   int exitCode = -1;
   return std::sscanf(line.c_str(), "%lf %ld %d", cpu, maxrssKb, &exitCode) == 3 && exitCode == 0;
 }
@@ -646,31 +653,6 @@ class LeastHarness {
   UFMemCalcBlock sizing_{};
   Kept kept_[1024];
 };
-
-// What a command writes on its standard output; empty when it fails.
-std::string outputOf(const std::vector<std::string>& command) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    std::vector<char*> argv;
-    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[1 << 14];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-  return text;
-}
 
 // The least harness next to the plain loop, in turn, a million rows each;
 // first it must write what ufhost writes for the same rows.
