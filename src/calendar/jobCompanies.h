@@ -23,7 +23,8 @@ class JobCompanies {
 
   struct Entry {
     // Null: the company has no calendars in this job (a read failed, or the
-    // database knows nothing of it). Its lookups answer no date.
+    // database knows nothing of it), and its lookups answer no date; or it is
+    // the resolver's current company, whose reference the resolver holds.
     CComPtr<IktEnumDispatch> calendars;
     int32_t bookArr[8] = {};  // calendar identifier per book slot, as in the resolver
     uint64_t lastUse = 0;

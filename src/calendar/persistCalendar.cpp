@@ -39,13 +39,18 @@ bool CPersistCalendar::switchCompany(int16_t company, HRESULT (CPersistCalendar:
   if (company == _companyid) return static_cast<bool>(m_calList);
   // The slots learned for the company being left go with its calendars (its
   // entry is remembered, saving a second look-up on every switch).
+  // The current company's reference to its calendars lives in m_calList, not in
+  // its entry: a switch hands references over instead of counting them (two
+  // interlocked operations in the engine on every change of company).
   JobCompanies::Entry* left = _currentCompany == _companyid ? _currentEntry : nullptr;
   if (!left && _companyid >= 0) left = _jobCompanies.find(_companyid);
-  if (left)
+  if (left) {
     for (int i = 0; i < 8; ++i) left->bookArr[i] = _bookArr[i];
+    left->calendars.Attach(m_calList.Detach());
+  }
   if (JobCompanies::Entry* kept = _jobCompanies.find(company)) {
     _companyid = company;
-    m_calList = kept->calendars;
+    m_calList.Attach(kept->calendars.Detach());
     for (int i = 0; i < 8; ++i) _bookArr[i] = kept->bookArr[i];
     _currentEntry = kept;
     _currentCompany = company;
@@ -60,7 +65,6 @@ bool CPersistCalendar::switchCompany(int16_t company, HRESULT (CPersistCalendar:
   if (FAILED(hr) || _failures != failuresBefore) m_calList.Release();
   _companyid = company;
   JobCompanies::Entry& entry = _jobCompanies.add(company);
-  entry.calendars = m_calList;
   for (int i = 0; i < 8; ++i) entry.bookArr[i] = _bookArr[i];
   _currentEntry = &entry;
   _currentCompany = company;

@@ -200,11 +200,12 @@ TEST_F(ResolverComTest, SwitchingCompaniesKeepsEachCompanysCalendarsAndSlots) {
   CPersistCalendar resolver;
   CComPtr<IktEnumDispatch> lists[2];
   for (auto& l : lists) ASSERT_EQ(S_OK, engineCalls::createCollection(l));
-  // Company 10 is current, with slot 0 learned since it was read.
+  // Company 10 is current, with slot 0 learned since it was read; the
+  // resolver, not its entry, holds its calendars.
   resolver._companyid = 10;
   resolver.m_calList = lists[0];
   resolver._bookArr[0] = 1;
-  resolver._jobCompanies.add(10).calendars = lists[0];
+  resolver._jobCompanies.add(10);
   JobCompanies::Entry& twenty = resolver._jobCompanies.add(20);
   twenty.calendars = lists[1];
   twenty.bookArr[3] = 4;
@@ -228,6 +229,16 @@ TEST_F(ResolverComTest, SwitchingCompaniesKeepsEachCompanysCalendarsAndSlots) {
   // Nothing was read for any of it: no connection, no failure.
   EXPECT_EQ(nullptr, resolver._hdbc);
   EXPECT_EQ(0u, resolver._failures);
+  // Each list is held once by the resolver (current or kept) besides this test,
+  // and not at all once the job is over: no reference leaks or goes twice.
+  auto holders = [](IktEnumDispatch* list) {
+    const ULONG count = list->AddRef();
+    list->Release();
+    return count - 1;
+  };
+  for (const auto& list : lists) EXPECT_EQ(2u, holders(list.get()));
+  resolver.startJob();
+  for (const auto& list : lists) EXPECT_EQ(1u, holders(list.get()));
 }
 
 TEST(JobCompanies, KeepsAtMostTheBoundDroppingTheLeastRecentlyUsed) {
