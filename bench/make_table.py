@@ -145,10 +145,15 @@ def main():
                   ns(fy.get("BM_ColdLoadSql/%d" % n)), "its statements through ODBC: %s", "≤ 1.5×", 1.5)
     pair = fy.get("BM_Report_Companies")
     ok = pair and not pair.get("error_occurred")
+    # The floor is the same rows with each company's together; a run from before
+    # that floor was timed has only the one-company report.
+    grouped = ok and pair.get("grouped_rows_per_s") or None
+    one_company = ok and pair.get("one_company_rows_per_s") or None
     ratio_row("report alternating two companies row by row (direct calls)",
-              ok and pair.get("alternating_rows_per_s") or None, ok and pair.get("one_company_rows_per_s") or None,
-              "same report, one company, run in turn with it: %s", "≥ 90%", 0.9, higher_is_better=True, fmt=fmt_rate,
-              percent=True)
+              ok and pair.get("alternating_rows_per_s") or None, grouped or one_company,
+              "the same rows, each company's together, run in turn with it: %s" if grouped
+              else "same report, one company, run in turn with it: %s", "≥ 90%", 0.9, higher_is_better=True,
+              fmt=fmt_rate, percent=True)
     host, loop = fy.get("BM_UfhostReport/1000000"), fy.get("BM_ReportCallsLoop")
     if host and not host.get("error_occurred") and host.get("loop_rows_per_s"):
         # Each child run was followed by the plain loop over as many rows: the pair's figures.
@@ -252,6 +257,13 @@ def main():
         "timed, and it starts no process. A harness that makes these calls with these checks does",
         "no less, so its ratio is the most such a harness can reach.",
         "",
+    ] + ([
+        "The alternating report's floor is the same 1,000 rows with each company's rows together:",
+        "the same calls and the same answers, with one change of company instead of one a row. The",
+        "report on the first company alone, run in turn with both, did %s; the second" % fmt_rate(one_company),
+        "company's year ends take a little longer to find than the first's.",
+        "",
+    ] if grouped and one_company else []) + [
         "The programs: `bench_fyend` (calendars built from books and short years, cold loads, the",
         "alternating report, `ufhost --report` as a child process), `bench_calendar_size` (stored",
         "calendars), `bench_functions` (the formula functions alone), `pandas_fy5253.py`. The data",
