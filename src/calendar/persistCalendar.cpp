@@ -37,18 +37,21 @@ void CPersistCalendar::startJob() {
 bool CPersistCalendar::switchCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
   if (company < 0) return false;
   if (company == _companyid) return static_cast<bool>(m_calList);
+  JobCompanies::Entry* kept = _jobCompanies.find(company);
+  // No statement once the connection is known lost: the current company stays.
+  if (!kept && _linkLost) return false;
   // The slots learned for the company being left go with its calendars (its
-  // entry is remembered, saving a second look-up on every switch).
-  // The current company's reference to its calendars lives in m_calList, not in
-  // its entry: a switch hands references over instead of counting them (two
-  // interlocked operations in the engine on every change of company).
+  // entry is remembered, saving a second look-up on every switch). The current
+  // company's reference to its calendars lives in m_calList, not in its entry:
+  // a switch hands references over instead of counting them (two interlocked
+  // operations in the engine on every change of company).
   JobCompanies::Entry* left = _currentCompany == _companyid ? _currentEntry : nullptr;
   if (!left && _companyid >= 0) left = _jobCompanies.find(_companyid);
   if (left) {
     for (int i = 0; i < 8; ++i) left->bookArr[i] = _bookArr[i];
     left->calendars.Attach(m_calList.Detach());
   }
-  if (JobCompanies::Entry* kept = _jobCompanies.find(company)) {
+  if (kept) {
     _companyid = company;
     m_calList.Attach(kept->calendars.Detach());
     for (int i = 0; i < 8; ++i) _bookArr[i] = kept->bookArr[i];
@@ -56,7 +59,6 @@ bool CPersistCalendar::switchCompany(int16_t company, HRESULT (CPersistCalendar:
     _currentCompany = company;
     return static_cast<bool>(m_calList);
   }
-  if (_linkLost) return false;  // no statement once the connection is known lost
 
   const uint32_t failuresBefore = _failures;
   const HRESULT hr = (this->*build)(company);

@@ -229,6 +229,13 @@ TEST_F(ResolverComTest, SwitchingCompaniesKeepsEachCompanysCalendarsAndSlots) {
   // Nothing was read for any of it: no connection, no failure.
   EXPECT_EQ(nullptr, resolver._hdbc);
   EXPECT_EQ(0u, resolver._failures);
+  // A company not kept cannot be read once the connection is known lost; the
+  // current company keeps its calendars.
+  resolver._linkLost = true;
+  EXPECT_FALSE(resolver.useCompany(40, &CPersistCalendar::_createCalendarList));
+  EXPECT_TRUE(resolver.useCompany(10, &CPersistCalendar::_createCalendarList));
+  EXPECT_EQ(lists[0].get(), resolver.m_calList.get());
+  EXPECT_EQ(1, resolver._bookArr[0]);
   // Each list is held once by the resolver (current or kept) besides this test,
   // and not at all once the job is over: no reference leaks or goes twice.
   auto holders = [](IktEnumDispatch* list) {
