@@ -43,8 +43,8 @@ bool CPersistCalendar::switchCompany(int16_t company, HRESULT (CPersistCalendar:
   // The slots learned for the company being left go with its calendars (its
   // entry is remembered, saving a second look-up on every switch). The current
   // company's reference to its calendars lives in m_calList, not in its entry:
-  // a switch hands references over instead of counting them (two interlocked
-  // operations in the engine on every change of company).
+  // a switch hands references over instead of counting them (two calls into
+  // the engine on every change of company).
   JobCompanies::Entry* left = _currentCompany == _companyid ? _currentEntry : nullptr;
   if (!left && _companyid >= 0) left = _jobCompanies.find(_companyid);
   if (left) {
