@@ -113,14 +113,14 @@ class MakeTableTest(unittest.TestCase):
     def test_ufhost_paired_with_its_loop_when_the_run_has_both(self):
         fyend = [r for r in FULL_FYEND if not r["name"].startswith("BM_UfhostReport/1000000")]
         fyend.append(dict(run("BM_UfhostReport/1000000/iterations:1/manual_time", 0, maxrss_MB=30.0,
-                              ufhost_rows_per_s=600e3, loop_rows_per_s=800e3), real_time=4e9))
+                              child_rows_per_s=600e3, loop_rows_per_s=800e3), real_time=4e9))
         cells = find(table(fyend, FULL_SIZE), "`ufhost --report`, 1,000,000")
         # 600k against the paired 800k, not the separate loop's 500k or the manual time's 250k.
         self.assertEqual(["600.0k rows/s", "75%", "no"], [cells[1], cells[3], cells[5]])
 
     def test_harness_alone_bounds_the_report(self):
         fyend = FULL_FYEND + [dict(run("BM_UfhostHarnessAlone/1000000/iterations:1/manual_time", 0,
-                                       ufhost_rows_per_s=5e6, loop_rows_per_s=2.5e6), real_time=2e8)]
+                                       child_rows_per_s=5e6, loop_rows_per_s=2.5e6), real_time=2e8)]
         cells = find(table(fyend, FULL_SIZE), "the same report on a library")
         # 200 ns a row of harness against 400 ns of calls: at most 400 / 600.
         self.assertEqual(["200 ns a row", "at most 67%", "—"], [cells[1], cells[3], cells[5]])
@@ -137,6 +137,17 @@ class MakeTableTest(unittest.TestCase):
         failed = FULL_FYEND + [dict(run("BM_ReportLeastHarness/1000000/iterations:1/manual_time", 0),
                                     error_occurred=True)]
         self.assertEqual("not measured", find(table(failed, FULL_SIZE), "the same report written by hand")[1])
+
+    def test_least_program_is_the_reachable_share_of_a_report_program(self):
+        fyend = FULL_FYEND + [dict(run("BM_ReportLeastProgram/1000000/iterations:1/manual_time", 0,
+                                       child_rows_per_s=1.6e6, loop_rows_per_s=2e6), real_time=6e8)]
+        rows = table(fyend, FULL_SIZE)
+        cells = find(rows, "the same hand-written report as a program")
+        # 625 ns a row as a program against 500 ns of calls alone: 80%.
+        self.assertEqual(["625 ns a row", "80%", "—"], [cells[1], cells[3], cells[5]])
+        self.assertIn("500 ns a row", cells[2])
+        # The in-process row is not taken from the program's figures.
+        self.assertEqual("not measured", find(rows, "the same report written by hand")[1])
 
     def test_pandas_passes_of_every_run_are_pooled(self):
         runs = [{"ns_per_date": 20000, "pass_ns": [10000, 30000, 20000], "pandas": "9.9"},
