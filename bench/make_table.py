@@ -141,8 +141,15 @@ def main():
         rows.append(("warm `ZelFYEnd`, stored calendar of 3 / 103 / 1,003 / 10,003 cycles", "not measured", "—", "—",
                      "10,003 ≤ 2× of 3", "not measured"))
     for n in (1000, 10000):
-        ratio_row("cold company load, %s short years" % format(n, ","), ns(fy.get("BM_ColdLoad/%d" % n)),
-                  ns(fy.get("BM_ColdLoadSql/%d" % n)), "its statements through ODBC: %s", "≤ 1.5×", 1.5)
+        cold = fy.get("BM_ColdLoad/%d" % n)
+        label = "cold company load, %s short years" % format(n, ",")
+        if cold and not cold.get("error_occurred") and cold.get("load_ns") and cold.get("statements_ns"):
+            # Each load and its statements were timed in turn: the pair's figures.
+            ratio_row(label, cold["load_ns"], cold["statements_ns"],
+                      "its statements through ODBC, run in turn with it: %s", "≤ 1.5×", 1.5)
+        else:
+            ratio_row(label, ns(cold), ns(fy.get("BM_ColdLoadSql/%d" % n)), "its statements through ODBC: %s",
+                      "≤ 1.5×", 1.5)
     pair = fy.get("BM_Report_Companies")
     ok = pair and not pair.get("error_occurred")
     # The floor is the same rows with each company's together; a run from before
