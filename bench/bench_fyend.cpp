@@ -28,6 +28,8 @@ namespace {
 using bench::Exports;
 using bench::FyEndCall;
 using bench::LeastHarness;
+using bench::outputOf;
+using bench::threadSeconds;
 using bench::lookupDate;
 
 constexpr int kPlainCompany = 1, kOtherCompany = 2, kThousandCompany = 3, kTenThousandCompany = 4, kSmallCompany = 5;
@@ -216,13 +218,6 @@ BENCHMARK(BM_ZelFYEnd_ShortYearBook)->Repetitions(5)->ReportAggregatesOnly(true)
 BENCHMARK(BM_EngineFloor_ShortYearBook)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_EngineSequence_PlainBook)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_EngineSequence_ShortYearBook)->Repetitions(5)->ReportAggregatesOnly(true);
-
-// This thread's CPU time in seconds.
-double threadSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 // A company's cold-load statements on a connection of our own, every row
 // fetched and column 1 read as the library reads it; the rows read.
@@ -438,31 +433,6 @@ void BM_ReportCallsLoop(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * calls.size());
 }
 BENCHMARK(BM_ReportCallsLoop)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
-
-// What a command writes on its standard output; empty when it fails.
-std::string outputOf(const std::vector<std::string>& command) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    std::vector<char*> argv;
-    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[1 << 14];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-  return text;
-}
 
 // Runs the command through child_usage: its CPU seconds and peak memory; false
 // when it could not be run or did not exit with 0.

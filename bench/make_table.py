@@ -226,7 +226,13 @@ def main():
     ratio_row("`ufhost --report` peak memory, 1,000,000 vs 100,000 rows", mem_big, mem_small, "100,000 rows: %s",
               "flat (≤ 1.1×)", 1.1, fmt=lambda v: "not measured" if v is None else "%.1f MB" % v)
     four = ns(size.get("BM_ZelFYEnd_FourFourFive"))
-    if pandas is None:
+    # pandas run in turn with ZelFYEnd inside bench_calendar_size: the pair's figures.
+    in_turn = size.get("BM_PandasInTurn")
+    if in_turn and not in_turn.get("error_occurred") and in_turn.get("pandas_ns") and in_turn.get("zelfyend_ns"):
+        ratio_row("pandas %s `FY5253` rollforward per date vs warm `ZelFYEnd`, 4-4-5 book"
+                  % (pandas["pandas"] if pandas else "?"), in_turn["pandas_ns"], in_turn["zelfyend_ns"],
+                  "`ZelFYEnd`, run in turn with it: %s", "pandas ≥ 100× slower", 100.0, higher_is_better=True)
+    elif pandas is None:
         rows.append(("pandas `FY5253` rollforward per date vs warm `ZelFYEnd`, 4-4-5 book", "pandas not available",
                      fmt_time(four), "—", "pandas ≥ 100× slower", "not measured"))
     else:

@@ -181,6 +181,15 @@ class MakeTableTest(unittest.TestCase):
         runs[1]["pass_ns"] = [25000, 15000, 40000]
         self.assertEqual("225.00×", find(table(FULL_FYEND, FULL_SIZE, runs), "pandas 9.9")[3])
 
+    def test_pandas_in_turn_with_zelfyend_when_the_run_has_it(self):
+        size = FULL_SIZE + [dict(run("BM_PandasInTurn/iterations:4/manual_time", 11000), pandas_ns=12000,
+                                 zelfyend_ns=96)]
+        cells = find(table(FULL_FYEND, size, {"ns_per_date": 50000, "pass_ns": [50000], "pandas": "9.9"}),
+                     "pandas 9.9")
+        # 12 µs against the paired 96 ns, not the script's own 50 µs against the separate 100 ns.
+        self.assertEqual(["12.00 µs", "125.00×", "yes"], [cells[1], cells[3], cells[5]])
+        self.assertIn("run in turn with it: 96 ns", cells[2])
+
     def test_missing_and_failed_runs_are_not_measured(self):
         fyend = [r for r in FULL_FYEND if r["name"] != "BM_EngineFloor_PlainBook"]
         fyend = [dict(r, error_occurred=True) if r["name"] == "BM_ColdLoad/1000" else r for r in fyend]

@@ -38,12 +38,14 @@ run() {
       --benchmark_out="$work/$program.json" --benchmark_out_format=json "${@:3}"
   )
 }
-# pandas runs just before and just after the program its figure is compared
-# with, and its passes are pooled: both sides see the same stretch of the run.
+# bench_calendar_size runs pandas itself, in turn with ZelFYEnd: the table's
+# figures. The runs here, just before and just after that program, give pandas'
+# version and stand in when that benchmark is filtered out.
 : >"$work/pandas.json"
 have_pandas=""
 "$PANDAS_PY" -c 'import pandas' 2>/dev/null && have_pandas=1
 [ -n "$have_pandas" ] || echo "bench.sh: pandas is not available; the pandas row is skipped" >&2
+[ -z "$have_pandas" ] || export U2LVOST_PANDAS_PY="$PANDAS_PY"
 pandas() { [ -z "$have_pandas" ] || "$PANDAS_PY" bench/pandas_fy5253.py | tee -a "$work/pandas.json"; }
 
 "$BUILD_DIR/bench/bench_functions" "$@"
