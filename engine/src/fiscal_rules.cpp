@@ -29,18 +29,6 @@ Day serialFromCivil(int64_t year, int month, int day) {
   return era * 146097 + doe - kOriginFromMarch0;
 }
 
-void civilFromSerial(Day serial, int64_t* year, int* month, int* day) {
-  const Day z = serial + kOriginFromMarch0;
-  const Day era = floorDiv(z, 146097);
-  const int64_t doe = z - era * 146097;                                      // [0, 146096]
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);               // [0, 365]
-  const int64_t mp = (5 * doy + 2) / 153;                                    // [0, 11]
-  *day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);                     // [1, 31]
-  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);                      // [1, 12]
-  *year = yoe + era * 400 + (*month <= 2 ? 1 : 0);
-}
-
 int weekdayOf(Day serial) {
   Day r = (serial - 1) % 7;  // 0 for Sunday
   if (r < 0) r += 7;
@@ -61,31 +49,51 @@ bool ruleIsUsable(const CycleRule& rule) {
          (rule.election == YEARENDELECTION_LASTWEEKDAY || rule.election == YEARENDELECTION_CLOSESTWEEKDAY);
 }
 
-Day yearEndOfYear(const CycleRule& rule, int64_t year) {
-  const Day monthEnd = lastDayOfMonth(year, rule.month);
+namespace {
+
+bool isLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// Days from the last day of the month in year - 1 to its last day in year: the
+// leap day between them is year's for February and later, year - 1's for January.
+Day monthEndStep(int64_t year, int month) { return 365 + (isLeapYear(month >= 2 ? year : year - 1) ? 1 : 0); }
+
+// The rule's year end in the year whose month (the rule's) ends on monthEnd.
+Day yearEndFromMonthEnd(const CycleRule& rule, Day monthEnd) {
   if (rule.type == CYCLETYPE_MONTHLY) return monthEnd;
   const int back = (weekdayOf(monthEnd) - rule.weekday + 7) % 7;  // days back to the weekday, [0, 6]
   if (rule.election == YEARENDELECTION_LASTWEEKDAY || back <= 3) return monthEnd - back;
   return monthEnd - back + 7;  // forward 1..3 days, into the next month
 }
 
-// A year end lies within [month end - 6, month end + 3] of its year: the end of
-// the year before d's year lies before d unless d is in the first days of
-// January, the end of the year after lies after d, and the one two years back
-// always before it. So at most three year ends bracket d.
+}  // namespace
+
+// A year end lies within [month end - 6, month end + 3] of its year, and each
+// year's end comes after the last one's. d's year is estimated from the mean
+// Gregorian year, which is never more than a year off, then the estimate moves
+// to the first year end on or after d: a step or two at most, each step a
+// year's length from the last month end, so no date is converted back and
+// forth as a whole.
 YearEndsAround yearEndsAround(const CycleRule& rule, Day d) {
   if (rule.type == CYCLETYPE_CUSTOM) {
     if (rule.end < d) return {true, false, rule.end, 0};
     return {false, true, 0, rule.end};
   }
-  int64_t year;
-  int month, day;
-  civilFromSerial(d, &year, &month, &day);
-  const Day previous = yearEndOfYear(rule, year - 1);
-  if (previous >= d) return {true, true, yearEndOfYear(rule, year - 2), previous};
-  const Day current = yearEndOfYear(rule, year);
-  if (current >= d) return {true, true, previous, current};
-  return {true, true, current, yearEndOfYear(rule, year + 1)};
+  int64_t year = floorDiv((d + kOriginFromMarch0) * 400, 146097);  // 400 years hold 146,097 days
+  Day monthEnd = lastDayOfMonth(year, rule.month);
+  Day end = yearEndFromMonthEnd(rule, monthEnd);
+  while (end < d) {
+    ++year;
+    monthEnd += monthEndStep(year, rule.month);
+    end = yearEndFromMonthEnd(rule, monthEnd);
+  }
+  for (;;) {
+    const Day monthEndBefore = monthEnd - monthEndStep(year, rule.month);
+    const Day before = yearEndFromMonthEnd(rule, monthEndBefore);
+    if (before < d) return {true, true, before, end};
+    --year;
+    monthEnd = monthEndBefore;
+    end = before;
+  }
 }
 
 HRESULT fiscalYearOf(const CycleRule* rules, size_t count, Day d, FiscalYearSpan* out) {

@@ -17,7 +17,6 @@ using Day = int64_t;
 inline Day dayOf(DATE d) { return static_cast<Day>(d); }
 
 Day serialFromCivil(int64_t year, int month, int day);
-void civilFromSerial(Day serial, int64_t* year, int* month, int* day);
 // 1 = Sunday .. 7 = Saturday (serial 1 is a Sunday).
 int weekdayOf(Day serial);
 // The last day of the month (1..12) of the year.
@@ -37,8 +36,6 @@ struct CycleRule {
 // 1..12, or for the 52/53-week types an unknown weekday or election).
 bool ruleIsUsable(const CycleRule& rule);
 
-// The year end of a non-custom rule that belongs to the given calendar year.
-Day yearEndOfYear(const CycleRule& rule, int64_t year);
 // The rule's last year end before d and its first one on or after d; for a
 // custom rule (one year end only) one of the two is missing, told by the flags.
 struct YearEndsAround {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <random>
 #include <sstream>
+#include <string>
 
 #include "engine_session.h"
 #include "reference_calendar.h"
@@ -236,6 +237,52 @@ TEST_F(FiscalYearTest, SameEffectiveDateTheLastAddedIsInForce) {
   ASSERT_TRUE(got.ok);
   EXPECT_EQ(S(2005, 1, 1), got.start);
   EXPECT_EQ(S(2005, 3, 31), got.end);
+}
+
+// Far outside the model's centuries, the year ends still come from the rule:
+// each date lies in its fiscal year, the years join day to day, and a week
+// rule's years are whole weeks ending on its weekday.
+TEST_F(FiscalYearTest, YearsFarFromTodayContainTheirDateAndJoin) {
+  struct Rule {
+    int type, month, weekday, election;
+  };
+  const Rule rules[] = {{CYCLETYPE_MONTHLY, 1, 1, YEARENDELECTION_LASTWEEKDAY},
+                        {CYCLETYPE_MONTHLY, 2, 1, YEARENDELECTION_LASTWEEKDAY},
+                        {CYCLETYPE_MONTHLY, 12, 1, YEARENDELECTION_LASTWEEKDAY},
+                        {CYCLETYPE_FOURFOURFIVE, 12, 7, YEARENDELECTION_LASTWEEKDAY},
+                        {CYCLETYPE_FIVEFOURFOUR, 1, 2, YEARENDELECTION_CLOSESTWEEKDAY},
+                        {CYCLETYPE_THIRTEENPERIOD, 2, 4, YEARENDELECTION_CLOSESTWEEKDAY}};
+  // Serials: far back, around year 0 and year 1, the model's range, the last
+  // OLE date (9999-12-31) and far ahead; each also a day either side.
+  const long centres[] = {-800000000L, -693594L, -693229L, -1000L, 0L, 36526L, 2958465L, 800000000L};
+  for (const Rule& r : rules) {
+    CalendarRefs cal = newCalendar(factory_);
+    ASSERT_EQ(S_OK, cal.manager->AddCycleEntry(-900000000.0, static_cast<ECALENDARCYCLE_CYCLETYPE>(r.type),
+                                               static_cast<SHORT>(r.month),
+                                               static_cast<ECALENDARCYCLE_DATEOFWEEK>(r.weekday),
+                                               static_cast<ECALENDARCYCLE_YEARENDELECTION>(r.election),
+                                               PDCOUNT_BACKWARD));
+    const bool weeks = r.type != CYCLETYPE_MONTHLY;
+    for (long centre : centres)
+      for (long d = centre - 400; d <= centre + 400; d += 37) {
+        SCOPED_TRACE("type " + std::to_string(r.type) + " month " + std::to_string(r.month) + " date " +
+                     std::to_string(d));
+        const RefYear year = engineYear(cal.calendar, static_cast<DATE>(d));
+        ASSERT_TRUE(year.ok);
+        EXPECT_LE(year.start, d);
+        EXPECT_GE(year.end, d);
+        const long length = year.end - year.start + 1;
+        if (weeks) {
+          EXPECT_TRUE(length == 364 || length == 371) << length;
+          const long weekday = ((year.end - 1) % 7 + 7) % 7 + 1;  // serial 1 is a Sunday
+          EXPECT_EQ(r.weekday, weekday);
+        } else {
+          EXPECT_TRUE(length == 365 || length == 366) << length;
+        }
+        EXPECT_EQ(year.end + 1, engineYear(cal.calendar, static_cast<DATE>(year.end + 1)).start);
+        EXPECT_EQ(year.start - 1, engineYear(cal.calendar, static_cast<DATE>(year.start - 1)).end);
+      }
+  }
 }
 
 TEST_F(FiscalYearTest, DatesBeforeTheFirstCycleFollowItsRule) {
