@@ -56,7 +56,11 @@ class LeastHarness {
   long run(const std::string& path, const char* output = "/dev/null") {
     const int fd = open(path.c_str(), O_RDONLY);
     const int sink = open(output, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0 || sink < 0) return -1;
+    if (fd < 0 || sink < 0) {  // the one that did open is not left open
+      if (fd >= 0) close(fd);
+      if (sink >= 0) close(sink);
+      return -1;
+    }
     const Exports& e = Exports::get();
     long rows = 0;
     size_t have = 0, at = 0, used = 0;
