@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   e.terminate();
   CoUninitialize();
   if (rows < 0) {
-    std::fprintf(stderr, "least_report: a row could not be done\n");
+    std::fprintf(stderr, "least_report: a file could not be opened or a row could not be done\n");
     return 1;
   }
   std::printf("%ld\n", rows);
