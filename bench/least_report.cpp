@@ -3,8 +3,8 @@
 // loading the library and the engine, the first company load, the ending).
 // bench_fyend runs it as a child and takes its CPU time.
 //   least_report ROWS.csv [OUTPUT]   (OUTPUT: /dev/null when not given)
-// Prints the rows done; exits with 1 when the library cannot be loaded or a
-// row cannot be done.
+// Prints the rows done; exits with 1 when the library cannot be loaded, a
+// file cannot be opened or a row cannot be done.
 #include <cstdio>
 
 #include "bench_support.h"
