@@ -247,9 +247,10 @@ bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::stri
 // stops at the next byte that is not, at the latest the line's own end.
 constexpr unsigned char kOrdinary = 0, kComma = 1, kLineEnd = 2, kReturn = 3, kNotPlain = 4;
 struct PlainClass {
-  unsigned char of[256] = {};
+  unsigned char of[256];
   bool blank[256] = {};
   PlainClass() {
+    std::memset(of, kOrdinary, sizeof of);
     of[static_cast<unsigned char>(',')] = kComma;
     of[static_cast<unsigned char>('\n')] = kLineEnd;
     of[static_cast<unsigned char>('\r')] = kReturn;

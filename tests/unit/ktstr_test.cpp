@@ -117,7 +117,8 @@ TEST(KtStrConstruction, CopiesAreDeepAndConcatenationBuildsNewStrings) {
   b.toUpper();
   EXPECT_STREQ(a, "left");
   EXPECT_STREQ(b, "LEFT");
-  a = a;
+  const ktStr& itself = a;  // through a reference, as self-assignment usually comes
+  a = itself;
   EXPECT_STREQ(a, "left");
   EXPECT_STREQ(a + b, "leftLEFT");
   EXPECT_STREQ(a + "-x", "left-x");

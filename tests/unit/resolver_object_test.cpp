@@ -139,7 +139,8 @@ TEST(CComBstr, HoldsConvertsAndFrees) {
   CComBSTR copy(s);
   EXPECT_NE(copy.m_str, s.m_str);
   EXPECT_EQ(textOf(s), textOf(copy));
-  copy = copy;  // self-assignment keeps the text
+  const CComBSTR& itself = copy;
+  copy = itself;  // self-assignment keeps the text
   EXPECT_EQ(u"\u20ac 5", textOf(copy));
   const char* none = nullptr;
   copy = none;
