@@ -35,12 +35,18 @@ bool isCompanyNumber(double whole) {
   return whole >= 0.0 && whole <= 32767.0;  // false for NaN too
 }
 
+// A book number is passed as its 32-bit pattern; one that no 32-bit value holds
+// (2^32 + 1, NaN, infinities) would wrap onto book 0 or 1, so it is no book.
+bool isBookNumber(double whole) {
+  return whole >= -2147483648.0 && whole <= 4294967295.0;  // false for NaN too
+}
+
 // The three arguments shared by both functions; false when one is missing.
 struct YearEndArguments {
   uint32_t companyID, bookID;
   int16_t year;
   uint16_t month, day;
-  bool companyValid;
+  bool companyValid, bookValid;
 };
 
 // The element if it is there and of the wanted type.
@@ -58,7 +64,9 @@ bool fetchArguments(UFParamBlock* block, YearEndArguments* args) {
   const double companyNumber = wholeValue(company->Parameter.ParamNumber);
   args->companyID = wholeArgument(companyNumber);
   args->companyValid = isCompanyNumber(companyNumber);
-  args->bookID = wholeArgument(wholeValue(book->Parameter.ParamNumber));
+  const double bookNumber = wholeValue(book->Parameter.ParamNumber);
+  args->bookID = wholeArgument(bookNumber);
+  args->bookValid = isBookNumber(bookNumber);
   CRDateToYearMonthDay(date->Parameter.ParamDate, &args->year, &args->month, &args->day);
   return true;
 }
@@ -100,9 +108,9 @@ UF_EXPORT UFError UF_CALL ZelFYEnd(UFParamBlock* ParamBlock) {
   HeapCheckScope heapCheck;
   YearEndArguments args{};
   if (!fetchArguments(ParamBlock, &args)) return UFNotEnoughParameters;
-  const DATE endYear = args.companyValid ? getFYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year),
-                                                                args.month, args.day)
-                                         : 0.0;
+  const bool known = args.companyValid && args.bookValid;
+  const DATE endYear =
+      known ? getFYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year), args.month, args.day) : 0.0;
   ParamBlock->ReturnValue.ReturnDate = hostDateOf(endYear);
   return UFNoError;
 }

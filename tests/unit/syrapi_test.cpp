@@ -141,6 +141,43 @@ TEST_F(YearEnd, CompanyNumbersOutsideTheRangeGiveNoDate) {
   }
 }
 
+// A book number no 32-bit value holds is no book: cut to 32 bits it would
+// answer for book 0 or 1. Within the range the lookup still gets its pattern.
+TEST_F(YearEnd, BookNumbersBeyondThirtyTwoBitsGiveNoDate) {
+  setFiscalYearEndLookup(recordingLookup);
+  answer = 36891.0;  // 31 December 2000, what the lookup would say
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double book;  // formula value times 100
+    bool asked;
+    uint32_t wantBook;
+  } cases[] = {
+      {429496729600.0, false, 0},   // 2^32 would be book 0
+      {429496729700.0, false, 0},   // 2^32 + 1 would be book 1
+      {-429496729500.0, false, 0},  // -(2^32) + 1 would be book 1
+      {-214748364900.0, false, 0},  // -(2^31) - 1
+      {1e300, false, 0},
+      {std::numeric_limits<double>::quiet_NaN(), false, 0},
+      {inf, false, 0},
+      {-inf, false, 0},
+      {429496729500.0, true, 0xFFFFFFFFu},   // 2^32 - 1: the lookup finds no slot for it
+      {429496729599.0, true, 0xFFFFFFFFu},   // truncated into the range
+      {-214748364800.0, true, 0x80000000u},  // -(2^31)
+      {-100.0, true, 0xFFFFFFFFu},
+      {800.0, true, 8},
+  };
+  for (const auto& c : cases) {
+    seen = Seen{};
+    Call call(100.0, c.book, 2451544);
+    EXPECT_EQ(ZelFYEnd(call.block()), UFNoError) << c.book;
+    EXPECT_EQ(call.result(), c.asked ? 2451909 : -1) << c.book;
+    EXPECT_EQ(seen.calls, c.asked ? 1 : 0) << c.book;
+    if (c.asked) {
+      EXPECT_EQ(seen.book, c.wantBook) << c.book;
+    }
+  }
+}
+
 TEST_F(YearEnd, MissingArgumentsLeaveTheResultAlone) {
   setFiscalYearEndLookup(recordingLookup);
   for (int count = 0; count < 3; ++count) {
