@@ -41,12 +41,19 @@ bool isBookNumber(double whole) {
   return whole >= -2147483648.0 && whole <= 4294967295.0;  // false for NaN too
 }
 
+// Whether the date's year fits the 16-bit year it is split into: beyond it the
+// year would wrap (1 March 67540 would be split as 1 March 2004). Below, the
+// host's own 1 January -32768: far before any year the host holds.
+bool isSplittableDate(CRDate date) {
+  return date >= YMDToJulian(-32768, 1, 1) && date <= CRYearMonthDayToDate(32767, 12, 31);
+}
+
 // The three arguments shared by both functions; false when one is missing.
 struct YearEndArguments {
   uint32_t companyID, bookID;
   int16_t year;
   uint16_t month, day;
-  bool companyValid, bookValid;
+  bool companyValid, bookValid, dateValid;
 };
 
 // The element if it is there and of the wanted type.
@@ -68,6 +75,7 @@ bool fetchArguments(UFParamBlock* block, YearEndArguments* args) {
   args->bookID = wholeArgument(bookNumber);
   args->bookValid = isBookNumber(bookNumber);
   CRDateToYearMonthDay(date->Parameter.ParamDate, &args->year, &args->month, &args->day);
+  args->dateValid = isSplittableDate(date->Parameter.ParamDate);
   return true;
 }
 
@@ -108,18 +116,23 @@ UF_EXPORT UFError UF_CALL ZelFYEnd(UFParamBlock* ParamBlock) {
   HeapCheckScope heapCheck;
   YearEndArguments args{};
   if (!fetchArguments(ParamBlock, &args)) return UFNotEnoughParameters;
-  const bool known = args.companyValid && args.bookValid;
+  const bool known = args.companyValid && args.bookValid && args.dateValid;
   const DATE endYear =
       known ? getFYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year), args.month, args.day) : 0.0;
   ParamBlock->ReturnValue.ReturnDate = hostDateOf(endYear);
   return UFNoError;
 }
 
-// ZelCalYEnd(company, book, date): 31 December of the date's year.
+// ZelCalYEnd(company, book, date): 31 December of the date's year; -1 for a
+// date beyond the years the split can hold.
 UF_EXPORT UFError UF_CALL ZelCalYEnd(UFParamBlock* ParamBlock) {
   HeapCheckScope heapCheck;
   YearEndArguments args{};
   if (!fetchArguments(ParamBlock, &args)) return UFNotEnoughParameters;
+  if (!args.dateValid) {
+    ParamBlock->ReturnValue.ReturnDate = -1;  // no year the host can hold
+    return UFNoError;
+  }
   const uint32_t endYear =
       getCalYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year), args.month, args.day);
   const int32_t count = static_cast<int32_t>(endYear);

@@ -178,6 +178,51 @@ TEST_F(YearEnd, BookNumbersBeyondThirtyTwoBitsGiveNoDate) {
   }
 }
 
+// A date whose year no 16-bit year holds would be split into a wrapped year:
+// 1 March 1640404 (or 67540) would answer for 1 March 2004.
+TEST_F(YearEnd, DatesBeyondTheHostsYearsGiveNoDate) {
+  setFiscalYearEndLookup(recordingLookup);
+  answer = 38352.0;  // 31 December 2004 (host day 2453370), what the lookup would say
+  const CRDate last = CRYearMonthDayToDate(32767, 12, 31);
+  const CRDate march2004 = CRYearMonthDayToDate(2004, 3, 1);
+  // 4096 Gregorian 400-year cycles: 1638400 years, a multiple of 65536 too.
+  const int64_t wrapsTo2004 = int64_t{march2004} + 4096 * int64_t{146097};
+  const struct {
+    int64_t date;
+    bool asked;
+    int32_t year;  // the year the lookup is asked for
+  } cases[] = {
+      {wrapsTo2004, false, 0},
+      {int64_t{last} + 1, false, 0},
+      {INT32_MAX, false, 0},
+      {INT32_MIN, false, 0},
+      {last, true, 32767},
+      {march2004, true, 2004},
+      // The lower bound: the host's own day of 1 January -32768 (its split
+      // counts it in -32767); the days before it go on towards the wrap.
+      {YMDToJulian(-32768, 1, 1), true, -32767},
+      {int64_t{YMDToJulian(-32768, 1, 1)} - 1, false, 0},
+      {int64_t{YMDToJulian(-32768, 1, 1)} - 731, false, 0},  // would be split as year 32767
+  };
+  for (const auto& c : cases) {
+    seen = Seen{};
+    const CRDate date = static_cast<CRDate>(c.date);
+    Call fy(100.0, 0.0, date);
+    EXPECT_EQ(ZelFYEnd(fy.block()), UFNoError) << date;
+    EXPECT_EQ(seen.calls, c.asked ? 1 : 0) << date;
+    if (c.asked) {
+      EXPECT_EQ(static_cast<int32_t>(seen.year), c.year) << date;
+    }
+    EXPECT_EQ(fy.result(), c.asked ? 2453370 : -1) << date;
+    Call cal(100.0, 0.0, date);
+    EXPECT_EQ(ZelCalYEnd(cal.block()), UFNoError) << date;
+    int16_t y = 0;
+    uint16_t m = 0, d = 0;
+    CRDateToYearMonthDay(date, &y, &m, &d);
+    EXPECT_EQ(cal.result(), c.asked ? CRYearMonthDayToDate(y, 12, 31) : -1) << date;
+  }
+}
+
 TEST_F(YearEnd, MissingArgumentsLeaveTheResultAlone) {
   setFiscalYearEndLookup(recordingLookup);
   for (int count = 0; count < 3; ++count) {
