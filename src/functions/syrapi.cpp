@@ -44,9 +44,10 @@ bool isBookNumber(double whole) {
 // Whether the date's year fits the 16-bit year it is split into: beyond it the
 // year would wrap (1 March 67540 would be split as 1 March 2004). Below, the
 // host's own 1 January -32768: far before any year the host holds.
-bool isSplittableDate(CRDate date) {
-  return date >= YMDToJulian(-32768, 1, 1) && date <= CRYearMonthDayToDate(32767, 12, 31);
-}
+// Worked out once, at load: every lookup checks its date against them.
+const CRDate kFirstSplittable = YMDToJulian(-32768, 1, 1);
+const CRDate kLastSplittable = CRYearMonthDayToDate(32767, 12, 31);
+bool isSplittableDate(CRDate date) { return date >= kFirstSplittable && date <= kLastSplittable; }
 
 // The three arguments shared by both functions; false when one is missing.
 struct YearEndArguments {
