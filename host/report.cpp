@@ -777,7 +777,8 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   std::vector<KeptDate> kept(kKeptDates);
   auto putDate = [&](int32_t day) {
     KeptDate& k = kept[static_cast<uint32_t>(day) % kKeptDates];
-    if (k.day != day) {
+    // An unused entry has no text yet, whatever day it names: no date text is empty.
+    if (k.day != day || k.length == 0) {
       k.day = day;
       k.length = static_cast<uint32_t>(formatDayNumberInto(day, k.text));
     }

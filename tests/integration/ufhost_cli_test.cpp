@@ -433,6 +433,30 @@ TEST_F(UfhostCommand, ReportRowsStopAtABrokenLine) {
   EXPECT_TRUE(contains(noHeader.err, "e.csv: no header line naming the columns")) << noHeader.err;
 }
 
+// A date result prints in a report as it prints from a call, for every day
+// number a library may answer: valid, "no date", or none at all.
+TEST_F(UfhostCommand, ReportDatesPrintAsCallsPrintThem) {
+  const char* const days[] = {"-2147483648", "-2", "-1", "0", "2451544", "1024", "2147483647"};
+  std::string tpl = "@header\n";
+  std::string rows = "d\n";
+  for (const char* d : days) {
+    tpl += std::string("{DayOf(") + d + ")}\n";
+    rows += std::string(d) + "\n";
+  }
+  tpl += "@row\n{DayOf($d)}\n";
+  Outcome report = run({fixture_, "--report", write("dates.txt", tpl), "--rows", write("dates.csv", rows)});
+  ASSERT_EQ(report.code, 0) << report.err;
+  std::string calls;
+  for (const char* d : days) {
+    Outcome one = run({fixture_, std::string("DayOf(") + d + ")"});
+    ASSERT_EQ(one.code, 0) << one.err;
+    EXPECT_EQ(one.out.find("(no date)") == std::string::npos, std::string(d) != "-1") << one.out;
+    calls += one.out;
+  }
+  // Once from the header's literals, once from the rows.
+  EXPECT_EQ(report.out, calls + calls);
+}
+
 // Rows that come through a pipe (a named one, or a shell's <(...)) can be read
 // only once: with the progress count on, every row must still reach the report,
 // and the command must not wait for a second writer.
