@@ -433,6 +433,33 @@ TEST_F(UfhostCommand, ReportRowsStopAtABrokenLine) {
   EXPECT_TRUE(contains(noHeader.err, "e.csv: no header line naming the columns")) << noHeader.err;
 }
 
+// Templates with nothing in some or all of their sections: what there is gets
+// written, with and without rows.
+TEST_F(UfhostCommand, ReportsWithEmptySections) {
+  const struct {
+    std::string tpl, out;
+  } cases[] = {
+      {"", ""},
+      {"@# only a comment\n", ""},
+      {"@header\n@row\n@footer\n", ""},
+      {"head only", "head only"},
+      {"@row\n{Half($a)}\n", "1\n2\n"},
+      {"@footer\nend\n", "end\n"},
+  };
+  const std::string rows = write("r.csv", "a\n2\n4\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tpl);
+    const std::string tpl = write("t.txt", c.tpl);
+    Outcome withRows = run({fixture_, "--report", tpl, "--rows", rows});
+    EXPECT_EQ(withRows.code, 0) << withRows.err;
+    EXPECT_EQ(withRows.out, c.out);
+    if (c.tpl.find('$') != std::string::npos) continue;  // columns need rows
+    Outcome without = run({fixture_, "--report", tpl});
+    EXPECT_EQ(without.code, 0) << without.err;
+    EXPECT_EQ(without.out, c.out);
+  }
+}
+
 // A date result prints in a report as it prints from a call, for every day
 // number a library may answer: valid, "no date", or none at all.
 TEST_F(UfhostCommand, ReportDatesPrintAsCallsPrintThem) {
