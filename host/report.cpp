@@ -777,7 +777,8 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   std::vector<KeptDate> kept(kKeptDates);
   auto putDate = [&](int32_t day) {
     KeptDate& k = kept[static_cast<uint32_t>(day) % kKeptDates];
-    if (k.day != day) {
+    // An unused entry has no text yet, whatever day it names: no date text is empty.
+    if (k.day != day || k.length == 0) {
       k.day = day;
       k.length = static_cast<uint32_t>(formatDayNumberInto(day, k.text));
     }
@@ -796,7 +797,8 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   std::vector<FieldView> fields;
   size_t firstList = 0;
   auto emit = [&](const ReportSection& section, const char* sectionName) {
-    CallArguments* args = &argLists[firstList];
+    // Not argLists[firstList]: a section without pieces may start at the end of the list.
+    CallArguments* args = argLists.data() + firstList;
     firstList += section.pieces.size();
     for (const TemplatePiece& p : section.pieces) {
       CallArguments& call = *args++;
@@ -864,7 +866,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   std::vector<RowStep> rowSteps;
   bool flatRows = true;  // every number or date argument has its place in the list
   {
-    CallArguments* site = &argLists[report.header.pieces.size()];
+    CallArguments* site = argLists.data() + report.header.pieces.size();
     for (const TemplatePiece& p : report.row.pieces) {
       CallArguments& call = *site++;
       if (!p.isCall) {

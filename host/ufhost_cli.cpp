@@ -162,8 +162,12 @@ bool readFile(const std::string& path, std::string& text, std::string& why) {
 }
 
 // Rows in a CSV file up to its end or the first break of the format: for the
-// progress count, read once more before the report.
+// progress count, read once more before the report. Only a regular file can
+// be read twice: from a pipe the count would take the report's rows (or wait
+// for a second writer), so there is no count then.
 long countRows(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   std::ifstream f;
   std::string why;
   if (!openInput(path, f, why)) return 0;

@@ -1,17 +1,23 @@
 // The ufhost command run as a user runs it: arguments, standard input, files,
 // what it prints where, and its exit codes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_env.h"
 #include "test_paths.h"
 #include "uf_records.h"
+#include "ufhost_cli.h"
 
 namespace {
 
@@ -425,6 +431,93 @@ TEST_F(UfhostCommand, ReportRowsStopAtABrokenLine) {
   EXPECT_EQ(noHeader.code, 4);
   EXPECT_EQ(noHeader.out, "");
   EXPECT_TRUE(contains(noHeader.err, "e.csv: no header line naming the columns")) << noHeader.err;
+}
+
+// Templates with nothing in some or all of their sections: what there is gets
+// written, with and without rows.
+TEST_F(UfhostCommand, ReportsWithEmptySections) {
+  const struct {
+    std::string tpl, out;
+  } cases[] = {
+      {"", ""},
+      {"@# only a comment\n", ""},
+      {"@header\n@row\n@footer\n", ""},
+      {"head only", "head only"},
+      {"@row\n{Half($a)}\n", "1\n2\n"},
+      {"@footer\nend\n", "end\n"},
+  };
+  const std::string rows = write("r.csv", "a\n2\n4\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tpl);
+    const std::string tpl = write("t.txt", c.tpl);
+    Outcome withRows = run({fixture_, "--report", tpl, "--rows", rows});
+    EXPECT_EQ(withRows.code, 0) << withRows.err;
+    EXPECT_EQ(withRows.out, c.out);
+    if (c.tpl.find('$') != std::string::npos) continue;  // columns need rows
+    Outcome without = run({fixture_, "--report", tpl});
+    EXPECT_EQ(without.code, 0) << without.err;
+    EXPECT_EQ(without.out, c.out);
+  }
+}
+
+// A date result prints in a report as it prints from a call, for every day
+// number a library may answer: valid, "no date", or none at all.
+TEST_F(UfhostCommand, ReportDatesPrintAsCallsPrintThem) {
+  const char* const days[] = {"-2147483648", "-2", "-1", "0", "2451544", "1024", "2147483647"};
+  std::string tpl = "@header\n";
+  std::string rows = "d\n";
+  for (const char* d : days) {
+    tpl += std::string("{DayOf(") + d + ")}\n";
+    rows += std::string(d) + "\n";
+  }
+  tpl += "@row\n{DayOf($d)}\n";
+  Outcome report = run({fixture_, "--report", write("dates.txt", tpl), "--rows", write("dates.csv", rows)});
+  ASSERT_EQ(report.code, 0) << report.err;
+  std::string calls;
+  for (const char* d : days) {
+    Outcome one = run({fixture_, std::string("DayOf(") + d + ")"});
+    ASSERT_EQ(one.code, 0) << one.err;
+    EXPECT_EQ(one.out.find("(no date)") == std::string::npos, std::string(d) != "-1") << one.out;
+    calls += one.out;
+  }
+  // Once from the header's literals, once from the rows.
+  EXPECT_EQ(report.out, calls + calls);
+}
+
+// Rows that come through a pipe (a named one, or a shell's <(...)) can be read
+// only once: with the progress count on, every row must still reach the report,
+// and the command must not wait for a second writer.
+TEST_F(UfhostCommand, ReportRowsFromAPipeAreAllReadWithTheProgressCountOn) {
+  testenv::TempDir dir;
+  const std::string tpl = dir.write("t.txt", "@row\n{Half($a)}\n");
+  const std::string fifo = dir.file("rows.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Far more than one read of the reader: the writer is still writing when the report starts.
+  const int kRows = 100000;
+  std::string csv = "a\n";
+  for (int i = 0; i < kRows; ++i) csv += "2\n";
+  std::thread writer([&] {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    size_t done = 0;
+    while (done < csv.size()) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 20000) <= 0) break;  // nobody reads any more: give up rather than hang
+      const ssize_t n = ::write(fd, csv.data() + done, csv.size() - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+  });
+  std::istringstream in;
+  std::ostringstream out, err;
+  const int code = ufhost::runUfhost({fixture_, "--report", tpl, "--rows", fifo}, in, out, err, true, false);
+  writer.join();
+  EXPECT_EQ(code, 0) << err.str();
+  std::string expected;
+  for (int i = 0; i < kRows; ++i) expected += "1\n";
+  EXPECT_EQ(out.str().size(), expected.size());
+  EXPECT_TRUE(out.str() == expected);
 }
 
 // ---- through the real library
