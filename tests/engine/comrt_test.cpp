@@ -197,6 +197,70 @@ TEST(GuidText, RoundTripAndRejects) {
   EXPECT_FALSE(ComGuidFromText(nullptr, nullptr));
 }
 
+// An object that counts its references and remembers whether they ever ran out,
+// owned by the test so that running out frees nothing.
+class CountedObject final : public IUnknown {
+ public:
+  ULONG refs = 1;
+  bool ranOut = false;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (ranOut) return E_UNEXPECTED;  // a freed object would answer nothing sound
+    if (!IsEqualGUID(riid, IID_IUnknown)) return E_NOINTERFACE;
+    *ppv = static_cast<IUnknown*>(this);
+    ++refs;
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (--refs == 0) ranOut = true;
+    return refs;
+  }
+};
+
+TEST(ComPtr, AHolderGivenWhatItHoldsKeepsTheObjectAlive) {
+  // Each way of handing a holder the object it already holds; with the holder's
+  // reference the only one, the object must never run out of references.
+  struct Case {
+    const char* what;
+    void (*use)(CComPtr<IUnknown>& p, CountedObject& o);
+    HRESULT want;
+  } cases[] = {
+      {"assigned itself", [](CComPtr<IUnknown>& p, CountedObject&) { const CComPtr<IUnknown>& same = p; p = same; },
+       S_OK},
+      {"assigned its own pointer", [](CComPtr<IUnknown>& p, CountedObject&) { p = p.get(); }, S_OK},
+      {"attached to a reference of its own", [](CComPtr<IUnknown>& p, CountedObject& o) {
+         o.AddRef();
+         p.Attach(&o);
+       }, S_OK},
+      {"asked into itself", [](CComPtr<IUnknown>& p, CountedObject&) {
+         EXPECT_EQ(S_OK, p.QueryInterface(IID_IUnknown, p));
+       }, S_OK},
+      {"asked into itself for what it lacks", [](CComPtr<IUnknown>& p, CountedObject&) {
+         EXPECT_EQ(E_NOINTERFACE, p.QueryInterface(IID_IDispatch, p));
+       }, E_NOINTERFACE},
+  };
+  for (const Case& c : cases) {
+    CountedObject object;
+    {
+      CComPtr<IUnknown> p;
+      p.Attach(&object);
+      c.use(p, object);
+      if (c.want == S_OK) {
+        EXPECT_FALSE(object.ranOut) << c.what << ": released while still held";
+        EXPECT_EQ(&object, p.get()) << c.what;
+        EXPECT_EQ(1u, object.refs) << c.what;
+      } else {
+        // The object was asked while alive (use checks the answer); a failed
+        // query then empties the holder, as it does for any other target.
+        EXPECT_EQ(nullptr, p.get()) << c.what;
+      }
+    }
+    EXPECT_EQ(0u, object.refs) << c.what << ": the holder's reference is given back once";
+  }
+}
+
 TEST(ClassRegistry, PathComesFromTheEnvironment) {
   struct Row {
     const char* registry;
