@@ -64,10 +64,14 @@ class CComPtr {
   bool operator!() const noexcept { return p_ == nullptr; }
 
   // Asks the held object for another interface; E_POINTER when nothing is held.
+  // out may be this holder: the answer is taken before out lets go of its object.
   template <class Q>
   HRESULT QueryInterface(REFIID riid, CComPtr<Q>& out) const noexcept {
     if (!p_) return E_POINTER;
-    return p_->QueryInterface(riid, out.putVoid());
+    void* answer = nullptr;
+    const HRESULT hr = p_->QueryInterface(riid, &answer);
+    out.Attach(static_cast<Q*>(answer));
+    return hr;
   }
 
  private:

@@ -32,7 +32,8 @@ COMRT_API UINT ComGuidToText(REFGUID guid, char* buf, UINT size);
 COMRT_API BOOL ComGuidFromText(const char* text, GUID* out);
 
 // Copies the registry file's path and a NUL into buf when it fits and returns the
-// path's length; 0 when no path can be formed (no variable set, no home folder).
+// path's length; 0 when no path can be formed (no variable set, no home folder,
+// no memory).
 // A result of size or more means buf was too small and holds nothing useful.
 COMRT_API UINT ComRegistryPath(char* buf, UINT size);
 
@@ -44,6 +45,7 @@ COMRT_API UINT ComSystemRegistryPath(char* buf, UINT size);
 // a temporary file and a rename (mode 0644), and its folders (mode 0755) are
 // created when missing.
 // S_OK, E_INVALIDARG for a null or relative path, E_FAIL when the file cannot be written.
+// Every call here answers E_OUTOFMEMORY when memory runs out; none throws.
 COMRT_API HRESULT ComRegisterClass(REFCLSID clsid, const char* serverPath);
 // Removes every line of clsid: S_OK, S_FALSE when it had none, E_FAIL when the
 // file cannot be read or written.

@@ -136,7 +136,7 @@ COMRT_API HRESULT CoInitialize(LPVOID reserved);
 COMRT_API HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
 COMRT_API void CoUninitialize();
 // Finds the server of rclsid in the class registry file, loads it and asks its
-// class factory for the object.
+// class factory for the object. E_OUTOFMEMORY when memory runs out on the way.
 COMRT_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
 
 typedef HRESULT (*LPFNGETCLASSOBJECT)(REFCLSID, REFIID, LPVOID*);

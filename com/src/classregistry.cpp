@@ -321,13 +321,7 @@ UINT copyText(const std::string& text, char* buf, UINT size) {
   return n;
 }
 
-}  // namespace
-
-COMRT_API UINT ComRegistryPath(char* buf, UINT size) { return copyText(comrt::registryPath(), buf, size); }
-
-COMRT_API UINT ComSystemRegistryPath(char* buf, UINT size) { return copyText(comrt::systemRegistryPath(), buf, size); }
-
-COMRT_API HRESULT ComRegisterClass(REFCLSID clsid, const char* serverPath) {
+HRESULT registerClass(REFCLSID clsid, const char* serverPath) {
   setMessage(std::string());
   if (!serverPath || serverPath[0] != '/' || std::strchr(serverPath, '\n')) {
     setMessage(std::string("server path must be absolute and on one line: ") + (serverPath ? serverPath : "(none)"));
@@ -354,7 +348,7 @@ COMRT_API HRESULT ComRegisterClass(REFCLSID clsid, const char* serverPath) {
   return S_OK;
 }
 
-COMRT_API HRESULT ComUnregisterClass(REFCLSID clsid) {
+HRESULT unregisterClass(REFCLSID clsid) {
   setMessage(std::string());
   std::string path = comrt::registryPath();
   std::vector<Line> lines;
@@ -368,7 +362,7 @@ COMRT_API HRESULT ComUnregisterClass(REFCLSID clsid) {
   return S_OK;
 }
 
-COMRT_API HRESULT ComLookupClass(REFCLSID clsid, char* buf, UINT size) {
+HRESULT lookupClass(REFCLSID clsid, char* buf, UINT size) {
   if (!buf || size == 0) return E_INVALIDARG;
   comrt::Registration found;
   if (!comrt::findRegistration(clsid, &found)) return REGDB_E_CLASSNOTREG;
@@ -377,8 +371,7 @@ COMRT_API HRESULT ComLookupClass(REFCLSID clsid, char* buf, UINT size) {
   return S_OK;
 }
 
-COMRT_API HRESULT ComFindClassRegistration(REFCLSID clsid, char* file, UINT fileSize, UINT* line, char* server,
-                                           UINT serverSize) {
+HRESULT findClassRegistration(REFCLSID clsid, char* file, UINT fileSize, UINT* line, char* server, UINT serverSize) {
   if (!file || fileSize == 0 || !line || !server || serverSize == 0) return E_INVALIDARG;
   comrt::Registration found;
   if (!comrt::findRegistration(clsid, &found)) return REGDB_E_CLASSNOTREG;
@@ -387,6 +380,42 @@ COMRT_API HRESULT ComFindClassRegistration(REFCLSID clsid, char* file, UINT file
   std::memcpy(server, found.server.c_str(), found.server.size() + 1);
   *line = found.line;
   return S_OK;
+}
+
+// The register calls' bodies: out of memory, they say so in the message.
+template <class F>
+HRESULT registryCall(F&& body) noexcept {
+  const HRESULT hr = comrt::answerOf(body);
+  // A text this short fits the string's own room: assigning it allocates nothing.
+  if (hr == E_OUTOFMEMORY) t_message.assign("out of memory");
+  return hr;
+}
+
+}  // namespace
+
+COMRT_API UINT ComRegistryPath(char* buf, UINT size) {
+  return comrt::lengthOf([&] { return copyText(comrt::registryPath(), buf, size); });
+}
+
+COMRT_API UINT ComSystemRegistryPath(char* buf, UINT size) {
+  return comrt::lengthOf([&] { return copyText(comrt::systemRegistryPath(), buf, size); });
+}
+
+COMRT_API HRESULT ComRegisterClass(REFCLSID clsid, const char* serverPath) {
+  return registryCall([&] { return registerClass(clsid, serverPath); });
+}
+
+COMRT_API HRESULT ComUnregisterClass(REFCLSID clsid) {
+  return registryCall([&] { return unregisterClass(clsid); });
+}
+
+COMRT_API HRESULT ComLookupClass(REFCLSID clsid, char* buf, UINT size) {
+  return comrt::answerOf([&] { return lookupClass(clsid, buf, size); });
+}
+
+COMRT_API HRESULT ComFindClassRegistration(REFCLSID clsid, char* file, UINT fileSize, UINT* line, char* server,
+                                           UINT serverSize) {
+  return comrt::answerOf([&] { return findClassRegistration(clsid, file, fileSize, line, server, serverSize); });
 }
 
 COMRT_API UINT ComRegistryMessage(char* buf, UINT size) { return copyText(t_message, buf, size); }

@@ -30,18 +30,9 @@ void* loadServer(const std::string& path) {
   return handle;
 }
 
-}  // namespace
-
-// rclsid: the class; pUnkOuter: an outer object for aggregation or null;
-// dwClsContext must include CLSCTX_INPROC_SERVER (the only kind served here);
-// riid: the interface wanted; ppv receives it, and null on every failure.
-COMRT_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
-                                   LPVOID* ppv) {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  if (!comrt::threadInitialised()) return CO_E_NOTINITIALIZED;
-  if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
-
+// The class object entry point of the server registered for rclsid, loaded if
+// need be. Problems with the registration or the server are said on standard error.
+HRESULT findClassObject(REFCLSID rclsid, LPFNGETCLASSOBJECT* getClassObject) {
   comrt::Registration reg;
   if (!comrt::findRegistration(rclsid, &reg)) return REGDB_E_CLASSNOTREG;
   const std::string& server = reg.server;
@@ -66,11 +57,28 @@ COMRT_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD d
     comrt::report(where + ": cannot load " + server + ": " + (error ? error : "unknown error"));
     return CO_E_DLLNOTFOUND;
   }
-  auto getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(::dlsym(handle, "DllGetClassObject"));
-  if (!getClassObject) return CO_E_ERRORINDLL;
+  *getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(::dlsym(handle, "DllGetClassObject"));
+  return *getClassObject ? S_OK : CO_E_ERRORINDLL;
+}
+
+}  // namespace
+
+// rclsid: the class; pUnkOuter: an outer object for aggregation or null;
+// dwClsContext must include CLSCTX_INPROC_SERVER (the only kind served here);
+// riid: the interface wanted; ppv receives it, and null on every failure.
+COMRT_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                                   LPVOID* ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (!comrt::threadInitialised()) return CO_E_NOTINITIALIZED;
+  if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
+
+  LPFNGETCLASSOBJECT getClassObject = nullptr;
+  HRESULT hr = comrt::answerOf([&] { return findClassObject(rclsid, &getClassObject); });
+  if (FAILED(hr)) return hr;
 
   IClassFactory* factory = nullptr;
-  HRESULT hr = getClassObject(rclsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  hr = getClassObject(rclsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
   if (FAILED(hr)) return hr;
   if (!factory) return E_UNEXPECTED;
   void* object = nullptr;

@@ -1,12 +1,37 @@
 // Shared between the runtime's own source files.
 #pragma once
 
+#include <new>
 #include <string>
 
 #include "comregistry.h"
 #include "comtypes.h"
 
 namespace comrt {
+
+// Runs the body of an entry point. Only allocations throw in the runtime, and
+// nothing thrown may reach a caller through the C interface: running out of
+// memory is E_OUTOFMEMORY.
+template <class F>
+HRESULT answerOf(F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+// The same for an entry point that answers with a length: 0 when memory runs out.
+template <class F>
+UINT lengthOf(F&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return 0;
+  }
+}
 
 // True once this thread has called CoInitialize(Ex) more often than CoUninitialize.
 bool threadInitialised();

@@ -5,10 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +20,34 @@
 #include "engine_session.h"
 #include "test_env.h"
 #include "test_paths.h"
+
+// Every allocation of the test program comes here, the runtime's and the engine's
+// too, so that a test can let memory run out from a chosen allocation on.
+namespace {
+thread_local long t_allocationsLeft = -1;  // -1: no shortage
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (t_allocationsLeft == 0) throw std::bad_alloc();
+  if (t_allocationsLeft > 0) --t_allocationsLeft;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace enginetest {
 namespace {
@@ -195,6 +226,70 @@ TEST(GuidText, RoundTripAndRejects) {
     }
   }
   EXPECT_FALSE(ComGuidFromText(nullptr, nullptr));
+}
+
+// An object that counts its references and remembers whether they ever ran out,
+// owned by the test so that running out frees nothing.
+class CountedObject final : public IUnknown {
+ public:
+  ULONG refs = 1;
+  bool ranOut = false;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (ranOut) return E_UNEXPECTED;  // a freed object would answer nothing sound
+    if (!IsEqualGUID(riid, IID_IUnknown)) return E_NOINTERFACE;
+    *ppv = static_cast<IUnknown*>(this);
+    ++refs;
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (--refs == 0) ranOut = true;
+    return refs;
+  }
+};
+
+TEST(ComPtr, AHolderGivenWhatItHoldsKeepsTheObjectAlive) {
+  // Each way of handing a holder the object it already holds; with the holder's
+  // reference the only one, the object must never run out of references.
+  struct Case {
+    const char* what;
+    void (*use)(CComPtr<IUnknown>& p, CountedObject& o);
+    HRESULT want;
+  } cases[] = {
+      {"assigned itself", [](CComPtr<IUnknown>& p, CountedObject&) { const CComPtr<IUnknown>& same = p; p = same; },
+       S_OK},
+      {"assigned its own pointer", [](CComPtr<IUnknown>& p, CountedObject&) { p = p.get(); }, S_OK},
+      {"attached to a reference of its own", [](CComPtr<IUnknown>& p, CountedObject& o) {
+         o.AddRef();
+         p.Attach(&o);
+       }, S_OK},
+      {"asked into itself", [](CComPtr<IUnknown>& p, CountedObject&) {
+         EXPECT_EQ(S_OK, p.QueryInterface(IID_IUnknown, p));
+       }, S_OK},
+      {"asked into itself for what it lacks", [](CComPtr<IUnknown>& p, CountedObject&) {
+         EXPECT_EQ(E_NOINTERFACE, p.QueryInterface(IID_IDispatch, p));
+       }, E_NOINTERFACE},
+  };
+  for (const Case& c : cases) {
+    CountedObject object;
+    {
+      CComPtr<IUnknown> p;
+      p.Attach(&object);
+      c.use(p, object);
+      if (c.want == S_OK) {
+        EXPECT_FALSE(object.ranOut) << c.what << ": released while still held";
+        EXPECT_EQ(&object, p.get()) << c.what;
+        EXPECT_EQ(1u, object.refs) << c.what;
+      } else {
+        // The object was asked while alive (use checks the answer); a failed
+        // query then empties the holder, as it does for any other target.
+        EXPECT_EQ(nullptr, p.get()) << c.what;
+      }
+    }
+    EXPECT_EQ(0u, object.refs) << c.what << ": the holder's reference is given back once";
+  }
 }
 
 TEST(ClassRegistry, PathComesFromTheEnvironment) {
@@ -506,6 +601,76 @@ TEST(ClassRegistry, FailuresNameTheFileAndTheCause) {
   char message[256] = "";
   ComRegistryMessage(message, sizeof message);
   EXPECT_NE(std::string::npos, std::string(message).find("lib.so")) << message;
+}
+
+TEST(ComRuntime, RunningOutOfMemoryIsAnAnswerNotAnException) {
+  // Each entry point with memory running out at its first allocation, then its
+  // second, and so on until it has all it needs: every time it answers with a
+  // code (E_OUTOFMEMORY, or the length 0) and throws nothing at its caller.
+  const std::string engineClasses = testenv::readFile(Session::get().registryFile());
+  TwoFiles f;
+  f.dir.write("user.reg", engineClasses);
+  const GUID kOther = {0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 12}};
+  char path[512], file[512], server[512];
+  UINT line = 0;
+  const UINT pathLength = static_cast<UINT>(f.user.size());
+  struct Row {
+    const char* what;
+    std::function<HRESULT()> call;
+    std::vector<HRESULT> answers;  // with enough memory
+  } rows[] = {
+      {"CoCreateInstance",
+       [] {
+         IUnknown* object = nullptr;
+         HRESULT hr = CoCreateInstance(CLSID_ktEnumDispatch, nullptr, 7, IID_IUnknown, reinterpret_cast<void**>(&object));
+         if (object) object->Release();
+         return hr;
+       },
+       {S_OK}},
+      {"CoCreateInstance of a class nobody serves",
+       [] {
+         void* object = nullptr;
+         return CoCreateInstance(IID_IVRCalendar, nullptr, 7, IID_IUnknown, &object);
+       },
+       {REGDB_E_CLASSNOTREG}},
+      {"ComRegisterClass", [&] { return ComRegisterClass(kOther, "/x/other.so"); }, {S_OK}},
+      {"ComUnregisterClass", [&] { return ComUnregisterClass(kOther); }, {S_OK, S_FALSE}},
+      {"ComLookupClass", [&] { return ComLookupClass(CLSID_ktEnumDispatch, server, sizeof server); }, {S_OK}},
+      {"ComFindClassRegistration",
+       [&] { return ComFindClassRegistration(CLSID_ktEnumDispatch, file, sizeof file, &line, server, sizeof server); },
+       {S_OK}},
+      {"ComRegistryPath",
+       [&] {
+         const UINT n = ComRegistryPath(path, sizeof path);
+         return n == pathLength ? S_OK : n == 0 ? E_OUTOFMEMORY : E_FAIL;
+       },
+       {S_OK}},
+      {"the engine's DllRegisterServer", [] { return Session::get().registerServer(); }, {S_OK, SELFREG_E_CLASS}},
+  };
+  for (const Row& r : rows) {
+    for (long allowed = 0; allowed < 5000; ++allowed) {
+      HRESULT hr = E_FAIL;
+      bool threw = false;
+      t_allocationsLeft = allowed;
+      try {
+        hr = r.call();
+      } catch (...) {
+        threw = true;
+      }
+      const bool ranOut = t_allocationsLeft == 0;
+      t_allocationsLeft = -1;
+      if (threw) {
+        ADD_FAILURE() << r.what << " threw with memory for " << allowed << " allocations";
+        break;
+      }
+      const bool known = hr == E_OUTOFMEMORY || std::find(r.answers.begin(), r.answers.end(), hr) != r.answers.end();
+      EXPECT_TRUE(known) << r.what << " with memory for " << allowed << " allocations: 0x" << std::hex << hr;
+      if (!known || !ranOut) break;
+    }
+  }
+  // The file survived every attempt.
+  EXPECT_EQ(S_OK, ComLookupClass(CLSID_ktEnumDispatch, server, sizeof server));
+  EXPECT_EQ(Session::get().enginePath(), server);
 }
 
 TEST(ComInit, CountsPerThread) {
