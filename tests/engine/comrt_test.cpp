@@ -243,9 +243,13 @@ class CountedObject final : public IUnknown {
  public:
   ULONG refs = 1;
   bool ranOut = false;
+  // Another object to look at when this one is asked, and whether it had run out then.
+  const CountedObject* watched = nullptr;
+  bool watchedGoneWhenAsked = false;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
+    if (watched) watchedGoneWhenAsked = watched->ranOut;
     if (ranOut) return E_UNEXPECTED;  // a freed object would answer nothing sound
     if (!IsEqualGUID(riid, IID_IUnknown)) return E_NOINTERFACE;
     *ppv = static_cast<IUnknown*>(this);
@@ -298,6 +302,26 @@ TEST(ComPtr, AHolderGivenWhatItHoldsKeepsTheObjectAlive) {
       }
     }
     EXPECT_EQ(0u, object.refs) << c.what << ": the holder's reference is given back once";
+  }
+}
+
+TEST(ComPtr, AskingIntoAnotherHolderLetsItsObjectGoFirst) {
+  // The target lets go of its object before the ask and takes the answer in
+  // place, as the hot lookups expect; only a holder asked into itself differs.
+  for (const bool found : {true, false}) {
+    CountedObject asked, previous;
+    asked.watched = &previous;
+    {
+      CComPtr<IUnknown> from, into;
+      from.Attach(&asked);
+      into.Attach(&previous);
+      EXPECT_EQ(found ? S_OK : E_NOINTERFACE, from.QueryInterface(found ? IID_IUnknown : IID_IDispatch, into));
+      EXPECT_TRUE(asked.watchedGoneWhenAsked) << found;
+      EXPECT_EQ(found ? &asked : nullptr, static_cast<IUnknown*>(into.get())) << found;
+      EXPECT_EQ(found ? 2u : 1u, asked.refs) << found;
+    }
+    EXPECT_EQ(0u, asked.refs) << found;
+    EXPECT_EQ(0u, previous.refs) << found;
   }
 }
 
