@@ -41,9 +41,9 @@ bool isBookNumber(double whole) {
   return whole >= -2147483648.0 && whole <= 4294967295.0;  // false for NaN too
 }
 
-// Whether the date's year fits the 16-bit year it is split into: beyond it the
-// year would wrap (1 March 67540 would be split as 1 March 2004). Below, the
-// host's own 1 January -32768: far before any year the host holds.
+// The dates whose year fits the 16-bit year they are split into: beyond them
+// the year would wrap (1 March 67540 would be split as 1 March 2004). The first
+// is the host's own 1 January -32768, far before any year the host holds.
 // Worked out once, at load: every lookup checks its date against them.
 const CRDate kFirstSplittable = YMDToJulian(-32768, 1, 1);
 const CRDate kLastSplittable = CRYearMonthDayToDate(32767, 12, 31);
