@@ -1,6 +1,7 @@
 // Host entry points, function tables and the argument walk.
 #include "ufmain.h"
 
+#include <climits>
 #include <new>
 
 #include "persistCalendar.h"
@@ -58,7 +59,10 @@ void checkheap(void) { ++checkheapCalls; }
 UF_EXPORT UFError UF_CALL UFInitialize(void) {
   checkheap();
   UFError result = UFNoError;
-  if (refCount == 0) {
+  if (refCount == INT32_MAX) {
+    // One more would wrap the count negative and the resolver would never be freed.
+    result = UFNoMemory;
+  } else if (refCount == 0) {
     // Creating the resolver opens nothing; it connects on first need.
     persistCalendarPtr = new (std::nothrow) CPersistCalendar;
     if (!persistCalendarPtr) result = UFNoMemory;  // not counted: the next call tries again

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -294,6 +295,34 @@ TEST_F(Lifecycle, InitializeAndTerminateCount) {
   EXPECT_EQ(UFTerminate(), UFNoError);
   EXPECT_EQ(persistCalendarPtr, nullptr);
   EXPECT_EQ(refCount, 0);
+}
+
+// A count that cannot go up refuses the call instead of wrapping to a negative count
+// that no UFTerminate would ever bring back to 0. Set directly: the real way there is
+// 2^31 - 1 unmatched calls.
+TEST_F(Lifecycle, InitializeRefusesACountThatIsFull) {
+  ASSERT_EQ(refCount, 0);
+  ASSERT_EQ(UFInitialize(), UFNoError);
+  CPersistCalendar* const resolver = persistCalendarPtr;
+  ASSERT_NE(resolver, nullptr);
+
+  refCount = INT32_MAX - 1;
+  EXPECT_EQ(UFInitialize(), UFNoError);
+  EXPECT_EQ(refCount, INT32_MAX);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(UFInitialize(), UFNoMemory) << i;
+    EXPECT_EQ(refCount, INT32_MAX) << i;
+    EXPECT_EQ(persistCalendarPtr, resolver) << i;
+  }
+  // Each counted call is still matched by one UFTerminate.
+  EXPECT_EQ(UFTerminate(), UFNoError);
+  EXPECT_EQ(refCount, INT32_MAX - 1);
+  EXPECT_EQ(persistCalendarPtr, resolver);
+
+  refCount = 1;
+  EXPECT_EQ(UFTerminate(), UFNoError);
+  EXPECT_EQ(refCount, 0);
+  EXPECT_EQ(persistCalendarPtr, nullptr);
 }
 
 TEST_F(Lifecycle, JobStartRereadsTheTimeSettings) {
