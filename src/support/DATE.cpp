@@ -6,6 +6,7 @@
 #include "DATE.h"
 
 #include <atomic>
+#include <climits>
 #include <ctime>
 
 #include "platform.h"
@@ -204,6 +205,16 @@ DATE EndOfMonth(DATE dt) {
   int32_t n = 0;
   if (!dayNumberOf(dt, &n)) return -1.0;
   const MDY date = splitDayNumber(n);
+  if (n >= kShortFirst) {
+    // Counted on from the day itself: rebuilding through jday would widen a year
+    // below 100 and lose one beyond 16 bits, whose leap rule the split year no
+    // longer shows. February has 29 days when its 29th is still February.
+    const int64_t first = int64_t{n} - (date.day - 1);
+    int64_t length = daysInMonth[date.month - 1];
+    if (date.month == 2 && first + 28 <= INT32_MAX && splitDayNumber(static_cast<int32_t>(first + 28)).month == 2)
+      length = 29;
+    return static_cast<DATE>(first + length - 1 - kDATEEpochJday);
+  }
   const int16_t last = lastDayOfMonth(date.month, date.year);
   return static_cast<DATE>(jday(static_cast<uint16_t>(date.month), static_cast<uint16_t>(last),
                                 static_cast<uint16_t>(date.year)) -

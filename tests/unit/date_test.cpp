@@ -132,6 +132,31 @@ TEST(Date, EndOfMonth) {
   EXPECT_EQ(EndOfMonth(1e300), -1.0);
 }
 
+// Month ends of days whose year jday cannot take back: years below 100 (jday would
+// widen them) and years beyond 16 bits, the leap rule applied to the true year.
+TEST(Date, EndOfMonthOfYearsJdayCannotRebuild) {
+  const struct {
+    int y, m, d;
+  } cases[] = {
+      {0, 3, 1},      {0, 12, 31},    {4, 2, 5},       {50, 1, 15},    {99, 2, 28},   {99, 12, 1},
+      {32767, 12, 1}, {32768, 2, 1},  {32900, 2, 10},  {33200, 2, 10}, {40000, 2, 1}, {40100, 2, 28},
+      {65535, 2, 20}, {65536, 2, 20}, {70000, 1, 15},  {70000, 2, 15}, {70100, 2, 15}, {100000, 11, 30},
+  };
+  for (const auto& c : cases) {
+    const double serial = serialOf(c.y, c.m, c.d);
+    const double want = serial + (monthDays(c.y, c.m) - c.d);
+    for (double fraction : {0.0, 0.75}) {
+      // Before serial 0 a time of day moves the value away from zero, as OLE writes it.
+      const double value = serial < 0 ? serial - fraction : serial + fraction;
+      EXPECT_EQ(EndOfMonth(value), want) << c.m << '/' << c.d << '/' << c.y << " at " << fraction;
+    }
+  }
+  // The largest day number is 23 April; its month ends a week later.
+  EXPECT_EQ(EndOfMonth(double{INT32_MAX} - kDATEEpochJday), double{INT32_MAX} - kDATEEpochJday + 7);
+  // A time of day before serial 0 is dropped toward zero: -1.5 is 29 December 1899.
+  EXPECT_EQ(EndOfMonth(-1.5), 1.0);
+}
+
 TEST(Date, ComponentsAndWeekdays) {
   EXPECT_EQ(Month(0.0), 12);
   EXPECT_EQ(Day(0.0), 30);
