@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -354,13 +356,24 @@ class Runner {
   void evaluateLines(std::istream& in, const std::string& name) {
     std::string line;
     int n = 0;
-    while (std::getline(in, line)) {
+    int readError = 0;
+    for (;;) {
+      errno = 0;
+      if (!std::getline(in, line)) {
+        readError = errno;
+        break;
+      }
       ++n;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       size_t b = line.find_first_not_of(" \t");
       if (b == std::string::npos || line[b] == '#') continue;
       evaluate(line.substr(b), name + ":" + std::to_string(n) + ": ");
     }
+    // A source that opened but cannot be read (a folder as standard input, an
+    // I/O error) is bad input, not the end of the calls. std::cin shares C's
+    // stdin, which keeps its read error to itself.
+    if (in.bad() || (&in == &std::cin && std::ferror(stdin)))
+      fail(kExitBadInput, "cannot read " + name + ": " + (readError ? std::strerror(readError) : "a read error"));
   }
 
   void report(const std::string& templatePath, const std::string& rowsPath, Progress progress) {
