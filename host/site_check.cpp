@@ -251,6 +251,7 @@ class SiteCheck {
     if (located != f.driverFile) how += " at " + located;
     report_.pass("data source", where + ", " + how);
     dataSourceOk_ = true;
+    dataSourceSystem_ = f.system;
   }
 
   void checkFiscalYear() {
@@ -325,8 +326,17 @@ class SiteCheck {
     }
     site::SchemaFacts s = site::readSchema(kDataSource, "WINZEL");
     if (!s.connected) {
-      report_.info("schema version", "not read: the database wants the library's password, which this check never "
-                                     "uses (" + s.refusal + ")");
+      // Only a login refusal is the password this check never gives; a source
+      // that no password opens (a missing file, no server) is a failure.
+      const bool login = s.refusal.compare(0, 3, "[28") == 0 || contains(s.refusal, "password") ||
+                         contains(s.refusal, "authentication");
+      if (login)
+        report_.info("schema version", "not read: the database wants the library's password, which this check never "
+                                       "uses (" + s.refusal + ")");
+      else
+        report_.fail("schema version", std::string(kDataSource) + " cannot be opened: " + s.refusal,
+                     "correct its Database (the SQLite file) or its Servername, Port and Database in " +
+                         site::odbcIniLocation(dataSourceSystem_) + ", and check that the server runs");
       return;
     }
     std::string missing;
@@ -362,7 +372,7 @@ class SiteCheck {
   int book_;
   FunctionLibrary library_;
   const FunctionInfo* fyEnd_ = nullptr;
-  bool comInitialised_ = false, comOk_ = false, engineOk_ = false, dataSourceOk_ = false;
+  bool comInitialised_ = false, comOk_ = false, engineOk_ = false, dataSourceOk_ = false, dataSourceSystem_ = false;
 };
 
 }  // namespace

@@ -48,7 +48,7 @@ std::string thisYear() {
   return std::to_string(tm.tm_year + 1900);
 }
 
-enum class Break { Nothing, Unregister, RemoveEngineFile, DropBookTable };
+enum class Break { Nothing, Unregister, RemoveEngineFile, DropBookTable, MissingDatabaseFile };
 
 struct Case {
   const char* what;
@@ -74,6 +74,7 @@ TEST_P(SiteCheck, EachLinkIsCheckedAndExplained) {
     site.registerEngine(copy);  // registered, then the file went away
   }
   if (c.broken == Break::DropBookTable) source.exec("DROP TABLE Book");
+  if (c.broken == Break::MissingDatabaseFile) source.setOption("Database", spare.file("gone.db"));
 
   sitetest::Outcome o = site.ufhost({"--check"});
   SCOPED_TRACE(o.out + o.err);
@@ -128,6 +129,10 @@ INSTANTIATE_TEST_SUITE_P(
              Backend::SQLite, Fault::None, Break::DropBookTable, 1,
              {"ok", "ok", "ok", "ok", "ok", "FAIL", "FAIL"},
              {"no such table: Book", "a table is missing", "has no table book", "db/schema.sql"}},
+        Case{"database file missing on SQLite: no password would open it",
+             Backend::SQLite, Fault::None, Break::MissingDatabaseFile, 1,
+             {"ok", "ok", "ok", "ok", "ok", "FAIL", "FAIL"},
+             {"SQLConnect (openHDBC) [", "WINZELRW cannot be opened", "correct its Database"}},
         Case{"table missing on PostgreSQL",
              Backend::PostgreSQL, Fault::None, Break::DropBookTable, 1,
              {"ok", "ok", "ok", "ok", "ok", "FAIL", "--"},
