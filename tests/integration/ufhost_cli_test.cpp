@@ -45,9 +45,10 @@ class UfhostCommand : public ::testing::Test {
     odbcini_ = dir_.write("odbc.ini", "");
   }
 
-  // stdinFrom: a path standard input is read from instead of input.
+  // stdinFrom: a path standard input is read from instead of input; stdoutTo: a
+  // path standard output goes to instead of the outcome's text.
   Outcome run(const std::vector<std::string>& args, const std::string& input = "",
-              const std::string& stdinFrom = "") {
+              const std::string& stdinFrom = "", const std::string& stdoutTo = "") {
     testenv::ScopedEnv profile("U2LVOST_PROFILE", profile_.c_str());
     testenv::ScopedEnv registry("U2LVOST_COM_REGISTRY", registry_.c_str());
     testenv::ScopedEnv odbc("ODBCINI", odbcini_.c_str());
@@ -55,7 +56,8 @@ class UfhostCommand : public ::testing::Test {
     const std::string in = stdinFrom.empty() ? dir_.write("stdin.txt", input) : stdinFrom;
     std::string cmd = quote(UFHOST_PROGRAM);
     for (const std::string& a : args) cmd += " " + quote(a);
-    cmd += " <" + quote(in) + " >" + quote(dir_.file("out.txt")) + " 2>" + quote(dir_.file("err.txt"));
+    cmd += " <" + quote(in) + " >" + quote(stdoutTo.empty() ? dir_.file("out.txt") : stdoutTo) + " 2>" +
+           quote(dir_.file("err.txt"));
     int status = std::system(cmd.c_str());
     Outcome o;
     if (status != -1 && WIFEXITED(status)) o.code = WEXITSTATUS(status);
@@ -238,6 +240,25 @@ TEST_F(UfhostCommand, CallsFromASourceThatFailsToReadGiveTheReason) {
     EXPECT_EQ(o.code, 4) << o.err;
     EXPECT_TRUE(contains(o.err, "ufhost: " + c.err)) << o.err;
     EXPECT_EQ(o.out, c.args[1] == "Half(8)" ? "4\n" : "");  // the calls before still print
+  }
+}
+
+// Results that cannot be written (a full disk) are no success, in every mode.
+TEST_F(UfhostCommand, OutputThatCannotBeWrittenIsAFailure) {
+  const std::string calls = write("calls.txt", "Half(4)\n");
+  const std::vector<std::vector<std::string>> cases = {
+      {fixture_, "Half(4)"},
+      {fixture_, "--file", calls},
+      {fixture_, "--list"},
+      {"--version"},
+      {real_, "--calendar", "1", "--books", "0", "--from", "2000", "--to", "2001"},
+      {real_, "--check"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    SCOPED_TRACE(args.back());
+    Outcome o = run(args, "", "", "/dev/full");
+    EXPECT_EQ(o.code, 6) << o.err;
+    EXPECT_TRUE(contains(o.err, "ufhost: cannot write standard output")) << o.err;
   }
 }
 
