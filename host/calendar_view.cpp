@@ -13,7 +13,8 @@
 namespace ufhost {
 namespace {
 
-// Years longer than this are not searched back for their first day.
+// The first day of a year is searched for at most this far before the earlier
+// of the window's first day and the year's end.
 constexpr int32_t kLongestSearch = 3660;
 // Years with fewer digits read as two-digit years in date conversions.
 constexpr int kFirstYearShown = 100;
@@ -26,6 +27,12 @@ std::string weeksText(int32_t days) {
   return buf;
 }
 
+// A year that began before the search shows no first day, and its length as
+// "at least": its real first day is not known.
+std::string firstDayText(const FiscalYear& y) { return y.firstKnown ? formatDayNumber(y.first) : "(earlier)"; }
+std::string daysText(const FiscalYear& y) { return std::to_string(y.days()) + (y.firstKnown ? "" : "+"); }
+std::string weeksOf(const FiscalYear& y) { return weeksText(y.days()) + (y.firstKnown ? "" : "+"); }
+
 std::string noteOf(const FiscalYear& y) {
   if (!y.firstKnown) return "began earlier";
   if (y.isShort()) return "short year";
@@ -34,10 +41,13 @@ std::string noteOf(const FiscalYear& y) {
   return "";
 }
 
-// The first day of the year that ends on `end`: ZelFYEnd grows with the day,
-// so the smallest day that still answers `end` is found by halving.
-bool firstDayOf(FunctionLibrary& lib, const FunctionInfo& fn, int company, int book, int32_t end, int32_t& first) {
-  int32_t lo = std::max<int32_t>(0, end - kLongestSearch), hi = end;
+// The first day of the year that ends on `end` and holds `from`: ZelFYEnd grows
+// with the day, so the smallest day that still answers `end` is found by
+// halving. False, with first the earliest day searched, when that day still
+// answers `end`.
+bool firstDayOf(FunctionLibrary& lib, const FunctionInfo& fn, int company, int book, int32_t from, int32_t end,
+                int32_t& first) {
+  int32_t lo = std::max<int32_t>(0, std::min(from, end) - kLongestSearch), hi = end;
   if (fiscalYearEnd(lib, fn, company, book, lo) == end) {
     first = lo;
     return false;
@@ -152,7 +162,7 @@ BookYears walkFiscalYears(FunctionLibrary& lib, const FunctionInfo& fn, int comp
   }
   FiscalYear y;
   y.last = end;
-  y.firstKnown = firstDayOf(lib, fn, company, book, end, y.first);
+  y.firstKnown = firstDayOf(lib, fn, company, book, from, end, y.first);
   if (end < from || (y.firstKnown && y.first > from)) {
     // Not the year of the day asked about: a library that reads such dates otherwise.
     out.problem = "ZelFYEnd of " + formatDayNumber(from) + " gives " + formatDayNumber(end) +
@@ -189,9 +199,8 @@ void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear,
       out << "  first day    last day      days   weeks  note\n";
       for (const FiscalYear& y : b.years) {
         char line[160];
-        std::snprintf(line, sizeof line, "  %-11s  %-11s  %5d  %6s  %s", formatDayNumber(y.first).c_str(),
-                      formatDayNumber(y.last).c_str(), static_cast<int>(y.days()), weeksText(y.days()).c_str(),
-                      noteOf(y).c_str());
+        std::snprintf(line, sizeof line, "  %-11s  %-11s  %5s  %6s  %s", firstDayText(y).c_str(),
+                      formatDayNumber(y.last).c_str(), daysText(y).c_str(), weeksOf(y).c_str(), noteOf(y).c_str());
         std::string s = line;
         while (!s.empty() && s.back() == ' ') s.pop_back();
         out << s << "\n";
@@ -223,9 +232,9 @@ void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear,
       char rect[320];
       std::snprintf(rect, sizeof rect,
                     "<rect class=\"fy\" x=\"%.1f\" y=\"4\" width=\"%.1f\" height=\"22\" fill=\"%s\" "
-                    "stroke=\"#fff\"><title>%s to %s, %d days</title></rect>\n",
-                    x0, x1 - x0, fillOf(y, i), formatDayNumber(y.first).c_str(), formatDayNumber(y.last).c_str(),
-                    static_cast<int>(y.days()));
+                    "stroke=\"#fff\"><title>%s to %s, %s days</title></rect>\n",
+                    x0, x1 - x0, fillOf(y, i), firstDayText(y).c_str(), formatDayNumber(y.last).c_str(),
+                    daysText(y).c_str());
       out << rect;
     }
     // Calendar years as ticks under the bars, so moving year ends stand out.
@@ -243,8 +252,8 @@ void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear,
       out << "<table><tr><th>first day</th><th>last day</th><th>days</th><th>weeks</th><th>note</th></tr>\n";
       for (const FiscalYear& y : b.years) {
         const char* cls = y.isShort() && y.firstKnown ? " class=\"short\"" : y.isFiftyThreeWeeks() ? " class=\"w53\"" : "";
-        out << "<tr" << cls << "><td>" << formatDayNumber(y.first) << "</td><td>" << formatDayNumber(y.last)
-            << "</td><td>" << y.days() << "</td><td>" << weeksText(y.days()) << "</td><td class=\"note\">"
+        out << "<tr" << cls << "><td>" << firstDayText(y) << "</td><td>" << formatDayNumber(y.last)
+            << "</td><td>" << daysText(y) << "</td><td>" << weeksOf(y) << "</td><td class=\"note\">"
             << noteOf(y) << "</td></tr>\n";
       }
       out << "</table>\n";

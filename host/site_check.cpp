@@ -16,6 +16,8 @@ namespace ufhost {
 namespace {
 
 const char kDataSource[] = "WINZELRW";
+// The caption of the library's box that refuses the site's password file.
+const char kPasswordCaption[] = "WINZELRW Password";
 const char* const kTables[] = {"versiontable", "company", "book", "bookshyr", "calendar", "cycleobject"};
 // Without a company given, the first of these that gives a date is used.
 constexpr int kFirstCompany = 1, kLastCompany = 20;
@@ -48,6 +50,35 @@ std::string hresultText(HRESULT hr) {
   for (const Name& n : kNames)
     if (n.hr == hr) return std::string(n.name) + " (" + buf + ")";
   return buf;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t nl = text.find('\n', at);
+    std::string l = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(l);
+    if (nl == std::string::npos) break;
+    at = nl + 1;
+  }
+  return lines;
+}
+
+// The texts (lines joined) of the boxes with this caption in the library's output.
+std::vector<std::string> boxTexts(const std::string& text, const char* caption) {
+  const std::vector<std::string> lines = splitLines(text);
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] != caption) continue;
+    std::string t;
+    size_t j = i + 1;
+    for (; j < lines.size() && !lines[j].empty(); ++j) t += (t.empty() ? "" : " ") + lines[j];
+    if (!t.empty()) texts.push_back(t);
+    i = j;
+  }
+  return texts;
 }
 
 std::string guidText(REFCLSID g) {
@@ -220,6 +251,7 @@ class SiteCheck {
     if (located != f.driverFile) how += " at " + located;
     report_.pass("data source", where + ", " + how);
     dataSourceOk_ = true;
+    dataSourceSystem_ = f.system;
   }
 
   void checkFiscalYear() {
@@ -232,28 +264,35 @@ class SiteCheck {
     library_.startJob();
     std::string call, boxText, error;
     int32_t end = kNoDate;
+    int tried = 0;
     for (int c = first; c <= last; ++c) {
       call = "ZelFYEnd(" + std::to_string(c) + ", " + std::to_string(book_) + ", " + formatDayNumber(today) + ")";
       site::BoxCapture capture;
       end = fiscalYearEnd(library_, *fyEnd_, c, book_, today, &error);
       boxText += capture.finish();
+      ++tried;
       // A database error will not go away for another company.
       if (end != kNoDate || !error.empty() || !boxText.empty()) break;
     }
     library_.endJob();
     std::vector<SqlErrorBox> boxes = parseSqlErrorBoxes(boxText);
-    if (end != kNoDate && boxes.empty()) {
+    const std::vector<std::string> refusals = boxTexts(boxText, kPasswordCaption);
+    if (end != kNoDate && boxes.empty() && refusals.empty()) {
       report_.pass("fiscal-year end", call + " = " + formatDayNumber(end));
       return;
     }
     std::string found = call + (end != kNoDate ? " = " + formatDayNumber(end) : " gave no date");
     if (!error.empty()) found += ": " + error;
-    if (company_ < 0 && end == kNoDate && boxes.empty())
+    if (company_ < 0 && tried == last - first + 1 && end == kNoDate && boxes.empty() && refusals.empty())
       found = "no company from " + std::to_string(kFirstCompany) + " to " + std::to_string(kLastCompany) +
               " gave a date for book " + std::to_string(book_);
+    if (!refusals.empty())
+      found += "; the library refused the site password file (a \"" + std::string(kPasswordCaption) + "\" box):";
     if (!boxes.empty()) found += "; the library showed " + std::to_string(boxes.size()) + " \"SQL Error\" box" +
                                  (boxes.size() > 1 ? "es" : "") + ":";
-    std::string todo = adviceForBoxes(boxes);
+    std::string todo = refusals.empty() ? adviceForBoxes(boxes)
+                                        : "mend the site password file as the box says: the password on its first "
+                                          "line, owned by root or the report engine's account, mode 0640 or 0600";
     if (todo.empty()) {
       if (!engineOk_) todo = "mend the engine checks above first";
       else if (!dataSourceOk_) todo = "mend the data source check above first";
@@ -262,8 +301,9 @@ class SiteCheck {
     // Each box once, with how often it came.
     std::vector<std::string> shown;
     std::vector<int> times;
-    for (const SqlErrorBox& b : boxes) {
-      const std::string text = b.call + " [" + b.sqlState + "] " + b.message;
+    std::vector<std::string> texts = refusals;
+    for (const SqlErrorBox& b : boxes) texts.push_back(b.call + " [" + b.sqlState + "] " + b.message);
+    for (const std::string& text : texts) {
       size_t i = 0;
       while (i < shown.size() && shown[i] != text) ++i;
       if (i == shown.size()) {
@@ -286,8 +326,17 @@ class SiteCheck {
     }
     site::SchemaFacts s = site::readSchema(kDataSource, "WINZEL");
     if (!s.connected) {
-      report_.info("schema version", "not read: the database wants the library's password, which this check never "
-                                     "uses (" + s.refusal + ")");
+      // Only a login refusal is the password this check never gives; a source
+      // that no password opens (a missing file, no server) is a failure.
+      const bool login = s.refusal.compare(0, 3, "[28") == 0 || contains(s.refusal, "password") ||
+                         contains(s.refusal, "authentication");
+      if (login)
+        report_.info("schema version", "not read: the database wants the library's password, which this check never "
+                                       "uses (" + s.refusal + ")");
+      else
+        report_.fail("schema version", std::string(kDataSource) + " cannot be opened: " + s.refusal,
+                     "correct its Database (the SQLite file) or its Servername, Port and Database in " +
+                         site::odbcIniLocation(dataSourceSystem_) + ", and check that the server runs");
       return;
     }
     std::string missing;
@@ -323,22 +372,13 @@ class SiteCheck {
   int book_;
   FunctionLibrary library_;
   const FunctionInfo* fyEnd_ = nullptr;
-  bool comInitialised_ = false, comOk_ = false, engineOk_ = false, dataSourceOk_ = false;
+  bool comInitialised_ = false, comOk_ = false, engineOk_ = false, dataSourceOk_ = false, dataSourceSystem_ = false;
 };
 
 }  // namespace
 
 std::vector<SqlErrorBox> parseSqlErrorBoxes(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t nl = text.find('\n', at);
-    std::string l = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    lines.push_back(l);
-    if (nl == std::string::npos) break;
-    at = nl + 1;
-  }
+  const std::vector<std::string> lines = splitLines(text);
   std::vector<SqlErrorBox> boxes;
   for (size_t i = 0; i < lines.size(); ++i) {
     if (lines[i] != "SQL Error" || i + 2 >= lines.size()) continue;

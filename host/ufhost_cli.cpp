@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -103,7 +105,8 @@ const char kHelp[] =
     "  4  bad input: unknown function, wrong number or types of arguments, bad\n"
     "     literal, a missing or unreadable file or a folder, bad template or CSV\n"
     "  5  the library broke the buffer rules (see above)\n"
-    "  6  the harness itself failed (out of memory)\n";
+    "  6  the harness itself failed (out of memory, standard output cannot be\n"
+    "     written); also for --check and --calendar\n";
 
 // Control characters as escapes, so the stored text shows exactly.
 std::string visible(const std::string& s) {
@@ -354,13 +357,24 @@ class Runner {
   void evaluateLines(std::istream& in, const std::string& name) {
     std::string line;
     int n = 0;
-    while (std::getline(in, line)) {
+    int readError = 0;
+    for (;;) {
+      errno = 0;
+      if (!std::getline(in, line)) {
+        readError = errno;
+        break;
+      }
       ++n;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       size_t b = line.find_first_not_of(" \t");
       if (b == std::string::npos || line[b] == '#') continue;
       evaluate(line.substr(b), name + ":" + std::to_string(n) + ": ");
     }
+    // A source that opened but cannot be read (a folder as standard input, an
+    // I/O error) is bad input, not the end of the calls. std::cin shares C's
+    // stdin, which keeps its read error to itself.
+    if (in.bad() || (&in == &std::cin && std::ferror(stdin)))
+      fail(kExitBadInput, "cannot read " + name + ": " + (readError ? std::strerror(readError) : "a read error"));
   }
 
   void report(const std::string& templatePath, const std::string& rowsPath, Progress progress) {
@@ -404,14 +418,23 @@ const char* ufhostHelp() { return kHelp; }
 
 int runUfhost(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
               bool errIsTerminal, bool outIsTerminal) {
+  int code;
   // The site check and the calendar view have command lines of their own.
-  if (args.size() >= 2 && args[1] == "--check")
-    return runSiteCheck(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
-  if (args.size() >= 2 && args[1] == "--calendar")
-    return runCalendarView(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
-  Runner runner(in, out, err);
-  Progress progress = !errIsTerminal ? Progress::Off : outIsTerminal ? Progress::OnSharedScreen : Progress::On;
-  return runner.run(args, progress);
+  if (args.size() >= 2 && args[1] == "--check") {
+    code = runSiteCheck(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
+  } else if (args.size() >= 2 && args[1] == "--calendar") {
+    code = runCalendarView(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
+  } else {
+    Runner runner(in, out, err);
+    Progress progress = !errIsTerminal ? Progress::Off : outIsTerminal ? Progress::OnSharedScreen : Progress::On;
+    code = runner.run(args, progress);
+  }
+  // Results that never reached standard output (a full disk) are no success.
+  if (!out.flush()) {
+    err << "ufhost: cannot write standard output\n";
+    code = std::max(code, static_cast<int>(kExitInternal));
+  }
+  return code;
 }
 
 }  // namespace ufhost

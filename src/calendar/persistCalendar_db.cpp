@@ -95,9 +95,14 @@ bool CPersistCalendar::openHDBC() {
     return false;
   }
   // A refused site password file has shown its box; like a failed connect, the
-  // handle stays and no new attempt is made until terminate.
+  // handle stays and no new attempt is made until terminate. The handle was
+  // never connected: the job's later statements fail without using it.
   const char* password = dataSourcePassword();
-  if (password == nullptr) return false;
+  if (password == nullptr) {
+    ++_failures;
+    _linkLost = true;
+    return false;
+  }
   SQLRETURN rc = SQLConnect(_hdbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kDataSource)), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(const_cast<char*>(kUser)), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(const_cast<char*>(password)), SQL_NTS);

@@ -147,6 +147,43 @@ TEST(CalendarView, WrongCommandLinesAreRefused) {
   }
 }
 
+// A year of 36 years (1990 to 2025) between two December cycles. A first day
+// the view shows must be the real one (ZelFYEnd of the day before answers
+// another year end), and the first year shown holds 1 January of --from.
+TEST(CalendarView, AFirstDayShownIsTheYearsRealFirstDay) {
+  DataSource source(Backend::SQLite, Schema::V5);
+  const std::string cycle =
+      "INSERT INTO CycleObject (CompanyID, CalendarID, CycleID, EffectiveDate, EndDate, CycleType, DayOfWeek, "
+      "PDCounting, YearEndElection, FYEndMonth, YearOffset, UpdateFlag) VALUES ";
+  source.exec("INSERT INTO Company (CompanyID, BusnStart) VALUES (9, '1950-01-01 00:00:00')");
+  source.exec("INSERT INTO Book (CompanyID, BookID, OrigYrEnd, IsOpen, CalendarID) VALUES (9, 0, 12, 'T', 91)");
+  source.exec("INSERT INTO Calendar (CompanyID, CalendarID, CalendarName, UpdateFlag) VALUES (9, 91, 'Long', 0)");
+  source.exec(cycle + "(9, 91, 1, '1950-01-01 00:00:00', NULL, 327, 1, 334, 336, 12, 0, 0)");
+  source.exec(cycle + "(9, 91, 2, '1990-01-01 00:00:00', '2025-12-31 00:00:00', 332, 1, 334, 336, 12, 0, 0)");
+  source.exec(cycle + "(9, 91, 3, '2026-01-01 00:00:00', NULL, 327, 1, 334, 336, 12, 0, 0)");
+  sitetest::Site site;
+  auto fyEnd = [&](int32_t d) {
+    sitetest::Outcome o = site.ufhost({"ZelFYEnd(9, 0, " + ufhost::formatDayNumber(d) + ")"});
+    return o.out.substr(0, o.out.find('\n'));
+  };
+  for (const char* from : {"1995", "2000", "2010", "2020"}) {
+    SCOPED_TRACE(from);
+    sitetest::Outcome o = site.ufhost({"--calendar", "9", "--books", "0", "--from", from, "--to", "2027"});
+    ASSERT_EQ(o.code, 0) << o.err;
+    SCOPED_TRACE(o.out);
+    const std::vector<Row> rows = rowsOf(o.out);
+    ASSERT_FALSE(rows.empty());
+    for (const Row& r : rows) {
+      EXPECT_EQ(fyEnd(day(r.first)), r.last) << r.first;
+      EXPECT_NE(fyEnd(day(r.first) - 1), r.last) << r.first << " is not the first day of its year";
+    }
+    // The first year shown holds 1 January of --from, or says it began before what was searched.
+    const int32_t january = day(std::string(from) + "-01-01");
+    EXPECT_TRUE(day(rows.front().first) <= january || contains(o.out, "began earlier"));
+    EXPECT_EQ(rows.back().last, "2027-12-31");
+  }
+}
+
 TEST(CalendarView, NoDataSourceGivesNoYearsAndExitOne) {
   DataSource source(Backend::SQLite, Schema::V4, testenv::Fault::Absent);
   sitetest::Site site;

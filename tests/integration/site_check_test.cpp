@@ -1,6 +1,7 @@
 // ufhost --check against a healthy set-up and against each broken link a
 // fiscal-year end needs: what each check line says, what it advises, the exit code.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <ctime>
@@ -47,7 +48,7 @@ std::string thisYear() {
   return std::to_string(tm.tm_year + 1900);
 }
 
-enum class Break { Nothing, Unregister, RemoveEngineFile, DropBookTable };
+enum class Break { Nothing, Unregister, RemoveEngineFile, DropBookTable, MissingDatabaseFile };
 
 struct Case {
   const char* what;
@@ -73,6 +74,7 @@ TEST_P(SiteCheck, EachLinkIsCheckedAndExplained) {
     site.registerEngine(copy);  // registered, then the file went away
   }
   if (c.broken == Break::DropBookTable) source.exec("DROP TABLE Book");
+  if (c.broken == Break::MissingDatabaseFile) source.setOption("Database", spare.file("gone.db"));
 
   sitetest::Outcome o = site.ufhost({"--check"});
   SCOPED_TRACE(o.out + o.err);
@@ -127,6 +129,10 @@ INSTANTIATE_TEST_SUITE_P(
              Backend::SQLite, Fault::None, Break::DropBookTable, 1,
              {"ok", "ok", "ok", "ok", "ok", "FAIL", "FAIL"},
              {"no such table: Book", "a table is missing", "has no table book", "db/schema.sql"}},
+        Case{"database file missing on SQLite: no password would open it",
+             Backend::SQLite, Fault::None, Break::MissingDatabaseFile, 1,
+             {"ok", "ok", "ok", "ok", "ok", "FAIL", "FAIL"},
+             {"SQLConnect (openHDBC) [", "WINZELRW cannot be opened", "correct its Database"}},
         Case{"table missing on PostgreSQL",
              Backend::PostgreSQL, Fault::None, Break::DropBookTable, 1,
              {"ok", "ok", "ok", "ok", "ok", "FAIL", "--"},
@@ -153,6 +159,44 @@ TEST(SiteCheckCommand, CompanyAndBookAreUsedAsGiven) {
     sitetest::Outcome o = site.ufhost(c.args);
     EXPECT_EQ(o.code, 0) << o.out << o.err;
     EXPECT_TRUE(contains(o.out, "ok    fiscal-year end   " + c.call)) << o.out;
+  }
+}
+
+// The library refuses the site's password file with a box of its own: that box
+// is the reason, shown under the check, and no other company is blamed.
+TEST(SiteCheckCommand, ARefusedSitePasswordFileIsShownAsTheReason) {
+  DataSource source(Backend::SQLite, Schema::V4);
+  sitetest::Site site;
+  struct Case {
+    const char* file;
+    const char* content;
+    mode_t mode;
+    std::vector<std::string> args;
+    const char* reason;
+  } cases[] = {
+      {"readable.password", "site-pass\n", 0644, {"--check"}, "others can read"},
+      {"empty.password", "", 0600, {"--check"}, "first line is empty"},
+      {"writable.password", "site-pass\n", 0622, {"--check", "2", "1"}, "others can write"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = site.dir().write(c.file, c.content);
+    ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+    testenv::ScopedEnv file("U2LVOST_PASSWORD_FILE", path.c_str());
+    sitetest::Outcome o = site.ufhost(c.args);
+    SCOPED_TRACE(o.out + o.err);
+    EXPECT_EQ(o.code, 1);
+    std::vector<std::string> order;
+    EXPECT_EQ(marks(o.out, order)["fiscal-year end"], "FAIL");
+    const size_t at = o.out.find("FAIL  fiscal-year end");
+    ASSERT_NE(at, std::string::npos);
+    const std::string under = o.out.substr(at, o.out.find("\nok", at) - at);
+    for (const std::string& part : {std::string("\"WINZELRW Password\""), path, std::string(c.reason)})
+      EXPECT_TRUE(contains(under, part)) << part;
+    EXPECT_TRUE(contains(under, "what to do: ") && contains(under, "password file")) << under;
+    EXPECT_FALSE(contains(o.out, "no company from")) << "only the first company was tried";
+    EXPECT_FALSE(contains(o.out, "site-pass")) << "the password itself is never shown";
+    EXPECT_FALSE(contains(o.err, "WINZELRW Password"));
   }
 }
 

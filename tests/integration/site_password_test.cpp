@@ -113,6 +113,28 @@ TEST_F(SitePassword, RefusedFileOnSqliteMeansNoConnectionAndOneBox) {
   EXPECT_TRUE(boxes.texts.empty());
 }
 
+// After the refusal the job's further statements are failures without a box of
+// their own: no statement goes out on a connection that was never made.
+TEST_F(SitePassword, RefusedFileIsOneBoxForTheWholeJob) {
+  DataSource ds(Backend::SQLite, Schema::V4);
+  const std::string path = siteFile(dir, "whatever", 0644);
+  ScopedEnv file("U2LVOST_PASSWORD_FILE", path.c_str());
+  CPersistCalendar pc;
+  const char* const statements[] = {kVersionQuery, "SELECT CompanyID FROM Company", kVersionQuery};
+  for (const char* sql : statements) EXPECT_FALSE(pc.prepareHSTMT(sql)) << sql;
+  for (size_t i = 0; i < boxes.texts.size(); ++i)
+    EXPECT_EQ(boxes.captions[i], kSitePasswordCaption) << boxes.texts[i];
+  testenv::expectOneBox(boxes, kSitePasswordCaption, {path, "others can read"});
+
+  // Through the library: no date, and still only the one box.
+  boxes.clear();
+  pc.terminate();
+  pc.startJob();
+  EXPECT_EQ(pc.getFiscalYearEndInMonths(1, 1, 2000, 3, 15), 0.0);
+  EXPECT_EQ(pc.getFiscalYearEndInMonths(2, 1, 2000, 3, 15), 0.0);
+  testenv::expectOneBox(boxes, kSitePasswordCaption, {path});
+}
+
 std::string runCommand(const std::string& cmd) {
   std::string out;
   FILE* p = popen(cmd.c_str(), "r");

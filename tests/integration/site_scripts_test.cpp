@@ -219,4 +219,32 @@ TEST(MakeSamplePostgreSQL, RootWithoutARoleWorksThroughPostgres) {
   EXPECT_LE(count(o.err, "psql:"), 1u) << o.err;
 }
 
+// The db folder as installed: every file its own README lists is there, and its
+// scripts can be run. A site on PostgreSQL is sent to pg_role.sh by that README
+// and by ufhost --check.
+TEST(InstalledLayout, TheDbFolderHoldsEveryFileItsReadmeNames) {
+  testenv::TempDir dir;
+  const std::string prefix = dir.file("prefix with space");
+  sitetest::Outcome o = sitetest::runCommand(dir, shellQuote(U2LVOST_CMAKE) + " --install " +
+                                                      shellQuote(U2LVOST_BINARY_DIR) + " --prefix " + shellQuote(prefix));
+  ASSERT_EQ(o.code, 0) << o.out << o.err;
+  const std::string db = prefix + "/share/u2lvost/db/";
+  const std::string readme = testenv::readFile(db + "README.md");
+  ASSERT_FALSE(readme.empty()) << "no " << db << "README.md";
+  // The rows of its table of files: "| `name` | what it is |".
+  std::vector<std::string> named;
+  for (size_t at = readme.find("\n| `"); at != std::string::npos; at = readme.find("\n| `", at + 1)) {
+    const size_t begin = at + 4, end = readme.find('`', begin);
+    if (end != std::string::npos) named.push_back(readme.substr(begin, end - begin));
+  }
+  ASSERT_GE(named.size(), 5u) << readme;
+  for (const std::string& name : named) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(access((db + name).c_str(), R_OK), 0) << db + name << " is not installed";
+    if (name.size() > 3 && name.compare(name.size() - 3, 3, ".sh") == 0) {
+      EXPECT_EQ(access((db + name).c_str(), X_OK), 0) << db + name << " cannot be run";
+    }
+  }
+}
+
 }  // namespace

@@ -45,15 +45,19 @@ class UfhostCommand : public ::testing::Test {
     odbcini_ = dir_.write("odbc.ini", "");
   }
 
-  Outcome run(const std::vector<std::string>& args, const std::string& input = "") {
+  // stdinFrom: a path standard input is read from instead of input; stdoutTo: a
+  // path standard output goes to instead of the outcome's text.
+  Outcome run(const std::vector<std::string>& args, const std::string& input = "",
+              const std::string& stdinFrom = "", const std::string& stdoutTo = "") {
     testenv::ScopedEnv profile("U2LVOST_PROFILE", profile_.c_str());
     testenv::ScopedEnv registry("U2LVOST_COM_REGISTRY", registry_.c_str());
     testenv::ScopedEnv odbc("ODBCINI", odbcini_.c_str());
     testenv::ScopedEnv odbcsys("ODBCSYSINI", dir_.path().c_str());
-    const std::string in = dir_.write("stdin.txt", input);
+    const std::string in = stdinFrom.empty() ? dir_.write("stdin.txt", input) : stdinFrom;
     std::string cmd = quote(UFHOST_PROGRAM);
     for (const std::string& a : args) cmd += " " + quote(a);
-    cmd += " <" + quote(in) + " >" + quote(dir_.file("out.txt")) + " 2>" + quote(dir_.file("err.txt"));
+    cmd += " <" + quote(in) + " >" + quote(stdoutTo.empty() ? dir_.file("out.txt") : stdoutTo) + " 2>" +
+           quote(dir_.file("err.txt"));
     int status = std::system(cmd.c_str());
     Outcome o;
     if (status != -1 && WIFEXITED(status)) o.code = WEXITSTATUS(status);
@@ -212,6 +216,50 @@ TEST_F(UfhostCommand, FilesThatCannotBeReadGiveTheReason) {
   Outcome good = run({fixture_, "--report", tpl, "--rows", rows});
   EXPECT_EQ(good.code, 0) << good.err;
   EXPECT_EQ(good.out, "0.5\n");
+}
+
+// Calls from a source that opens but fails when read (standard input from a
+// folder, a file whose reading the system refuses): exit 4 with the reason, not
+// a silent success with no calls made.
+TEST_F(UfhostCommand, CallsFromASourceThatFailsToReadGiveTheReason) {
+  const std::string calls = write("calls.txt", "Half(4)\n");
+  const std::string folder = calls.substr(0, calls.rfind('/'));
+  struct Case {
+    std::vector<std::string> args;
+    std::string stdinFrom;
+    std::string err;
+  } cases[] = {
+      {{fixture_, "-"}, folder, "cannot read standard input: Is a directory"},
+      {{fixture_, "--file", "-"}, folder, "cannot read standard input: Is a directory"},
+      {{fixture_, "Half(8)", "-"}, folder, "cannot read standard input: Is a directory"},
+      {{fixture_, "--file", "/proc/self/mem"}, "", "cannot read /proc/self/mem: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    Outcome o = run(c.args, "", c.stdinFrom);
+    EXPECT_EQ(o.code, 4) << o.err;
+    EXPECT_TRUE(contains(o.err, "ufhost: " + c.err)) << o.err;
+    EXPECT_EQ(o.out, c.args[1] == "Half(8)" ? "4\n" : "");  // the calls before still print
+  }
+}
+
+// Results that cannot be written (a full disk) are no success, in every mode.
+TEST_F(UfhostCommand, OutputThatCannotBeWrittenIsAFailure) {
+  const std::string calls = write("calls.txt", "Half(4)\n");
+  const std::vector<std::vector<std::string>> cases = {
+      {fixture_, "Half(4)"},
+      {fixture_, "--file", calls},
+      {fixture_, "--list"},
+      {"--version"},
+      {real_, "--calendar", "1", "--books", "0", "--from", "2000", "--to", "2001"},
+      {real_, "--check"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    SCOPED_TRACE(args.back());
+    Outcome o = run(args, "", "", "/dev/full");
+    EXPECT_EQ(o.code, 6) << o.err;
+    EXPECT_TRUE(contains(o.err, "ufhost: cannot write standard output")) << o.err;
+  }
 }
 
 TEST_F(UfhostCommand, MisspeltFunctionsGetASuggestion) {
