@@ -58,7 +58,11 @@ void loadProfile() {
   if (!in) return;
   std::string line, section;
   bool inSection = false;
+  bool firstLine = true;
   while (std::getline(in, line)) {
+    // A UTF-8 byte order mark, as editors on Windows write it, is not part of the first line.
+    if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    firstLine = false;
     const std::string s = trim(line);
     if (s.empty() || s[0] == ';' || s[0] == '#') continue;
     if (s[0] == '[') {
