@@ -82,8 +82,8 @@ void putNumberText(char* out, const char* text) {
 }
 
 // Arithmetic as on every platform for the length of a call: the host may run with
-// another rounding mode or precision; reading the text and scaling the host's number
-// must not depend on it.
+// another rounding mode or precision, or with floating-point traps on; reading the
+// text, scaling the host's number and the column test must not depend on it.
 class DoubleArithmetic {
  public:
   DoubleArithmetic() : saved_(enterDoubleArithmetic()) {}
@@ -92,7 +92,7 @@ class DoubleArithmetic {
   DoubleArithmetic& operator=(const DoubleArithmetic&) = delete;
 
  private:
-  unsigned saved_;
+  ArithmeticState saved_;
 };
 
 // True when value lies exactly halfway between two numbers of `decimals` decimals.

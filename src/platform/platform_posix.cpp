@@ -160,15 +160,14 @@ int ansiToWide(const char* src, int srcLen, uint16_t* dst, int dstLen) {
   return srcLen;
 }
 
-// The SSE unit always rounds to a double; only the rounding mode may differ.
-unsigned enterDoubleArithmetic() {
-  const int saved = std::fegetround();
-  if (saved != FE_TONEAREST) std::fesetround(FE_TONEAREST);
-  return static_cast<unsigned>(saved);
+// The SSE unit always rounds to a double; the rounding mode and the traps may differ.
+ArithmeticState enterDoubleArithmetic() {
+  ArithmeticState saved{};
+  std::feholdexcept(&saved.env);  // saves everything, clears the flags, masks every trap
+  std::fesetround(FE_TONEAREST);
+  return saved;
 }
 
-void leaveDoubleArithmetic(unsigned saved) {
-  if (static_cast<int>(saved) != FE_TONEAREST && static_cast<int>(saved) >= 0) std::fesetround(static_cast<int>(saved));
-}
+void leaveDoubleArithmetic(const ArithmeticState& saved) { std::fesetenv(&saved.env); }
 
 bool localTimeOf(std::time_t t, std::tm* out) { return out && localtime_r(&t, out) != nullptr; }

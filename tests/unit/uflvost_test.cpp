@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -659,6 +660,41 @@ TEST_F(ZelNumTest, RoundingModeChangesNoResult) {
     for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], nearest[i]) << "mode " << mode << " case " << i;
   }
 }
+
+#if defined(__GLIBC__)
+// A host may run with floating-point traps enabled (overflow, invalid operation,
+// division by zero). Overflowing powers, a number text beyond the range of a double
+// and NaN arguments must give their usual answers without raising a trap, and the
+// host's traps must be enabled again afterwards.
+TEST_F(ZelNumTest, HostFloatingPointTrapsNeverFire) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  const NumCase cases[] = {
+      {"10 to a huge power overflows", 0, 10, -1e6, "5", "         5"},
+      {"10 to a huge power, switch on", 1, 1e9, 1e9, "-5", std::string(17, ' ') + "-5"},
+      {"the text overflows a double", 0, 10, 2, "1e999", kStars},
+      {"the text overflows negatively", 0, 10, 2, "-1e999", kStars},
+      {"NaN width", 0, kNaN, 2, "12.5", "12.50"},
+      {"NaN precision", 0, 10, kNaN, "1234.567", "      1235"},
+      {"NaN width, switch on", 1, kNaN, 2, "12.7", "13"},
+  };
+  const int traps = FE_OVERFLOW | FE_INVALID | FE_DIVBYZERO;
+  for (const NumCase& c : cases) {
+    EXPECT_EXIT(
+        {
+          feenableexcept(traps);
+          const std::string got = zelNum(c.onoff, c.width, c.precision, c.text);
+          HostCall call(kNumberTextSize);
+          call.number(c.width * 100);
+          const UFError toText = ZelToText(call.block());
+          const bool trapsBack = fegetexcept() == traps;
+          fedisableexcept(traps);
+          std::exit(got == c.expected && toText == UFNoError && trapsBack ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << c.name;
+  }
+}
+#endif
 
 // ---- header splitting ----
 
