@@ -5,15 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cfenv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "test_env.h"
 
 namespace {
 
@@ -140,7 +144,15 @@ TEST_F(ZelNumTest, FormatsAsTheWorkedExamplesSay) {
 }
 
 TEST_F(ZelNumTest, ReadsTheTextAsADecimalNumber) {
+  const std::string tinyRun = "0." + std::string(400, '0') + "1";
+  const std::string hugeRun = "1" + std::string(400, '0');
+  const std::string tinyRunLifted = "0." + std::string(400, '0') + "5e402";
   const NumCase cases[] = {
+      {"a number below any double is zero", 0, 10, 2, tinyRun.c_str(), "      0.00"},
+      {"a number above any double is too large", 0, 10, 2, hugeRun.c_str(), kStars},
+      {"a long run of zeros lifted by the exponent", 0, 10, 2, tinyRunLifted.c_str(), "     50.00"},
+      {"exponent beyond any double", 0, 10, 2, "1e99999999999999999999", kStars},
+      {"negative exponent beyond any double", 0, 10, 2, "-1e-99999999999999999999", "     -0.00"},
       {"exponent", 0, 10, 2, "1e3", "   1000.00"},
       {"exponent with garbage", 0, 10, 2, "1.5E2xyz", "    150.00"},
       {"trailing garbage", 0, 10, 2, "12.5abc", "     12.50"},
@@ -695,6 +707,50 @@ TEST_F(ZelNumTest, HostFloatingPointTrapsNeverFire) {
   }
 }
 #endif
+
+// The host's locale, set for the whole process, may make the comma the decimal point
+// of the C library. The number text is read with the point whatever that locale says.
+class CommaLocale {
+ public:
+  // A locale of the system, else one compiled into dir and found through LOCPATH.
+  explicit CommaLocale(const std::string& dir) : saved_(std::setlocale(LC_NUMERIC, nullptr)) {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
+      if (std::setlocale(LC_NUMERIC, name) && hasComma()) return;
+    const std::string made = dir + "/de_DE.UTF-8";
+    const std::string command = "localedef -i de_DE -f UTF-8 '" + made + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return;
+    locpath_.reset(new testenv::ScopedEnv("LOCPATH", dir.c_str()));
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+  }
+  ~CommaLocale() { std::setlocale(LC_NUMERIC, saved_.c_str()); }
+  static bool hasComma() { return std::strcmp(std::localeconv()->decimal_point, ",") == 0; }
+
+ private:
+  std::string saved_;
+  std::unique_ptr<testenv::ScopedEnv> locpath_;
+};
+
+TEST_F(ZelNumTest, TheHostsLocaleDoesNotChangeTheNumberRead) {
+  testenv::TempDir dir;
+  CommaLocale locale(dir.path());
+  ASSERT_TRUE(CommaLocale::hasComma()) << "no locale with a decimal comma could be set (package locales)";
+  char commaText[16];
+  std::snprintf(commaText, sizeof commaText, "%.1f", 2.5);
+  ASSERT_STREQ(commaText, "2,5");  // the C library now writes and reads the comma
+  const NumCase cases[] = {
+      {"point", 0, 10, 2, "1234.567", "   1234.57"},
+      {"point, switch on", 1, 10, 2, "1234.567", "        1235"},
+      {"point first", 0, 10, 2, ".25", "      0.25"},
+      {"exponent after a point", 0, 10, 2, "1.5e2", "    150.00"},
+      {"small negative, switch on", 1, 5, 2, "-0.3", "      0"},
+      {"the column test sees the decimals", 0, 5, 2, "999.99", "999.99"},
+      {"beyond the column", 0, 5, 2, "1000.5", kStars},
+      {"a comma ends the number", 0, 10, 2, "2,75", "      2.00"},
+      {"overflow", 0, 10, 2, "1.5e999", kStars},
+      {"underflow", 0, 10, 2, "1.5e-999", "      0.00"},
+  };
+  expectEvery(cases);
+}
 
 // ---- header splitting ----
 
