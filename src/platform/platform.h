@@ -33,11 +33,13 @@ const char* profilePath();
 // (32-bit Windows), the 53-bit precision of a double. A host may leave that unit at
 // 64 bits, where a product is rounded twice, or run with overflow and invalid-operation
 // traps on, where a power too large for a double would fault instead of giving
-// infinity. leaveDoubleArithmetic restores what enterDoubleArithmetic found; the
-// exception flags raised in between are dropped, so none of them traps in the host.
+// infinity. leaveDoubleArithmetic restores what enterDoubleArithmetic found; when the
+// host had traps on, the exception flags raised in between are dropped so that none
+// of them traps in the host. A host that already computes this way pays two reads.
 struct ArithmeticState {
-  std::fenv_t env;   // Linux: rounding, traps and flags as found
-  unsigned control;  // Windows: rounding, precision and trap masks as found
+  unsigned control;    // rounding (Linux) or rounding, precision and trap masks (Windows)
+  int traps;           // Linux: the traps the host had on
+  std::fexcept_t flags;  // Linux: the host's exception flags, kept when it had traps on
 };
 ArithmeticState enterDoubleArithmetic();
 void leaveDoubleArithmetic(const ArithmeticState& saved);

@@ -163,11 +163,29 @@ int ansiToWide(const char* src, int srcLen, uint16_t* dst, int dstLen) {
 // The SSE unit always rounds to a double; the rounding mode and the traps may differ.
 ArithmeticState enterDoubleArithmetic() {
   ArithmeticState saved{};
-  std::feholdexcept(&saved.env);  // saves everything, clears the flags, masks every trap
-  std::fesetround(FE_TONEAREST);
+  const int round = std::fegetround();
+  saved.control = static_cast<unsigned>(round);
+  if (round != FE_TONEAREST) std::fesetround(FE_TONEAREST);
+#if defined(__GLIBC__)
+  saved.traps = fegetexcept();
+  if (saved.traps > 0) {
+    std::fegetexceptflag(&saved.flags, FE_ALL_EXCEPT);
+    fedisableexcept(FE_ALL_EXCEPT);
+  }
+#endif
   return saved;
 }
 
-void leaveDoubleArithmetic(const ArithmeticState& saved) { std::fesetenv(&saved.env); }
+void leaveDoubleArithmetic(const ArithmeticState& saved) {
+#if defined(__GLIBC__)
+  if (saved.traps > 0) {
+    // The flags as the host left them, before its traps are on again.
+    std::fesetexceptflag(&saved.flags, FE_ALL_EXCEPT);
+    feenableexcept(saved.traps);
+  }
+#endif
+  const int round = static_cast<int>(saved.control);
+  if (round != FE_TONEAREST && round >= 0) std::fesetround(round);
+}
 
 bool localTimeOf(std::time_t t, std::tm* out) { return out && localtime_r(&t, out) != nullptr; }
