@@ -37,8 +37,8 @@ const char* profilePath();
 // host had traps on, the exception flags raised in between are dropped so that none
 // of them traps in the host. A host that already computes this way pays two reads.
 struct ArithmeticState {
-  unsigned control;    // rounding (Linux) or rounding, precision and trap masks (Windows)
-  int traps;           // Linux: the traps the host had on
+  unsigned control;      // rounding (Linux) or rounding, precision and trap masks (Windows)
+  int traps;             // Linux: the traps the host had on
   std::fexcept_t flags;  // Linux: the host's exception flags, kept when it had traps on
 };
 ArithmeticState enterDoubleArithmetic();
