@@ -11,6 +11,7 @@ PACKAGES=(
   sqlite3 libsqliteodbc
   postgresql odbc-postgresql
   faketime
+  locales
   clang libclang-rt-dev
   chromium zlib1g-dev
 )

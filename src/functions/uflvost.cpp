@@ -45,6 +45,44 @@ int truncClamp(double v, int lo, int hi) {
   return static_cast<int>(v);
 }
 
+// The decimal number at p (digits with an optional point and exponent, no sign), as
+// strtod reads it in the "C" locale: the point is '.' whatever locale the host has
+// set for the process. A number beyond the range of a double is infinite, one too
+// small for it is zero, as strtod gives them.
+double readUnsignedDecimal(const char* p) {
+  const char* const end = p + std::strlen(p);
+  double value = 0.0;
+  const std::from_chars_result r = std::from_chars(p, end, value, std::chars_format::general);
+  if (r.ec != std::errc::result_out_of_range) return value;
+  // Out of range: only whether the number lies far above or far below 1 matters.
+  const char* q = p;
+  while (q < r.ptr && *q == '0') ++q;
+  const char* const digits = q;
+  while (q < r.ptr && std::isdigit(static_cast<unsigned char>(*q))) ++q;
+  long long magnitude;
+  if (q > digits) {
+    magnitude = (q - digits) - 1;
+  } else {
+    if (q < r.ptr && *q == '.') ++q;
+    const char* const zeros = q;
+    while (q < r.ptr && *q == '0') ++q;
+    magnitude = -((q - zeros) + 1);
+  }
+  const char* e = p;
+  while (e < r.ptr && *e != 'e' && *e != 'E') ++e;
+  if (e < r.ptr) {
+    ++e;
+    const bool negativeExponent = *e == '-';
+    if (*e == '+' || *e == '-') ++e;
+    long long exponent = 0;
+    // Saturates far beyond any double's exponent; the sign of the sum is all we need.
+    for (; e < r.ptr && std::isdigit(static_cast<unsigned char>(*e)); ++e)
+      if (exponent < 100000000) exponent = exponent * 10 + (*e - '0');
+    magnitude += negativeExponent ? -exponent : exponent;
+  }
+  return magnitude > 0 ? HUGE_VAL : 0.0;
+}
+
 // The number at the start of text, as strtod reads a decimal number: blanks, sign,
 // digits with an optional point and exponent. Text without such a number gives 0.0.
 // The C library also reads hexadecimal, "inf" and "nan"; those are not numbers here.
@@ -58,7 +96,8 @@ double readNumber(const char* text) {
   const bool pointFirst = p[0] == '.' && std::isdigit(static_cast<unsigned char>(p[1]));
   if (!digitFirst && !pointFirst) return 0.0;
   if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return negative ? -0.0 : 0.0;  // reading stops at the x
-  return std::strtod(text, nullptr);
+  const double value = readUnsignedDecimal(p);
+  return negative ? -value : value;
 }
 
 // Writes text into the host's result buffer within its kNumberTextSize bytes. A
@@ -82,8 +121,8 @@ void putNumberText(char* out, const char* text) {
 }
 
 // Arithmetic as on every platform for the length of a call: the host may run with
-// another rounding mode or precision; reading the text and scaling the host's number
-// must not depend on it.
+// another rounding mode or precision, or with floating-point traps on; reading the
+// text, scaling the host's number and the column test must not depend on it.
 class DoubleArithmetic {
  public:
   DoubleArithmetic() : saved_(enterDoubleArithmetic()) {}
@@ -92,7 +131,7 @@ class DoubleArithmetic {
   DoubleArithmetic& operator=(const DoubleArithmetic&) = delete;
 
  private:
-  unsigned saved_;
+  ArithmeticState saved_;
 };
 
 // True when value lies exactly halfway between two numbers of `decimals` decimals.

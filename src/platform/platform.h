@@ -3,6 +3,7 @@
 // are the two sides.
 #pragma once
 
+#include <cfenv>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -28,11 +29,20 @@ uint32_t profileString(const char* section, const char* key, const char* default
 const char* profilePath();
 
 // Double arithmetic as the number functions need it, from enter to leave: rounding
-// to nearest and, where the x87 unit computes (32-bit Windows), the 53-bit precision
-// of a double; a host may leave that unit at 64 bits, where a product is rounded
-// twice. leaveDoubleArithmetic restores what enterDoubleArithmetic returned.
-unsigned enterDoubleArithmetic();
-void leaveDoubleArithmetic(unsigned saved);
+// to nearest, every floating-point trap masked and, where the x87 unit computes
+// (32-bit Windows), the 53-bit precision of a double. A host may leave that unit at
+// 64 bits, where a product is rounded twice, or run with overflow and invalid-operation
+// traps on, where a power too large for a double would fault instead of giving
+// infinity. leaveDoubleArithmetic restores what enterDoubleArithmetic found; when the
+// host had traps on, the exception flags raised in between are dropped so that none
+// of them traps in the host. A host that already computes this way pays two reads.
+struct ArithmeticState {
+  unsigned control;      // rounding (Linux) or rounding, precision and trap masks (Windows)
+  int traps;             // Linux: the traps the host had on
+  std::fexcept_t flags;  // Linux: the host's exception flags, kept when it had traps on
+};
+ArithmeticState enterDoubleArithmetic();
+void leaveDoubleArithmetic(const ArithmeticState& saved);
 
 // ANSI code page (Linux: Windows-1252) to UTF-16. Converts srcLen bytes (-1: up to
 // and with the NUL) into at most dstLen code units; returns the units written, 0 on failure.

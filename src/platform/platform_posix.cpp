@@ -58,7 +58,11 @@ void loadProfile() {
   if (!in) return;
   std::string line, section;
   bool inSection = false;
+  bool firstLine = true;
   while (std::getline(in, line)) {
+    // A UTF-8 byte order mark, as editors on Windows write it, is not part of the first line.
+    if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    firstLine = false;
     const std::string s = trim(line);
     if (s.empty() || s[0] == ';' || s[0] == '#') continue;
     if (s[0] == '[') {
@@ -156,15 +160,32 @@ int ansiToWide(const char* src, int srcLen, uint16_t* dst, int dstLen) {
   return srcLen;
 }
 
-// The SSE unit always rounds to a double; only the rounding mode may differ.
-unsigned enterDoubleArithmetic() {
-  const int saved = std::fegetround();
-  if (saved != FE_TONEAREST) std::fesetround(FE_TONEAREST);
-  return static_cast<unsigned>(saved);
+// The SSE unit always rounds to a double; the rounding mode and the traps may differ.
+ArithmeticState enterDoubleArithmetic() {
+  ArithmeticState saved{};
+  const int round = std::fegetround();
+  saved.control = static_cast<unsigned>(round);
+  if (round != FE_TONEAREST) std::fesetround(FE_TONEAREST);
+#if defined(__GLIBC__)
+  saved.traps = fegetexcept();
+  if (saved.traps > 0) {
+    std::fegetexceptflag(&saved.flags, FE_ALL_EXCEPT);
+    fedisableexcept(FE_ALL_EXCEPT);
+  }
+#endif
+  return saved;
 }
 
-void leaveDoubleArithmetic(unsigned saved) {
-  if (static_cast<int>(saved) != FE_TONEAREST && static_cast<int>(saved) >= 0) std::fesetround(static_cast<int>(saved));
+void leaveDoubleArithmetic(const ArithmeticState& saved) {
+#if defined(__GLIBC__)
+  if (saved.traps > 0) {
+    // The flags as the host left them, before its traps are on again.
+    std::fesetexceptflag(&saved.flags, FE_ALL_EXCEPT);
+    feenableexcept(saved.traps);
+  }
+#endif
+  const int round = static_cast<int>(saved.control);
+  if (round != FE_TONEAREST && round >= 0) std::fesetround(round);
 }
 
 bool localTimeOf(std::time_t t, std::tm* out) { return out && localtime_r(&t, out) != nullptr; }

@@ -54,16 +54,22 @@ bool localTimeOf(std::time_t t, std::tm* out) {
 }
 
 namespace {
-constexpr unsigned kArithmeticMask = _MCW_RC | _MCW_PC;
-constexpr unsigned kArithmeticWanted = _RC_NEAR | _PC_53;
+constexpr unsigned kArithmeticMask = _MCW_RC | _MCW_PC | _MCW_EM;
+// All of _MCW_EM set: every trap masked.
+constexpr unsigned kArithmeticWanted = _RC_NEAR | _PC_53 | _MCW_EM;
 }  // namespace
 
-unsigned enterDoubleArithmetic() {
-  const unsigned saved = _controlfp(0, 0) & kArithmeticMask;
-  if (saved != kArithmeticWanted) _controlfp(kArithmeticWanted, kArithmeticMask);
+ArithmeticState enterDoubleArithmetic() {
+  ArithmeticState saved{};
+  saved.control = _controlfp(0, 0) & kArithmeticMask;
+  if (saved.control != kArithmeticWanted) _controlfp(kArithmeticWanted, kArithmeticMask);
   return saved;
 }
 
-void leaveDoubleArithmetic(unsigned saved) {
-  if (saved != kArithmeticWanted) _controlfp(saved, kArithmeticMask);
+void leaveDoubleArithmetic(const ArithmeticState& saved) {
+  if (saved.control == kArithmeticWanted) return;
+  // A flag raised in between would fault at the host's next floating-point
+  // instruction once its trap is unmasked again.
+  if ((saved.control & _MCW_EM) != _MCW_EM) _clearfp();
+  _controlfp(saved.control, kArithmeticMask);
 }

@@ -5,14 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cfenv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "test_env.h"
 
 namespace {
 
@@ -139,7 +144,15 @@ TEST_F(ZelNumTest, FormatsAsTheWorkedExamplesSay) {
 }
 
 TEST_F(ZelNumTest, ReadsTheTextAsADecimalNumber) {
+  const std::string tinyRun = "0." + std::string(400, '0') + "1";
+  const std::string hugeRun = "1" + std::string(400, '0');
+  const std::string tinyRunLifted = "0." + std::string(400, '0') + "5e402";
   const NumCase cases[] = {
+      {"a number below any double is zero", 0, 10, 2, tinyRun.c_str(), "      0.00"},
+      {"a number above any double is too large", 0, 10, 2, hugeRun.c_str(), kStars},
+      {"a long run of zeros lifted by the exponent", 0, 10, 2, tinyRunLifted.c_str(), "     50.00"},
+      {"exponent beyond any double", 0, 10, 2, "1e99999999999999999999", kStars},
+      {"negative exponent beyond any double", 0, 10, 2, "-1e-99999999999999999999", "     -0.00"},
       {"exponent", 0, 10, 2, "1e3", "   1000.00"},
       {"exponent with garbage", 0, 10, 2, "1.5E2xyz", "    150.00"},
       {"trailing garbage", 0, 10, 2, "12.5abc", "     12.50"},
@@ -658,6 +671,88 @@ TEST_F(ZelNumTest, RoundingModeChangesNoResult) {
     ASSERT_EQ(got.size(), nearest.size());
     for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], nearest[i]) << "mode " << mode << " case " << i;
   }
+}
+
+#if defined(__GLIBC__)
+// A host may run with floating-point traps enabled (overflow, invalid operation,
+// division by zero). Overflowing powers, a number text beyond the range of a double
+// and NaN arguments must give their usual answers without raising a trap, and the
+// host's traps must be enabled again afterwards.
+TEST_F(ZelNumTest, HostFloatingPointTrapsNeverFire) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  const NumCase cases[] = {
+      {"10 to a huge power overflows", 0, 10, -1e6, "5", "         5"},
+      {"10 to a huge power, switch on", 1, 1e9, 1e9, "-5", std::string(17, ' ') + "-5"},
+      {"the text overflows a double", 0, 10, 2, "1e999", kStars},
+      {"the text overflows negatively", 0, 10, 2, "-1e999", kStars},
+      {"NaN width", 0, kNaN, 2, "12.5", "12.50"},
+      {"NaN precision", 0, 10, kNaN, "1234.567", "      1235"},
+      {"NaN width, switch on", 1, kNaN, 2, "12.7", "13"},
+  };
+  const int traps = FE_OVERFLOW | FE_INVALID | FE_DIVBYZERO;
+  for (const NumCase& c : cases) {
+    EXPECT_EXIT(
+        {
+          std::feclearexcept(FE_ALL_EXCEPT);
+          feenableexcept(traps);
+          const std::string got = zelNum(c.onoff, c.width, c.precision, c.text);
+          HostCall call(kNumberTextSize);
+          call.number(c.width * 100);
+          const UFError toText = ZelToText(call.block());
+          const bool trapsBack = fegetexcept() == traps;
+          // No flag raised inside is left behind to fault at the host's next operation.
+          const bool flagsAsBefore = std::fetestexcept(traps) == 0;
+          fedisableexcept(traps);
+          std::exit(got == c.expected && toText == UFNoError && trapsBack && flagsAsBefore ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << c.name;
+  }
+}
+#endif
+
+// The host's locale, set for the whole process, may make the comma the decimal point
+// of the C library. The number text is read with the point whatever that locale says.
+class CommaLocale {
+ public:
+  // A locale of the system, else one compiled into dir and found through LOCPATH.
+  explicit CommaLocale(const std::string& dir) : saved_(std::setlocale(LC_NUMERIC, nullptr)) {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
+      if (std::setlocale(LC_NUMERIC, name) && hasComma()) return;
+    const std::string made = dir + "/de_DE.UTF-8";
+    const std::string command = "localedef -i de_DE -f UTF-8 '" + made + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return;
+    locpath_.reset(new testenv::ScopedEnv("LOCPATH", dir.c_str()));
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+  }
+  ~CommaLocale() { std::setlocale(LC_NUMERIC, saved_.c_str()); }
+  static bool hasComma() { return std::strcmp(std::localeconv()->decimal_point, ",") == 0; }
+
+ private:
+  std::string saved_;
+  std::unique_ptr<testenv::ScopedEnv> locpath_;
+};
+
+TEST_F(ZelNumTest, TheHostsLocaleDoesNotChangeTheNumberRead) {
+  testenv::TempDir dir;
+  CommaLocale locale(dir.path());
+  ASSERT_TRUE(CommaLocale::hasComma()) << "no locale with a decimal comma could be set (package locales)";
+  char commaText[16];
+  std::snprintf(commaText, sizeof commaText, "%.1f", 2.5);
+  ASSERT_STREQ(commaText, "2,5");  // the C library now writes and reads the comma
+  const NumCase cases[] = {
+      {"point", 0, 10, 2, "1234.567", "   1234.57"},
+      {"point, switch on", 1, 10, 2, "1234.567", "        1235"},
+      {"point first", 0, 10, 2, ".25", "      0.25"},
+      {"exponent after a point", 0, 10, 2, "1.5e2", "    150.00"},
+      {"small negative, switch on", 1, 5, 2, "-0.3", "      0"},
+      {"the column test sees the decimals", 0, 5, 2, "999.99", "999.99"},
+      {"beyond the column", 0, 5, 2, "1000.5", kStars},
+      {"a comma ends the number", 0, 10, 2, "2,75", "      2.00"},
+      {"overflow", 0, 10, 2, "1.5e999", kStars},
+      {"underflow", 0, 10, 2, "1.5e-999", "      0.00"},
+  };
+  expectEvery(cases);
 }
 
 // ---- header splitting ----

@@ -177,6 +177,10 @@ TEST_F(WinTime, ProfileSettings) {
       {"quotes and blanks", "[intl]\n  sTime = \".\" \r\ns1159='am'\n", 0, 1, ".", "am", "PM"},
       {"a section without its bracket ends the section", "[intl]\niTime=1\n[intl\niTLzero=0\n", 1, 1, ":", "AM",
        "PM"},
+      // Editors on Windows save UTF-8 with a byte order mark in front of the first line.
+      {"byte order mark before the section", "\xEF\xBB\xBF[intl]\r\niTime=1\r\nsTime=.\r\n", 1, 1, ".", "AM", "PM"},
+      {"byte order mark before a comment", "\xEF\xBB\xBF; regional settings\n[intl]\niTime=1\n", 1, 1, ":", "AM",
+       "PM"},
   };
   for (const Case& c : cases) {
     const std::string path = c.ini ? dir.write(std::string("p") + std::to_string(&c - cases) + ".ini", c.ini)
