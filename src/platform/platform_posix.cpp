@@ -1,12 +1,18 @@
 // Linux side of the platform seam.
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cfenv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform.h"
 
@@ -47,6 +53,29 @@ std::string lowerCase(std::string s) {
   return s;
 }
 
+// A profile holds a few settings; more than this is not read, so that a path
+// naming a device or a huge file cannot hold up the job start or fill memory.
+constexpr size_t kProfileMostRead = 1 << 20;
+
+// The first kProfileMostRead bytes of a regular file. Opened without waiting, so
+// that a FIFO is refused instead of blocking until a writer comes.
+bool readProfileFile(const char* path, std::string& text) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  while (ok && text.size() < kProfileMostRead) {
+    char chunk[8192];
+    const size_t want = std::min(sizeof chunk, kProfileMostRead - text.size());
+    const ssize_t got = read(fd, chunk, want);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    text.append(chunk, static_cast<size_t>(got));
+  }
+  close(fd);
+  return ok;
+}
+
 // Reads the whole file once. Lines of any length are read whole, so a long comment
 // can never spill a setting of its own.
 void loadProfile() {
@@ -54,8 +83,9 @@ void loadProfile() {
   g_profile.loaded = true;
   const char* path = profilePath();
   if (!path || !*path) return;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return;
+  std::string text;
+  if (!readProfileFile(path, text)) return;
+  std::istringstream in(text);
   std::string line, section;
   bool inSection = false;
   bool firstLine = true;

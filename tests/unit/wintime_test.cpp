@@ -1,8 +1,11 @@
 // ZelTime: formatting of fixed times under the regional settings, the profile
 // reader, and the formula function itself.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -220,6 +223,41 @@ TEST_F(WinTime, LongProfileLinesAreReadWhole) {
     TimeResetInternational();
     EXPECT_EQ(iTime, c.time) << c.name;
     EXPECT_STREQ(sAMPM[1], c.pm) << c.name;
+  }
+}
+
+// A path that names no regular file (a FIFO without a writer, a device that never
+// ends, a folder) gives the defaults at once; a huge file is read only so far.
+TEST_F(WinTime, ProfilesThatAreNoFileOrHugeAreBounded) {
+  testenv::TempDir dir;
+  const std::string fifo = dir.file("fifo.ini");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge =
+      dir.write("huge.ini", "[intl]\niTime=1\n;" + std::string(3u << 20, 'x') + "\nsTime=.\n");
+  const struct {
+    const char* name;
+    std::string path;
+    int32_t time;
+    const char* sep;
+  } cases[] = {
+      {"a FIFO no one writes", fifo, 0, ":"},
+      {"a device without end", "/dev/zero", 0, ":"},
+      {"a folder", dir.path(), 0, ":"},
+      {"settings past the first mebibyte are not read", huge, 1, ":"},
+  };
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  for (const auto& c : cases) {
+    // In a child with an alarm: a read that blocks or never ends fails the case instead of the run.
+    EXPECT_EXIT(
+        {
+          alarm(20);
+          testenv::ScopedEnv env("U2LVOST_PROFILE", c.path.c_str());
+          apply({77, 77, "?", "?", "?"});
+          TimeResetInternational();
+          std::exit(iTime == c.time && std::strcmp(sTime, c.sep) == 0 ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << c.name;
   }
 }
 
