@@ -29,6 +29,12 @@ HRESULT findClassRegistration(REFCLSID clsid, ClassRegistration& found, std::str
   found.file = searched;
   found.line = 0;
   found.server = value;
+  // COM expands a REG_EXPAND_SZ path (%ProgramFiles%\...) before loading it.
+  if (type == REG_EXPAND_SZ) {
+    char expanded[MAX_PATH * 2];
+    DWORD n = ExpandEnvironmentStringsA(value, expanded, sizeof expanded);
+    if (n > 0 && n <= sizeof expanded) found.server = expanded;
+  }
   return S_OK;
 }
 

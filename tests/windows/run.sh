@@ -384,6 +384,27 @@ fyend5_cases=(
 )
 compare_calls "schema 5" "$tmp" "$tmp/odbc64-5|$tmp/odbc32-5" "${fyend5_cases[@]}"
 
+# Installers often register a class as REG_EXPAND_SZ (%ProgramFiles%\...): COM
+# expands the path before loading it, and the site check must too.
+for clsid in "$factory" "$collection"; do
+  timeout 60 wine reg add "HKCR\\CLSID\\$clsid\\InprocServer32" /ve /t REG_EXPAND_SZ \
+    /d "%U2LVOST_TEST_ENGINE_DIR%\\${engine_win_path##*\\}" /f >/dev/null 2>&1
+done
+expand_env=(env U2LVOST_TEST_ENGINE_DIR="${engine_win_path%\\*}")
+got="$("${expand_env[@]}" ODBCINI="$tmp/odbc32-4/odbc.ini" ODBCSYSINI="$tmp/odbc32-4" \
+  timeout 120 wine "$whost" "$wlib_arg" 'ZelFYEnd(1, 0, 2024-03-15)' 2>/dev/null | tr -d '\r')"
+check_same "an engine registered as REG_EXPAND_SZ gives the year end" "2024-12-31" "$got"
+site="$("${expand_env[@]}" ODBCINI="$tmp/odbc32-4/odbc.ini" ODBCSYSINI="$tmp/odbc32-4" \
+  timeout 120 wine "$whost" "$wlib_arg" --check 2>/dev/null | tr -d '\r')"
+check_same "the site check finds the REG_EXPAND_SZ engine file, expanded" "yes" \
+  "$(echo "$site" | grep -E '^ok +engine registered' | grep -qiF "$engine_win_path" && echo yes)"
+check_same "the site check loads the REG_EXPAND_SZ engine" "yes" \
+  "$(echo "$site" | grep -qE '^ok +engine loads' && echo yes)"
+[ "$(echo "$site" | grep -cE '^ok +engine (registered|loads)')" = 2 ] || echo "$site"
+for clsid in "$factory" "$collection"; do
+  timeout 60 wine reg add "HKCR\\CLSID\\$clsid\\InprocServer32" /ve /t REG_SZ /d "$engine_win_path" /f >/dev/null 2>&1
+done
+
 # No data source: every error box fails at once for want of a display, the
 # call ends, and without a connection there is no fiscal-year end to give.
 lin="$(odbc_env "$tmp/odbc-none" "$LIN_HOST" "$LIN_LIB" 'ZelFYEnd(1, 1, 2024-03-15)' 2>/dev/null)"
