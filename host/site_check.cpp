@@ -230,7 +230,7 @@ class SiteCheck {
       report_.fail("data source",
                    std::string(kDataSource) + " is not defined in " + site::odbcIniLocation(false) + " or " +
                        site::odbcIniLocation(true),
-                   "define it (scripts/odbc-dsn.sh install, or odbcinst -i -s) pointing at the company database");
+                   std::string("define it (") + site::howToDefineDataSource() + ") pointing at the company database");
       return;
     }
     const std::string where = std::string(kDataSource) + " in " + site::odbcIniLocation(f.system);
@@ -398,7 +398,8 @@ std::string adviceForBoxes(const std::vector<SqlErrorBox>& boxes) {
   for (const SqlErrorBox& b : boxes) {
     const std::string& s = b.sqlState;
     if (s == "IM002")
-      return "define the data source WINZELRW (scripts/odbc-dsn.sh, or odbcinst -i -s) pointing at the company database";
+      return std::string("define the data source WINZELRW (") + site::howToDefineDataSource() +
+             ") pointing at the company database";
     if (s == "IM003" || s == "IM004")
       return "the ODBC driver of WINZELRW cannot be loaded: install its package or correct the Driver entry";
     if (s == "28000" || s == "28P01" || contains(b.message, "password authentication failed") ||

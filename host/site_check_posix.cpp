@@ -50,6 +50,8 @@ int32_t todayDayNumber() {
   return dayNumberFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
 }
 
+const char* howToDefineDataSource() { return "scripts/odbc-dsn.sh install, or odbcinst -i -s"; }
+
 bool fileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

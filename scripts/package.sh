@@ -28,12 +28,15 @@ if [ "$what" != zip ]; then
   # Its own tree: installed into /usr, and without tests or benchmarks.
   dir=${PACKAGE_BUILD_DIR:-build-package}
   BUILD_DIR="$dir" bash scripts/setup.sh -DCMAKE_INSTALL_PREFIX=/usr -DU2LVOST_TESTS=OFF -DU2LVOST_BENCH=OFF
+  # Only this version's package: one of an earlier version would be shipped or tested beside it.
+  rm -f "$dir"/packages/u2lvost_*.deb
   (cd "$dir" && cpack -G DEB >/dev/null)
   ls "$dir"/packages/*.deb
 fi
 if [ "$what" != deb ]; then
   dir=${WIN32_BUILD_DIR:-build-win32}
   BUILD_DIR="$dir" bash scripts/build-windows.sh
+  rm -f "$dir"/packages/u2lvost-*-win32.zip
   (cd "$dir" && cpack -G ZIP >/dev/null)
   ls "$dir"/packages/*.zip
 fi

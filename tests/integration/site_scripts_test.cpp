@@ -219,14 +219,19 @@ TEST(MakeSamplePostgreSQL, RootWithoutARoleWorksThroughPostgres) {
   EXPECT_LE(count(o.err, "psql:"), 1u) << o.err;
 }
 
+// cmake --install of the build tree into prefix.
+sitetest::Outcome installInto(const testenv::TempDir& dir, const std::string& prefix) {
+  return sitetest::runCommand(dir, shellQuote(U2LVOST_CMAKE) + " --install " + shellQuote(U2LVOST_BINARY_DIR) +
+                                       " --prefix " + shellQuote(prefix));
+}
+
 // The db folder as installed: every file its own README lists is there, and its
 // scripts can be run. A site on PostgreSQL is sent to pg_role.sh by that README
 // and by ufhost --check.
 TEST(InstalledLayout, TheDbFolderHoldsEveryFileItsReadmeNames) {
   testenv::TempDir dir;
   const std::string prefix = dir.file("prefix with space");
-  sitetest::Outcome o = sitetest::runCommand(dir, shellQuote(U2LVOST_CMAKE) + " --install " +
-                                                      shellQuote(U2LVOST_BINARY_DIR) + " --prefix " + shellQuote(prefix));
+  sitetest::Outcome o = installInto(dir, prefix);
   ASSERT_EQ(o.code, 0) << o.out << o.err;
   const std::string db = prefix + "/share/u2lvost/db/";
   const std::string readme = testenv::readFile(db + "README.md");
@@ -245,6 +250,43 @@ TEST(InstalledLayout, TheDbFolderHoldsEveryFileItsReadmeNames) {
       EXPECT_EQ(access((db + name).c_str(), X_OK), 0) << db + name << " cannot be run";
     }
   }
+}
+
+// The scripts the installed ufhost --check sends a site to are installed under
+// the same names in the data folder, and can be run from there.
+TEST(InstalledLayout, TheScriptsTheSiteCheckNamesAreInstalled) {
+  testenv::TempDir dir;
+  const std::string prefix = dir.file("prefix with space");
+  sitetest::Outcome o = installInto(dir, prefix);
+  ASSERT_EQ(o.code, 0) << o.out << o.err;
+  std::string library;
+  for (const char* libdir : {"/lib", "/lib64", "/lib/x86_64-linux-gnu"})
+    if (access((prefix + libdir + "/libu2lvost.so").c_str(), R_OK) == 0) library = prefix + libdir + "/libu2lvost.so";
+  ASSERT_FALSE(library.empty()) << "no installed libu2lvost.so under " << prefix;
+  // No data source and no engine: the check advises what to run.
+  dir.write("odbcinst.ini", "");
+  o = sitetest::runCommand(dir, "ODBCINI=" + shellQuote(dir.file("none.ini")) + " ODBCSYSINI=" +
+                                    shellQuote(dir.path()) + " U2LVOST_COM_REGISTRY=" + shellQuote(dir.file("none.reg")) +
+                                    " U2LVOST_COM_SYSTEM_REGISTRY= " + shellQuote(prefix + "/bin/ufhost") + " " +
+                                    shellQuote(library) + " --check");
+  ASSERT_TRUE(contains(o.out, "WINZELRW is not defined")) << o.out << o.err;
+  std::vector<std::string> named;
+  for (size_t at = 0; (at = o.out.find(".sh", at)) != std::string::npos; at += 3) {
+    size_t begin = at;
+    while (begin > 0 && o.out[begin - 1] != ' ' && o.out[begin - 1] != '(') --begin;
+    named.push_back(o.out.substr(begin, at + 3 - begin));
+  }
+  ASSERT_FALSE(named.empty()) << o.out;
+  for (const std::string& name : named) {
+    SCOPED_TRACE(name);
+    const std::string installed = prefix + "/share/u2lvost/" + name;
+    EXPECT_EQ(access(installed.c_str(), X_OK), 0) << installed << " is not installed as a program";
+  }
+  // The installed data source script works on its own, away from the source tree.
+  o = sitetest::runCommand(dir, "bash " + shellQuote(prefix + "/share/u2lvost/scripts/odbc-dsn.sh") + " sqlite " +
+                                    shellQuote(dir.file("company.db")) + " " + shellQuote(dir.file("odbc")));
+  EXPECT_EQ(o.code, 0) << o.err;
+  EXPECT_TRUE(contains(testenv::readFile(dir.file("odbc/odbc.ini")), "[WINZELRW]"));
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ check_same "regsvr --version" "regsvr (u2lvost) $version" "$(regsvr --version 2>
 echo "== A report through the installed ufhost, run by another account"
 
 bash /usr/share/u2lvost/db/make_sample.sh sqlite 4 "$tmp/company.db"
-eval "$(bash "$source_dir/scripts/odbc-dsn.sh" sqlite "$tmp/company.db" "$tmp/odbc")"
+eval "$(bash /usr/share/u2lvost/scripts/odbc-dsn.sh sqlite "$tmp/company.db" "$tmp/odbc")"
 chmod -R a+rX "$tmp/odbc" "$tmp/company.db"
 
 # As "nobody" when we can switch users; the environment names no class registry.
@@ -140,6 +140,20 @@ for row in "${fyend_cases[@]}"; do
   check_same "$call through the system-registered engine" "${row#*|}" \
     "$(as_site ufhost "$libdir/libu2lvost.so" "$call" 2>&1)"
 done
+
+# ---------------------------------------------------------------------------
+echo "== A removal or an upgrade that fails after prerm"
+
+# dpkg then calls postinst abort-remove (abort-upgrade, abort-deconfigure): the
+# package stays, so its engine must be in the registry again.
+for action in abort-remove abort-upgrade abort-deconfigure; do
+  $SUDO regsvr --system /u /s "$engine" >/dev/null 2>&1
+  $SUDO /var/lib/dpkg/info/u2lvost.postinst "$action" "$version" >/dev/null 2>&1
+  check_same "postinst $action registers the engine again" "2" \
+    "$(grep -c "= $engine\$" /etc/u2lvost/com-classes.reg 2>/dev/null)"
+done
+check_same "the report works after them" "2024-12-31" \
+  "$(as_site ufhost "$libdir/libu2lvost.so" 'ZelFYEnd(1, 0, 2024-03-15)' 2>&1)"
 
 # ---------------------------------------------------------------------------
 echo "== dpkg -r and dpkg -P"

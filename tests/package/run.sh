@@ -9,6 +9,9 @@ set -uo pipefail
 cd "$(dirname "$0")/../.."
 
 lin_build=${1:-build}
+# Packages of an earlier version must not be picked up beside the new ones.
+mkdir -p build-package/packages build-win32/packages
+touch build-package/packages/u2lvost_0.0.1_amd64.deb build-win32/packages/u2lvost-0.0.1-win32.zip
 bash scripts/package.sh || exit 1
 status=0
 bash tests/package/deb_test.sh build-package/packages/u2lvost_*.deb "$lin_build" || status=1

@@ -411,6 +411,10 @@ lin="$(odbc_env "$tmp/odbc-none" "$LIN_HOST" "$LIN_LIB" 'ZelFYEnd(1, 1, 2024-03-
 got="$(odbc_env "$tmp/odbc-none" wine_out "$whost" "$wlib_arg" 'ZelFYEnd(1, 1, 2024-03-15)' 2>/dev/null)"
 check_same "without the data source ZelFYEnd gives no date" "(no date)" "$got"
 check_same "without the data source both builds answer alike" "$lin" "$got"
+site="$(odbc_env "$tmp/odbc-none" wine_out "$whost" "$wlib_arg" --check 2>/dev/null)"
+check_same "without the data source the site check sends a Windows site to the 32-bit ODBC administrator" \
+  "yes" "$(echo "$site" | grep -q 'SysWOW64\\odbcad32.exe' && echo yes)"
+check_same "and not to the Linux scripts" "" "$(echo "$site" | grep -E 'odbc-dsn|odbcinst')"
 
 timeout 120 wine regsvr32 /u /s "$engine_win_path"
 check_same "regsvr32 /u unregisters vrzelcal.dll" "0" "$?"
