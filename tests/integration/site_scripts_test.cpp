@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -185,12 +186,88 @@ TEST(PgRoleScriptPostgreSQL, RefusesBadArguments) {
       {"'bad name'", "letters, digits"},
       {"assets --hosts 10.1.2.0", "with its mask"},
       {"assets --hosts '10.1.2.0/24;x'", "not an address range"},
+      // PostgreSQL reads 10.1.2/24 as 10.1.0.2/24 and 010.1.2.0 as octal 8.1.2.0:
+      // other hosts than the ones meant.
+      {"assets --hosts 10.1.2/24", "not an address range"},
+      {"assets --hosts 010.1.2.0/24", "not an address range"},
+      {"assets --hosts 10.1.256.0/24", "not an address range"},
+      {"assets --hosts 10.1.2.0/33", "not an address range"},
+      {"assets --hosts abc/24", "not an address range"},
+      {"assets --hosts 10.1.2.0/24/8", "not an address range"},
+      {"assets --hosts fe80::/129", "not an address range"},
   };
   for (const Case& c : cases) {
     sitetest::Outcome o = sitetest::runCommand(dir, adminEnv() + script + c.args);
     EXPECT_EQ(o.code, 2) << c.args;
     EXPECT_TRUE(contains(o.err, c.err)) << c.args << ": " << o.err;
     EXPECT_EQ(o.out, "");
+  }
+}
+
+// The test server's pg_hba.conf, put back as it was (and the server reloaded) at
+// the end of the test.
+class HbaFile {
+ public:
+  HbaFile() {
+    sitetest::Outcome o = sitetest::runCommand(dir_, adminEnv() + "psql -X -q -A -t -d postgres -c 'SHOW hba_file'");
+    path_ = o.out.substr(0, o.out.find('\n'));
+    original_ = testenv::readFile(path_);
+  }
+  ~HbaFile() {
+    if (text() != original_) write(original_);
+    sitetest::runCommand(dir_, adminEnv() + "psql -X -q -d postgres -c 'SELECT pg_reload_conf()'");
+  }
+  HbaFile(const HbaFile&) = delete;
+  HbaFile& operator=(const HbaFile&) = delete;
+  bool found() const { return !path_.empty() && !original_.empty(); }
+  std::string text() const { return testenv::readFile(path_); }
+  void write(const std::string& text) const { std::ofstream(path_, std::ios::trunc) << text; }
+  // The lines of the file the server cannot read.
+  std::string errors() const {
+    return sitetest::runCommand(dir_, adminEnv() + "psql -X -q -A -t -d postgres -c "
+                                                   "'SELECT line_number, error FROM pg_hba_file_rules WHERE error IS NOT NULL'")
+        .out;
+  }
+
+ private:
+  testenv::TempDir dir_;
+  std::string path_, original_;
+};
+
+// A pg_hba.conf line the server cannot read keeps it from reloading the file (and
+// from starting): --apply leaves the file as it was and says so, it never reports
+// the server reloaded.
+TEST(PgRoleScriptPostgreSQL, AppliesNothingTheServerCannotRead) {
+  const std::string script = "bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/pg_role.sh") + " u2lvost_s4 --apply ";
+  struct Case {
+    const char* hosts;
+    const char* brokenLine;  // already in the file, or null
+    int code;
+    const char* err;
+  } cases[] = {
+      {"abc/24", nullptr, 2, "not an address range"},
+      {"10.1.2/24", nullptr, 2, "not an address range"},
+      {"10.1.2.0/24,10.1.300.0/24", nullptr, 2, "not an address range"},
+      // Passes the script's own look at the text; the server refuses it.
+      {"1:2:3:4:5:6:7:8:9/64", nullptr, 1, "1:2:3:4:5:6:7:8:9/64"},
+      // A line of the site's that the server cannot read: no reload takes ours either.
+      {"10.1.3.0/24", "host all all 10.9.9.9/99 md5", 1, "invalid CIDR mask in address \"10.9.9.9/99\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hosts);
+    HbaFile hba;
+    ASSERT_TRUE(hba.found());
+    if (c.brokenLine != nullptr) hba.write(hba.text() + c.brokenLine + "\n");
+    const std::string before = hba.text();
+    testenv::TempDir dir;
+    sitetest::Outcome o = sitetest::runCommand(dir, adminEnv() + script + "--hosts " + shellQuote(c.hosts));
+    EXPECT_EQ(o.code, c.code) << o.out << o.err;
+    EXPECT_TRUE(contains(o.err, c.err)) << o.err;
+    EXPECT_FALSE(contains(o.out, "Server reloaded.")) << o.out;
+    EXPECT_EQ(hba.text(), before);
+    if (c.brokenLine == nullptr) {
+      EXPECT_EQ(hba.errors(), "");
+    }
   }
 }
 
