@@ -132,6 +132,61 @@ TEST(OdbcDsnScript, AnInstalledDataSourcePassesTheCheck) {
       << o.out;
 }
 
+// A sample that cannot be made leaves the file that was there: a site without the
+// sqlite3 program (the ODBC driver does not bring it), a target that is a folder.
+TEST(MakeSampleScript, AFailedSqliteBuildLeavesWhatWasThere) {
+  const std::string script = "bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/make_sample.sh") + " sqlite 4 ";
+  struct Case {
+    const char* name;
+    bool withoutSqlite3;
+    bool folder;
+    const char* err;
+  } cases[] = {
+      {"no sqlite3 program", true, false, "sqlite3"},
+      {"a folder", false, true, "company.db"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testenv::TempDir dir;
+    const std::string target = dir.file("company.db");
+    std::string path = "PATH=" + shellQuote(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin") + " ";
+    if (c.withoutSqlite3) {
+      // Every program of the system but sqlite3.
+      ASSERT_EQ(std::system(("mkdir " + shellQuote(dir.file("bin")) + " && find /usr/bin/ /bin/ -maxdepth 1 ! -name sqlite3 " +
+                             "! -type d -exec ln -sf -t " + shellQuote(dir.file("bin")) + " {} +")
+                                .c_str()),
+                0);
+      path = "PATH=" + shellQuote(dir.file("bin")) + " ";
+    }
+    if (c.folder) {
+      ASSERT_EQ(std::system(("mkdir " + shellQuote(target) + " && echo kept > " + shellQuote(target + "/inside")).c_str()),
+                0);
+    } else {
+      dir.write("company.db", "the site's company database\n");
+    }
+    sitetest::Outcome o = sitetest::runCommand(dir, path + script + shellQuote(target));
+    EXPECT_NE(o.code, 0);
+    EXPECT_TRUE(contains(o.err, c.err)) << o.err;
+    if (c.folder) {
+      EXPECT_EQ(testenv::readFile(target + "/inside"), "kept\n");
+    } else {
+      EXPECT_EQ(testenv::readFile(target), "the site's company database\n");
+    }
+    // Nothing half made is left beside it.
+    sitetest::Outcome left = sitetest::runCommand(dir, "ls -A " + shellQuote(dir.path()));
+    EXPECT_EQ(left.out, c.withoutSqlite3 ? "bin\ncmd.err\ncmd.out\ncompany.db\n" : "cmd.err\ncmd.out\ncompany.db\n");
+  }
+  // A run that succeeds replaces the file with one the report engine's account can
+  // read, as a new file of the user's umask.
+  testenv::TempDir dir;
+  const std::string target = dir.write("company.db", "old\n");
+  sitetest::Outcome o = sitetest::runCommand(dir, "(umask 027 && " + script + shellQuote(target) + " && stat -c %a " +
+                                                      shellQuote(target) + " && sqlite3 " + shellQuote(target) +
+                                                      " 'SELECT Info FROM VersionTable WHERE AppID = 0 AND ItemNumber = 0')");
+  EXPECT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out, "640\n4.1\n");
+}
+
 // psql and the scripts as the server's owner, over the private socket.
 std::string adminEnv() {
   testenv::PostgresFacts pg = testenv::PostgresFacts::fromEnvironment();
