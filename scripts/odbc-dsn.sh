@@ -76,13 +76,20 @@ _odbc_settings() {
 
 # Checks the backend's arguments: _odbc_args EXTRA backend args... (EXTRA: 1 with a DIR at the end)
 _odbc_args_ok() {
-  local extra=$1 backend=${2:-}
+  local extra=$1 backend=${2:-} a
   shift 2 || return 1
   case "$backend" in
-    sqlite) [ $# -eq $((1 + extra)) ] ;;
-    postgres) [ $# -eq $((3 + extra)) ] ;;
+    sqlite) [ $# -eq $((1 + extra)) ] || return 1 ;;
+    postgres) [ $# -eq $((3 + extra)) ] || return 1 ;;
     *) return 1 ;;
   esac
+  # A value of odbc.ini is one line: a line break would add lines, or another data
+  # source's section, to the file.
+  for a in "$@" "$_odbc_sslmode"; do
+    case "$a" in
+      *$'\n'* | *$'\r'*) echo "odbc-dsn.sh: a line break in '$a'; odbc.ini values are single lines" >&2; return 1 ;;
+    esac
+  done
 }
 
 _odbc_sslmode=prefer

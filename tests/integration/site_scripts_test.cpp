@@ -83,12 +83,24 @@ TEST(OdbcDsnScript, RefusesWhatItCannotInstall) {
       {"install --user mysql h 1 d", 2, "usage:"},
       {"sqlite /tmp/x.db", 2, "usage:"},
       {"wine", 2, "usage:"},
+      // A line break would start another line, or another data source's section,
+      // of odbc.ini.
+      {"install --system postgres 'db.example.com\n[Other]\nDatabase=/tmp/x.db' 5432 assets", 2, "line break"},
+      {"install --system --sslmode 'require\nServername=x.example.com' postgres db 5432 assets", 2, "line break"},
+      {"install --user sqlite '/srv/a\r\n[Other]\nDriver=x'", 2, "line break"},
+      {"sqlite '/srv/a.db\nUID=x' @private", 2, "line break"},
   };
   for (const Case& c : cases) {
     OdbcFiles files;
-    sitetest::Outcome o = files.run(c.args);
+    const std::string system = files.system();
+    std::string args = c.args;
+    if (args.find('@') != std::string::npos) args.replace(args.find('@'), 1, files.dir().path() + "/");
+    sitetest::Outcome o = files.run(args);
     EXPECT_EQ(o.code, c.code) << c.args;
     EXPECT_TRUE(contains(o.err, c.err)) << c.args << ": " << o.err;
+    EXPECT_EQ(files.system(), system) << c.args;
+    EXPECT_FALSE(contains(files.user(), "WINZELRW")) << c.args;
+    EXPECT_NE(access(files.dir().file("private/odbc.ini").c_str(), F_OK), 0) << c.args;
   }
   OdbcFiles files;
   files.dir().write("odbcinst.ini", "[PostgreSQL Unicode]\nDriver = psqlodbcw.so\n");
