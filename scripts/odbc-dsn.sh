@@ -11,7 +11,8 @@
 # A private folder (the tests and the demo):
 #   bash scripts/odbc-dsn.sh [--sslmode MODE] sqlite   DBFILE           DIR
 #   bash scripts/odbc-dsn.sh [--sslmode MODE] postgres HOST PORT DBNAME DIR
-#     writes DIR/odbc.ini and DIR/odbcinst.ini and prints the two export lines, so
+#     writes DIR/odbc.ini and DIR/odbcinst.ini (refused when they define anything
+#     else) and prints the two export lines, so
 #       eval "$(bash scripts/odbc-dsn.sh sqlite /tmp/company.db /tmp/odbc)"
 #     points the library at the SQLite file (this hides the user's and the
 #     system's data sources from that shell).
@@ -94,6 +95,23 @@ _odbc_args_ok() {
 
 _odbc_sslmode=prefer
 
+# The folder's odbc.ini and odbcinst.ini are replaced: only when they hold no more
+# than this script writes, so that a folder with other data sources or drivers (the
+# system's /etc, a user's own) is left as it was.
+_odbc_folder_ok() {
+  local dir=$1 f others
+  for f in "$dir/odbc.ini" "$dir/odbcinst.ini"; do
+    [ -f "$f" ] || continue
+    others=$(sed -n 's/^[[:space:]]*\[\(.*\)\][[:space:]]*$/\1/p' "$f" |
+      grep -v -x -e WINZELRW -e SQLite3 -e 'PostgreSQL Unicode' | paste -s -d ' ') || true
+    if [ -n "$others" ]; then
+      echo "odbc-dsn.sh: $f defines more than this script writes ([$others]); give a folder of its own," \
+        "or use install" >&2
+      return 1
+    fi
+  done
+}
+
 # Private folder: winzelrw_dsn sqlite DBFILE DIR | postgres HOST PORT DBNAME DIR
 winzelrw_dsn() {
   local backend=${1:-} dir driver
@@ -102,6 +120,7 @@ winzelrw_dsn() {
     return 2
   fi
   dir=${*: -1}
+  _odbc_folder_ok "$dir" || return 2
   driver=$(_odbc_driver_path "$(_odbc_driver_file "$backend")") || return 1
   mkdir -p "$dir" || return 1
   local name
@@ -167,6 +186,7 @@ _odbc_wine() {
     return 2
   fi
   local backend=$1 dir=${*: -1} name driver
+  _odbc_folder_ok "$dir" || return 2
   name=$(_odbc_driver_name "$backend")
   driver=$(_odbc_driver_path "$(_odbc_driver_file "$backend")" 32) || return 1
   mkdir -p "$dir" || return 1

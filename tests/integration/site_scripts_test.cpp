@@ -124,6 +124,46 @@ TEST(OdbcDsnScript, PrivateFolderKeepsItsInterface) {
   EXPECT_TRUE(contains(testenv::readFile(dir + "/odbc.ini"), "SSLmode     = disable"));
 }
 
+// The private folder's two files are the script's own: a folder whose files define
+// other data sources or drivers (the system's, a user's) is left as it was.
+TEST(OdbcDsnScript, PrivateFolderLeavesOtherDefinitionsAlone) {
+  struct Case {
+    const char* name;
+    const char* odbcIni;      // already in the folder, or null
+    const char* odbcinstIni;  // already in the folder, or null
+    const char* args;         // then the folder
+    int code;
+  } cases[] = {
+      {"another data source", "[Other]\nDriver = SQLite3\nDatabase = /srv/other.db\n", nullptr,
+       "sqlite /srv/a.db", 2},
+      {"the system's drivers", nullptr, "[SQLite]\nDriver = libsqliteodbc.so\n\n[SQLite3]\nDriver = libsqlite3odbc.so\n",
+       "postgres 127.0.0.1 5432 assets", 2},
+      {"the Wine form too", "[WINZELRW]\nDriver = SQLite3\n\n[Other]\nDriver = SQLite3\n", nullptr,
+       "wine /dev/null/prefix sqlite /srv/a.db", 2},
+      // Its own files of an earlier run, of either backend, are replaced.
+      {"an earlier run", "[WINZELRW]\nDescription = u2lvost company database (PostgreSQL)\nDriver = PostgreSQL Unicode\n",
+       "[PostgreSQL Unicode]\nDescription = PostgreSQL Unicode ODBC driver\nDriver = /x/psqlodbcw.so\n", "sqlite /srv/a.db",
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testenv::TempDir dir;
+    if (c.odbcIni != nullptr) dir.write("odbc.ini", c.odbcIni);
+    if (c.odbcinstIni != nullptr) dir.write("odbcinst.ini", c.odbcinstIni);
+    sitetest::Outcome o = sitetest::runCommand(dir, "bash " + kOdbcDsn + " " + c.args + " " + shellQuote(dir.path()));
+    EXPECT_EQ(o.code, c.code) << o.err;
+    if (c.code != 0) {
+      EXPECT_TRUE(contains(o.err, "odbc-dsn.sh: " + dir.path() + "/odbc")) << o.err;
+      EXPECT_EQ(o.out, "");
+      EXPECT_EQ(testenv::readFile(dir.file("odbc.ini")), c.odbcIni ? c.odbcIni : "");
+      EXPECT_EQ(testenv::readFile(dir.file("odbcinst.ini")), c.odbcinstIni ? c.odbcinstIni : "");
+    } else {
+      EXPECT_TRUE(contains(testenv::readFile(dir.file("odbc.ini")), "Database    = /srv/a.db"));
+      EXPECT_TRUE(contains(testenv::readFile(dir.file("odbcinst.ini")), "[SQLite3]"));
+    }
+  }
+}
+
 // The README's steps on the report host: install the data source, then --check.
 TEST(OdbcDsnScript, AnInstalledDataSourcePassesTheCheck) {
   OdbcFiles files;
