@@ -61,6 +61,7 @@ range_ok() {
 }
 
 IFS=',' read -r -a cidrs <<<"$hosts"
+[ ${#cidrs[@]} -gt 0 ] || { echo "$0: not an address range: '' (e.g. 10.1.2.0/24)" >&2; exit 2; }
 for c in "${cidrs[@]}"; do
   case "$c" in
     "" | *[!0-9a-fA-F.:/]*) echo "$0: not an address range: '$c' (e.g. 10.1.2.0/24)" >&2; exit 2 ;;

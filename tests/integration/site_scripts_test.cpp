@@ -353,6 +353,7 @@ TEST(PgRoleScriptPostgreSQL, AppliesNothingTheServerCannotRead) {
     const char* err;
   } cases[] = {
       {"abc/24", nullptr, 2, "not an address range"},
+      {"", nullptr, 2, "not an address range"},
       {"10.1.2/24", nullptr, 2, "not an address range"},
       {"10.1.2.0/24,10.1.300.0/24", nullptr, 2, "not an address range"},
       // Passes the script's own look at the text; the server refuses it.
