@@ -24,6 +24,7 @@ usage() {
 
 [ $# -eq 3 ] || usage
 backend=$1 schema=$2 target=$3
+[ -n "$target" ] || usage
 case "$schema" in
   4 | 5) ;;
   *) usage ;;

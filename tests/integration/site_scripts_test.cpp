@@ -239,6 +239,28 @@ TEST(MakeSampleScript, AFailedSqliteBuildLeavesWhatWasThere) {
   EXPECT_EQ(o.out, "640\n4.1\n");
 }
 
+// Arguments that name nothing to make are refused, never answered with success.
+TEST(MakeSampleScript, RefusesWhatItCannotMake) {
+  struct Case {
+    const char* args;
+    const char* err;
+  } cases[] = {
+      {"sqlite 4 ''", "usage:"},
+      {"sqlite 6 company.db", "usage:"},
+      {"sqlite 4", "usage:"},
+      {"postgres 4 ''", "database name"},
+      {"postgres 5 'company; DROP DATABASE postgres'", "database name"},
+  };
+  for (const Case& c : cases) {
+    testenv::TempDir dir;
+    sitetest::Outcome o = sitetest::runCommand(
+        dir, "cd " + shellQuote(dir.path()) + " && bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/make_sample.sh") + " " + c.args);
+    EXPECT_EQ(o.code, 2) << c.args << ": " << o.err;
+    EXPECT_TRUE(contains(o.err, c.err)) << c.args << ": " << o.err;
+    EXPECT_EQ(access(dir.file("company.db").c_str(), F_OK), -1) << c.args;
+  }
+}
+
 // psql and the scripts as the server's owner, over the private socket.
 std::string adminEnv() {
   testenv::PostgresFacts pg = testenv::PostgresFacts::fromEnvironment();
