@@ -248,7 +248,7 @@ TEST(MakeSampleScript, RefusesWhatItCannotMake) {
       {"sqlite 4 ''", "usage:"},
       {"sqlite 6 company.db", "usage:"},
       {"sqlite 4", "usage:"},
-      {"postgres 4 ''", "database name"},
+      {"postgres 4 ''", "usage:"},
       {"postgres 5 'company; DROP DATABASE postgres'", "database name"},
   };
   for (const Case& c : cases) {
