@@ -106,7 +106,11 @@ echo "Role WINZEL: md5 verifier set, read only, may connect to $db and read its 
 
 hba=$(q -d postgres -c "SHOW hba_file")
 lines=()
+declare -A named=()
 for c in "${cidrs[@]}"; do
+  # A range named twice is one line.
+  [ -z "${named[$c]:-}" ] || continue
+  named[$c]=1
   lines+=("host    $hbadb    WINZEL    $c    md5")
 done
 

@@ -401,6 +401,23 @@ TEST(PgRoleScriptPostgreSQL, AppliesNothingTheServerCannotRead) {
   }
 }
 
+// A range named twice, or twice in another spelling of the list, is one line.
+TEST(PgRoleScriptPostgreSQL, ARangeNamedTwiceIsOneLine) {
+  HbaFile hba;
+  ASSERT_TRUE(hba.found());
+  testenv::TempDir dir;
+  const std::string script = "bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/pg_role.sh") + " u2lvost_s4 --hosts ";
+  const std::string line = "host    u2lvost_s4    WINZEL    10.7.7.0/24    md5";
+  for (const char* apply : {"", " --apply"}) {
+    SCOPED_TRACE(apply);
+    sitetest::Outcome o = sitetest::runCommand(dir, adminEnv() + script + "10.7.7.0/24,10.7.8.0/24,10.7.7.0/24" + apply);
+    ASSERT_EQ(o.code, 0) << o.err;
+    EXPECT_EQ(count(o.out, line), 1u) << o.out;
+  }
+  EXPECT_EQ(count(hba.text(), line), 1u) << hba.text();
+  EXPECT_EQ(count(hba.text(), "10.7.8.0/24"), 1u) << hba.text();
+}
+
 TEST(MakeSamplePostgreSQL, RootWithoutARoleWorksThroughPostgres) {
   testenv::PostgresFacts pg = testenv::PostgresFacts::fromEnvironment();
   testenv::TempDir dir;
