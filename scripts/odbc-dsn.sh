@@ -91,6 +91,25 @@ _odbc_args_ok() {
       *$'\n'* | *$'\r'*) echo "odbc-dsn.sh: a line break in '$a'; odbc.ini values are single lines" >&2; return 1 ;;
     esac
   done
+  # Values a connection can use, so that what is installed can connect.
+  case "$backend" in
+    sqlite) [ -n "$1" ] || { echo "odbc-dsn.sh: the database file is empty" >&2; return 1; } ;;
+    postgres)
+      if [ -z "$1" ] || [ -z "$3" ]; then
+        echo "odbc-dsn.sh: the host or the database name is empty" >&2
+        return 1
+      fi
+      if ! [[ $2 =~ ^[0-9]{1,5}$ ]] || ((10#$2 < 1 || 10#$2 > 65535)); then
+        echo "odbc-dsn.sh: not a port: '$2'" >&2
+        return 1
+      fi
+      case "$_odbc_sslmode" in
+        disable | allow | prefer | require | verify-ca | verify-full) ;;
+        *) echo "odbc-dsn.sh: not an SSL mode: '$_odbc_sslmode' (disable allow prefer require verify-ca verify-full)" >&2
+          return 1 ;;
+      esac
+      ;;
+  esac
 }
 
 _odbc_sslmode=prefer

@@ -89,6 +89,14 @@ TEST(OdbcDsnScript, RefusesWhatItCannotInstall) {
       {"install --system --sslmode 'require\nServername=x.example.com' postgres db 5432 assets", 2, "line break"},
       {"install --user sqlite '/srv/a\r\n[Other]\nDriver=x'", 2, "line break"},
       {"sqlite '/srv/a.db\nUID=x' @private", 2, "line break"},
+      // A data source that could never connect is not installed as if it could.
+      {"install --user postgres db.example.com 54x2 assets", 2, "not a port"},
+      {"install --user postgres db.example.com 65536 assets", 2, "not a port"},
+      {"install --user postgres '' 5432 assets", 2, "empty"},
+      {"install --user postgres db.example.com 5432 ''", 2, "empty"},
+      {"install --user sqlite ''", 2, "empty"},
+      {"install --user --sslmode requre postgres db.example.com 5432 assets", 2, "SSL mode"},
+      {"--sslmode verify postgres 127.0.0.1 5432 assets @private", 2, "SSL mode"},
   };
   for (const Case& c : cases) {
     OdbcFiles files;
