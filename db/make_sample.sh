@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Creates a sample company database from schema.sql and sample4.sql / sample5.sql.
 #
-#   make_sample.sh sqlite   4|5 FILE     a new SQLite file (an existing one is replaced)
+#   make_sample.sh sqlite   4|5 FILE     a new SQLite file (an existing one is replaced
+#                                        once the new one is complete)
 #   make_sample.sh postgres 4|5 DBNAME   a PostgreSQL database, created when missing;
 #                                        its six tables are replaced by the sample's.
 #                                        Through psql with the usual PGHOST, PGPORT,
@@ -23,6 +24,7 @@ usage() {
 
 [ $# -eq 3 ] || usage
 backend=$1 schema=$2 target=$3
+[ -n "$target" ] || usage
 case "$schema" in
   4 | 5) ;;
   *) usage ;;
@@ -31,9 +33,17 @@ data="$here/sample$schema.sql"
 
 case "$backend" in
   sqlite)
-    rm -f -- "$target"
-    # One transaction: the file appears complete or not at all.
-    { echo "BEGIN;"; cat "$here/schema.sql" "$data"; echo "COMMIT;"; } | sqlite3 -bail "$target"
+    if ! command -v sqlite3 >/dev/null; then
+      echo "$0: the sqlite3 program is missing (apt-get install sqlite3)" >&2
+      exit 1
+    fi
+    # Made beside the target and moved over it when complete: a failed run leaves
+    # the file that was there.
+    tmp=$(mktemp "$target.XXXXXX")
+    trap 'rm -f -- "$tmp" "$tmp-journal"' EXIT
+    chmod "$(printf '%o' $((0666 & ~$(umask))))" "$tmp"
+    { echo "BEGIN;"; cat "$here/schema.sql" "$data"; echo "COMMIT;"; } | sqlite3 -bail "$tmp"
+    mv -fT -- "$tmp" "$target"
     ;;
   postgres)
     # A session still holding a table must not make the reload wait for ever.

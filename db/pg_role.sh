@@ -12,7 +12,8 @@
 #          keep this to the report hosts: the md5 verifier is as good as the password
 # --hba-database  the database field of the pg_hba.conf line (default DBNAME; "all"
 #          when WINZEL reads several company databases of the server)
-# --apply  edit pg_hba.conf (the server's own, SHOW hba_file) and reload the server
+# --apply  edit pg_hba.conf (the server's own, SHOW hba_file) and reload the server;
+#          a file the server cannot read is put back as it was, and nothing reloaded
 #
 # psql connects as usual (PGHOST, PGPORT, PGUSER; by default the postgres user
 # through the local socket), as a superuser. Safe to run again.
@@ -43,12 +44,30 @@ hbadb=${hbadb:-$db}
 case "$db$hbadb" in
   *[!A-Za-z0-9_]*) echo "$0: database names must be letters, digits, _" >&2; exit 2 ;;
 esac
+# As the server reads it: an IPv4 address in four decimal parts (it reads 10.1.2/24
+# as 10.1.0.2/24 and 010.1.2.0 as octal 8.1.2.0), a mask of 0 to 32 (128 for IPv6).
+range_ok() {
+  local addr=${1%/*} mask=${1#*/} part
+  [[ $mask =~ ^[0-9]{1,3}$ ]] || return 1
+  if [[ $addr == *:* ]]; then
+    [[ $addr =~ ^[0-9a-fA-F:.]+$ ]] && ((10#$mask <= 128))
+    return
+  fi
+  [[ $addr =~ ^([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,3})$ ]] || return 1
+  for part in "${BASH_REMATCH[@]:1}"; do
+    [[ $part == 0 || $part != 0* ]] && ((part <= 255)) || return 1
+  done
+  ((10#$mask <= 32))
+}
+
 IFS=',' read -r -a cidrs <<<"$hosts"
+[ ${#cidrs[@]} -gt 0 ] || { echo "$0: not an address range: '' (e.g. 10.1.2.0/24)" >&2; exit 2; }
 for c in "${cidrs[@]}"; do
   case "$c" in
     "" | *[!0-9a-fA-F.:/]*) echo "$0: not an address range: '$c' (e.g. 10.1.2.0/24)" >&2; exit 2 ;;
   esac
   case "$c" in */*) ;; *) echo "$0: give the range with its mask, e.g. $c/32" >&2; exit 2 ;; esac
+  range_ok "$c" || { echo "$0: not an address range: '$c' (e.g. 10.1.2.0/24)" >&2; exit 2; }
 done
 
 if [ "$(id -un)" = root ] && [ -z "${PGUSER:-}" ]; then
@@ -87,7 +106,11 @@ echo "Role WINZEL: md5 verifier set, read only, may connect to $db and read its 
 
 hba=$(q -d postgres -c "SHOW hba_file")
 lines=()
+declare -A named=()
 for c in "${cidrs[@]}"; do
+  # A range named twice is one line.
+  [ -z "${named[$c]:-}" ] || continue
+  named[$c]=1
   lines+=("host    $hbadb    WINZEL    $c    md5")
 done
 
@@ -105,7 +128,9 @@ fi
 # Above the first active host line, so that no scram-sha-256 line matches first;
 # lines already there are not added again.
 tmp=$(mktemp "$hba.XXXXXX")
-trap 'rm -f -- "$tmp"' EXIT
+old=$(mktemp "$hba.XXXXXX")
+trap 'rm -f -- "$tmp" "$old"' EXIT
+cat "$hba" >"$old"
 printf '%s\n' "${lines[@]}" | awk '
   NR == FNR { want[++n] = $0; key[n] = $1 " " $2 " " $3 " " $4 " " $5; next }
   { rows[++m] = $0; k = $1 " " $2 " " $3 " " $4 " " $5; for (i = 1; i <= n; i++) if (k == key[i]) there[i] = 1 }
@@ -117,10 +142,20 @@ printf '%s\n' "${lines[@]}" | awk '
       if (r <= m) print rows[r]
     }
   }' - "$hba" >"$tmp"
-if cmp -s "$tmp" "$hba"; then
+changed=0
+cmp -s "$tmp" "$hba" || { cat "$tmp" >"$hba"; changed=1; }
+# The server reloads (and starts) only with a file it can read in full: one line it
+# cannot read, ours or not, and it keeps its old rules.
+errors=$(q -d postgres -c "SELECT 'line ' || line_number || ': ' || error FROM pg_hba_file_rules WHERE error IS NOT NULL")
+if [ -n "$errors" ]; then
+  [ "$changed" -eq 0 ] || cat "$old" >"$hba"
+  echo "$0: the server cannot read $hba; it is left as it was and the server was not reloaded:" >&2
+  printf '    %s\n' "$errors" >&2
+  exit 1
+fi
+if [ "$changed" -eq 0 ]; then
   echo "$hba already has the lines."
 else
-  cat "$tmp" >"$hba"
   echo "Added to $hba:"
   printf '    %s\n' "${lines[@]}"
 fi

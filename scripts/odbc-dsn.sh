@@ -11,7 +11,8 @@
 # A private folder (the tests and the demo):
 #   bash scripts/odbc-dsn.sh [--sslmode MODE] sqlite   DBFILE           DIR
 #   bash scripts/odbc-dsn.sh [--sslmode MODE] postgres HOST PORT DBNAME DIR
-#     writes DIR/odbc.ini and DIR/odbcinst.ini and prints the two export lines, so
+#     writes DIR/odbc.ini and DIR/odbcinst.ini (refused when they define anything
+#     else) and prints the two export lines, so
 #       eval "$(bash scripts/odbc-dsn.sh sqlite /tmp/company.db /tmp/odbc)"
 #     points the library at the SQLite file (this hides the user's and the
 #     system's data sources from that shell).
@@ -76,16 +77,59 @@ _odbc_settings() {
 
 # Checks the backend's arguments: _odbc_args EXTRA backend args... (EXTRA: 1 with a DIR at the end)
 _odbc_args_ok() {
-  local extra=$1 backend=${2:-}
+  local extra=$1 backend=${2:-} a
   shift 2 || return 1
   case "$backend" in
-    sqlite) [ $# -eq $((1 + extra)) ] ;;
-    postgres) [ $# -eq $((3 + extra)) ] ;;
+    sqlite) [ $# -eq $((1 + extra)) ] || return 1 ;;
+    postgres) [ $# -eq $((3 + extra)) ] || return 1 ;;
     *) return 1 ;;
+  esac
+  # A value of odbc.ini is one line: a line break would add lines, or another data
+  # source's section, to the file.
+  for a in "$@" "$_odbc_sslmode"; do
+    case "$a" in
+      *$'\n'* | *$'\r'*) echo "odbc-dsn.sh: a line break in '$a'; odbc.ini values are single lines" >&2; return 1 ;;
+    esac
+  done
+  # Values a connection can use, so that what is installed can connect.
+  case "$backend" in
+    sqlite) [ -n "$1" ] || { echo "odbc-dsn.sh: the database file is empty" >&2; return 1; } ;;
+    postgres)
+      if [ -z "$1" ] || [ -z "$3" ]; then
+        echo "odbc-dsn.sh: the host or the database name is empty" >&2
+        return 1
+      fi
+      if ! [[ $2 =~ ^[0-9]{1,5}$ ]] || ((10#$2 < 1 || 10#$2 > 65535)); then
+        echo "odbc-dsn.sh: not a port: '$2'" >&2
+        return 1
+      fi
+      case "$_odbc_sslmode" in
+        disable | allow | prefer | require | verify-ca | verify-full) ;;
+        *) echo "odbc-dsn.sh: not an SSL mode: '$_odbc_sslmode' (disable allow prefer require verify-ca verify-full)" >&2
+          return 1 ;;
+      esac
+      ;;
   esac
 }
 
 _odbc_sslmode=prefer
+
+# The folder's odbc.ini and odbcinst.ini are replaced: only when they hold no more
+# than this script writes, so that a folder with other data sources or drivers (the
+# system's /etc, a user's own) is left as it was.
+_odbc_folder_ok() {
+  local dir=$1 f others
+  for f in "$dir/odbc.ini" "$dir/odbcinst.ini"; do
+    [ -f "$f" ] || continue
+    others=$(sed -n 's/^[[:space:]]*\[\(.*\)\][[:space:]]*$/\1/p' "$f" |
+      grep -v -x -e WINZELRW -e SQLite3 -e 'PostgreSQL Unicode' | paste -s -d ' ') || true
+    if [ -n "$others" ]; then
+      echo "odbc-dsn.sh: $f defines more than this script writes ([$others]); give a folder of its own," \
+        "or use install" >&2
+      return 1
+    fi
+  done
+}
 
 # Private folder: winzelrw_dsn sqlite DBFILE DIR | postgres HOST PORT DBNAME DIR
 winzelrw_dsn() {
@@ -95,6 +139,7 @@ winzelrw_dsn() {
     return 2
   fi
   dir=${*: -1}
+  _odbc_folder_ok "$dir" || return 2
   driver=$(_odbc_driver_path "$(_odbc_driver_file "$backend")") || return 1
   mkdir -p "$dir" || return 1
   local name
@@ -160,6 +205,7 @@ _odbc_wine() {
     return 2
   fi
   local backend=$1 dir=${*: -1} name driver
+  _odbc_folder_ok "$dir" || return 2
   name=$(_odbc_driver_name "$backend")
   driver=$(_odbc_driver_path "$(_odbc_driver_file "$backend")" 32) || return 1
   mkdir -p "$dir" || return 1

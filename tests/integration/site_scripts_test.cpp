@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -82,12 +83,32 @@ TEST(OdbcDsnScript, RefusesWhatItCannotInstall) {
       {"install --user mysql h 1 d", 2, "usage:"},
       {"sqlite /tmp/x.db", 2, "usage:"},
       {"wine", 2, "usage:"},
+      // A line break would start another line, or another data source's section,
+      // of odbc.ini.
+      {"install --system postgres 'db.example.com\n[Other]\nDatabase=/tmp/x.db' 5432 assets", 2, "line break"},
+      {"install --system --sslmode 'require\nServername=x.example.com' postgres db 5432 assets", 2, "line break"},
+      {"install --user sqlite '/srv/a\r\n[Other]\nDriver=x'", 2, "line break"},
+      {"sqlite '/srv/a.db\nUID=x' @private", 2, "line break"},
+      // A data source that could never connect is not installed as if it could.
+      {"install --user postgres db.example.com 54x2 assets", 2, "not a port"},
+      {"install --user postgres db.example.com 65536 assets", 2, "not a port"},
+      {"install --user postgres '' 5432 assets", 2, "empty"},
+      {"install --user postgres db.example.com 5432 ''", 2, "empty"},
+      {"install --user sqlite ''", 2, "empty"},
+      {"install --user --sslmode requre postgres db.example.com 5432 assets", 2, "SSL mode"},
+      {"--sslmode verify postgres 127.0.0.1 5432 assets @private", 2, "SSL mode"},
   };
   for (const Case& c : cases) {
     OdbcFiles files;
-    sitetest::Outcome o = files.run(c.args);
+    const std::string system = files.system();
+    std::string args = c.args;
+    if (args.find('@') != std::string::npos) args.replace(args.find('@'), 1, files.dir().path() + "/");
+    sitetest::Outcome o = files.run(args);
     EXPECT_EQ(o.code, c.code) << c.args;
     EXPECT_TRUE(contains(o.err, c.err)) << c.args << ": " << o.err;
+    EXPECT_EQ(files.system(), system) << c.args;
+    EXPECT_FALSE(contains(files.user(), "WINZELRW")) << c.args;
+    EXPECT_NE(access(files.dir().file("private/odbc.ini").c_str(), F_OK), 0) << c.args;
   }
   OdbcFiles files;
   files.dir().write("odbcinst.ini", "[PostgreSQL Unicode]\nDriver = psqlodbcw.so\n");
@@ -111,6 +132,46 @@ TEST(OdbcDsnScript, PrivateFolderKeepsItsInterface) {
   EXPECT_TRUE(contains(testenv::readFile(dir + "/odbc.ini"), "SSLmode     = disable"));
 }
 
+// The private folder's two files are the script's own: a folder whose files define
+// other data sources or drivers (the system's, a user's) is left as it was.
+TEST(OdbcDsnScript, PrivateFolderLeavesOtherDefinitionsAlone) {
+  struct Case {
+    const char* name;
+    const char* odbcIni;      // already in the folder, or null
+    const char* odbcinstIni;  // already in the folder, or null
+    const char* args;         // then the folder
+    int code;
+  } cases[] = {
+      {"another data source", "[Other]\nDriver = SQLite3\nDatabase = /srv/other.db\n", nullptr,
+       "sqlite /srv/a.db", 2},
+      {"the system's drivers", nullptr, "[SQLite]\nDriver = libsqliteodbc.so\n\n[SQLite3]\nDriver = libsqlite3odbc.so\n",
+       "postgres 127.0.0.1 5432 assets", 2},
+      {"the Wine form too", "[WINZELRW]\nDriver = SQLite3\n\n[Other]\nDriver = SQLite3\n", nullptr,
+       "wine /dev/null/prefix sqlite /srv/a.db", 2},
+      // Its own files of an earlier run, of either backend, are replaced.
+      {"an earlier run", "[WINZELRW]\nDescription = u2lvost company database (PostgreSQL)\nDriver = PostgreSQL Unicode\n",
+       "[PostgreSQL Unicode]\nDescription = PostgreSQL Unicode ODBC driver\nDriver = /x/psqlodbcw.so\n", "sqlite /srv/a.db",
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testenv::TempDir dir;
+    if (c.odbcIni != nullptr) dir.write("odbc.ini", c.odbcIni);
+    if (c.odbcinstIni != nullptr) dir.write("odbcinst.ini", c.odbcinstIni);
+    sitetest::Outcome o = sitetest::runCommand(dir, "bash " + kOdbcDsn + " " + c.args + " " + shellQuote(dir.path()));
+    EXPECT_EQ(o.code, c.code) << o.err;
+    if (c.code != 0) {
+      EXPECT_TRUE(contains(o.err, "odbc-dsn.sh: " + dir.path() + "/odbc")) << o.err;
+      EXPECT_EQ(o.out, "");
+      EXPECT_EQ(testenv::readFile(dir.file("odbc.ini")), c.odbcIni ? c.odbcIni : "");
+      EXPECT_EQ(testenv::readFile(dir.file("odbcinst.ini")), c.odbcinstIni ? c.odbcinstIni : "");
+    } else {
+      EXPECT_TRUE(contains(testenv::readFile(dir.file("odbc.ini")), "Database    = /srv/a.db"));
+      EXPECT_TRUE(contains(testenv::readFile(dir.file("odbcinst.ini")), "[SQLite3]"));
+    }
+  }
+}
+
 // The README's steps on the report host: install the data source, then --check.
 TEST(OdbcDsnScript, AnInstalledDataSourcePassesTheCheck) {
   OdbcFiles files;
@@ -129,6 +190,83 @@ TEST(OdbcDsnScript, AnInstalledDataSourcePassesTheCheck) {
   EXPECT_TRUE(contains(o.out, "ok    data source       WINZELRW in " + files.dir().file("user.ini") +
                                   ", driver \"SQLite3\" (libsqlite3odbc.so) at /"))
       << o.out;
+}
+
+// A sample that cannot be made leaves the file that was there: a site without the
+// sqlite3 program (the ODBC driver does not bring it), a target that is a folder.
+TEST(MakeSampleScript, AFailedSqliteBuildLeavesWhatWasThere) {
+  const std::string script = "bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/make_sample.sh") + " sqlite 4 ";
+  struct Case {
+    const char* name;
+    bool withoutSqlite3;
+    bool folder;
+    const char* err;
+  } cases[] = {
+      {"no sqlite3 program", true, false, "sqlite3"},
+      {"a folder", false, true, "company.db"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testenv::TempDir dir;
+    const std::string target = dir.file("company.db");
+    std::string path = "PATH=" + shellQuote(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin") + " ";
+    if (c.withoutSqlite3) {
+      // Every program of the system but sqlite3.
+      ASSERT_EQ(std::system(("mkdir " + shellQuote(dir.file("bin")) + " && find /usr/bin/ /bin/ -maxdepth 1 ! -name sqlite3 " +
+                             "! -type d -exec ln -sf -t " + shellQuote(dir.file("bin")) + " {} +")
+                                .c_str()),
+                0);
+      path = "PATH=" + shellQuote(dir.file("bin")) + " ";
+    }
+    if (c.folder) {
+      ASSERT_EQ(std::system(("mkdir " + shellQuote(target) + " && echo kept > " + shellQuote(target + "/inside")).c_str()),
+                0);
+    } else {
+      dir.write("company.db", "the site's company database\n");
+    }
+    sitetest::Outcome o = sitetest::runCommand(dir, path + script + shellQuote(target));
+    EXPECT_NE(o.code, 0);
+    EXPECT_TRUE(contains(o.err, c.err)) << o.err;
+    if (c.folder) {
+      EXPECT_EQ(testenv::readFile(target + "/inside"), "kept\n");
+    } else {
+      EXPECT_EQ(testenv::readFile(target), "the site's company database\n");
+    }
+    // Nothing half made is left beside it.
+    sitetest::Outcome left = sitetest::runCommand(dir, "ls -A " + shellQuote(dir.path()));
+    EXPECT_EQ(left.out, c.withoutSqlite3 ? "bin\ncmd.err\ncmd.out\ncompany.db\n" : "cmd.err\ncmd.out\ncompany.db\n");
+  }
+  // A run that succeeds replaces the file with one the report engine's account can
+  // read, as a new file of the user's umask.
+  testenv::TempDir dir;
+  const std::string target = dir.write("company.db", "old\n");
+  sitetest::Outcome o = sitetest::runCommand(dir, "(umask 027 && " + script + shellQuote(target) + " && stat -c %a " +
+                                                      shellQuote(target) + " && sqlite3 " + shellQuote(target) +
+                                                      " 'SELECT Info FROM VersionTable WHERE AppID = 0 AND ItemNumber = 0')");
+  EXPECT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out, "640\n4.1\n");
+}
+
+// Arguments that name nothing to make are refused, never answered with success.
+TEST(MakeSampleScript, RefusesWhatItCannotMake) {
+  struct Case {
+    const char* args;
+    const char* err;
+  } cases[] = {
+      {"sqlite 4 ''", "usage:"},
+      {"sqlite 6 company.db", "usage:"},
+      {"sqlite 4", "usage:"},
+      {"postgres 4 ''", "usage:"},
+      {"postgres 5 'company; DROP DATABASE postgres'", "database name"},
+  };
+  for (const Case& c : cases) {
+    testenv::TempDir dir;
+    sitetest::Outcome o = sitetest::runCommand(
+        dir, "cd " + shellQuote(dir.path()) + " && bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/make_sample.sh") + " " + c.args);
+    EXPECT_EQ(o.code, 2) << c.args << ": " << o.err;
+    EXPECT_TRUE(contains(o.err, c.err)) << c.args << ": " << o.err;
+    EXPECT_EQ(access(dir.file("company.db").c_str(), F_OK), -1) << c.args;
+  }
 }
 
 // psql and the scripts as the server's owner, over the private socket.
@@ -185,6 +323,15 @@ TEST(PgRoleScriptPostgreSQL, RefusesBadArguments) {
       {"'bad name'", "letters, digits"},
       {"assets --hosts 10.1.2.0", "with its mask"},
       {"assets --hosts '10.1.2.0/24;x'", "not an address range"},
+      // PostgreSQL reads 10.1.2/24 as 10.1.0.2/24 and 010.1.2.0 as octal 8.1.2.0:
+      // other hosts than the ones meant.
+      {"assets --hosts 10.1.2/24", "not an address range"},
+      {"assets --hosts 010.1.2.0/24", "not an address range"},
+      {"assets --hosts 10.1.256.0/24", "not an address range"},
+      {"assets --hosts 10.1.2.0/33", "not an address range"},
+      {"assets --hosts abc/24", "not an address range"},
+      {"assets --hosts 10.1.2.0/24/8", "not an address range"},
+      {"assets --hosts fe80::/129", "not an address range"},
   };
   for (const Case& c : cases) {
     sitetest::Outcome o = sitetest::runCommand(dir, adminEnv() + script + c.args);
@@ -192,6 +339,91 @@ TEST(PgRoleScriptPostgreSQL, RefusesBadArguments) {
     EXPECT_TRUE(contains(o.err, c.err)) << c.args << ": " << o.err;
     EXPECT_EQ(o.out, "");
   }
+}
+
+// The test server's pg_hba.conf, put back as it was (and the server reloaded) at
+// the end of the test.
+class HbaFile {
+ public:
+  HbaFile() {
+    sitetest::Outcome o = sitetest::runCommand(dir_, adminEnv() + "psql -X -q -A -t -d postgres -c 'SHOW hba_file'");
+    path_ = o.out.substr(0, o.out.find('\n'));
+    original_ = testenv::readFile(path_);
+  }
+  ~HbaFile() {
+    if (text() != original_) write(original_);
+    sitetest::runCommand(dir_, adminEnv() + "psql -X -q -d postgres -c 'SELECT pg_reload_conf()'");
+  }
+  HbaFile(const HbaFile&) = delete;
+  HbaFile& operator=(const HbaFile&) = delete;
+  bool found() const { return !path_.empty() && !original_.empty(); }
+  std::string text() const { return testenv::readFile(path_); }
+  void write(const std::string& text) const { std::ofstream(path_, std::ios::trunc) << text; }
+  // The lines of the file the server cannot read.
+  std::string errors() const {
+    return sitetest::runCommand(dir_, adminEnv() + "psql -X -q -A -t -d postgres -c "
+                                                   "'SELECT line_number, error FROM pg_hba_file_rules WHERE error IS NOT NULL'")
+        .out;
+  }
+
+ private:
+  testenv::TempDir dir_;
+  std::string path_, original_;
+};
+
+// A pg_hba.conf line the server cannot read keeps it from reloading the file (and
+// from starting): --apply leaves the file as it was and says so, it never reports
+// the server reloaded.
+TEST(PgRoleScriptPostgreSQL, AppliesNothingTheServerCannotRead) {
+  const std::string script = "bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/pg_role.sh") + " u2lvost_s4 --apply ";
+  struct Case {
+    const char* hosts;
+    const char* brokenLine;  // already in the file, or null
+    int code;
+    const char* err;
+  } cases[] = {
+      {"abc/24", nullptr, 2, "not an address range"},
+      {"", nullptr, 2, "not an address range"},
+      {"10.1.2/24", nullptr, 2, "not an address range"},
+      {"10.1.2.0/24,10.1.300.0/24", nullptr, 2, "not an address range"},
+      // Passes the script's own look at the text; the server refuses it.
+      {"1:2:3:4:5:6:7:8:9/64", nullptr, 1, "1:2:3:4:5:6:7:8:9/64"},
+      // A line of the site's that the server cannot read: no reload takes ours either.
+      {"10.1.3.0/24", "host all all 10.9.9.9/99 md5", 1, "invalid CIDR mask in address \"10.9.9.9/99\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hosts);
+    HbaFile hba;
+    ASSERT_TRUE(hba.found());
+    if (c.brokenLine != nullptr) hba.write(hba.text() + c.brokenLine + "\n");
+    const std::string before = hba.text();
+    testenv::TempDir dir;
+    sitetest::Outcome o = sitetest::runCommand(dir, adminEnv() + script + "--hosts " + shellQuote(c.hosts));
+    EXPECT_EQ(o.code, c.code) << o.out << o.err;
+    EXPECT_TRUE(contains(o.err, c.err)) << o.err;
+    EXPECT_FALSE(contains(o.out, "Server reloaded.")) << o.out;
+    EXPECT_EQ(hba.text(), before);
+    if (c.brokenLine == nullptr) {
+      EXPECT_EQ(hba.errors(), "");
+    }
+  }
+}
+
+// A range named twice, or twice in another spelling of the list, is one line.
+TEST(PgRoleScriptPostgreSQL, ARangeNamedTwiceIsOneLine) {
+  HbaFile hba;
+  ASSERT_TRUE(hba.found());
+  testenv::TempDir dir;
+  const std::string script = "bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/pg_role.sh") + " u2lvost_s4 --hosts ";
+  const std::string line = "host    u2lvost_s4    WINZEL    10.7.7.0/24    md5";
+  for (const char* apply : {"", " --apply"}) {
+    SCOPED_TRACE(apply);
+    sitetest::Outcome o = sitetest::runCommand(dir, adminEnv() + script + "10.7.7.0/24,10.7.8.0/24,10.7.7.0/24" + apply);
+    ASSERT_EQ(o.code, 0) << o.err;
+    EXPECT_EQ(count(o.out, line), 1u) << o.out;
+  }
+  EXPECT_EQ(count(hba.text(), line), 1u) << hba.text();
+  EXPECT_EQ(count(hba.text(), "10.7.8.0/24"), 1u) << hba.text();
 }
 
 TEST(MakeSamplePostgreSQL, RootWithoutARoleWorksThroughPostgres) {
