@@ -6,6 +6,7 @@
 # into the server's pg_hba.conf above its scram-sha-256 lines and reloads).
 #
 #   sudo -u postgres bash db/pg_role.sh DBNAME [--hosts CIDR[,CIDR...]] [--hba-database NAME] [--apply]
+#                                         [--reset-password]
 #
 # DBNAME   the company database (its six tables must exist: db/schema.sql)
 # --hosts  the report hosts allowed to log in as WINZEL (default 127.0.0.1/32);
@@ -14,6 +15,9 @@
 #          when WINZEL reads several company databases of the server)
 # --apply  edit pg_hba.conf (the server's own, SHOW hba_file) and reload the server;
 #          a file the server cannot read is put back as it was, and nothing reloaded
+# --reset-password  give an existing WINZEL the library's built-in password again;
+#          without it, a password of the site's own (ALTER ROLE ... PASSWORD) is kept,
+#          so that running this for a second database does not lock the library out
 #
 # psql connects as usual (PGHOST, PGPORT, PGUSER; by default the postgres user
 # through the local socket), as a superuser. Safe to run again.
@@ -25,15 +29,16 @@ WINZEL_VERIFIER='md57e5348df058a94bd5f0c16ebe6293965'
 TABLES='VersionTable, Company, Book, BookShYr, Calendar, CycleObject'
 
 usage() {
-  echo "usage: $0 DBNAME [--hosts CIDR[,CIDR...]] [--hba-database NAME] [--apply]" >&2
+  echo "usage: $0 DBNAME [--hosts CIDR[,CIDR...]] [--hba-database NAME] [--apply] [--reset-password]" >&2
   exit 2
 }
 
-db="" hosts="127.0.0.1/32" apply=0 hbadb=""
+db="" hosts="127.0.0.1/32" apply=0 hbadb="" reset=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --hosts) [ $# -ge 2 ] || usage; hosts=$2; shift 2 ;;
     --apply) apply=1; shift ;;
+    --reset-password) reset=1; shift ;;
     --hba-database) [ $# -ge 2 ] || usage; hbadb=$2; shift 2 ;;
     -*) usage ;;
     *) [ -z "$db" ] || usage; db=$1; shift ;;
@@ -77,6 +82,22 @@ fi
 
 q() { psql -X -q -A -t -v ON_ERROR_STOP=1 "$@"; }
 
+# A WINZEL with a password other than the built-in one has the site's own: the
+# library reads it from the site's password file, so it stays unless asked.
+password="PASSWORD '$WINZEL_VERIFIER'"
+said="md5 verifier set"
+if [ "$reset" -eq 0 ]; then
+  if ! own=$(q -d postgres -c "SELECT 1 FROM pg_authid WHERE rolname = 'WINZEL' AND rolpassword IS NOT NULL
+                                 AND rolpassword <> '$WINZEL_VERIFIER'"); then
+    echo "$0: cannot read the roles of the server (are you a superuser?)" >&2
+    exit 1
+  fi
+  if [ -n "$own" ]; then
+    password=""
+    said="its own password kept (--reset-password sets the built-in one)"
+  fi
+fi
+
 # One transaction: the role and its rights appear together or not at all.
 if ! q -d postgres >/dev/null <<EOF
 BEGIN;
@@ -84,7 +105,7 @@ SET client_min_messages = warning;
 DO \$\$
 BEGIN
   IF EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'WINZEL') THEN
-    ALTER ROLE "WINZEL" LOGIN PASSWORD '$WINZEL_VERIFIER';
+    ALTER ROLE "WINZEL" LOGIN $password;
   ELSE
     CREATE ROLE "WINZEL" LOGIN PASSWORD '$WINZEL_VERIFIER';
   END IF;
@@ -102,7 +123,7 @@ if ! q -d "$db" -c "GRANT SELECT ON $TABLES TO \"WINZEL\"" >/dev/null; then
   echo "$0: cannot grant SELECT on the six tables of $db (create them from db/schema.sql first)" >&2
   exit 1
 fi
-echo "Role WINZEL: md5 verifier set, read only, may connect to $db and read its six tables."
+echo "Role WINZEL: $said, read only, may connect to $db and read its six tables."
 
 hba=$(q -d postgres -c "SHOW hba_file")
 lines=()

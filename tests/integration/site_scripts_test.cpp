@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -307,6 +308,49 @@ TEST(PgRoleScriptPostgreSQL, PrintsTheLineOrAppliesItOnce) {
   // Above every other host line, so no scram-sha-256 (or other) line matches first.
   size_t firstHost = text.find("\nhost");
   EXPECT_EQ(text.find("\n" + line), firstHost) << text;
+}
+
+// A site that gave WINZEL its own password keeps it when the script runs again
+// (for a second database, say): the library logs in with the site's password file.
+TEST(PgRoleScriptPostgreSQL, KeepsASitesOwnPasswordUnlessAskedToReset) {
+  const std::string env = adminEnv();
+  testenv::TempDir dir;
+  const std::string script = "bash " + shellQuote(U2LVOST_SOURCE_DIR "/db/pg_role.sh") + " u2lvost_s4";
+  auto stored = [&] {
+    return sitetest::runCommand(dir, env + "psql -X -q -A -t -d postgres -c "
+                                           "\"SELECT rolpassword FROM pg_authid WHERE rolname = 'WINZEL'\"")
+        .out;
+  };
+  // The other tests log in with the built-in password: it is put back whatever happens here.
+  struct BuiltInAgain {
+    std::function<void()> reset;
+    ~BuiltInAgain() { reset(); }
+  } builtIn{[&] { sitetest::runCommand(dir, env + script + " --reset-password"); }};
+  ASSERT_EQ(sitetest::runCommand(dir, env + script).code, 0);
+  const std::string builtInVerifier = stored();
+  ASSERT_EQ(builtInVerifier, "md57e5348df058a94bd5f0c16ebe6293965\n");
+
+  ASSERT_EQ(sitetest::runCommand(dir, env + "psql -X -q -d postgres -c \"ALTER ROLE \\\"WINZEL\\\" PASSWORD 'the-sites-own'\"")
+                .code,
+            0);
+  const std::string own = stored();
+  ASSERT_NE(own, builtInVerifier);
+  struct Case {
+    const char* args;
+    const char* said;
+    bool keeps;
+  } cases[] = {
+      {"", "Role WINZEL: its own password kept", true},
+      {" --hosts 10.1.2.0/24", "Role WINZEL: its own password kept", true},
+      {" --reset-password", "Role WINZEL: md5 verifier set", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    sitetest::Outcome o = sitetest::runCommand(dir, env + script + c.args);
+    EXPECT_EQ(o.code, 0) << o.err;
+    EXPECT_TRUE(contains(o.out, c.said)) << o.out;
+    EXPECT_EQ(stored(), c.keeps ? own : builtInVerifier);
+  }
 }
 
 TEST(PgRoleScriptPostgreSQL, RefusesBadArguments) {
