@@ -404,8 +404,10 @@ std::string adviceForBoxes(const std::vector<SqlErrorBox>& boxes) {
       return "the ODBC driver of WINZELRW cannot be loaded: install its package or correct the Driver entry";
     if (s == "28000" || s == "28P01" || contains(b.message, "password authentication failed") ||
         contains(b.message, "scram"))
-      return "the database refused the login of WINZEL: create the role with db/pg_role.sh (its md5 verifier) and "
-             "put the pg_hba.conf line it prints above the scram-sha-256 lines, then reload the server";
+      return "the database refused the login of WINZEL: create the role with db/pg_role.sh (its md5 verifier; "
+             "--reset-password puts it back over another password), or, with a site password file, give WINZEL "
+             "that file's password (ALTER ROLE); and put the pg_hba.conf line db/pg_role.sh prints above the "
+             "scram-sha-256 lines, then reload the server";
     if (s == "3D000" || (contains(b.message, "database \"") && contains(b.message, "does not exist"))) return "the database named in WINZELRW does not exist: correct Database in odbc.ini";
     if (s == "42S02" || s == "42P01" || contains(b.message, "no such table") || contains(b.message, "does not exist"))
       return "a table is missing: create the six tables from db/schema.sql in the company database (db/README.md)";
