@@ -38,8 +38,8 @@ const char* profilePath();
 // of them traps in the host. A host that already computes this way pays two reads.
 struct ArithmeticState {
   unsigned control;      // rounding (Linux) or rounding, precision and trap masks (Windows)
-  int traps;             // Linux: the traps the host had on
-  std::fexcept_t flags;  // Linux: the host's exception flags, kept when it had traps on
+  int traps;             // the traps the host had on (Windows: nonzero when any)
+  std::fexcept_t flags;  // the host's exception flags, kept when it had traps on
 };
 ArithmeticState enterDoubleArithmetic();
 void leaveDoubleArithmetic(const ArithmeticState& saved);

@@ -3,6 +3,7 @@
 
 #include <float.h>
 
+#include <cfenv>
 #include <cstring>
 
 #include "platform.h"
@@ -59,17 +60,22 @@ constexpr unsigned kArithmeticMask = _MCW_RC | _MCW_PC | _MCW_EM;
 constexpr unsigned kArithmeticWanted = _RC_NEAR | _PC_53 | _MCW_EM;
 }  // namespace
 
+// _control87, not _controlfp: _controlfp leaves the denormal-operand mask as it
+// finds it, so a host with that trap on would fault on a subnormal argument.
 ArithmeticState enterDoubleArithmetic() {
   ArithmeticState saved{};
-  saved.control = _controlfp(0, 0) & kArithmeticMask;
-  if (saved.control != kArithmeticWanted) _controlfp(kArithmeticWanted, kArithmeticMask);
+  saved.control = _control87(0, 0) & kArithmeticMask;
+  if (saved.control == kArithmeticWanted) return saved;
+  saved.traps = (saved.control & _MCW_EM) != _MCW_EM;
+  if (saved.traps) std::fegetexceptflag(&saved.flags, FE_ALL_EXCEPT);
+  _control87(kArithmeticWanted, kArithmeticMask);
   return saved;
 }
 
 void leaveDoubleArithmetic(const ArithmeticState& saved) {
   if (saved.control == kArithmeticWanted) return;
-  // A flag raised in between would fault at the host's next floating-point
-  // instruction once its trap is unmasked again.
-  if ((saved.control & _MCW_EM) != _MCW_EM) _clearfp();
-  _controlfp(saved.control, kArithmeticMask);
+  // The flags as the host left them: one raised in between would fault at the
+  // host's next floating-point instruction once its trap is unmasked again.
+  if (saved.traps) std::fesetexceptflag(&saved.flags, FE_ALL_EXCEPT);
+  _control87(saved.control, kArithmeticMask);
 }
