@@ -198,6 +198,19 @@ Date ZelFYEnd (Number,Number,Date)
 Date ZelCalYEnd (Number,Number,Date)" \
   "$(echo "$win_list" | sed -n 's/^ *definition: //p')"
 
+# A library file named without an extension is loaded as named: not the ".dll"
+# that the loader would append, even when such a file lies beside it.
+mkdir -p "$tmp/bin/noext"
+cp "$wlib" "$tmp/bin/noext/u2lvost"
+cp "$wengine" "$tmp/bin/noext/u2lvost.dll"
+noext_list="$(wine_all "$whost" "$(winepath -w "$tmp/bin/noext/u2lvost")" --list)"
+check_same "ufhost --list on a library file without an extension succeeds" "0" "$?"
+check_same "and lists that file's functions, not those of the .dll beside it" \
+  "$(echo "$lin_list" | tail -n +2)" "$(echo "$noext_list" | tail -n +2)"
+rm -f "$tmp/bin/noext/u2lvost.dll"
+noext_list="$(wine_all "$whost" "$(winepath -w "$tmp/bin/noext/u2lvost")" --list)"
+check_same "and with no .dll beside it" "0 $(echo "$lin_list" | tail -n +2)" "$? $(echo "$noext_list" | tail -n +2)"
+
 # ---------------------------------------------------------------------------
 echo "== Formula functions against the Linux build"
 
