@@ -69,14 +69,29 @@ std::string call(UFEntryFunc fn, std::vector<UFParamListElement>& args) {
 struct HostWord {
   const char* name;
   unsigned value;
+  // Nonzero: the host loads this x87 control word itself (fldcw), as hosts built
+  // with other runtimes do, and leaves the SSE unit's word as it is; value then
+  // says the same in _control87's terms.
+  unsigned short x87;
 };
 const unsigned kAllMasked = _MCW_EM;
 const HostWord kWords[] = {
-    {"default", _RC_NEAR | _PC_53 | kAllMasked},
-    {"every trap on", _RC_NEAR | _PC_53},
-    {"denormal trap on", _RC_NEAR | _PC_53 | (kAllMasked & ~_EM_DENORMAL)},
-    {"64-bit precision, rounding up, overflow trap on", _RC_UP | _PC_64 | (kAllMasked & ~_EM_OVERFLOW)},
+    {"default", _RC_NEAR | _PC_53 | kAllMasked, 0},
+    {"every trap on", _RC_NEAR | _PC_53, 0},
+    {"denormal trap on", _RC_NEAR | _PC_53 | (kAllMasked & ~_EM_DENORMAL), 0},
+    {"64-bit precision, rounding up, overflow trap on", _RC_UP | _PC_64 | (kAllMasked & ~_EM_OVERFLOW), 0},
+    // Invalid-operation, zero-divide and overflow traps on, 53-bit precision.
+    {"x87 word 0x0272 loaded directly", _RC_NEAR | _PC_53 | _EM_DENORMAL | _EM_UNDERFLOW | _EM_INEXACT, 0x0272},
 };
+// Masks, precision and rounding of the x87 control word.
+const unsigned short kX87Bits = 0x0F3F;
+
+void loadX87(unsigned short word) { __asm__ __volatile__("fldcw %0" : : "m"(word)); }
+unsigned short storeX87() {
+  unsigned short word;
+  __asm__ __volatile__("fnstcw %0" : "=m"(word));
+  return word;
+}
 const unsigned kWordMask = _MCW_EM | _MCW_RC | _MCW_PC;
 // _statusfp's exception flags sit at the bits of their masks.
 const unsigned kFlags = _MCW_EM;
@@ -133,12 +148,16 @@ int main(int argc, char** argv) {
       }
       for (size_t i = 0; i + 1 < args.size(); ++i) args[i].NextParam = &args[i + 1];
       _clearfp();
-      _control87(w.value, kWordMask);
+      if (w.x87) {
+        loadX87(w.x87);
+      } else {
+        _control87(w.value, kWordMask);
+      }
       // A flag of the host's own, raised where its trap is off: the inexact one.
       if (w.value & _EM_INEXACT) g_sink = g_one / g_three;
       const unsigned flagsBefore = _statusfp() & kFlags;
       const std::string got = call(c.toText ? zelToText : zelNum, args);
-      const unsigned after = _control87(0, 0) & kWordMask;
+      const unsigned after = w.x87 ? storeX87() & kX87Bits : _control87(0, 0) & kWordMask;
       const unsigned flagsAfter = _statusfp() & kFlags;
       const unsigned flagsLost = flagsBefore & ~flagsAfter;
       // With a trap on, a flag raised inside and left would fault in the host.
@@ -146,7 +165,7 @@ int main(int argc, char** argv) {
       _clearfp();
       _control87(_RC_NEAR | _PC_53 | kAllMasked, kWordMask);
       char kept[32] = "control kept", flags[48] = "flags kept";
-      if (after != w.value) std::snprintf(kept, sizeof kept, "control 0x%05X", after);
+      if (after != (w.x87 ? w.x87 & kX87Bits : w.value)) std::snprintf(kept, sizeof kept, "control 0x%05X", after);
       if (flagsLost != 0 || flagsLeft != 0)
         std::snprintf(flags, sizeof flags, "flags lost 0x%02X left 0x%02X", flagsLost, flagsLeft);
       std::printf("%s => %s %s %s\n", g_current, got.c_str(), kept, flags);
