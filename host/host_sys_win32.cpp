@@ -23,8 +23,12 @@ void* openLibrary(const std::string& path, std::string& error) {
   // The full path: a bare name would be looked for in the system folders first.
   char full[MAX_PATH * 4];
   DWORD fullLength = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-  const char* loadPath = fullLength > 0 && fullLength < sizeof full ? full : path.c_str();
-  HMODULE module = LoadLibraryA(loadPath);
+  std::string loadPath = fullLength > 0 && fullLength < sizeof full ? std::string(full) : path;
+  // A file name without an extension would get ".dll" appended by the loader, which
+  // then loads another file or none; a trailing point keeps the name as it is.
+  const size_t namePart = loadPath.find_last_of("\\/:");
+  if (loadPath.find('.', namePart == std::string::npos ? 0 : namePart + 1) == std::string::npos) loadPath += '.';
+  HMODULE module = LoadLibraryA(loadPath.c_str());
   DWORD code = module ? 0 : GetLastError();
   SetErrorMode(oldMode);
   if (!module) {

@@ -37,9 +37,11 @@ const char* profilePath();
 // host had traps on, the exception flags raised in between are dropped so that none
 // of them traps in the host. A host that already computes this way pays two reads.
 struct ArithmeticState {
-  unsigned control;      // rounding (Linux) or rounding, precision and trap masks (Windows)
-  int traps;             // Linux: the traps the host had on
-  std::fexcept_t flags;  // Linux: the host's exception flags, kept when it had traps on
+  unsigned control;      // rounding (Linux) or the x87 control word (Windows)
+  int traps;             // the traps the host had on (Windows: nonzero when any)
+  std::fexcept_t flags;  // the host's exception flags, kept when it had traps on
+  unsigned sse;          // Windows: the SSE control and status register
+  bool changed;          // Windows: the words above were changed for the call
 };
 ArithmeticState enterDoubleArithmetic();
 void leaveDoubleArithmetic(const ArithmeticState& saved);

@@ -1,8 +1,7 @@
 // Windows side of the platform seam.
 #include <windows.h>
 
-#include <float.h>
-
+#include <cfenv>
 #include <cstring>
 
 #include "platform.h"
@@ -54,22 +53,66 @@ bool localTimeOf(std::time_t t, std::tm* out) {
 }
 
 namespace {
-constexpr unsigned kArithmeticMask = _MCW_RC | _MCW_PC | _MCW_EM;
-// All of _MCW_EM set: every trap masked.
-constexpr unsigned kArithmeticWanted = _RC_NEAR | _PC_53 | _MCW_EM;
+
+// x87 control word: the six exception masks, precision (bits 8-9) and rounding
+// (bits 10-11). Wanted: every trap masked, 53 bits, to nearest.
+constexpr unsigned kX87Bits = 0x0F3F;
+constexpr unsigned kX87Wanted = 0x023F;
+// SSE control and status register: the six masks (bits 7-12) and rounding (13-14),
+// above its six exception flags. Wanted: every trap masked, to nearest.
+constexpr unsigned kSseBits = 0x7F80;
+constexpr unsigned kSseWanted = 0x1F80;
+constexpr unsigned kSseFlags = 0x003F;
+
+unsigned readX87() {
+  unsigned short word;
+  __asm__ __volatile__("fnstcw %0" : "=m"(word));
+  return word;
+}
+
+void writeX87(unsigned word) {
+  const unsigned short w = static_cast<unsigned short>(word);
+  __asm__ __volatile__("fldcw %0" : : "m"(w));
+}
+
+bool haveSse() {
+  static const bool have = IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE) != 0;
+  return have;
+}
+
+unsigned readSse() {
+  unsigned word = kSseWanted;
+  if (haveSse()) __asm__ __volatile__("stmxcsr %0" : "=m"(word));
+  return word;
+}
+
+void writeSse(unsigned word) {
+  if (haveSse()) __asm__ __volatile__("ldmxcsr %0" : : "m"(word));
+}
+
 }  // namespace
 
+// Each unit's own word is read and written: the runtime's _control87 reports the
+// x87 and SSE words merged, so a host that loaded only the x87 word with traps on
+// would look fully masked, and _controlfp cannot change the denormal mask.
 ArithmeticState enterDoubleArithmetic() {
   ArithmeticState saved{};
-  saved.control = _controlfp(0, 0) & kArithmeticMask;
-  if (saved.control != kArithmeticWanted) _controlfp(kArithmeticWanted, kArithmeticMask);
+  saved.control = readX87();
+  saved.sse = readSse();
+  if ((saved.control & kX87Bits) == kX87Wanted && (saved.sse & kSseBits) == kSseWanted) return saved;
+  saved.changed = true;
+  saved.traps = (saved.control & 0x3F) != 0x3F || (saved.sse & kSseWanted) != kSseWanted;
+  if (saved.traps) std::fegetexceptflag(&saved.flags, FE_ALL_EXCEPT);
+  writeX87((saved.control & ~kX87Bits) | kX87Wanted);
+  writeSse((saved.sse & ~kSseBits) | kSseWanted);
   return saved;
 }
 
 void leaveDoubleArithmetic(const ArithmeticState& saved) {
-  if (saved.control == kArithmeticWanted) return;
-  // A flag raised in between would fault at the host's next floating-point
-  // instruction once its trap is unmasked again.
-  if ((saved.control & _MCW_EM) != _MCW_EM) _clearfp();
-  _controlfp(saved.control, kArithmeticMask);
+  if (!saved.changed) return;
+  // The flags as the host left them: one raised in between would fault at the
+  // host's next floating-point instruction once its trap is unmasked again.
+  if (saved.traps) std::fesetexceptflag(&saved.flags, FE_ALL_EXCEPT);
+  writeSse((saved.sse & ~kSseFlags) | (readSse() & kSseFlags));
+  writeX87(saved.control);
 }

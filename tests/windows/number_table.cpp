@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "param_list.h"
 #include "uf_records.h"
 
 #ifdef _WIN32
@@ -79,22 +80,6 @@ std::string call(UFEntryFunc fn, std::vector<UFParamListElement> args) {
   return "'" + std::string(result) + "'";
 }
 
-UFParamListElement number(double host) {
-  UFParamListElement e{};
-  e.StructSize = sizeof e;
-  e.ParamType = UFNumber;
-  e.Parameter.ParamNumber = host;
-  return e;
-}
-
-UFParamListElement text(const std::string& s) {
-  UFParamListElement e{};
-  e.StructSize = sizeof e;
-  e.ParamType = UFStringArg;
-  e.Parameter.ParamString = const_cast<char*>(s.c_str());
-  return e;
-}
-
 struct NumCall {
   int onoff, width, decimals;
   std::string text;
@@ -147,7 +132,7 @@ std::vector<std::string> run(const Library& lib) {
     lib.round(c.onoff);
     lines.push_back("ZelNum " + std::string(c.onoff ? "on " : "off ") + intText(c.width) + " " + intText(c.decimals) +
                     " '" + c.text + "' => " +
-                    call(lib.zelNum, {number(c.width * 100.0), number(c.decimals * 100.0), text(c.text)}));
+                    call(lib.zelNum, {number(c.width * 100.0), number(c.decimals * 100.0), text(c.text.c_str())}));
   }
   lib.round(0);
   for (double h : zelToTextHosts()) {

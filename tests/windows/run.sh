@@ -198,6 +198,19 @@ Date ZelFYEnd (Number,Number,Date)
 Date ZelCalYEnd (Number,Number,Date)" \
   "$(echo "$win_list" | sed -n 's/^ *definition: //p')"
 
+# A library file named without an extension is loaded as named: not the ".dll"
+# that the loader would append, even when such a file lies beside it.
+mkdir -p "$tmp/bin/noext"
+cp "$wlib" "$tmp/bin/noext/u2lvost"
+cp "$wengine" "$tmp/bin/noext/u2lvost.dll"
+noext_list="$(wine_all "$whost" "$(winepath -w "$tmp/bin/noext/u2lvost")" --list)"
+check_same "ufhost --list on a library file without an extension succeeds" "0" "$?"
+check_same "and lists that file's functions, not those of the .dll beside it" \
+  "$(echo "$lin_list" | tail -n +2)" "$(echo "$noext_list" | tail -n +2)"
+rm -f "$tmp/bin/noext/u2lvost.dll"
+noext_list="$(wine_all "$whost" "$(winepath -w "$tmp/bin/noext/u2lvost")" --list)"
+check_same "and with no .dll beside it" "0 $(echo "$lin_list" | tail -n +2)" "$? $(echo "$noext_list" | tail -n +2)"
+
 # ---------------------------------------------------------------------------
 echo "== Formula functions against the Linux build"
 
@@ -288,6 +301,35 @@ if g++ -std=c++17 -O2 -Wall -Wextra -I"$source_dir/src/frame" "$here/number_tabl
   check_same "every number text under Wine equals the Linux build's" "" "$table_diff"
 else
   fail "the number table program builds for Linux and for Windows" "" "$(cat "$tmp/table.err")"
+fi
+
+# fp_host.cpp calls ZelNum and ZelToText from a host with its own x87 control
+# word (set through the runtime, or loaded into the x87 unit alone, as hosts
+# built with other runtimes do): every answer must be the one a default host
+# gets, nothing may fault in the library, and the host's word and its own
+# exception flags must be as before each call. One run per word, so that a
+# fault hides no other word's lines.
+fp_host="$tmp/bin/fp_host.exe"
+if i686-w64-mingw32-g++ -std=c++17 -O2 -Wall -Wextra -static -I"$source_dir/src/frame" "$here/fp_host.cpp" \
+    -o "$fp_host" >"$tmp/fp_host.err" 2>&1; then
+  pass "the floating-point host program builds for Windows"
+  fp_default="$(wine_all "$fp_host" "$wlib_arg" default)"
+  check_same "a default host runs to its end" "0" "$?"
+  check_same "a default host gets its seven answers, its word and flags kept" "7" \
+    "$(printf '%s\n' "$fp_default" | grep -c ' control kept flags kept$')"
+  for row in "ZelNum(10, 2, \"1234.567\") => '   1234.57'" "ZelNum(10, 2, \"1e-310\") => '      0.00'" \
+    "ZelToText(subnormal) => '             0.00'" "ZelNum(10, 2, \"1e999\") => '*******************'"; do
+    check_same "a default host: $row" "1" "$(printf '%s\n' "$fp_default" | grep -cxF "$row control kept flags kept")"
+  done
+  for word in "every trap on" "denormal trap on" "64-bit precision, rounding up, overflow trap on" \
+    "x87 word 0x0272 loaded directly"; do
+    fp_lines="$(wine_all "$fp_host" "$wlib_arg" "$word")"
+    fp_status=$?
+    check_same "a host with $word gets the default answers, no fault, its word and flags kept" \
+      "0 $fp_default" "$fp_status $fp_lines"
+  done
+else
+  fail "the floating-point host program builds for Windows" "" "$(cat "$tmp/fp_host.err")"
 fi
 
 # ---------------------------------------------------------------------------

@@ -80,7 +80,7 @@ said="$(cmd_in_folder install.cmd)"
 check_same "install.cmd succeeds" "0" "$?"
 echo "$said" | sed 's/^/  | /'
 check_same "install.cmd says what it registered and with which regsvr32" "yes" \
-  "$(echo "$said" | grep -q -i "registered the calendar engine .*vrzelcal.dll with .*regsvr32.exe" && echo yes)"
+  "$(echo "$said" | grep -q -i "registered the calendar engine \".*vrzelcal.dll\" with .*regsvr32.exe" && echo yes)"
 for clsid in "$factory" "$collection"; do
   check_same "$clsid names the unpacked vrzelcal.dll" "$engine_win" "$(reg_default "HKCR\\CLSID\\$clsid\\InprocServer32")"
 done
@@ -129,6 +129,26 @@ for clsid in "$factory" "$collection"; do
   check_same "$clsid is gone from the registry" "" "$(reg_default "HKCR\\CLSID\\$clsid\\InprocServer32")"
 done
 check_same "without the engine ZelFYEnd finds no date" "(no date)" "$(host "$wlib" 'ZelFYEnd(1, 1, 2000-03-15)')"
+
+# A folder whose name holds characters that cmd treats as commands (&, parentheses):
+# the scripts register from it, name it, and run nothing out of its name.
+odd="$tmp/site/Tools & Apps (x86)&echo INJECTED"
+mkdir -p "$odd"
+cp -r "$folder/." "$odd/"
+odd_engine="$(winepath -w "$odd/vrzelcal.dll")"
+said="$(cd "$odd" && timeout 120 wine cmd /c install.cmd 2>&1 | tr -d '\r'; exit "${PIPESTATUS[0]}")"
+check_same "install.cmd in a folder named with & and parentheses succeeds" "0" "$?"
+check_same "and runs nothing out of the folder's name" "" "$(echo "$said" | grep '^INJECTED')"
+check_same "and names the engine it registered, whole" "yes" \
+  "$(echo "$said" | grep -F "registered the calendar engine" | grep -qF "$odd_engine" && echo yes)"
+check_same "the registration names the engine in that folder" "$odd_engine" \
+  "$(reg_default "HKCR\\CLSID\\$factory\\InprocServer32")"
+said="$(cd "$odd" && timeout 120 wine cmd /c uninstall.cmd 2>&1 | tr -d '\r'; exit "${PIPESTATUS[0]}")"
+check_same "uninstall.cmd in that folder succeeds" "0" "$?"
+check_same "uninstall.cmd runs nothing out of the folder's name" "" "$(echo "$said" | grep '^INJECTED')"
+check_same "and names the folder that may be deleted, whole" "yes" \
+  "$(echo "$said" | grep -F "may now be deleted" | grep -qF "${odd_engine%\\*}" && echo yes)"
+check_same "its engine is gone from the registry" "" "$(reg_default "HKCR\\CLSID\\$factory\\InprocServer32")"
 
 # On 64-bit Windows the 32-bit regsvr32 is the one in SysWOW64: given one, the
 # scripts use it.
