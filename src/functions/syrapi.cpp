@@ -21,10 +21,14 @@ FiscalYearEndLookup fiscalYearEndLookup = resolverLookup;
 // A formula number (100 times its value) as a whole number, truncated toward zero.
 double wholeValue(UFTNumber number) { return std::trunc(number * 0.01); }
 
+// The checks below compare quietly (std::isgreater and the like): an ordered
+// compare with NaN raises the invalid-operation flag, which faults a host that
+// runs with that trap on.
+
 // The whole number passed on, taken modulo 2^32 as a 32-bit register would.
 // Values no 64-bit integer can hold (NaN, infinities) give 0.
 uint32_t wholeArgument(double whole) {
-  if (!(whole > -9.2e18 && whole < 9.2e18)) return 0;
+  if (!(std::isgreater(whole, -9.2e18) && std::isless(whole, 9.2e18))) return 0;
   return static_cast<uint32_t>(static_cast<int64_t>(whole));
 }
 
@@ -32,13 +36,13 @@ uint32_t wholeArgument(double whole) {
 // before anything is cut to 16 bits, so that 65537 never answers for company 1
 // and 40000 never for a company loaded before.
 bool isCompanyNumber(double whole) {
-  return whole >= 0.0 && whole <= 32767.0;  // false for NaN too
+  return std::isgreaterequal(whole, 0.0) && std::islessequal(whole, 32767.0);  // false for NaN too
 }
 
 // A book number is passed as its 32-bit pattern; one that no 32-bit value holds
 // (2^32 + 1, NaN, infinities) would wrap onto book 0 or 1, so it is no book.
 bool isBookNumber(double whole) {
-  return whole >= -2147483648.0 && whole <= 4294967295.0;  // false for NaN too
+  return std::isgreaterequal(whole, -2147483648.0) && std::islessequal(whole, 4294967295.0);  // false for NaN too
 }
 
 // The dates whose year fits the 16-bit year they are split into: beyond them
@@ -91,7 +95,7 @@ CRDate hostDateOf(DATE date) {
   // host's day number is the serial plus a constant.
   constexpr double kLastSerial = 11274306.0;  // 31 December 32767
   constexpr CRDate kSerialZero = 2415018;     // 30 December 1899
-  if (date > 0.0 && date < kLastSerial + 1.0) return static_cast<CRDate>(date) + kSerialZero;
+  if (std::isgreater(date, 0.0) && std::isless(date, kLastSerial + 1.0)) return static_cast<CRDate>(date) + kSerialZero;
   int16_t m = 0, d = 0, y = 0;
   MDYFromDATE(date, &m, &d, &y);  // no date: 0, 0, 0, which gives -1 below
   return CRYearMonthDayToDate(y, static_cast<uint16_t>(m), static_cast<uint16_t>(d));

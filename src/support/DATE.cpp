@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cmath>
 #include <ctime>
 
 #include "platform.h"
@@ -26,7 +27,8 @@ std::atomic<uint16_t> cachedYear{0};
 bool dayNumberOf(DATE dt, int32_t* out) {
   constexpr double lowest = -2147483648.0 - kDATEEpochJday;
   constexpr double highest = 2147483647.0 - kDATEEpochJday;
-  if (!(dt > lowest - 1 && dt < highest + 1)) return false;
+  // Quiet compares: an ordered one with NaN would fault a host running with the invalid trap on.
+  if (!(std::isgreater(dt, lowest - 1) && std::isless(dt, highest + 1))) return false;
   *out = static_cast<int32_t>(static_cast<int64_t>(dt) + kDATEEpochJday);  // truncates toward zero
   return true;
 }
@@ -149,7 +151,7 @@ void MDYFromjday(int32_t jdayValue, int16_t* _month, int16_t* _day, int16_t* _ye
 void MDYFromDATE(DATE dt, int16_t* _month, int16_t* _day, int16_t* _year) {
   int32_t n = 0;
   // Not greater than zero (NaN included) is no date; so is one beyond the day range.
-  if (dt > 0.0 && dayNumberOf(dt, &n)) {
+  if (std::isgreater(dt, 0.0) && dayNumberOf(dt, &n)) {
     MDYFromjday(n, _month, _day, _year);
     return;
   }

@@ -2,6 +2,7 @@
 // reaches the fiscal-year lookup, and the conversion of its answer.
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -342,3 +343,46 @@ TEST_F(YearEnd, ArgumentsOfTheWrongTypeCountAsMissing) {
 }
 
 }  // namespace
+
+#if defined(__GLIBC__)
+// A host may run with floating-point traps on (invalid operation, overflow,
+// division by zero). Company and book numbers that are no numbers at all, and a
+// year end that is no date, give no date, as without traps, and raise nothing
+// in the host.
+TEST_F(YearEnd, HostFloatingPointTrapsNeverFire) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  setFiscalYearEndLookup(recordingLookup);
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double company, book;  // formula values times 100
+    DATE lookup;           // what the fiscal-year lookup answers
+    CRDate fiscal;         // ZelFYEnd's answer
+  } cases[] = {
+      {nan, 100.0, 36891.0, -1},    {100.0, nan, 36891.0, -1}, {nan, nan, 36891.0, -1},
+      {-nan, 100.0, 36891.0, -1},   {inf, nan, 36891.0, -1},   {nan, -inf, 36891.0, -1},
+      {1e300, nan, 36891.0, -1},    {100.0, 100.0, 36891.0, 2451909},
+      // A year end that is no date at all, from a broken calendar.
+      {100.0, 100.0, nan, -1},      {100.0, 100.0, inf, -1},   {100.0, 100.0, -inf, -1},
+      {100.0, 100.0, 1e300, -1},
+  };
+  const int traps = FE_OVERFLOW | FE_INVALID | FE_DIVBYZERO;
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          answer = c.lookup;
+          std::feclearexcept(FE_ALL_EXCEPT);
+          feenableexcept(traps);
+          Call fiscal(c.company, c.book, 2451544);
+          Call calendar(c.company, c.book, 2451544);
+          const bool answered = ZelFYEnd(fiscal.block()) == UFNoError && ZelCalYEnd(calendar.block()) == UFNoError;
+          const bool flagsAsBefore = std::fetestexcept(traps) == 0;
+          fedisableexcept(traps);
+          // 31 December 2000 for the calendar year of 1 January 2000, whatever the numbers.
+          std::exit(answered && fiscal.result() == c.fiscal && calendar.result() == 2451909 && flagsAsBefore ? 0
+                                                                                                             : 3);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << c.company << " " << c.book << " " << c.lookup;
+  }
+}
+#endif
