@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "calendar_view.h"
+#include "companyDatabase.h"
 #include "comtypes.h"
 #include "function_library.h"
 #include "host_dates.h"
@@ -15,9 +16,8 @@
 namespace ufhost {
 namespace {
 
-const char kDataSource[] = "WINZELRW";
-// The caption of the library's box that refuses the site's password file.
-const char kPasswordCaption[] = "WINZELRW Password";
+using companyDatabase::kDataSource;
+using companyDatabase::kPasswordCaption;
 const char* const kTables[] = {"versiontable", "company", "book", "bookshyr", "calendar", "cycleobject"};
 // Without a company given, the first of these that gives a date is used.
 constexpr int kFirstCompany = 1, kLastCompany = 20;
@@ -324,7 +324,7 @@ class SiteCheck {
       report_.info("schema version", "not read: no usable data source");
       return;
     }
-    site::SchemaFacts s = site::readSchema(kDataSource, "WINZEL");
+    site::SchemaFacts s = site::readSchema(kDataSource, companyDatabase::kUser);
     if (!s.connected) {
       // Only a login refusal is the password this check never gives; a source
       // that no password opens (a missing file, no server) is a failure.
@@ -381,7 +381,7 @@ std::vector<SqlErrorBox> parseSqlErrorBoxes(const std::string& text) {
   const std::vector<std::string> lines = splitLines(text);
   std::vector<SqlErrorBox> boxes;
   for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i] != "SQL Error" || i + 2 >= lines.size()) continue;
+    if (lines[i] != companyDatabase::kErrorCaption || i + 2 >= lines.size()) continue;
     SqlErrorBox b;
     b.call = lines[i + 1];
     const std::string& state = lines[i + 2];

@@ -1,5 +1,7 @@
 #include "site_check_odbc.h"
 
+#include "companyDatabase.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -159,8 +161,8 @@ SchemaFacts readSchema(const char* dataSource, const char* user) {
         s.tables.push_back(lower(text(table)));
   }
   SQLFreeStmt(h.stmt, SQL_CLOSE);
-  SQLCHAR sql[] = "SELECT Info FROM VersionTable where AppID = 0 and ItemNumber = 0";
-  if (SQL_SUCCEEDED(SQLExecDirect(h.stmt, sql, SQL_NTS)) && SQL_SUCCEEDED(SQLFetch(h.stmt))) {
+  std::string sql = companyDatabase::kVersionQuery;
+  if (SQL_SUCCEEDED(SQLExecDirect(h.stmt, reinterpret_cast<SQLCHAR*>(&sql[0]), SQL_NTS)) && SQL_SUCCEEDED(SQLFetch(h.stmt))) {
     SQLCHAR info[64];
     SQLLEN len = 0;
     if (SQL_SUCCEEDED(SQLGetData(h.stmt, 1, SQL_C_CHAR, info, sizeof info, &len)) && len != SQL_NULL_DATA)

@@ -17,6 +17,9 @@ enum ExitCode {
   kExitBadInput = 4,       // unknown function, wrong arguments, bad literal, file, template or CSV
   kExitGuard = 5,          // the library broke the buffer rules
   kExitInternal = 6,       // the harness itself failed (out of memory)
+  // Every row was written, but fiscal functions gave no date for a reason of
+  // the site's set-up (a box was shown, the engine or data source is missing).
+  kExitSetupFailure = 7,
 };
 
 const char* ufhostHelp();

@@ -5,13 +5,13 @@
 
 #include <cstdio>
 
+#include "companyDatabase.h"
 #include "persistCalendar.h"
 #include "platform.h"
 #include "site_password.h"
 
 char passbuff[10];
 
-const char kSitePasswordCaption[] = "WINZELRW Password";
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "DATE.h"
+#include "companyDatabase.h"
 #include "credentials.h"
 #include "ktstr.h"
 #include "persistCalendar.h"
@@ -18,9 +19,9 @@
 
 namespace {
 
-const char kDataSource[] = "WINZELRW";
-const char kUser[] = "WINZEL";
-const char kErrorCaption[] = "SQL Error";
+using companyDatabase::kDataSource;
+using companyDatabase::kErrorCaption;
+using companyDatabase::kUser;
 
 // A driver that kept answering SQL_SUCCESS would otherwise hold the user in an
 // endless series of boxes; no real failure carries this many records.

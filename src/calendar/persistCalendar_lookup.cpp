@@ -1,5 +1,6 @@
 // The fiscal-year-end lookup: schema version, book slots, the book's calendar.
 #include "DATE.h"
+#include "companyDatabase.h"
 #include "engineCalls.h"
 #include "ktstr.h"
 #include "persistCalendar.h"
@@ -41,7 +42,7 @@ DATE CPersistCalendar::getFiscalYearEndInMonths(int16_t company, uint32_t bookID
 int32_t CPersistCalendar::_getSchemaVersion() {
   if (_majorVersion > 0 || _versionFailed) return 0;
   const uint32_t failuresBefore = _failures;
-  if (prepareHSTMT("SELECT Info FROM VersionTable where AppID = 0 and ItemNumber = 0")) {
+  if (prepareHSTMT(companyDatabase::kVersionQuery)) {
     char info[20];
     // Only the first character counts: '10.0' reads as 1, an empty text as -48.
     if (getString(1, info, sizeof info)) _majorVersion = static_cast<int16_t>(static_cast<signed char>(info[0]) - 48);
