@@ -178,8 +178,10 @@ _pg_start_stock() {
     "folder $U2LVOST_PG_DIR" >&2
 }
 
-# Stops the server and removes its folder; harmless when nothing runs.
+# Stops the server (and the pool in front of it) and removes its folder; harmless
+# when nothing runs.
 pg_stop() {
+  pgb_stop
   local dir="${U2LVOST_PG_DIR:-}"
   if [ -n "$dir" ] && [ -d "$dir" ]; then
     local bindir
@@ -190,6 +192,133 @@ pg_stop() {
   fi
   unset U2LVOST_PG_DIR U2LVOST_PG_HOST U2LVOST_PG_PORT U2LVOST_PG_SOCKET U2LVOST_PG_ADMIN \
     U2LVOST_PG_DB4 U2LVOST_PG_DB5 U2LVOST_PG_MODE
+  return 0
+}
+
+# A connection pool in front of the server, as a site with many report users runs
+# it: pgbouncer in transaction mode, loopback only, at most 8 server connections
+# for WINZEL whatever the number of reports. Clients log in with the library's
+# password (the md5 verifier the server holds for the role); every database of the
+# server is served under its own name. The pool's console (database pgbouncer:
+# SHOW POOLS, SHOW SERVERS, SHOW STATS) lets the server's superuser in through the
+# pool's private socket without a password. Both set-ups of pg_start (private and
+# stock) let the pool log in for WINZEL with md5.
+#
+# From a script, after pg_start:   pgb_start; ...; pgb_stop
+# By hand, after the server:       eval "$(bash scripts/pg.sh pgb-start)"  ...  bash scripts/pg.sh pgb-stop
+#
+# pgb_start exports:
+#   U2LVOST_PGB_PORT     where the reports connect instead of U2LVOST_PG_PORT
+#   U2LVOST_PGB_SOCKET   the console's socket folder (psql -h it -p the port -d pgbouncer)
+#   U2LVOST_PGB_POOL     the most server connections the pool opens for WINZEL
+#   U2LVOST_PGB_DIR      the pool's folder (configuration, log), removed by pgb_stop
+_PGB_POOL_SIZE=8
+
+_pgb_program() {
+  local p
+  p=$(PATH="$PATH:/usr/sbin:/sbin" command -v pgbouncer) ||
+    { echo "pg.sh: pgbouncer not found (install pgbouncer: scripts/setup.sh)" >&2; return 1; }
+  echo "$p"
+}
+
+_pgb_config() {
+  local dir=$1 port=$2
+  cat <<EOF
+[databases]
+* = host=$U2LVOST_PG_HOST port=$U2LVOST_PG_PORT
+
+[pgbouncer]
+listen_addr = 127.0.0.1
+listen_port = $port
+unix_socket_dir = $dir
+auth_type = hba
+auth_hba_file = $dir/hba.conf
+auth_file = $dir/users.txt
+admin_users = $U2LVOST_PG_ADMIN
+pool_mode = transaction
+default_pool_size = $_PGB_POOL_SIZE
+max_db_connections = $_PGB_POOL_SIZE
+max_user_connections = $_PGB_POOL_SIZE
+max_client_conn = 200
+logfile = $dir/pgbouncer.log
+pidfile = $dir/pgbouncer.pid
+EOF
+}
+
+pgb_start() {
+  local program dir port tries started=0
+  [ -n "${U2LVOST_PG_PORT:-}" ] || { echo "pg.sh: pgb_start needs the server: pg_start first" >&2; return 1; }
+  program=$(_pgb_program) || return 1
+  # The pool checks the client's password against the role's md5 verifier and logs
+  # in to the server with it, so it takes the verifier the server holds.
+  local verifier
+  verifier=$(_pg_admin_psql -d postgres -A -t -c "SELECT rolpassword FROM pg_authid WHERE rolname = 'WINZEL'") || return 1
+  case "$verifier" in
+    md5*) ;;
+    *) echo "pg.sh: WINZEL has no md5 verifier on the server: the pool cannot log in for it" >&2; return 1 ;;
+  esac
+  local base="${TMPDIR:-/tmp}"
+  if [ "$(id -u)" -eq 0 ]; then base=/tmp; fi
+  dir=$(mktemp -d "$base/u2lvost-pgb.XXXXXX") || return 1
+  chmod 700 "$dir"
+  export U2LVOST_PGB_DIR="$dir"
+  # The console's trust line still needs its user listed, with no password.
+  printf '"WINZEL" "%s"\n"%s" ""\n' "$verifier" "$U2LVOST_PG_ADMIN" >"$dir/users.txt"
+  printf '%s\n' "local pgbouncer $U2LVOST_PG_ADMIN trust" "host all WINZEL 127.0.0.1/32 md5" >"$dir/hba.conf"
+
+  port=$((20000 + RANDOM % 20000))
+  for tries in $(seq 1 20); do
+    port=$((port + 1))
+    _pg_port_in_use "$port" && continue
+    _pgb_config "$dir" "$port" >"$dir/pgbouncer.ini"
+    if [ "$(id -u)" -eq 0 ]; then chown -R postgres:postgres "$dir"; fi
+    if _pg_as_owner "$program" -d "$dir/pgbouncer.ini" >>"$dir/start.log" 2>&1 &&
+        _pgb_wait_listening "$dir" "$port"; then
+      started=1
+      break
+    fi
+    # Lost a race for the port: try the next one.
+    grep -q "Address already in use" "$dir/pgbouncer.log" 2>/dev/null || break
+  done
+  if [ "$started" -ne 1 ]; then
+    echo "pg.sh: pgbouncer did not start (after $tries tries):" >&2
+    cat "$dir/start.log" "$dir/pgbouncer.log" >&2 2>/dev/null
+    pgb_stop
+    return 1
+  fi
+  export U2LVOST_PGB_PORT="$port"
+  export U2LVOST_PGB_SOCKET="$dir"
+  export U2LVOST_PGB_POOL="$_PGB_POOL_SIZE"
+  echo "pg.sh: pgbouncer (transaction mode, $_PGB_POOL_SIZE server connections) on 127.0.0.1:$port" \
+    "in front of port $U2LVOST_PG_PORT, folder $dir" >&2
+}
+
+# pgbouncer -d returns before it listens: up to 5 s, while its process lives.
+_pgb_wait_listening() {
+  local dir=$1 port=$2 i pid
+  for i in $(seq 1 50); do
+    _pg_port_in_use "$port" && return 0
+    pid=$(cat "$dir/pgbouncer.pid" 2>/dev/null) && ! kill -0 "$pid" 2>/dev/null && return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# Stops the pool (open client connections are cut) and removes its folder;
+# harmless when none runs.
+pgb_stop() {
+  local dir="${U2LVOST_PGB_DIR:-}" pid i
+  if [ -n "$dir" ] && [ -d "$dir" ]; then
+    if pid=$(cat "$dir/pgbouncer.pid" 2>/dev/null) && [ -n "$pid" ]; then
+      kill -TERM "$pid" 2>/dev/null || true
+      for i in $(seq 1 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+      done
+    fi
+    rm -rf -- "$dir"
+  fi
+  unset U2LVOST_PGB_DIR U2LVOST_PGB_PORT U2LVOST_PGB_SOCKET U2LVOST_PGB_POOL
   return 0
 }
 
@@ -207,8 +336,18 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     stop)
       pg_stop
       ;;
+    pgb-start)
+      pgb_start >&2
+      for v in U2LVOST_PGB_DIR U2LVOST_PGB_PORT U2LVOST_PGB_SOCKET U2LVOST_PGB_POOL; do
+        printf 'export %s=%q\n' "$v" "${!v}"
+      done
+      ;;
+    pgb-stop)
+      pgb_stop
+      ;;
     *)
       echo "usage: eval \"\$(bash $0 start [stock])\"  |  bash $0 stop" >&2
+      echo "       eval \"\$(bash $0 pgb-start)\"  |  bash $0 pgb-stop   (the pool, after start)" >&2
       exit 2
       ;;
   esac

@@ -9,10 +9,13 @@ BUILD_DIR=build bash scripts/setup.sh -DU2LVOST_WIN32_BUILD_DIR="$(pwd)/build-wi
 # The 32-bit Windows products, tested under Wine by the ctest test "windows".
 BUILD_DIR=build-win32 bash scripts/build-windows.sh
 
-# A private PostgreSQL server on loopback for the server-database tests.
+# A private PostgreSQL server on loopback for the server-database tests, and the
+# connection pool of a site with many report users in front of it (pgbouncer;
+# docs/many-users.md). pg_stop stops both.
 source scripts/pg.sh
 pg_start
 trap pg_stop EXIT
+pgb_start
 
 ctest --test-dir build --output-on-failure
 pg_stop
@@ -20,6 +23,7 @@ pg_stop
 # The server-database tests once more against a cluster set up the stock way
 # (scram-sha-256 for every login), where only db/pg_role.sh made the library's login.
 pg_start stock
+pgb_start
 build/tests/integration_tests --gtest_filter='*PostgreSQL*:*Postgres*'
 pg_stop
 
