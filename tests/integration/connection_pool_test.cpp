@@ -8,12 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -121,7 +121,26 @@ struct Outcome {
   std::string errors;
 };
 
-// Starts one ufhost report process per report at once and waits for all.
+// Waits for a child until the deadline, then kills it: a stuck report fails the
+// test instead of hanging it. Gives the exit status, -1 for none.
+int waitUntil(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+  int status = 0;
+  while (pid > 0) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (done < 0) return -1;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      return -1;
+    }
+    usleep(10000);
+  }
+  return -1;
+}
+
+// Starts one ufhost report process per report at once and waits for all (two
+// minutes at most; they take seconds).
 std::vector<Outcome> runReports(const testenv::TempDir& dir, const std::vector<Report>& reports) {
   const std::string tpl = dir.write("report.txt", "@row\n{ZelFYEnd($company, $book, $date)}\n");
   std::vector<pid_t> pids;
@@ -139,11 +158,10 @@ std::vector<Outcome> runReports(const testenv::TempDir& dir, const std::vector<R
     }
     pids.push_back(pid);
   }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
   std::vector<Outcome> outcomes(reports.size());
   for (size_t i = 0; i < reports.size(); ++i) {
-    int status = 0;
-    if (pids[i] > 0 && waitpid(pids[i], &status, 0) == pids[i] && WIFEXITED(status))
-      outcomes[i].status = WEXITSTATUS(status);
+    outcomes[i].status = waitUntil(pids[i], deadline);
     const std::string n = std::to_string(i);
     std::istringstream out(testenv::readFile(dir.file("out" + n)));
     for (std::string line; std::getline(out, line);) outcomes[i].lines.push_back(line);
@@ -175,7 +193,7 @@ class ConnectionSampler {
   std::vector<int> stop() {
     if (pid_ > 0) {
       kill(pid_, SIGINT);  // ends the \watch; psql then reaches the end of its script
-      waitpid(pid_, nullptr, 0);
+      waitUntil(pid_, std::chrono::steady_clock::now() + std::chrono::seconds(5));
       pid_ = -1;
     }
     std::vector<int> counts;
@@ -208,19 +226,22 @@ std::map<std::string, long> poolTransactions(const Pool& pool, const testenv::Te
   return transactions;
 }
 
-// The reports' answers are those the reference gives, row by row, and the rows
-// whose year end is known have it.
-void expectSameAnswers(const Outcome& got, const Outcome& reference, const Rows& rows) {
+// A report ran to its end without a box, one line a row, and the rows whose year
+// end is known have it.
+void expectSound(const Outcome& got, const Rows& rows) {
   EXPECT_EQ(got.status, 0) << got.errors;
   EXPECT_EQ(got.errors, "") << "a box or a failed call";
   ASSERT_EQ(got.lines.size(), static_cast<size_t>(kRows));
-  ASSERT_EQ(reference.lines.size(), static_cast<size_t>(kRows));
+  for (const auto& k : rows.known) EXPECT_EQ(got.lines[k.first], k.second) << "row " << k.first;
+}
+
+void expectSameAnswers(const Outcome& got, const Outcome& reference) {
+  ASSERT_EQ(got.lines.size(), reference.lines.size());
   size_t wrong = 0;
   for (size_t row = 0; row < got.lines.size(); ++row)
     if (got.lines[row] != reference.lines[row] && wrong++ < 5)
       ADD_FAILURE() << "row " << row << ": " << got.lines[row] << ", straight to the server " << reference.lines[row];
   EXPECT_EQ(wrong, 0u);
-  for (const auto& k : rows.known) EXPECT_EQ(got.lines[k.first], k.second) << "row " << k.first;
 }
 
 TEST(ConnectionPool, ThirtyTwoReportsThroughEightPostgresServerConnections) {
@@ -237,14 +258,15 @@ TEST(ConnectionPool, ThirtyTwoReportsThroughEightPostgresServerConnections) {
   std::vector<Outcome> direct = runReports(dir, {{s4.odbcIni(), &rows4}, {s5.odbcIni(), &rows5}});
   for (size_t i = 0; i < direct.size(); ++i) {
     SCOPED_TRACE("straight to the server, schema " + std::to_string(4 + i));
-    expectSameAnswers(direct[i], direct[i], i == 0 ? rows4 : rows5);
+    expectSound(direct[i], i == 0 ? rows4 : rows5);
   }
   if (HasFailure()) return;
 
   s4.setOption("Port", pool.port);
   s5.setOption("Port", pool.port);
   std::vector<Report> pooled;
-  for (int i = 0; i < kReports; ++i) pooled.push_back(i % 2 ? Report{s5.odbcIni(), &rows5} : Report{s4.odbcIni(), &rows4});
+  for (int i = 0; i < kReports; ++i)
+    pooled.push_back(i % 2 ? Report{s5.odbcIni(), &rows5} : Report{s4.odbcIni(), &rows4});
   const std::map<std::string, long> before = poolTransactions(pool, dir);
   const std::vector<std::string> now = s4.rows("SELECT clock_timestamp()");
   ASSERT_EQ(now.size(), 1u);
@@ -255,7 +277,8 @@ TEST(ConnectionPool, ThirtyTwoReportsThroughEightPostgresServerConnections) {
 
   for (int i = 0; i < kReports; ++i) {
     SCOPED_TRACE("report " + std::to_string(i) + " through the pool, schema " + std::to_string(i % 2 ? 5 : 4));
-    expectSameAnswers(outcomes[i], direct[i % 2], i % 2 ? rows5 : rows4);
+    expectSound(outcomes[i], i % 2 ? rows5 : rows4);
+    expectSameAnswers(outcomes[i], direct[i % 2]);
   }
   ASSERT_FALSE(counts.empty()) << "no sample of the server's connections";
   const int most = *std::max_element(counts.begin(), counts.end());
