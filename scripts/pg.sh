@@ -44,12 +44,34 @@ _pg_port_in_use() {
   (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
+# Runs "START PORT" on free loopback ports, from a random one, until it starts;
+# a port taken meanwhile (LOG says so) moves on to the next. Prints the port.
+_pg_on_free_port() {
+  local log=$1 start=$2 port tries
+  port=$((20000 + RANDOM % 20000))
+  for tries in $(seq 1 20); do
+    port=$((port + 1))
+    _pg_port_in_use "$port" && continue
+    if "$start" "$port"; then
+      echo "$port"
+      return 0
+    fi
+    grep -q "could not bind\|Address already in use" "$log" 2>/dev/null || return 1
+  done
+  return 1
+}
+
+# The server of pg_start's folder ($dir, $bindir) on port $1.
+_pg_ctl_start() {
+  _pg_as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 -o "-p $1" start >/dev/null 2>&1
+}
+
 _pg_admin_psql() {
   psql -X -q -v ON_ERROR_STOP=1 -h "$U2LVOST_PG_SOCKET" -p "$U2LVOST_PG_PORT" -U "$U2LVOST_PG_ADMIN" "$@"
 }
 
 pg_start() {
-  local mode=${1:-private} bindir dir port tries started=0
+  local mode=${1:-private} bindir dir port
   case "$mode" in
     private | stock) ;;
     *) echo "pg.sh: unknown mode $mode (private or stock)" >&2; return 2 ;;
@@ -105,20 +127,8 @@ shared_buffers = 16MB
 max_connections = 40
 EOF
 
-  port=$((20000 + RANDOM % 20000))
-  for tries in $(seq 1 20); do
-    port=$((port + 1))
-    _pg_port_in_use "$port" && continue
-    if _pg_as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-        -o "-p $port" start >/dev/null 2>&1; then
-      started=1
-      break
-    fi
-    # Lost a race for the port: try the next one.
-    grep -q "could not bind\|Address already in use" "$dir/server.log" 2>/dev/null || break
-  done
-  if [ "$started" -ne 1 ]; then
-    echo "pg.sh: the server did not start (after $tries tries):" >&2
+  if ! port=$(_pg_on_free_port "$dir/server.log" _pg_ctl_start); then
+    echo "pg.sh: the server did not start:" >&2
     cat "$dir/server.log" >&2 2>/dev/null
     pg_stop
     return 1
@@ -246,7 +256,7 @@ EOF
 }
 
 pgb_start() {
-  local program dir port tries started=0
+  local program dir port
   [ -n "${U2LVOST_PG_PORT:-}" ] || { echo "pg.sh: pgb_start needs the server: pg_start first" >&2; return 1; }
   program=$(_pgb_program) || return 1
   # The pool checks the client's password against the role's md5 verifier and logs
@@ -266,22 +276,9 @@ pgb_start() {
   printf '"WINZEL" "%s"\n"%s" ""\n' "$verifier" "$U2LVOST_PG_ADMIN" >"$dir/users.txt"
   printf '%s\n' "local pgbouncer $U2LVOST_PG_ADMIN trust" "host all WINZEL 127.0.0.1/32 md5" >"$dir/hba.conf"
 
-  port=$((20000 + RANDOM % 20000))
-  for tries in $(seq 1 20); do
-    port=$((port + 1))
-    _pg_port_in_use "$port" && continue
-    _pgb_config "$dir" "$port" >"$dir/pgbouncer.ini"
-    if [ "$(id -u)" -eq 0 ]; then chown -R postgres:postgres "$dir"; fi
-    if _pg_as_owner "$program" -d "$dir/pgbouncer.ini" >>"$dir/start.log" 2>&1 &&
-        _pgb_wait_listening "$dir" "$port"; then
-      started=1
-      break
-    fi
-    # Lost a race for the port: try the next one.
-    grep -q "Address already in use" "$dir/pgbouncer.log" 2>/dev/null || break
-  done
-  if [ "$started" -ne 1 ]; then
-    echo "pg.sh: pgbouncer did not start (after $tries tries):" >&2
+  if [ "$(id -u)" -eq 0 ]; then chown -R postgres:postgres "$dir"; fi
+  if ! port=$(_pg_on_free_port "$dir/pgbouncer.log" _pgb_run); then
+    echo "pg.sh: pgbouncer did not start:" >&2
     cat "$dir/start.log" "$dir/pgbouncer.log" >&2 2>/dev/null
     pgb_stop
     return 1
@@ -293,7 +290,14 @@ pgb_start() {
     "in front of port $U2LVOST_PG_PORT, folder $dir" >&2
 }
 
-# pgbouncer -d returns before it listens: up to 5 s, while its process lives.
+# The pool of pgb_start's folder ($dir, $program) on port $1. pgbouncer -d returns
+# before it listens: up to 5 s more, while its process lives.
+_pgb_run() {
+  _pgb_config "$dir" "$1" >"$dir/pgbouncer.ini"
+  if [ "$(id -u)" -eq 0 ]; then chown postgres:postgres "$dir/pgbouncer.ini"; fi
+  _pg_as_owner "$program" -d "$dir/pgbouncer.ini" >>"$dir/start.log" 2>&1 && _pgb_wait_listening "$dir" "$1"
+}
+
 _pgb_wait_listening() {
   local dir=$1 port=$2 i pid
   for i in $(seq 1 50); do

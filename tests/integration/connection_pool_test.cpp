@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,8 +21,8 @@
 #include <vector>
 
 #include "odbc_env.h"
+#include "report_processes.h"
 #include "test_env.h"
-#include "test_paths.h"
 
 namespace {
 
@@ -115,29 +114,7 @@ struct Report {
   const Rows* rows;
 };
 
-struct Outcome {
-  int status = -1;
-  std::vector<std::string> lines;
-  std::string errors;
-};
-
-// Waits for a child until the deadline, then kills it: a stuck report fails the
-// test instead of hanging it. Gives the exit status, -1 for none.
-int waitUntil(pid_t pid, std::chrono::steady_clock::time_point deadline) {
-  int status = 0;
-  while (pid > 0) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (done < 0) return -1;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      return -1;
-    }
-    usleep(10000);
-  }
-  return -1;
-}
+using reportrun::Outcome;
 
 // Starts one ufhost report process per report at once and waits for all (two
 // minutes at most; they take seconds).
@@ -146,26 +123,14 @@ std::vector<Outcome> runReports(const testenv::TempDir& dir, const std::vector<R
   std::vector<pid_t> pids;
   for (size_t i = 0; i < reports.size(); ++i) {
     const std::string n = std::to_string(i);
-    const std::string rows = dir.write("rows" + n + ".csv", reports[i].rows->csv);
-    pid_t pid = fork();
-    if (pid == 0) {
-      setenv("ODBCINI", reports[i].odbcIni.c_str(), 1);
-      const std::string out = dir.file("out" + n), err = dir.file("err" + n);
-      if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(125);
-      execl(UFHOST_PROGRAM, UFHOST_PROGRAM, U2LVOST_LIBRARY, "--report", tpl.c_str(), "--rows", rows.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(126);
-    }
-    pids.push_back(pid);
+    pids.push_back(reportrun::start(tpl, dir.write("rows" + n + ".csv", reports[i].rows->csv), dir.file("out" + n),
+                                    dir.file("err" + n), {{"ODBCINI", reports[i].odbcIni}}));
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  std::vector<Outcome> outcomes(reports.size());
+  const auto deadline = reportrun::Clock::now() + std::chrono::minutes(2);
+  std::vector<Outcome> outcomes;
   for (size_t i = 0; i < reports.size(); ++i) {
-    outcomes[i].status = waitUntil(pids[i], deadline);
     const std::string n = std::to_string(i);
-    std::istringstream out(testenv::readFile(dir.file("out" + n)));
-    for (std::string line; std::getline(out, line);) outcomes[i].lines.push_back(line);
-    outcomes[i].errors = testenv::readFile(dir.file("err" + n));
+    outcomes.push_back(reportrun::finish(pids[i], deadline, dir.file("out" + n), dir.file("err" + n)));
   }
   return outcomes;
 }
@@ -193,7 +158,7 @@ class ConnectionSampler {
   std::vector<int> stop() {
     if (pid_ > 0) {
       kill(pid_, SIGINT);  // ends the \watch; psql then reaches the end of its script
-      waitUntil(pid_, std::chrono::steady_clock::now() + std::chrono::seconds(5));
+      reportrun::waitUntil(pid_, reportrun::Clock::now() + std::chrono::seconds(5));
       pid_ = -1;
     }
     std::vector<int> counts;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "comtypes.h"
 #include "odbc_env.h"
+#include "report_processes.h"
 #include "test_env.h"
 #include "test_paths.h"
 
@@ -52,10 +54,7 @@ Report alternatingReport(int rows) {
 }
 
 
-struct ProcessResult {
-  int status = -1;
-  std::vector<std::string> lines;
-  std::string errors;
+struct ProcessResult : reportrun::Outcome {
   int connects = 0;  // SQLConnect calls in the process's ODBC trace
 };
 
@@ -71,26 +70,14 @@ std::vector<ProcessResult> runReports(const testenv::TempDir& dir, int count, co
     const std::string sys = dir.file("sys" + n);
     mkdir(sys.c_str(), 0700);
     dir.write("sys" + n + "/odbcinst.ini", "[ODBC]\nTrace = Yes\nTraceFile = " + sys + "/trace.log\n");
-    pid_t pid = fork();
-    if (pid == 0) {
-      setenv("ODBCSYSINI", sys.c_str(), 1);
-      const std::string out = dir.file("out" + n), err = dir.file("err" + n);
-      if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(125);
-      execl(UFHOST_PROGRAM, UFHOST_PROGRAM, U2LVOST_LIBRARY, "--report", tpl.c_str(), "--rows", rows.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(126);
-    }
-    pids.push_back(pid);
+    pids.push_back(reportrun::start(tpl, rows, dir.file("out" + n), dir.file("err" + n), {{"ODBCSYSINI", sys}}));
   }
+  const auto deadline = reportrun::Clock::now() + std::chrono::minutes(5);
   std::vector<ProcessResult> results(count);
   for (int i = 0; i < count; ++i) {
-    int status = 0;
-    if (pids[i] > 0 && waitpid(pids[i], &status, 0) == pids[i] && WIFEXITED(status))
-      results[i].status = WEXITSTATUS(status);
     const std::string n = std::to_string(i);
-    std::istringstream out(testenv::readFile(dir.file("out" + n)));
-    for (std::string line; std::getline(out, line);) results[i].lines.push_back(line);
-    results[i].errors = testenv::readFile(dir.file("err" + n));
+    static_cast<reportrun::Outcome&>(results[i]) =
+        reportrun::finish(pids[i], deadline, dir.file("out" + n), dir.file("err" + n));
     std::istringstream trace(testenv::readFile(dir.file("sys" + n + "/trace.log")));
     for (std::string line; std::getline(trace, line);)
       if (line.find("Server Name = [WINZELRW]") != std::string::npos) ++results[i].connects;  // one per SQLConnect
