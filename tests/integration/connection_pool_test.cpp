@@ -18,6 +18,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "odbc_env.h"
@@ -173,15 +174,20 @@ class ConnectionSampler {
   pid_t pid_ = -1;
 };
 
-// Transactions the pool passed to each database, from its console (SHOW STATS).
-std::map<std::string, long> poolTransactions(const Pool& pool, const testenv::TempDir& dir) {
+// A command of the pool's console, run as the server's superuser; its rows.
+std::string poolConsole(const Pool& pool, const testenv::TempDir& dir, const std::string& command) {
   const testenv::PostgresFacts pg = testenv::PostgresFacts::fromEnvironment();
-  const std::string out = dir.file("stats.txt");
+  const std::string out = dir.file("console.txt");
   const std::string cmd = "psql -X -A -t -F '|' -h '" + pool.socketDir + "' -p " + pool.port + " -U " + pg.admin +
-                          " -d pgbouncer -c 'SHOW STATS' > '" + out + "' 2>&1";
+                          " -d pgbouncer -c '" + command + "' > '" + out + "' 2>&1";
   if (std::system(cmd.c_str()) != 0) throw std::runtime_error("the pool's console: " + testenv::readFile(out));
+  return testenv::readFile(out);
+}
+
+// Transactions the pool passed to each database (SHOW STATS).
+std::map<std::string, long> poolTransactions(const Pool& pool, const testenv::TempDir& dir) {
   std::map<std::string, long> transactions;
-  std::istringstream in(testenv::readFile(out));
+  std::istringstream in(poolConsole(pool, dir, "SHOW STATS"));
   for (std::string line; std::getline(in, line);) {
     std::istringstream fields(line);
     std::string database, count;
@@ -190,6 +196,26 @@ std::map<std::string, long> poolTransactions(const Pool& pool, const testenv::Te
   }
   return transactions;
 }
+
+// Closes the pool's server connections to the test's databases when the test
+// ends, so that the tests after it find the server's slots free.
+class PoolRelease {
+ public:
+  PoolRelease(const Pool& pool, const testenv::TempDir& dir, std::vector<std::string> databases)
+      : pool_(pool), dir_(dir), databases_(std::move(databases)) {}
+  ~PoolRelease() {
+    for (const std::string& db : databases_) try {
+        poolConsole(pool_, dir_, "KILL " + db);
+        poolConsole(pool_, dir_, "RESUME " + db);
+      } catch (...) {
+      }
+  }
+
+ private:
+  const Pool& pool_;
+  const testenv::TempDir& dir_;
+  std::vector<std::string> databases_;
+};
 
 // A report ran to its end without a box, one line a row, and the rows whose year
 // end is known have it.
@@ -218,6 +244,7 @@ TEST(ConnectionPool, ThirtyTwoReportsThroughEightPostgresServerConnections) {
   s5.exec(kCompanyCopiesSql);
   const Rows rows4 = schema4Rows(), rows5 = schema5Rows();
   testenv::TempDir dir;
+  PoolRelease release(pool, dir, {s4.database(), s5.database()});
 
   // The reference: each report once, connected straight to the server.
   std::vector<Outcome> direct = runReports(dir, {{s4.odbcIni(), &rows4}, {s5.odbcIni(), &rows5}});
