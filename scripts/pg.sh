@@ -298,27 +298,42 @@ _pgb_run() {
   _pg_as_owner "$program" -d "$dir/pgbouncer.ini" >>"$dir/start.log" 2>&1 && _pgb_wait_listening "$dir" "$1"
 }
 
+# Its log says whether it listens on the port. It keeps running without a port it
+# could not bind (lost in a race): then it is stopped here and the next port tried.
 _pgb_wait_listening() {
   local dir=$1 port=$2 i pid
   for i in $(seq 1 50); do
-    _pg_port_in_use "$port" && return 0
-    pid=$(cat "$dir/pgbouncer.pid" 2>/dev/null) && ! kill -0 "$pid" 2>/dev/null && return 1
+    if grep -qE " listening on 127\.0\.0\.1:$port\$" "$dir/pgbouncer.log" 2>/dev/null; then
+      return 0
+    fi
+    pid=$(cat "$dir/pgbouncer.pid" 2>/dev/null) || pid=
+    if grep -q "cannot listen on 127\.0\.0\.1:$port:" "$dir/pgbouncer.log" 2>/dev/null; then
+      [ -n "$pid" ] && _pgb_kill "$pid"
+      return 1
+    fi
+    [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null && return 1
     sleep 0.1
   done
   return 1
 }
 
+# Ends a pool's process and waits for it, 5 s at most.
+_pgb_kill() {
+  local i
+  kill -TERM "$1" 2>/dev/null || return 0
+  for i in $(seq 1 50); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+}
+
 # Stops the pool (open client connections are cut) and removes its folder;
 # harmless when none runs.
 pgb_stop() {
-  local dir="${U2LVOST_PGB_DIR:-}" pid i
+  local dir="${U2LVOST_PGB_DIR:-}" pid
   if [ -n "$dir" ] && [ -d "$dir" ]; then
     if pid=$(cat "$dir/pgbouncer.pid" 2>/dev/null) && [ -n "$pid" ]; then
-      kill -TERM "$pid" 2>/dev/null || true
-      for i in $(seq 1 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-      done
+      _pgb_kill "$pid"
     fi
     rm -rf -- "$dir"
   fi
