@@ -4,7 +4,6 @@
 # the .deb; MinGW-w64 and wixl for the Windows packages; nothing the tests need):
 #   build-package/packages/u2lvost_<version>_<arch>.deb    the Linux package
 #   build-win32/packages/u2lvost-<version>-win32.msi        the Windows installer
-#   build-win32/packages/u2lvost-<version>-win32.zip        the Windows folder
 # All hold stripped binaries. Use:
 #   bash scripts/package.sh [deb|msi]     (no argument: both)
 # PACKAGE_BUILD_DIR and WIN32_BUILD_DIR override the two build folders;
@@ -57,12 +56,13 @@ if [ "$what" != deb ]; then
   install_missing wixl
   dir=${WIN32_BUILD_DIR:-build-win32}
   U2LVOST_PACKAGES=build BUILD_DIR="$dir" bash scripts/build-windows.sh
-  rm -rf "$dir"/packages/u2lvost-*-win32.zip "$dir"/packages/u2lvost-*-win32.msi "$dir/msi/files"
-  (cd "$dir" && cpack -G ZIP >/dev/null)
-  # The MSI takes its files from the installed folder, stripped as CPack's are.
+  rm -rf "$dir"/packages/u2lvost-*-win32.msi "$dir/msi/files"
+  mkdir -p "$dir/packages"
+  # The MSI takes its files from the installed folder, stripped.
   cmake --install "$dir" --prefix "$dir/msi/files" --strip >/dev/null
   version=${U2LVOST_MSI_VERSION:-$(sed -n "s/^project(u2lvost VERSION \([0-9.]*\).*/\1/p" CMakeLists.txt)}
-  msi="$dir/packages/u2lvost-$version-win32.msi"
-  wixl -a x86 -D SourceDir="$dir/msi/files" -D Version="$version" -o "$msi" "$dir/msi/u2lvost.wxs"
-  ls "$dir"/packages/*.zip "$msi"
+  # wixl takes the files' paths relative to the folder it runs in.
+  (cd "$dir" && wixl -a x86 -D SourceDir=msi/files -D Version="$version" \
+    -o "packages/u2lvost-$version-win32.msi" msi/u2lvost.wxs)
+  ls "$dir/packages/u2lvost-$version-win32.msi"
 fi
