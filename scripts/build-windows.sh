@@ -19,7 +19,7 @@ BUILD_PACKAGES=(
 TEST_PACKAGES=(
   wine wine32:i386
   libodbc2:i386 libodbcinst2:i386 libsqliteodbc:i386
-  unixodbc sqlite3 unzip
+  unixodbc sqlite3
 )
 case "${U2LVOST_PACKAGES:-all}" in
   build) PACKAGES=("${BUILD_PACKAGES[@]}") ;;

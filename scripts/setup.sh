@@ -20,7 +20,7 @@ TEST_PACKAGES=(
   unixodbc odbcinst
   sqlite3 libsqliteodbc
   postgresql odbc-postgresql
-  faketime lintian
+  faketime lintian osslsigncode openssl
   locales
   clang libclang-rt-dev
   chromium zlib1g-dev

@@ -28,7 +28,9 @@ if [ $# -ne 1 ] || [ ! -d "$1" ]; then
   exit 2
 fi
 win="$(cd "$1" && pwd)"
-msi="$(ls "$win"/packages/u2lvost-*-win32.msi 2>/dev/null | head -n 1)"
+msi="$(ls "$win"/packages/u2lvost-*-win32.msi 2>/dev/null)"
+# One MSI: one of another version beside it would be tested instead.
+[ "$(printf '%s' "$msi" | grep -c '')" = 1 ] || msi=""
 version="$(basename "$msi" | sed -n 's/^u2lvost-\(.*\)-win32\.msi$/\1/p')"
 
 odbc32_driver=""
