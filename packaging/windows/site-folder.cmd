@@ -9,12 +9,15 @@ rem GROUP: the accounts that run reports (default: Users).
 setlocal EnableExtensions
 set "SITE=%ProgramData%\u2lvost"
 set "READERS=%~1"
+set "READERS_NAME=%~1"
+rem Users by its SID: the group's name depends on the language of Windows.
 if "%READERS%"=="" set "READERS=*S-1-5-32-545"
+if "%READERS_NAME%"=="" set "READERS_NAME=Users"
 if not exist "%SITE%\" mkdir "%SITE%"
 if not exist "%SITE%\" goto failed
 icacls "%SITE%" /inheritance:r /grant:r "*S-1-5-32-544:(OI)(CI)F" "*S-1-5-18:(OI)(CI)F" "%READERS%:(OI)(CI)RX" >nul
 if errorlevel 1 goto failed
-echo u2lvost: "%SITE%" may be changed by Administrators and SYSTEM and read by %READERS%.
+echo u2lvost: "%SITE%" may be changed by Administrators and SYSTEM and read by %READERS_NAME%.
 echo u2lvost: put the site password into "%SITE%\winzel.password" (first line).
 exit /b 0
 :failed

@@ -23,6 +23,8 @@ set "BAD="
 call :check %*
 if defined BAD goto badattribute
 set "KEY=HKLM\SOFTWARE\ODBC\ODBC.INI\WINZELRW"
+rem A data source defined again keeps nothing of the old one's attributes.
+"%REG%" delete "%KEY%" /f >nul 2>&1
 "%REG%" add "%KEY%" /v Driver /d "%DLL%" /f >nul
 if errorlevel 1 goto failed
 :attribute

@@ -195,6 +195,12 @@ check_same "WINZELRW names the driver's library, the database and the port" "1 1
     grep -c -E '^ +Database +REG_SZ +C:\\data\\company 4.db$') $(printf '%s\n' "$dsn" | grep -c -E '^ +Port +REG_SZ +5432$')"
 check_same "WINZELRW is listed with its driver" "1" \
   "$(wreg query 'HKLM\Software\ODBC\ODBC.INI\ODBC Data Sources' /v WINZELRW | grep -c -E 'WINZELRW +REG_SZ +Test Driver$')"
+printf '@call winzelrw.cmd "Test Driver" "Database=C:\\data\\other.db"\r\n' >"$folder/define-dsn.cmd"
+cmd_run define-dsn.cmd >/dev/null
+rm -f "$folder/define-dsn.cmd"
+dsn="$(wreg query 'HKLM\Software\ODBC\ODBC.INI\WINZELRW')"
+check_same "defined again, WINZELRW keeps none of the old attributes" "1 0" \
+  "$(printf '%s\n' "$dsn" | grep -c -E '^ +Database +REG_SZ +C:\\data\\other.db$') $(printf '%s\n' "$dsn" | grep -c Port)"
 wreg delete 'HKLM\Software\ODBC\ODBC.INI\WINZELRW' /f >/dev/null
 wreg delete 'HKLM\Software\ODBC\ODBC.INI\ODBC Data Sources' /v WINZELRW /f >/dev/null
 winzelrw_cases=(
