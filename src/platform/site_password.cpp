@@ -15,6 +15,17 @@ void wipeSitePassword(char* buffer, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) p[i] = 0;
 }
 
+bool startSitePasswordRead(const char* path, SitePasswordFile& out, char* password, std::size_t size) {
+  if (password != nullptr && size > 0) wipeSitePassword(password, size);
+  if (path == nullptr || *path == '\0') return false;
+  std::snprintf(out.path, sizeof out.path, "%s", path);
+  if (password == nullptr || size < 2) {
+    setSitePasswordRefused(out, "there is no room for a password");
+    return false;
+  }
+  return true;
+}
+
 void takeSitePasswordLine(const char* content, std::size_t got, bool tooBig, SitePasswordFile& out, char* password,
                           std::size_t size) {
   std::size_t lineEnd = 0;

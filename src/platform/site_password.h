@@ -61,6 +61,9 @@ const char* sitePasswordAclProblem(bool hasDacl, const SiteAce* aces, std::size_
 // Shared by both platforms' readers.
 void setSitePasswordRefused(SitePasswordFile& out, const char* reason);
 void wipeSitePassword(char* buffer, std::size_t size);
+// Zeroes the caller's buffer and notes the path in out; false when there is
+// nothing to read (no path; or no room, and out is refused).
+bool startSitePasswordRead(const char* path, SitePasswordFile& out, char* password, std::size_t size);
 // Takes the first line of content (got bytes) as the password, or refuses it:
 // too big (tooBig), empty, holding a NUL byte, or too long for size.
 void takeSitePasswordLine(const char* content, std::size_t got, bool tooBig, SitePasswordFile& out, char* password,

@@ -31,13 +31,7 @@ const char* sitePasswordFileProblem(uint32_t mode, uint32_t ownerUid, uint32_t s
 
 SitePasswordFile readSitePasswordAt(const char* path, bool named, char* password, std::size_t size) {
   SitePasswordFile out;
-  if (password != nullptr && size > 0) wipeSitePassword(password, size);
-  if (path == nullptr || *path == '\0') return out;
-  std::snprintf(out.path, sizeof out.path, "%s", path);
-  if (password == nullptr || size < 2) {
-    setReason(out, "there is no room for a password");
-    return out;
-  }
+  if (!startSitePasswordRead(path, out, password, size)) return out;
 
   // O_NONBLOCK: a FIFO put in its place must not hold the report up.
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);

@@ -96,13 +96,7 @@ const char* sitePasswordFileProblem(uint32_t, uint32_t, uint32_t) {
 
 SitePasswordFile readSitePasswordAt(const char* path, bool named, char* password, std::size_t size) {
   SitePasswordFile out;
-  if (password != nullptr && size > 0) wipeSitePassword(password, size);
-  if (path == nullptr || *path == '\0') return out;
-  std::snprintf(out.path, sizeof out.path, "%s", path);
-  if (password == nullptr || size < 2) {
-    setSitePasswordRefused(out, "there is no room for a password");
-    return out;
-  }
+  if (!startSitePasswordRead(path, out, password, size)) return out;
 
   HANDLE file = CreateFileA(path, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
