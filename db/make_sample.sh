@@ -8,8 +8,10 @@
 #                                        Through psql with the usual PGHOST, PGPORT,
 #                                        PGUSER environment; the user must be allowed
 #                                        to create databases. Run it as the postgres
-#                                        user; run by root without PGUSER, psql
-#                                        runs as postgres.
+#                                        user or as root: root without PGUSER
+#                                        runs psql as postgres (runuser).
+#
+# It says what it made on standard output.
 #
 # On PostgreSQL the role "WINZEL", when it exists, is given read access to the six
 # tables: the library reads and never writes.
@@ -44,6 +46,7 @@ case "$backend" in
     chmod "$(printf '%o' $((0666 & ~$(umask))))" "$tmp"
     { echo "BEGIN;"; cat "$here/schema.sql" "$data"; echo "COMMIT;"; } | sqlite3 -bail "$tmp"
     mv -fT -- "$tmp" "$target"
+    echo "Sample company database (schema $schema) written to $target."
     ;;
   postgres)
     # A session still holding a table must not make the reload wait for ever.
@@ -53,16 +56,21 @@ case "$backend" in
     esac
     # root has no role of its own on a stock server: the server's owner does the work.
     run_psql() { psql "$@"; }
+    who=${PGUSER:-$(id -un)}
     if [ "$(id -u)" -eq 0 ] && [ -z "${PGUSER:-}" ] && id postgres >/dev/null 2>&1; then
       run_psql() { runuser -u postgres -- psql "$@"; }
+      who="postgres (runuser -u postgres)"
     fi
     # Reloading the tables is much faster than making a new database.
     if ! exists=$(run_psql -X -q -A -t -d postgres -c "SELECT 1 FROM pg_database WHERE datname = '$target'"); then
-      echo "$0: cannot reach the server as ${PGUSER:-$(id -un)} (run this as the postgres user)" >&2
+      echo "$0: cannot reach the server as $who (run this as the postgres user or as root)" >&2
       exit 1
     fi
     if [ "$exists" != 1 ]; then
       run_psql -X -q -v ON_ERROR_STOP=1 -d postgres -c "CREATE DATABASE $target"
+      made="created"
+    else
+      made="reloaded"
     fi
     {
       echo "DROP TABLE IF EXISTS VersionTable, Company, Book, BookShYr, Calendar, CycleObject;"
@@ -77,6 +85,7 @@ END
 $$;
 EOF
     } | run_psql -X -q -v ON_ERROR_STOP=1 --single-transaction -d "$target" >/dev/null
+    echo "PostgreSQL database $target $made with the sample company (schema $schema), as $who."
     ;;
   *) usage ;;
 esac

@@ -5,8 +5,8 @@
 # pg_hba.conf line that lets it log in with md5 (or, with --apply, puts that line
 # into the server's pg_hba.conf above its scram-sha-256 lines and reloads).
 #
-#   sudo -u postgres bash db/pg_role.sh DBNAME [--hosts CIDR[,CIDR...]] [--hba-database NAME] [--apply]
-#                                         [--reset-password]
+#   bash db/pg_role.sh DBNAME [--hosts CIDR[,CIDR...]] [--hba-database NAME] [--apply]
+#                             [--reset-password]
 #
 # DBNAME   the company database (its six tables must exist: db/schema.sql)
 # --hosts  the report hosts allowed to log in as WINZEL (default 127.0.0.1/32);
@@ -19,8 +19,10 @@
 #          without it, a password of the site's own (ALTER ROLE ... PASSWORD) is kept,
 #          so that running this for a second database does not lock the library out
 #
-# psql connects as usual (PGHOST, PGPORT, PGUSER; by default the postgres user
-# through the local socket), as a superuser. Safe to run again.
+# Run it as the postgres account or as root: root without PGUSER runs psql as
+# postgres (runuser; stock Debian has no sudo). psql connects as usual (PGHOST,
+# PGPORT, PGUSER; by default through the local socket), as a superuser. Safe to
+# run again.
 set -euo pipefail
 
 # md5 of the library's password followed by the user name: the server stores it as
@@ -75,12 +77,29 @@ for c in "${cidrs[@]}"; do
   range_ok "$c" || { echo "$0: not an address range: '$c' (e.g. 10.1.2.0/24)" >&2; exit 2; }
 done
 
-if [ "$(id -un)" = root ] && [ -z "${PGUSER:-}" ]; then
-  echo "$0: run this as the postgres user: sudo -u postgres bash $0 $db ..." >&2
-  exit 2
+# root has no role of its own on a stock server: the server's owner does the work.
+as_owner=()
+if [ "$(id -u)" -eq 0 ] && [ -z "${PGUSER:-}" ]; then
+  if ! id postgres >/dev/null 2>&1; then
+    echo "$0: root has no role on the server and there is no postgres account; set PGUSER to a superuser" >&2
+    exit 2
+  fi
+  as_owner=(runuser -u postgres --)
+  echo "Running psql as the postgres account (runuser -u postgres)."
 fi
 
-q() { psql -X -q -A -t -v ON_ERROR_STOP=1 "$@"; }
+q() { "${as_owner[@]}" psql -X -q -A -t -v ON_ERROR_STOP=1 "$@"; }
+
+# The command that reloads this server, as this account can run it: Debian's
+# clusters are named VERSION/NAME, others are reloaded through SQL.
+reload_command() {
+  local cluster
+  cluster=$(q -d postgres -c "SHOW cluster_name" 2>/dev/null) || cluster=""
+  if [[ $cluster =~ ^[0-9]+/[A-Za-z0-9_.-]+$ ]] && command -v pg_ctlcluster >/dev/null; then
+    echo "${as_owner[*]:+${as_owner[*]} }pg_ctlcluster ${cluster%/*} ${cluster#*/} reload"
+  fi
+  echo "${as_owner[*]:+${as_owner[*]} }psql -c 'SELECT pg_reload_conf()'"
+}
 
 # A WINZEL with a password other than the built-in one has the site's own: the
 # library reads it from the site's password file, so it stays unless asked.
@@ -142,7 +161,9 @@ if [ "$apply" -eq 0 ]; then
   echo
   printf '    %s\n' "${lines[@]}"
   echo
-  echo "then reload the server:  psql -c 'SELECT pg_reload_conf()'   (or: pg_ctlcluster VERSION main reload)"
+  echo "then reload the server with one of:"
+  echo
+  reload_command | sed 's/^/    /'
   exit 0
 fi
 

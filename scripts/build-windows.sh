@@ -10,13 +10,22 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PACKAGES=(
+# The cross build itself; then what running the products under Wine needs.
+# U2LVOST_PACKAGES=build installs only the first (scripts/package.sh).
+BUILD_PACKAGES=(
   cmake make
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+)
+TEST_PACKAGES=(
   wine wine32:i386
   libodbc2:i386 libodbcinst2:i386 libsqliteodbc:i386
-  unixodbc sqlite3 unzip
+  unixodbc sqlite3
 )
+case "${U2LVOST_PACKAGES:-all}" in
+  build) PACKAGES=("${BUILD_PACKAGES[@]}") ;;
+  all) PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}") ;;
+  *) echo "$0: U2LVOST_PACKAGES is build or all, not '${U2LVOST_PACKAGES}'" >&2; exit 2 ;;
+esac
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -34,7 +43,7 @@ apt_update() {
 }
 
 # wine32 and the ODBC pieces are i386 packages.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "${U2LVOST_PACKAGES:-all}" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "Adding the i386 architecture"
   $SUDO dpkg --add-architecture i386
   updated=""

@@ -1,20 +1,36 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need (Debian), then configures
 # and builds into build/. Safe to run again: installs only what is missing.
+#
+# U2LVOST_PACKAGES=build installs only what a build without tests needs
+# (scripts/package.sh); the default also installs what the tests need.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PACKAGES=(
+# A compiler, CMake and the unixODBC headers and library.
+BUILD_PACKAGES=(
   build-essential cmake pkg-config
+  unixodbc-dev
+)
+# The tests, the benchmarks, the fuzz build and the demo: the test frameworks,
+# the ODBC drivers with their databases, the PostgreSQL server, clang, a browser
+# for the calendar page.
+TEST_PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  unixodbc unixodbc-dev odbcinst
+  unixodbc odbcinst
   sqlite3 libsqliteodbc
   postgresql odbc-postgresql pgbouncer
-  faketime
+  faketime lintian osslsigncode openssl
   locales
   clang libclang-rt-dev
   chromium zlib1g-dev
 )
+
+case "${U2LVOST_PACKAGES:-all}" in
+  build) PACKAGES=("${BUILD_PACKAGES[@]}") ;;
+  all) PACKAGES=("${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}") ;;
+  *) echo "$0: U2LVOST_PACKAGES is build or all, not '${U2LVOST_PACKAGES}'" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -27,7 +27,7 @@ pgb_start
 build/tests/integration_tests --gtest_filter='*PostgreSQL*:*Postgres*'
 pg_stop
 
-# The site packages: the .deb installed, used and removed here, the .zip under Wine.
+# The site packages: the .deb installed, used and removed here, the MSI under Wine.
 bash tests/package/run.sh build
 
 # Memory errors and leaks: the same objects built with sanitizers.

@@ -17,15 +17,7 @@ const char kDefaultPath[] = "/etc/u2lvost/winzel.password";
 // A password file is one short line; anything bigger is not one.
 const std::size_t kMaxFileBytes = 4096;
 
-void setReason(SitePasswordFile& out, const char* text) {
-  out.state = SitePasswordState::Refused;
-  std::snprintf(out.reason, sizeof out.reason, "%s", text);
-}
-
-void wipe(char* buffer, std::size_t size) {
-  volatile char* p = buffer;
-  for (std::size_t i = 0; i < size; ++i) p[i] = 0;
-}
+void setReason(SitePasswordFile& out, const char* text) { setSitePasswordRefused(out, text); }
 
 }  // namespace
 
@@ -39,13 +31,7 @@ const char* sitePasswordFileProblem(uint32_t mode, uint32_t ownerUid, uint32_t s
 
 SitePasswordFile readSitePasswordAt(const char* path, bool named, char* password, std::size_t size) {
   SitePasswordFile out;
-  if (password != nullptr && size > 0) wipe(password, size);
-  if (path == nullptr || *path == '\0') return out;
-  std::snprintf(out.path, sizeof out.path, "%s", path);
-  if (password == nullptr || size < 2) {
-    setReason(out, "there is no room for a password");
-    return out;
-  }
+  if (!startSitePasswordRead(path, out, password, size)) return out;
 
   // O_NONBLOCK: a FIFO put in its place must not hold the report up.
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -77,7 +63,7 @@ SitePasswordFile readSitePasswordAt(const char* path, bool named, char* password
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       close(fd);
-      wipe(content, sizeof content);
+      wipeSitePassword(content, sizeof content);
       setReason(out, "it cannot be read");
       return out;
     }
@@ -86,27 +72,8 @@ SitePasswordFile readSitePasswordAt(const char* path, bool named, char* password
   }
   close(fd);
 
-  std::size_t lineEnd = 0;
-  while (lineEnd < got && content[lineEnd] != '\n') ++lineEnd;
-  std::size_t length = lineEnd;
-  if (length > 0 && content[length - 1] == '\r') --length;
-
-  if (got > kMaxFileBytes) {
-    setReason(out, "it is too big for a password file");
-  } else if (length == 0) {
-    setReason(out, "its first line is empty");
-  } else if (std::memchr(content, '\0', length) != nullptr) {
-    setReason(out, "its first line holds a NUL byte");
-  } else if (length >= size) {
-    char text[sizeof out.reason];
-    std::snprintf(text, sizeof text, "the password is longer than %zu characters", size - 1);
-    setReason(out, text);
-  } else {
-    std::memcpy(password, content, length);
-    password[length] = '\0';
-    out.state = SitePasswordState::Read;
-  }
-  wipe(content, sizeof content);
+  takeSitePasswordLine(content, got, got > kMaxFileBytes, out, password, size);
+  wipeSitePassword(content, sizeof content);
   return out;
 }
 

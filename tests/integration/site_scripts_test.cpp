@@ -245,7 +245,7 @@ TEST(MakeSampleScript, AFailedSqliteBuildLeavesWhatWasThere) {
                                                       shellQuote(target) + " && sqlite3 " + shellQuote(target) +
                                                       " 'SELECT Info FROM VersionTable WHERE AppID = 0 AND ItemNumber = 0')");
   EXPECT_EQ(o.code, 0) << o.err;
-  EXPECT_EQ(o.out, "640\n4.1\n");
+  EXPECT_EQ(o.out, "Sample company database (schema 4) written to " + target + ".\n640\n4.1\n");
 }
 
 // Arguments that name nothing to make are refused, never answered with success.
@@ -308,6 +308,22 @@ TEST(PgRoleScriptPostgreSQL, PrintsTheLineOrAppliesItOnce) {
   // Above every other host line, so no scram-sha-256 (or other) line matches first.
   size_t firstHost = text.find("\nhost");
   EXPECT_EQ(text.find("\n" + line), firstHost) << text;
+}
+
+// Stock Debian has no sudo: root runs the script, which runs psql as postgres and
+// names the reload command as root can run it.
+TEST(PgRoleScriptPostgreSQL, RootWorksThroughThePostgresAccount) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  testenv::PostgresFacts pg = testenv::PostgresFacts::fromEnvironment();
+  testenv::TempDir dir;
+  sitetest::Outcome o = sitetest::runCommand(
+      dir, "env -u PGUSER PGHOST=" + shellQuote(pg.socketDir) + " PGPORT=" + shellQuote(pg.port) + " bash " +
+               shellQuote(U2LVOST_SOURCE_DIR "/db/pg_role.sh") + " u2lvost_s4 --hosts 10.1.2.0/24");
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_TRUE(contains(o.out, "Running psql as the postgres account (runuser -u postgres).\n")) << o.out;
+  EXPECT_TRUE(contains(o.out, "Role WINZEL: ")) << o.out;
+  EXPECT_TRUE(contains(o.out, "    runuser -u postgres -- psql -c 'SELECT pg_reload_conf()'\n")) << o.out;
+  EXPECT_FALSE(contains(o.out, "VERSION")) << o.out;
 }
 
 // A site that gave WINZEL its own password keeps it when the script runs again
@@ -482,6 +498,8 @@ TEST(MakeSamplePostgreSQL, RootWithoutARoleWorksThroughPostgres) {
       dir, who + "PGHOST=" + shellQuote(pg.socketDir) + " PGPORT=" + shellQuote(pg.port) + " " + script);
   EXPECT_EQ(o.code, 0) << o.err;
   EXPECT_FALSE(contains(o.err, "does not exist")) << o.err;
+  EXPECT_TRUE(contains(o.out, "PostgreSQL database " + db + " created with the sample company (schema 4), as ")) << o.out;
+  EXPECT_EQ(contains(o.out, "(runuser -u postgres)"), geteuid() == 0) << o.out;
   sitetest::Outcome rows = sitetest::runCommand(dir, adminEnv() + "psql -X -q -A -t -d " + db +
                                                          " -c 'SELECT Info FROM VersionTable WHERE AppID = 0 AND ItemNumber = 0'");
   EXPECT_EQ(rows.out, "4.1\n") << rows.err;
@@ -536,7 +554,8 @@ TEST(InstalledLayout, TheScriptsTheSiteCheckNamesAreInstalled) {
   sitetest::Outcome o = installInto(dir, prefix);
   ASSERT_EQ(o.code, 0) << o.out << o.err;
   std::string library;
-  for (const char* libdir : {"/lib", "/lib64", "/lib/x86_64-linux-gnu"})
+  // The package's own library folder, under whichever library folder the platform uses.
+  for (const char* libdir : {"/lib/u2lvost", "/lib64/u2lvost", "/lib/x86_64-linux-gnu/u2lvost"})
     if (access((prefix + libdir + "/libu2lvost.so").c_str(), R_OK) == 0) library = prefix + libdir + "/libu2lvost.so";
   ASSERT_FALSE(library.empty()) << "no installed libu2lvost.so under " << prefix;
   // No data source and no engine: the check advises what to run.

@@ -2,10 +2,14 @@
 # The Debian package as a site installs it, on this machine, as root:
 #   - the shipped binaries are stripped and find their libraries through run
 #     paths of the installed layout, also when the package is unpacked elsewhere;
-#   - dpkg -i registers the engine in the system class registry; a report run by
+#   - lintian finds nothing to say (errors, warnings, informational tags);
+#   - the libraries are private to the package: none is on the linker's path;
+#   - apt installs it with its dependencies and registers the engine in the
+#     system class registry, which postinst makes; a report run by
 #     another account (no class registry of its own) through the installed ufhost
 #     on the sample company gives the build tree's answers;
-#   - dpkg -r unregisters it, dpkg -P leaves nothing behind.
+#   - dpkg -r unregisters it, dpkg -P leaves nothing behind (no file, no class
+#     registry, nothing in the linker's cache).
 # The machine is put back as it was, also on failure.
 #
 #   bash tests/package/deb_test.sh DEB LINUX_BUILD_DIR
@@ -68,10 +72,35 @@ check_same "no name of the password routine is left in the report library" "0" \
   "$(strings -a "$tmp/unpacked$libdir/libu2lvost.so" | grep -c -i 'getpassword')"
 check_same "the programs' run path is relative to the installed layout" \
   "\$ORIGIN/..${libdir#/usr}" "$(readelf -d "$tmp/unpacked/usr/bin/ufhost" | sed -n 's/.*R.*PATH.*\[\(.*\)\]/\1/p')"
-check_same "the package depends on unixODBC" "yes" \
-  "$(dpkg-deb -f "$deb" Depends | grep -q 'unixodbc' && echo yes)"
+check_same "the libraries are in the package's own folder" "/usr/lib/x86_64-linux-gnu/u2lvost" "$libdir"
+check_same "no library is on the linker's path" "" \
+  "$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -E '^\./usr/lib/[^/]+/[^/]+\.so')"
+check_same "the package depends on odbcinst (odbc-dsn.sh runs it) and the ODBC library" "yes yes" \
+  "$(dpkg-deb -f "$deb" Depends | grep -c >/dev/null '\bodbcinst\b' && echo yes) $(dpkg-deb -f "$deb" Depends | grep -c >/dev/null 'libodbc2' && echo yes)"
 check_same "the package recommends the SQLite and PostgreSQL drivers" "libsqliteodbc, odbc-postgresql" \
   "$(dpkg-deb -f "$deb" Recommends)"
+check_same "the package suggests what the db scripts run" "sqlite3, postgresql-client" "$(dpkg-deb -f "$deb" Suggests)"
+for f in usr/share/doc/u2lvost/copyright usr/share/doc/u2lvost/changelog.gz \
+  usr/share/man/man1/ufhost.1.gz usr/share/man/man1/regsvr.1.gz; do
+  check_same "the package holds /$f" "yes" "$([ -s "$tmp/unpacked/$f" ] && echo yes)"
+done
+check_same "the manual page of ufhost is its --help" "yes" \
+  "$(zcat "$tmp/unpacked/usr/share/man/man1/ufhost.1.gz" | grep -cF >/dev/null '\-\-report\fR TEMPLATE' && echo yes)"
+check_same "the copyright file is machine-readable" "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
+  "$(head -n 1 "$tmp/unpacked/usr/share/doc/u2lvost/copyright")"
+check_same "the Debian changelog names this version" "u2lvost ($version)" \
+  "$(zcat "$tmp/unpacked/usr/share/doc/u2lvost/changelog.gz" | head -n 1 | cut -d' ' -f1-2)"
+# Built with the distribution's hardening flags: full RELRO, fortified calls.
+for f in usr/bin/ufhost "${libdir#/}/libu2lvost.so"; do
+  check_same "/$f is linked with BIND_NOW and fortified" "yes yes" \
+    "$(readelf -d "$tmp/unpacked/$f" | grep -c >/dev/null BIND_NOW && echo yes) $(readelf --dyn-syms -W "$tmp/unpacked/$f" | grep -c >/dev/null '_chk@' && echo yes)"
+done
+if command -v lintian >/dev/null; then
+  check_same "lintian (pedantic, with informational tags) has nothing to say" "" \
+    "$(lintian --info --display-info --pedantic "$deb" 2>&1 | grep -E '^[EWIPX]:')"
+else
+  fail "lintian is installed (scripts/setup.sh)" "lintian" "missing"
+fi
 # Unpacked anywhere, the programs find their libraries without LD_LIBRARY_PATH.
 check_same "an unpacked ufhost runs from any folder" "ufhost (u2lvost) $version" \
   "$(env -u LD_LIBRARY_PATH "$tmp/unpacked/usr/bin/ufhost" --version 2>&1)"
@@ -81,12 +110,12 @@ check_same "an unpacked regsvr registers the unpacked engine" "2" \
   "$(grep -c "= $tmp/unpacked$libdir/libvrzelcal.so" "$tmp/unpacked.reg" 2>/dev/null)"
 
 # ---------------------------------------------------------------------------
-echo "== dpkg -i"
+echo "== apt install"
 
-$SUDO dpkg -i "$deb" >"$tmp/install.log" 2>&1
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$tmp/install.log" 2>&1
 status=$?
 installed=1
-check_same "dpkg -i succeeds" "0" "$status"
+check_same "apt install ./${deb##*/} succeeds" "0" "$status"
 [ "$status" -eq 0 ] || cat "$tmp/install.log"
 check_same "the package is installed" "install ok installed" "$(dpkg-query -W -f='${Status}' u2lvost 2>&1)"
 check_same "postinst said which file it wrote" "yes" \
@@ -97,6 +126,10 @@ check_same "the system class registry names the installed engine for both classe
 {33C9B846-0D15-11D2-98A2-00104B9B151D} = $engine" "$(cat /etc/u2lvost/com-classes.reg 2>&1)"
 check_same "the system class registry is root's and read-only to others" "root 644" \
   "$(stat -c '%U %a' /etc/u2lvost/com-classes.reg 2>&1)"
+check_same "the linker's cache knows none of the package's libraries" "" "$(ldconfig -p | grep u2lvost)"
+if command -v man >/dev/null; then
+  check_same "man finds the manual pages" "2" "$(man -w ufhost regsvr 2>/dev/null | grep -c '/usr/share/man/man1/')"
+fi
 check_same "ufhost --version" "ufhost (u2lvost) $version" "$(ufhost --version 2>&1)"
 check_same "regsvr --version" "regsvr (u2lvost) $version" "$(regsvr --version 2>&1)"
 
@@ -166,6 +199,18 @@ check_same "the installed files are gone" "" \
   "$(ls /usr/bin/ufhost /usr/bin/regsvr "$libdir"/libu2lvost* "$libdir"/libvrzelcal* 2>/dev/null)"
 $SUDO dpkg -P u2lvost >/dev/null 2>&1
 check_same "dpkg -P leaves no trace of the package" "" "$(dpkg-query -W -f='${Status}' u2lvost 2>/dev/null)"
+check_same "nor anything in the linker's cache" "" "$(ldconfig -p | grep u2lvost)"
+installed=""
+
+# A purge takes the class registry that postinst made, whatever is left in it.
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >/dev/null 2>&1
+installed=1
+printf '{00000000-0000-0000-0000-000000000001} = /opt/other/libother.so\n' | $SUDO tee -a /etc/u2lvost/com-classes.reg >/dev/null
+$SUDO dpkg -r u2lvost >/dev/null 2>&1
+check_same "dpkg -r keeps a class registry that still names another class" "yes" \
+  "$([ -f /etc/u2lvost/com-classes.reg ] && echo yes)"
+$SUDO dpkg -P u2lvost >/dev/null 2>&1
+check_same "dpkg -P removes it" "no" "$([ -e /etc/u2lvost ] && echo yes || echo no)"
 installed=""
 
 summary

@@ -111,6 +111,61 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"GroupWritable", "s3cret\n", 0620, SitePasswordState::Refused, "others can write"}),
     [](const ::testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
 
+// Windows: the file's owner and access list. Rights: 0x1 read data, 0x2 write
+// data, 0x4 append, 0x100 write attributes, 0x10000 delete, 0x40000 write the
+// access list, 0x80000 take ownership, 0x10000000 generic all, 0x40000000
+// generic write, 0x80000000 generic read, 0x1200a9 read and execute.
+struct AclCase {
+  const char* name;
+  bool hasDacl;
+  std::vector<SiteAce> aces;
+  AceTrustee owner;
+  const char* problem;  // a word the reason must hold; null: accepted
+};
+
+TEST(SitePasswordAcl, LetsOnlyAdministratorsSystemAndThisAccountChangeTheFile) {
+  using T = AceTrustee;
+  const SiteAce adminsFull{true, false, 0x1f01ff, T::Administrators};
+  const SiteAce systemFull{true, false, 0x1f01ff, T::System};
+  const SiteAce usersRead{true, false, 0x1200a9, T::Other};
+  const std::vector<AclCase> cases = {
+      {"the folder's permissions, inherited", true, {adminsFull, systemFull, usersRead}, T::Administrators, nullptr},
+      {"owned by SYSTEM", true, {adminsFull, systemFull}, T::System, nullptr},
+      {"owned by this account, which may write", true, {{true, false, 0x1f01ff, T::Self}, usersRead}, T::Self, nullptr},
+      {"generic read for others", true, {adminsFull, {true, false, 0x80000000u, T::Other}}, T::Administrators, nullptr},
+      {"others' write only passed on to new files", true, {adminsFull, {true, true, 0x40000000u, T::Other}},
+       T::Administrators, nullptr},
+      {"a deny entry is no grant", true, {adminsFull, {false, false, 0x1f01ff, T::Other}}, T::Administrators, nullptr},
+      {"no access list", false, {}, T::Administrators, "no access list"},
+      {"owned by another account", true, {adminsFull}, T::Other, "owned by another account"},
+      {"others may write data", true, {adminsFull, {true, false, 0x2, T::Other}}, T::Administrators, "can change"},
+      {"others may append", true, {adminsFull, {true, false, 0x4, T::Other}}, T::Administrators, "can change"},
+      {"others may write attributes", true, {adminsFull, {true, false, 0x100, T::Other}}, T::Administrators,
+       "can change"},
+      {"others may delete", true, {adminsFull, {true, false, 0x10000, T::Other}}, T::Administrators, "can change"},
+      {"others may rewrite the access list", true, {adminsFull, {true, false, 0x40000, T::Other}}, T::Administrators,
+       "can change"},
+      {"others may take ownership", true, {adminsFull, {true, false, 0x80000, T::Other}}, T::Administrators,
+       "can change"},
+      {"others have generic write", true, {adminsFull, {true, false, 0x40000000u, T::Other}}, T::Administrators,
+       "can change"},
+      {"others have generic all", true, {{true, false, 0x10000000u, T::Other}}, T::Administrators, "can change"},
+      // Deny entries are not weighed: a later allow entry still refuses the file.
+      {"a deny entry before an allow entry", true,
+       {{false, false, 0x2, T::Other}, {true, false, 0x2, T::Other}}, T::Administrators, "can change"},
+  };
+  for (const AclCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const char* problem = sitePasswordAclProblem(c.hasDacl, c.aces.data(), c.aces.size(), c.owner);
+    if (c.problem == nullptr) {
+      EXPECT_EQ(problem, nullptr) << problem;
+    } else {
+      ASSERT_NE(problem, nullptr);
+      EXPECT_NE(std::string(problem).find(c.problem), std::string::npos) << problem;
+    }
+  }
+}
+
 TEST(SitePasswordFile, MissingAtTheDefaultPlaceIsNoSitePassword) {
   TempDir dir;
   char buffer[16] = "left over";
