@@ -868,8 +868,8 @@ TEST_F(CoCreateTest, RegsvrCommand) {
             testenv::readFile(file));
   EXPECT_EQ(0, run("/u /s '" + std::string(VRZELCAL_LIBRARY) + "'"));
   EXPECT_EQ("", testenv::readFile(file));
-  EXPECT_EQ(2, run("'" + dir.file("missing.so") + "'"));
-  EXPECT_EQ(1, run(""));
+  EXPECT_EQ(3, run("'" + dir.file("missing.so") + "'")) << "library not loadable";
+  EXPECT_EQ(2, run("")) << "usage error";
 }
 
 // regsvr's choice of file, its messages and its informational options.
@@ -890,7 +890,8 @@ TEST_F(CoCreateTest, RegsvrSaysWhichFileAndWhy) {
   } rows[] = {
       {"version", "", "--version", 0, "regsvr (u2lvost) " U2LVOST_VERSION "\n", ""},
       {"help", "", "--help", 0, "usage: regsvr [--system | --user] [/u] [/s] LIBRARY", ""},
-      {"unknown option", "", "--bogus " + engine, 1, "usage: regsvr", ""},
+      {"unknown option", "", "--bogus " + engine, 2, "usage: regsvr", ""},
+      {"help names the exit codes", "", "--help", 0, "  2  usage error: the command line is wrong\n", ""},
       {"explicit user file", "U2LVOST_COM_REGISTRY='" + user + "' U2LVOST_COM_SYSTEM_REGISTRY='" + system + "'",
        "--user " + engine, 0, "wrote this user's class registry " + user, user},
       {"explicit system file", "U2LVOST_COM_REGISTRY='" + user + "' U2LVOST_COM_SYSTEM_REGISTRY='" + system + "'",
@@ -901,7 +902,7 @@ TEST_F(CoCreateTest, RegsvrSaysWhichFileAndWhy) {
        ::geteuid() == 0 ? system : dir.file(".config/u2lvost/com-classes.reg")},
       {"no system file to write", "U2LVOST_COM_SYSTEM_REGISTRY=", "--system " + engine, 1,
        "no system class registry", ""},
-      {"folder in the way", "U2LVOST_COM_REGISTRY='" + dir.file("blocked/classes.reg") + "'", "--user " + engine, 3,
+      {"folder in the way", "U2LVOST_COM_REGISTRY='" + dir.file("blocked/classes.reg") + "'", "--user " + engine, 1,
        "cannot create folder " + dir.file("blocked") + ": a file of that name is in the way", ""},
   };
   for (const Row& r : rows) {

@@ -4,6 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
+
+#include "fiscal_year_end.h"
+#include "host_dates.h"
+
 namespace ufhost {
 namespace sys {
 
@@ -43,4 +48,12 @@ bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 }  // namespace sys
+
+int32_t todayDayNumber() {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return dayNumberFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
+
 }  // namespace ufhost

@@ -5,6 +5,9 @@
 
 #include <cstdio>
 
+#include "fiscal_year_end.h"
+#include "host_dates.h"
+
 namespace ufhost {
 namespace sys {
 
@@ -57,4 +60,11 @@ bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 bool stdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
 }  // namespace sys
+
+int32_t todayDayNumber() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return dayNumberFromCivil(st.wYear, st.wMonth, st.wDay);
+}
+
 }  // namespace ufhost

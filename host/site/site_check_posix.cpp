@@ -43,13 +43,6 @@ std::string odbcIniLocation(bool system) {
   return std::string(home ? home : "") + "/.odbc.ini";
 }
 
-int32_t todayDayNumber() {
-  std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return dayNumberFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-}
-
 const char* howToDefineDataSource() { return "scripts/odbc-dsn.sh install, or odbcinst -i -s"; }
 
 bool fileExists(const std::string& path) {

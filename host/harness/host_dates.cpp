@@ -1,7 +1,6 @@
 #include "host_dates.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace ufhost {
 namespace {
@@ -76,16 +75,6 @@ int daysInMonth(int year, int month) {
 }
 
 int32_t dayNumberFromCivil(int year, int month, int day) {
-  if (year > 1582 && year <= kLastYear && month >= 1 && month <= 12 && day >= 1) {
-    // The usual case, a Gregorian year: the same arithmetic as daysFromCivil,
-    // unsigned since the year is positive.
-    const unsigned m = static_cast<unsigned>(month);
-    const unsigned leap = m == 2 && isLeapYear(year) ? 1 : 0;
-    if (static_cast<unsigned>(day) > static_cast<unsigned>(kMonthStart[m] - kMonthStart[m - 1]) + leap) return kNoDate;
-    const unsigned y = static_cast<unsigned>(year) - (m <= 2);  // [1582, 32767]
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + static_cast<unsigned>(day) - 1;  // [0, 365]
-    return static_cast<int32_t>(365 * y + y / 4 - y / 100 + y / 400 + doy) - 719468 + kDay1970;
-  }
   const int length = daysInMonth(year, month);
   if (length == 0 || day < 1 || day > length) return kNoDate;
   if (year == 1582 && month == 10 && day > 4 && day < 15) return kNoDate;  // dropped by the reform
@@ -127,38 +116,14 @@ bool civilFromDayNumber(int32_t n, CivilDate& out) {
   return true;
 }
 
-size_t formatDayNumberInto(int32_t dayNumber, char* out) {
-  CivilDate c;
-  if (dayNumber == kNoDate || !civilFromDayNumber(dayNumber, c)) {
-    const std::string t = formatDayNumber(dayNumber);
-    std::memcpy(out, t.data(), t.size());
-    return t.size();
-  }
-  // Written by hand: a report prints millions of these.
-  char* p = out;
-  int year = c.year;
-  if (year < 0) {
-    *p++ = '-';
-    year = -year;
-  }
-  if (year >= 10000) *p++ = static_cast<char>('0' + year / 10000 % 10);
-  const int parts[] = {year / 1000 % 10, year / 100 % 10, year / 10 % 10, year % 10};
-  for (int d : parts) *p++ = static_cast<char>('0' + d);
-  *p++ = '-';
-  *p++ = static_cast<char>('0' + c.month / 10);
-  *p++ = static_cast<char>('0' + c.month % 10);
-  *p++ = '-';
-  *p++ = static_cast<char>('0' + c.day / 10);
-  *p++ = static_cast<char>('0' + c.day % 10);
-  return static_cast<size_t>(p - out);
-}
-
 std::string formatDayNumber(int32_t dayNumber) {
   CivilDate c;
   if (dayNumber == kNoDate) return "(no date)";
   if (!civilFromDayNumber(dayNumber, c)) return "(invalid date " + std::to_string(dayNumber) + ")";
-  char buf[kDayTextSize];
-  return std::string(buf, formatDayNumberInto(dayNumber, buf));
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%s%04d-%02d-%02d", c.year < 0 ? "-" : "", c.year < 0 ? -c.year : c.year, c.month,
+                c.day);
+  return buf;
 }
 
 }  // namespace ufhost

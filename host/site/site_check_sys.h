@@ -29,9 +29,6 @@ const char* howToDefineDataSource();
 
 bool fileExists(const std::string& path);
 
-// Today's local date as a host day number.
-int32_t todayDayNumber();
-
 // The file of an ODBC driver as odbcinst.ini names it: a path as it is, a bare
 // name (Debian writes "psqlodbcw.so") where the driver manager would find it.
 // Empty when it is nowhere.

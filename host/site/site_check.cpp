@@ -5,6 +5,8 @@
 #include <ostream>
 
 #include "calendar_view.h"
+#include "exit_codes.h"
+#include "fiscal_year_end.h"
 #include "companyDatabase.h"
 #include "comtypes.h"
 #include "function_library.h"
@@ -259,7 +261,7 @@ class SiteCheck {
       report_.info("fiscal-year end", "not tried: the library has no usable ZelFYEnd");
       return;
     }
-    const int32_t today = site::todayDayNumber();
+    const int32_t today = todayDayNumber();
     const int first = company_ >= 0 ? company_ : kFirstCompany, last = company_ >= 0 ? company_ : kLastCompany;
     library_.startJob();
     std::string call, boxText, error;

@@ -7,8 +7,8 @@
 #include <ostream>
 
 #include "host_dates.h"
-#include "site_check_sys.h"
-#include "ufhost_cli.h"
+#include "exit_codes.h"
+#include "fiscal_year_end.h"
 
 namespace ufhost {
 namespace {
@@ -116,7 +116,7 @@ bool parseBooks(const std::string& text, std::vector<int>& books) {
 
 int thisYear() {
   CivilDate today;
-  return civilFromDayNumber(site::todayDayNumber(), today) ? today.year : 2000;
+  return civilFromDayNumber(todayDayNumber(), today) ? today.year : 2000;
 }
 
 const char kCss[] =
@@ -136,17 +136,6 @@ const char* fillOf(const FiscalYear& y, size_t i) {
 }
 
 }  // namespace
-
-int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int company, int book, int32_t day,
-                      std::string* error) {
-  CallResult r = library.evaluate(
-      fn, {Value::makeNumber(company), Value::makeNumber(book), Value::makeDate(day)});
-  if (!r.ok()) {
-    if (error) *error = r.message;
-    return kNoDate;
-  }
-  return r.value.type == ValueType::Date ? r.value.date : kNoDate;
-}
 
 BookYears walkFiscalYears(FunctionLibrary& lib, const FunctionInfo& fn, int company, int book, int fromYear,
                           int toYear) {

@@ -48,12 +48,6 @@ const char* howToDefineDataSource() {
          "(odbcad32.exe in System32 on 32-bit Windows)";
 }
 
-int32_t todayDayNumber() {
-  SYSTEMTIME st;
-  GetLocalTime(&st);
-  return dayNumberFromCivil(st.wYear, st.wMonth, st.wDay);
-}
-
 bool fileExists(const std::string& path) {
   DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);

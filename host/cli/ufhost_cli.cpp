@@ -97,16 +97,7 @@ const char kHelp[] =
     "    @footer\n"
     "    {{end}}\n"
     "\n"
-    "Exit codes (the highest applies when several problems occur):\n"
-    "  0  every call succeeded\n"
-    "  1  a function answered a host error code (named, e.g. UFNotEnoughParameters (6))\n"
-    "  2  the command line is wrong\n"
-    "  3  the library cannot be loaded or is not a function library\n"
-    "  4  bad input: unknown function, wrong number or types of arguments, bad\n"
-    "     literal, a missing or unreadable file or a folder, bad template or CSV\n"
-    "  5  the library broke the buffer rules (see above)\n"
-    "  6  the harness itself failed (out of memory, standard output cannot be\n"
-    "     written); also for --check and --calendar\n";
+    UFHOST_EXIT_CODE_HELP;
 
 // Control characters as escapes, so the stored text shows exactly.
 std::string visible(const std::string& s) {

@@ -12,12 +12,6 @@
 
 namespace ufhost {
 
-// ZelFYEnd(company, book, day) through the loaded library: the year end's day
-// number, or kNoDate when the library gives none; a failed call puts its message
-// in error (when given) and also gives kNoDate.
-int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int company, int book, int32_t day,
-                      std::string* error = nullptr);
-
 struct FiscalYear {
   int32_t first = 0;  // day numbers
   int32_t last = 0;
