@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config libcli11-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   unixodbc unixodbc-dev odbcinst
   sqlite3 libsqliteodbc

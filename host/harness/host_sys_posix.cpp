@@ -43,6 +43,14 @@ void closeLibrary(void* library) {
   if (library) dlclose(library);
 }
 
+std::string executableFolder() {
+  std::string path(4096, '\0');
+  const ssize_t n = readlink("/proc/self/exe", &path[0], path.size());
+  if (n <= 0 || static_cast<size_t>(n) >= path.size()) return std::string();
+  path.resize(static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }

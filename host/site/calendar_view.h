@@ -34,9 +34,12 @@ BookYears walkFiscalYears(FunctionLibrary& library, const FunctionInfo& fn, int 
 void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books);
 void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books);
 
-// ufhost LIBRARY --calendar COMPANY [--books LIST] [--from YEAR] [--to YEAR] [--html FILE]:
-// args are those after LIBRARY. Returns the exit code.
-int runCalendarView(const std::string& library, const std::vector<std::string>& args, std::ostream& out,
-                    std::ostream& err);
+// ufhost [LIBRARY] --calendar COMPANY [--books LIST] [--from YEAR] [--to YEAR] [--html FILE]:
+// the option values as given, empty when an option was not.
+struct CalendarOptions {
+  std::string company, books, from, to, html;
+};
+// The values are checked here; returns the exit code.
+int runCalendarView(const std::string& library, const CalendarOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace ufhost

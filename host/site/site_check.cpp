@@ -430,8 +430,8 @@ int runSiteCheck(const std::string& library, const std::vector<std::string>& arg
   if (args.size() > 2 || (args.size() >= 1 && !number(args[0], 32767, company)) ||
       (args.size() == 2 && !number(args[1], 8, book))) {
     err << "ufhost: --check takes an optional company (0 to 32767) and book (0 to 8)\n"
-        << "Usage: ufhost LIBRARY --check [COMPANY [BOOK]]\n";
-    return 2;
+        << "Usage: ufhost [LIBRARY] --check [COMPANY [BOOK]]\n";
+    return kExitUsage;
   }
   SiteCheck check(out, company, book);
   return check.run(library);

@@ -29,6 +29,10 @@ const char* howToDefineDataSource();
 
 bool fileExists(const std::string& path);
 
+// Puts the file from in the place of to, replacing it whole; false with the
+// system's reason.
+bool replaceFile(const std::string& from, const std::string& to, std::string& why);
+
 // The file of an ODBC driver as odbcinst.ini names it: a path as it is, a bare
 // name (Debian writes "psqlodbcw.so") where the driver manager would find it.
 // Empty when it is nowhere.
