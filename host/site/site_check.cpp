@@ -83,14 +83,17 @@ std::vector<std::string> boxTexts(const std::string& text, const char* caption) 
   return texts;
 }
 
-std::string guidText(REFCLSID g) {
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buf;
+}  // namespace
+
+std::string site::guidText(REFCLSID g) {
+  OLECHAR wide[40];
+  std::string text;
+  if (StringFromGUID2(g, wide, 40) > 0)
+    for (const OLECHAR* c = wide; *c; ++c) text += static_cast<char>(*c);
+  return text;
 }
 
+namespace {
 // Prints the checks: "ok", "FAIL" or "--" (found out nothing that is wrong),
 // the check's name, what it found; under a failure what to do.
 class Report {
@@ -183,7 +186,7 @@ class SiteCheck {
     for (const Class& c : classes) {
       site::ClassRegistration reg;
       if (site::findClassRegistration(*c.clsid, reg, searched) != S_OK) {
-        unregistered += (unregistered.empty() ? "" : ", ") + std::string(c.name) + " " + guidText(*c.clsid);
+        unregistered += (unregistered.empty() ? "" : ", ") + std::string(c.name) + " " + site::guidText(*c.clsid);
         continue;
       }
       std::string where = c.name + std::string(" in ") + reg.file +

@@ -29,6 +29,9 @@ const char* howToDefineDataSource();
 
 bool fileExists(const std::string& path);
 
+// A class identifier as COM writes it: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+std::string guidText(REFCLSID clsid);
+
 // Puts the file from in the place of to, replacing it whole; false with the
 // system's reason.
 bool replaceFile(const std::string& from, const std::string& to, std::string& why);

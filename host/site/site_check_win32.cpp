@@ -11,12 +11,7 @@ namespace ufhost {
 namespace site {
 
 HRESULT findClassRegistration(REFCLSID clsid, ClassRegistration& found, std::string& searched) {
-  char text[40];
-  const GUID& g = clsid;
-  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  const std::string key = std::string("CLSID\\") + text + "\\InprocServer32";
+  const std::string key = "CLSID\\" + guidText(clsid) + "\\InprocServer32";
   searched = "HKEY_CLASSES_ROOT\\" + key;
   HKEY h;
   if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return REGDB_E_CLASSNOTREG;

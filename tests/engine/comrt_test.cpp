@@ -208,6 +208,20 @@ TEST(GuidText, RoundTripAndRejects) {
   EXPECT_STREQ("{9B06EA12-658C-474A-BE8B-D17BF12B008D}", text);
   EXPECT_EQ(0u, ComGuidToText(IID_IVRPersistXML, text, 38));  // no room for the NUL
 
+  // StringFromGUID2 as Windows answers it: the count with the NUL, 0 without room.
+  struct Wide {
+    const GUID* guid;
+    const char* text;
+  } wides[] = {{&CLSID_VRZELCalendarFactory, "{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B}"},
+               {&GUID_NULL, "{00000000-0000-0000-0000-000000000000}"},
+               {&IID_IUnknown, "{00000000-0000-0000-C000-000000000046}"}};
+  for (const Wide& w : wides) {
+    OLECHAR wide[40];
+    ASSERT_EQ(39, StringFromGUID2(*w.guid, wide, 40)) << w.text;
+    EXPECT_EQ(std::u16string(wide), std::u16string(w.text, w.text + 38)) << w.text;
+    EXPECT_EQ(0, StringFromGUID2(*w.guid, wide, 38)) << w.text;
+  }
+
   struct Row {
     const char* text;
     const GUID* want;
