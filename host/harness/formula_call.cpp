@@ -1,5 +1,6 @@
 #include "formula_call.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -320,29 +321,33 @@ bool parseFormulaCall(const std::string& text, FormulaCall& out, std::string& er
 
 namespace {
 
-// The field without the blanks around it.
-std::string trimmed(const char* text, size_t size) {
-  size_t b = 0, e = size;
-  while (b < e && isBlank(text[b])) ++b;
-  while (e > b && isBlank(text[e - 1])) --e;
-  return std::string(text + b, e - b);
+// Where the field's text lies without the blanks around it: [b, e).
+void trim(const std::string& field, size_t& b, size_t& e) {
+  b = 0;
+  e = field.size();
+  while (b < e && isBlank(field[b])) ++b;
+  while (e > b && isBlank(field[e - 1])) --e;
 }
 
 // A number as a literal writes it, finite also as the engine's hundredfold.
-bool fieldAsNumber(const char* text, size_t size, double& into) {
-  const std::string number = trimmed(text, size);
-  if (number.empty() || numberLength(number, 0) != number.size()) return false;
-  const double v = std::strtod(number.c_str(), nullptr);
+bool fieldAsNumber(const std::string& field, double& into) {
+  size_t b, e;
+  trim(field, b, e);
+  if (b == e || numberLength(field, b) != e - b) return false;
+  if (field[b] == '+') ++b;  // from_chars takes no plus sign
+  double v = 0;
+  if (std::from_chars(field.data() + b, field.data() + e, v).ec != std::errc()) return false;
   if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return false;
   into = v;
   return true;
 }
 
 // An ISO date (YYYY-MM-DD, a sign or a five-digit year allowed) that names a day.
-bool fieldAsDate(const char* text, size_t size, int32_t& into) {
-  const std::string date = trimmed(text, size);
+bool fieldAsDate(const std::string& field, int32_t& into) {
+  size_t b, e;
+  trim(field, b, e);
   int y = 0, m = 0, d = 0;
-  if (date.empty() || isoDateLength(date, 0, y, m, d) != date.size()) return false;
+  if (b == e || isoDateLength(field, b, y, m, d) != e - b) return false;
   const int32_t n = dayNumberFromCivil(y, m, d);
   if (n == kNoDate) return false;
   into = n;
@@ -351,22 +356,22 @@ bool fieldAsDate(const char* text, size_t size, int32_t& into) {
 
 }  // namespace
 
-bool fieldAs(const std::string& field, ValueType want, Value& into) {
-  return fieldAs(field.data(), field.size(), want, into);
+bool fieldAs(const char* text, size_t size, ValueType want, Value& into) {
+  return fieldAs(std::string(text, size), want, into);
 }
 
-bool fieldAs(const char* text, size_t size, ValueType want, Value& into) {
+bool fieldAs(const std::string& field, ValueType want, Value& into) {
   switch (want) {
     case ValueType::String:
       into.type = ValueType::String;
-      into.text.assign(text, size);
+      into.text = field;
       return true;
     case ValueType::Date:
-      if (!fieldAsDate(text, size, into.date)) return false;
+      if (!fieldAsDate(field, into.date)) return false;
       into.type = ValueType::Date;
       return true;
     case ValueType::Number:
-      if (!fieldAsNumber(text, size, into.number)) return false;
+      if (!fieldAsNumber(field, into.number)) return false;
       into.type = ValueType::Number;
       return true;
     default:

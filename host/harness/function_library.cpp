@@ -207,11 +207,21 @@ struct CallScratch {
       m.StructSize = sizeof(UFMemCalcParam);
       m.NextMemCalcParam = i + 1 < n ? memCalc.data() + i + 1 : nullptr;
       m.MemCalcLiteralFlag = UFLiteral;  // every argument the harness passes is a literal
-      setValue(e.Parameter, e.ParamType, e.ParamLength, args[i]);
-      setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, args[i]);
-      text[i] = nullptr;
-      if (args[i].type == ValueType::String) setText(i, args[i].text);
+      set(i, args[i]);
     }
+  }
+  // Argument i's type, length and value, in the list and its return-size twin.
+  void set(size_t i, const Value& v) {
+    UFParamListElement& e = proto[i];
+    std::memset(&e.Parameter, 0, sizeof e.Parameter);
+    setValue(e.Parameter, e.ParamType, e.ParamLength, v);
+    if (withMemCalc) {
+      UFMemCalcParam& m = protoMemCalc[i];
+      std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
+      setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
+    }
+    text[i] = nullptr;
+    if (v.type == ValueType::String) setText(i, v.text);
   }
   // A text travels up to its first NUL, as a C string would; it must stay
   // where it is until the call has returned.
@@ -219,19 +229,21 @@ struct CallScratch {
     const size_t n = std::min(t.size(), std::strlen(t.c_str()));
     text[i] = t.c_str();
     textLength[i] = n;
-    proto[i].ParamLength = protoMemCalc[i].MemCalcParamLength = static_cast<int16_t>(std::min<size_t>(n + 1, 32767));
+    proto[i].ParamLength = static_cast<int16_t>(std::min<size_t>(n + 1, 32767));
+    protoMemCalc[i].MemCalcParamLength = proto[i].ParamLength;
   }
   // What the library sees for this call: the list as built, each text in a
   // freshly armed buffer of its own.
   void arm() {
     if (!count) return;
     std::memcpy(static_cast<void*>(elements.data()), proto.data(), count * sizeof(UFParamListElement));
-    std::memcpy(static_cast<void*>(memCalc.data()), protoMemCalc.data(), count * sizeof(UFMemCalcParam));
+    if (withMemCalc)
+      std::memcpy(static_cast<void*>(memCalc.data()), protoMemCalc.data(), count * sizeof(UFMemCalcParam));
     for (size_t i = 0; i < count; ++i) {
       if (!text[i]) continue;
       char* const armed = texts[i].arm(textLength[i] + 1, text[i]);
       elements[i].Parameter.ParamString = armed;
-      memCalc[i].MemCalcParameter.ParamString = armed;
+      if (withMemCalc) memCalc[i].MemCalcParameter.ParamString = armed;
     }
   }
   UFParamListElement* first() { return count ? &elements[0] : nullptr; }
@@ -592,6 +604,31 @@ void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>&
   if (!callable(fn, r)) return;
   scratch_->build(args, fn.signature.returnType == ValueType::String && fn.returnSize != nullptr);
   invoke(fn, *scratch_, r);
+}
+
+CallSite::CallSite() = default;
+CallSite::~CallSite() = default;
+CallSite::CallSite(CallSite&&) noexcept = default;
+CallSite& CallSite::operator=(CallSite&&) noexcept = default;
+
+void CallSite::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
+  fn_ = &fn;
+  if (!scratch_) scratch_.reset(new CallScratch);
+  scratch_->build(args, fn.signature.returnType == ValueType::String && fn.returnSize != nullptr);
+}
+
+void CallSite::setArgument(size_t i, const Value& v) {
+  if (scratch_ && i < scratch_->count) scratch_->set(i, v);
+}
+
+void FunctionLibrary::call(CallSite& site, CallResult& r) {
+  if (!site.fn_) {
+    resetResult(r);
+    r.status = CallStatus::NotCallable;
+    r.message = "no function is bound";
+    return;
+  }
+  if (callable(*site.fn_, r)) invoke(*site.fn_, *site.scratch_, r);
 }
 
 namespace {

@@ -58,6 +58,29 @@ struct CallResult {
 
 struct CallScratch;
 class FunctionLibrary;
+
+// One call site's function and argument list, laid out once: a report patches
+// the arguments its row gives and calls again. Its calls take the same path
+// and checks as every other call.
+class CallSite {
+ public:
+  CallSite();
+  ~CallSite();
+  CallSite(CallSite&&) noexcept;
+  CallSite& operator=(CallSite&&) noexcept;
+
+  // The function and every argument; args must suit fn (count and types).
+  void bind(const FunctionInfo& fn, const std::vector<Value>& args);
+  // Argument i, of the type it was bound with. A text stays where v holds it,
+  // so v must stay unchanged until the call has returned.
+  void setArgument(size_t i, const Value& v);
+
+ private:
+  friend class FunctionLibrary;
+  const FunctionInfo* fn_ = nullptr;
+  std::unique_ptr<CallScratch> scratch_;
+};
+
 // "unknown function 'ZelNm'; did you mean ZelNum?" (the question only when a name is close).
 std::string unknownFunction(const FunctionLibrary& library, const std::string& name);
 
@@ -115,6 +138,8 @@ class FunctionLibrary {
   // The same into a result kept by the caller, whose strings are reused: for
   // a report's many calls. Every call of the harness goes through here.
   void callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& result);
+  // The same for a bound call site: only the patched arguments are laid out again.
+  void call(CallSite& site, CallResult& result);
 
  private:
   bool readTables(std::string& error);

@@ -1,6 +1,5 @@
 #include "host_dates.h"
 
-#include <cstdio>
 
 namespace ufhost {
 namespace {
@@ -116,14 +115,33 @@ bool civilFromDayNumber(int32_t n, CivilDate& out) {
   return true;
 }
 
+namespace {
+// Two decimal digits of v, [0, 99], at p; the end.
+char* putTwoDigits(char* p, int v) {
+  p[0] = static_cast<char>('0' + v / 10);
+  p[1] = static_cast<char>('0' + v % 10);
+  return p + 2;
+}
+}  // namespace
+
 std::string formatDayNumber(int32_t dayNumber) {
   CivilDate c;
   if (dayNumber == kNoDate) return "(no date)";
   if (!civilFromDayNumber(dayNumber, c)) return "(invalid date " + std::to_string(dayNumber) + ")";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%s%04d-%02d-%02d", c.year < 0 ? "-" : "", c.year < 0 ? -c.year : c.year, c.month,
-                c.day);
-  return buf;
+  // Put together by hand: a report prints millions of these, and printf's
+  // reading of its format would cost more than the rest of the row.
+  char text[16];
+  char* p = text;
+  if (c.year < 0) *p++ = '-';
+  const int year = c.year < 0 ? -c.year : c.year;  // [1, 32767]
+  if (year >= 10000) *p++ = static_cast<char>('0' + year / 10000);
+  p = putTwoDigits(p, year / 100 % 100);
+  p = putTwoDigits(p, year % 100);
+  *p++ = '-';
+  p = putTwoDigits(p, c.month);
+  *p++ = '-';
+  p = putTwoDigits(p, c.day);
+  return std::string(text, p);
 }
 
 }  // namespace ufhost

@@ -82,6 +82,23 @@ struct CsvReader::State {
     f.resize(e);
   }
 
+  // The ordinary characters that follow in an unquoted field go in at once,
+  // leading blanks left out; the character that ends the run is read as usual.
+  void appendRun(Record& r) {
+    size_t end_ = pos;
+    while (end_ < end && !special(buffer[end_])) ++end_;
+    const char* from = buffer.data() + pos;
+    const char* const to = buffer.data() + end_;
+    if (r.field().empty())
+      while (from < to && isBlank(*from)) ++from;
+    if (from < to) {
+      r.field().append(from, static_cast<size_t>(to - from));
+      r.hasText = true;
+    }
+    pos = end_;
+  }
+  static bool special(char c) { return c == ',' || c == '\n' || c == '\r' || c == '"' || c == '\0'; }
+
   // One character inside quotes: "" is a quote, a lone " closes the field.
   void quoted(Record& r, int c) {
     if (c == '"') {
@@ -146,6 +163,7 @@ struct CsvReader::State {
     r.fields = &fields;
     startField(r);
     for (;;) {
+      if (!r.inQuotes && !r.fieldQuoted) appendRun(r);
       const int c = get();
       if (c < 0) {
         if (r.inQuotes) return fail(error, lineLabel(recordLine) + ": a quoted field is not closed");

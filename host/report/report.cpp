@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <ostream>
 
 namespace ufhost {
@@ -279,7 +280,14 @@ class ReportRun {
     for (const ReportSection* section : {&report.header, &report.row, &report.footer})
       for (const TemplatePiece& p : section->pieces) {
         args_.emplace_back();
-        for (const FormulaArgument& a : p.call.args) args_.back().push_back(a.value);
+        sites_.emplace_back();
+        if (!p.isCall) continue;
+        for (size_t i = 0; i < p.call.args.size(); ++i) {
+          args_.back().push_back(p.call.args[i].value);
+          // A column's placeholder of the parameter's type until the first row.
+          if (p.columns[i] >= 0) args_.back().back().type = p.function->signature.params[i];
+        }
+        sites_.back().bind(*p.function, args_.back());
       }
   }
 
@@ -312,12 +320,13 @@ class ReportRun {
   // A section's pieces; their argument lists start at args_[site].
   void emit(const ReportSection& section, size_t site, const char* sectionName) {
     for (const TemplatePiece& p : section.pieces) {
+      CallSite& call = sites_[site];
       std::vector<Value>& args = args_[site++];
       if (!p.isCall) {
         text_.put(p.text);
         continue;
       }
-      const int bad = readColumns(p, args);
+      const int bad = readColumns(p, args, call);
       if (bad >= 0) {
         ++outcome_.badFields;
         const size_t i = static_cast<size_t>(bad);
@@ -326,7 +335,7 @@ class ReportRun {
                    ", not a " + typeName(p.function->signature.params[i]));
         continue;
       }
-      library_.callInto(*p.function, args, result_);  // bound: count and types fit
+      library_.call(call, result_);  // bound: count and types fit
       outcome_.add(p, result_);
       if (result_.ok())
         text_.put(formatValue(result_.value));
@@ -337,13 +346,40 @@ class ReportRun {
 
   // This row's fields into the call's column arguments, each as its parameter
   // takes it; the first argument whose field does not read so, or -1.
-  int readColumns(const TemplatePiece& p, std::vector<Value>& args) const {
+  int readColumns(const TemplatePiece& p, std::vector<Value>& args, CallSite& call) {
     for (size_t i = 0; i < p.columns.size(); ++i) {
       if (p.columns[i] < 0) continue;
-      if (!fieldAs(fields_[static_cast<size_t>(p.columns[i])], p.function->signature.params[i], args[i]))
+      if (!readField(static_cast<size_t>(p.columns[i]), p.function->signature.params[i], args[i]))
         return static_cast<int>(i);
+      call.setArgument(i, args[i]);
     }
     return -1;
+  }
+
+  // A field as a number or a date is read once a row, however many calls take
+  // it (a company and a book number go to every fiscal function).
+  struct FieldRead {
+    size_t column;
+    ValueType type;
+    long row;
+    bool fits;
+    Value value;
+  };
+  bool readField(size_t column, ValueType type, Value& into) {
+    if (type == ValueType::String) return fieldAs(fields_[column], type, into);
+    auto read = std::find_if(reads_.begin(), reads_.end(),
+                             [&](const FieldRead& r) { return r.column == column && r.type == type; });
+    if (read == reads_.end()) read = reads_.insert(reads_.end(), FieldRead{column, type, -1, false, Value()});
+    if (read->row != rowNumber_) {
+      read->row = rowNumber_;
+      read->fits = fieldAs(fields_[column], type, read->value);
+    }
+    if (read->fits) {
+      into.type = type;
+      into.number = read->value.number;
+      into.date = read->value.date;
+    }
+    return read->fits;
   }
 
   // #ERROR in the call's place, why on err: after the output so far, so that
@@ -367,7 +403,9 @@ class ReportRun {
   ProgressCount bar_;
   bool sharedScreen_;
   std::vector<std::vector<Value>> args_;  // per piece of the three sections, in order
+  std::vector<CallSite> sites_;           // the same, bound to their functions
   std::vector<std::string> fields_;       // the row being written
+  std::vector<FieldRead> reads_;
   CallResult result_;
   long rowNumber_ = 0;
   ReportOutcome outcome_;

@@ -1060,6 +1060,61 @@ TEST_F(Fixture, ArgumentListsOfEveryLengthArriveWhole) {
   }
 }
 
+// A call site bound once and patched call by call answers as a call laid out
+// afresh each time, and keeps every guard.
+TEST_F(Fixture, CallSitesAnswerAsCallsLaidOutAfresh) {
+  struct Step {
+    size_t arg;  // the argument patched before the call
+    Value value;
+  };
+  const std::vector<Step> steps = {
+      {1, str("second text")}, {0, num(-2.5)},         {2, Value::makeDate(2460000)},
+      {1, str("")},            {1, str("a text that is longer than any before it")},
+      {1, str("short")},       {3, Value::makeBoolean(false)},
+  };
+  std::vector<Value> args = {num(1), str("first"), Value::makeDate(2451545), Value::makeBoolean(true)};
+  CallSite site;
+  site.bind(fn("Echo"), args);
+  CallResult r;
+  lib.call(site, r);
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_EQ(r.value.text, call("Echo", args).value.text);
+  for (size_t i = 0; i < steps.size(); ++i) {
+    SCOPED_TRACE("step " + std::to_string(i + 1));
+    args[steps[i].arg] = steps[i].value;
+    site.setArgument(steps[i].arg, args[steps[i].arg]);
+    lib.call(site, r);
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(r.value.text, call("Echo", args).value.text);
+  }
+  // Every guard holds for a bound site as for a fresh call, call after call.
+  struct Case {
+    const char* name;
+    std::vector<Value> args;
+  } cases[] = {
+      {"OverrunByOne", {num(8)}}, {"Underrun", {}},          {"Unterminated", {num(5)}},
+      {"ScribbleArg", {str("abc")}}, {"SwapPointer", {}},   {"SmearBoth", {str("xyz")}},
+      {"ExactFit", {num(200)}},   {"FailingSize", {}},     {"UserError", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CallSite bound;
+    bound.bind(fn(c.name), c.args);
+    const CallResult fresh = call(c.name, c.args);
+    for (int repeat = 0; repeat < 2; ++repeat) {
+      lib.call(bound, r);
+      EXPECT_EQ(r.status, fresh.status) << r.message;
+      EXPECT_EQ(r.message, fresh.message);
+      EXPECT_EQ(r.value.text, fresh.value.text);
+    }
+  }
+  // A call site never bound is refused, not called.
+  CallSite unbound;
+  lib.call(unbound, r);
+  EXPECT_EQ(r.status, CallStatus::NotCallable);
+  EXPECT_NE(r.message.find("no function is bound"), std::string::npos) << r.message;
+}
+
 // A text argument stays the caller's: a write into it is caught, and the next
 // call gets a clean copy of its own text.
 TEST_F(Fixture, ArgumentTextsStayTheCallers) {
