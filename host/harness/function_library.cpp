@@ -331,28 +331,6 @@ bool isGuardViolation(CallStatus status) {
          status == CallStatus::ArgumentModified;
 }
 
-const char* statusName(CallStatus status) {
-  switch (status) {
-    case CallStatus::Ok:
-      return "ok";
-    case CallStatus::FunctionError:
-      return "function error";
-    case CallStatus::BufferOverrun:
-      return "buffer overrun";
-    case CallStatus::BufferUnderrun:
-      return "buffer underrun";
-    case CallStatus::NotTerminated:
-      return "string not terminated";
-    case CallStatus::ReturnPointerChanged:
-      return "return pointer changed";
-    case CallStatus::ArgumentModified:
-      return "argument modified";
-    case CallStatus::NotCallable:
-      return "not callable";
-  }
-  return "?";
-}
-
 const char* errorName(int32_t code) {
   switch (code) {
     case UFUserError:
@@ -619,6 +597,10 @@ void CallSite::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
 
 void CallSite::setArgument(size_t i, const Value& v) {
   if (scratch_ && i < scratch_->count) scratch_->set(i, v);
+}
+
+void CallSite::setText(size_t i, const std::string& text) {
+  if (scratch_ && i < scratch_->count && scratch_->text[i]) scratch_->setText(i, text);
 }
 
 void FunctionLibrary::call(CallSite& site, CallResult& r) {

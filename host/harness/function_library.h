@@ -42,7 +42,6 @@ enum class CallStatus {
 
 // Broke the memory rules of the interface (as opposed to answering an error).
 bool isGuardViolation(CallStatus status);
-const char* statusName(CallStatus status);
 // "UFNotEnoughParameters" etc.; "unknown error" for numbers outside the table.
 const char* errorName(int32_t code);
 
@@ -74,6 +73,8 @@ class CallSite {
   // Argument i, of the type it was bound with. A text stays where v holds it,
   // so v must stay unchanged until the call has returned.
   void setArgument(size_t i, const Value& v);
+  // The same for a String argument whose text is held elsewhere.
+  void setText(size_t i, const std::string& text);
 
  private:
   friend class FunctionLibrary;

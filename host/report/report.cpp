@@ -247,11 +247,6 @@ bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const st
   return errors.empty();
 }
 
-bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const CsvTable* rows,
-                std::vector<std::string>& errors) {
-  return bindReport(report, library, rows ? &rows->columns : nullptr, errors);
-}
-
 void ReportOutcome::add(const TemplatePiece&, const CallResult& r) {
   if (r.ok()) return;
   if (isGuardViolation(r.status))
@@ -349,8 +344,12 @@ class ReportRun {
   int readColumns(const TemplatePiece& p, std::vector<Value>& args, CallSite& call) {
     for (size_t i = 0; i < p.columns.size(); ++i) {
       if (p.columns[i] < 0) continue;
-      if (!readField(static_cast<size_t>(p.columns[i]), p.function->signature.params[i], args[i]))
-        return static_cast<int>(i);
+      const size_t column = static_cast<size_t>(p.columns[i]);
+      if (p.function->signature.params[i] == ValueType::String) {
+        call.setText(i, fields_[column]);  // the field stays as it is until the next row
+        continue;
+      }
+      if (!readField(column, p.function->signature.params[i], args[i])) return static_cast<int>(i);
       call.setArgument(i, args[i]);
     }
     return -1;
@@ -366,7 +365,6 @@ class ReportRun {
     Value value;
   };
   bool readField(size_t column, ValueType type, Value& into) {
-    if (type == ValueType::String) return fieldAs(fields_[column], type, into);
     auto read = std::find_if(reads_.begin(), reads_.end(),
                              [&](const FieldRead& r) { return r.column == column && r.type == type; });
     if (read == reads_.end()) read = reads_.insert(reads_.end(), FieldRead{column, type, -1, false, Value()});

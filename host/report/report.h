@@ -50,8 +50,6 @@ bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::stri
 // Problems, one per entry, go to errors; false when there are any.
 bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const std::vector<std::string>* columns,
                 std::vector<std::string>& errors);
-bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const CsvTable* rows,
-                std::vector<std::string>& errors);
 
 // What the report's calls came to: every call's result passes through
 // ReportOutcome::add, the one place that sees them all.
