@@ -1,42 +1,19 @@
 #include "host_dates.h"
 
+#include "civil_days.h"
+
 
 namespace ufhost {
 namespace {
 
 constexpr int32_t kFirstDayOfYear1 = 1721423;    // 1 January 1, Julian
 constexpr int32_t kFirstGregorianDay = 2299160;  // 15 October 1582
-constexpr int32_t kDay1970 = 2440587;            // 1 January 1970, the origin of daysFromCivil
+constexpr int32_t kDay1970 = 2440587;            // 1 January 1970, where the shared day count starts
 
 // Days before the first of each month in a common year.
 constexpr int kMonthStart[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
 
 bool isGregorianDate(int y, int m, int d) { return y > 1582 || (y == 1582 && (m > 10 || (m == 10 && d >= 15))); }
-
-// Days from 1 January 1970 to a proleptic Gregorian date (H. Hinnant's method:
-// 400-year eras of 146097 days, years starting on 1 March).
-int64_t daysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;                                    // [0, 399]
-  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;  // [0, 365]
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;            // [0, 146096]
-  return era * 146097 + doe - 719468;
-}
-
-CivilDate civilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;                                       // [0, 146096]
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365]
-  const int64_t mp = (5 * doy + 2) / 153;                                     // [0, 11]
-  CivilDate out;
-  out.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);  // [1, 31]
-  out.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);   // [1, 12]
-  out.year = static_cast<int>(yoe + era * 400 + (out.month <= 2));
-  return out;
-}
 
 // Day number of 1 January of a year counted on the Julian calendar.
 int32_t julianYearStart(int y) {
@@ -77,16 +54,17 @@ int32_t dayNumberFromCivil(int year, int month, int day) {
   const int length = daysInMonth(year, month);
   if (length == 0 || day < 1 || day > length) return kNoDate;
   if (year == 1582 && month == 10 && day > 4 && day < 15) return kNoDate;  // dropped by the reform
-  if (isGregorianDate(year, month, day)) return static_cast<int32_t>(daysFromCivil(year, month, day) + kDay1970);
+  if (isGregorianDate(year, month, day))
+    return static_cast<int32_t>(civil::daysFromCivil(year, month, day) + kDay1970);
   return julianYearStart(year) + dayOfYear(year, month, day);
 }
 
 bool civilFromDayNumber(int32_t n, CivilDate& out) {
   if (n < 0) return false;
   if (n >= kFirstGregorianDay) {
-    CivilDate c = civilFromDays(static_cast<int64_t>(n) - kDay1970);
+    const civil::Date c = civil::civilFromDays(static_cast<int64_t>(n) - kDay1970);
     if (c.year > kLastYear) return false;
-    out = c;
+    out = CivilDate{static_cast<int>(c.year), c.month, c.day};
     return true;
   }
   if (n >= kFirstDayOfYear1) {
