@@ -322,21 +322,25 @@ class ReportRun {
         continue;
       }
       const int bad = readColumns(p, args, call);
-      if (bad >= 0) {
-        ++outcome_.badFields;
-        const size_t i = static_cast<size_t>(bad);
-        failed(p, sectionName,
-               columnReference(p.call.args[i].column) + " holds " + excerpt(fields_[static_cast<size_t>(p.columns[i])], true) +
-                   ", not a " + typeName(p.function->signature.params[i]));
-        continue;
-      }
-      library_.call(call, result_);  // bound: count and types fit
+      if (bad < 0)
+        library_.call(call, result_);  // bound: count and types fit
+      else
+        badField(p, static_cast<size_t>(bad));
       outcome_.add(p, result_);
       if (result_.ok())
         text_.put(formatValue(result_.value));
       else
         failed(p, sectionName, result_.message);
     }
+  }
+
+  // A field that does not read as its argument's type: the call is not made.
+  void badField(const TemplatePiece& p, size_t arg) {
+    const std::string& field = fields_[static_cast<size_t>(p.columns[arg])];
+    result_.status = CallStatus::NotCallable;
+    result_.value = Value();
+    result_.message = columnReference(p.call.args[arg].column) + " holds " + excerpt(field, true) + ", not a " +
+                      typeName(p.function->signature.params[arg]);
   }
 
   // This row's fields into the call's column arguments, each as its parameter

@@ -51,8 +51,9 @@ bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::stri
 bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const std::vector<std::string>* columns,
                 std::vector<std::string>& errors);
 
-// What the report's calls came to: every call's result passes through
-// ReportOutcome::add, the one place that sees them all.
+// What the report's calls came to: every call's result, a call refused for a
+// field that does not fit included, passes through ReportOutcome::add, the one
+// place that sees them all.
 struct ReportOutcome {
   long functionErrors = 0;   // calls the library answered with an error code
   long guardViolations = 0;  // calls that broke the buffer rules
