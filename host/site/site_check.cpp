@@ -293,8 +293,9 @@ class SiteCheck {
               " gave a date for book " + std::to_string(book_);
     if (!refusals.empty())
       found += "; the library refused the site password file (a \"" + std::string(kPasswordCaption) + "\" box):";
-    if (!boxes.empty()) found += "; the library showed " + std::to_string(boxes.size()) + " \"SQL Error\" box" +
-                                 (boxes.size() > 1 ? "es" : "") + ":";
+    if (!boxes.empty())
+      found += "; the library showed " + std::to_string(boxes.size()) + " \"" + companyDatabase::kErrorCaption +
+               "\" box" + (boxes.size() > 1 ? "es" : "") + ":";
     std::string todo = refusals.empty() ? adviceForBoxes(boxes)
                                         : "mend the site password file as the box says: the password on its first "
                                           "line, owned by root or the report engine's account, mode 0640 or 0600";
