@@ -327,7 +327,9 @@ class ReportRun {
       else
         badField(p, static_cast<size_t>(bad));
       outcome_.add(p, result_);
-      if (result_.ok())
+      if (result_.ok() && result_.value.type == ValueType::String)
+        text_.put(result_.value.text);  // as formatValue has it, without the copy
+      else if (result_.ok())
         text_.put(formatValue(result_.value));
       else
         failed(p, sectionName, result_.message);
