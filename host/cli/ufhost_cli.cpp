@@ -377,7 +377,8 @@ class Runner {
   // One line on out per call, #ERROR for a failed one (its reason on err),
   // so that results line up with the calls.
   void evaluate(const std::string& text, const std::string& where) {
-    const std::string prefix = where + text + ": ";
+    // A call of any length is named by at most an excerpt.
+    const std::string prefix = where + (text.size() <= kExcerpt ? text : excerpt(text)) + ": ";
     FormulaCall call;
     std::string error;
     if (!parseFormulaCall(text, call, error)) return failCall(kExitBadInput, prefix + error);

@@ -99,7 +99,7 @@ class Parser {
       }
     }
     skipBlanks();
-    if (!atEnd()) return fail("unexpected text after the call: '" + s_.substr(pos_) + "'");
+    if (!atEnd()) return fail("unexpected text after the call: " + excerpt(s_.substr(pos_)));
     return true;
   }
 
@@ -125,7 +125,7 @@ class Parser {
     size_t p = pos_;
     while (p < s_.size() && isBlank(s_[p])) ++p;
     if (p < s_.size() && s_[p] != ',' && s_[p] != ')')
-      return failAt(start, "bad literal '" + s_.substr(start, p - start + 1) + "'");
+      return failAt(start, "bad literal " + excerpt(s_.substr(start, p - start + 1)));
     return true;
   }
 
@@ -164,7 +164,7 @@ class Parser {
       if (!endOfLiteral(start)) return false;
       double v = std::strtod(token.c_str(), nullptr);
       // The engine passes a hundredfold: that too must be a finite number.
-      if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return failAt(start, "number out of range: " + token);
+      if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return failAt(start, "number out of range: " + excerpt(token));
       arg.value = Value::makeNumber(v);
       return true;
     }
@@ -243,7 +243,7 @@ class Parser {
     else if (equalsNoCase(w, "DateTime"))
       count = 6;
     if (count == 0) {
-      return failAt(start, "unknown word '" + w + "' (texts go in double quotes; calls cannot be nested)");
+      return failAt(start, "unknown word " + excerpt(w) + " (texts go in double quotes; calls cannot be nested)");
     }
     skipBlanks();
     if (atEnd() || s_[pos_] != '(') return failAt(start, w + " needs its numbers in parentheses");

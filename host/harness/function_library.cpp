@@ -512,7 +512,7 @@ const FunctionInfo* FunctionLibrary::nearest(const std::string& name) const {
 }
 
 std::string unknownFunction(const FunctionLibrary& library, const std::string& name) {
-  std::string text = "unknown function '" + name + "'";
+  std::string text = "unknown function " + excerpt(name);
   if (const FunctionInfo* close = library.nearest(name)) text += "; did you mean " + close->signature.name + "?";
   return text;
 }

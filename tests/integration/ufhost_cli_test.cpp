@@ -615,6 +615,15 @@ TEST_F(UfhostCommand, MessagesQuoteOnlyAnExcerpt) {
       {"@row\n{Half(\"" + huge + "\")}\n", "a\n1\n", "line 2: {Half(\"777"},
       {"@row\n{Half($c" + huge + ")}\n", "a\n1\n", "no column 'c777"},
   };
+  // Calls from a file: a long call, and a short one followed by a long tail.
+  for (const std::string& line : {"Half(" + huge + ")", "Half(1) " + huge, "Half(\"1\", " + huge + ")", "H" + huge + "(1)", "Half(" + huge + "x)"}) {
+    SCOPED_TRACE(line.substr(0, 12));
+    const Outcome o = run({fixture_, "--file", write("long.txt", line + "\n")});
+    EXPECT_EQ(o.code, 4);
+    EXPECT_EQ(o.out, "#ERROR\n");
+    EXPECT_TRUE(contains(o.err, " bytes)")) << o.err.substr(0, 400);
+    EXPECT_LT(o.err.size(), 1000u) << o.err.substr(0, 400);
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
     const Outcome o = run({fixture_, "--report", write("big.txt", c.templateText), "--rows", write("big.csv", c.csv)});
