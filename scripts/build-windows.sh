@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 # The cross build itself; then what running the products under Wine needs.
 # U2LVOST_PACKAGES=build installs only the first (scripts/package.sh).
 BUILD_PACKAGES=(
-  cmake make
+  cmake make libcli11-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
 )
 TEST_PACKAGES=(

@@ -7,9 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# A compiler, CMake and the unixODBC headers and library.
+# A compiler, CMake, the command-line parser and the unixODBC headers and library.
 BUILD_PACKAGES=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config libcli11-dev
   unixodbc-dev
 )
 # The tests, the benchmarks, the fuzz build and the demo: the test frameworks,

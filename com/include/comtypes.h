@@ -141,4 +141,8 @@ COMRT_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD d
 
 typedef HRESULT (*LPFNGETCLASSOBJECT)(REFCLSID, REFIID, LPVOID*);
 
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in capitals into lpsz: the number of
+// characters written with the NUL (39), or 0 when cchMax leaves no room.
+COMRT_API int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
+
 #endif  // _WIN32

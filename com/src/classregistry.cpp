@@ -278,11 +278,21 @@ void report(const std::string& text) { sayOnce(text); }
 
 }  // namespace comrt
 
+COMRT_API int StringFromGUID2(REFGUID g, LPOLESTR lpsz, int cchMax) {
+  if (!lpsz || cchMax < static_cast<int>(kGuidTextLength) + 1) return 0;
+  char text[kGuidTextLength + 1];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned>(g.Data1), static_cast<unsigned>(g.Data2), static_cast<unsigned>(g.Data3),
+                g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  for (size_t i = 0; i <= kGuidTextLength; ++i) lpsz[i] = static_cast<OLECHAR>(text[i]);
+  return static_cast<int>(kGuidTextLength) + 1;
+}
+
+// The same text in 8-bit characters, for the registry file.
 COMRT_API UINT ComGuidToText(REFGUID g, char* buf, UINT size) {
-  if (!buf || size < kGuidTextLength + 1) return 0;
-  std::snprintf(buf, size, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(g.Data1),
-                static_cast<unsigned>(g.Data2), static_cast<unsigned>(g.Data3), g.Data4[0], g.Data4[1],
-                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  OLECHAR wide[kGuidTextLength + 1];
+  if (!buf || size < kGuidTextLength + 1 || !StringFromGUID2(g, wide, kGuidTextLength + 1)) return 0;
+  for (size_t i = 0; i <= kGuidTextLength; ++i) buf[i] = static_cast<char>(wide[i]);
   return kGuidTextLength;
 }
 

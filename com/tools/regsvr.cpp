@@ -1,8 +1,8 @@
 // regsvr [--system | --user] [/u] [/s] LIBRARY: registers (or with /u unregisters)
 // the COM classes of an in-process server by calling its DllRegisterServer
 // (DllUnregisterServer), in the system-wide class registry or the user's.
-// Exit status 0 on success, 1 on bad usage, 2 when the library cannot be loaded
-// or lacks the entry point, 3 when the entry point reports a failure.
+// Exit status from the tools' shared table: 0 done, 2 bad usage, 3 when the
+// library cannot be loaded or lacks the entry point, 1 when registration failed.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 
 #include "comregistry.h"
 #include "comtypes.h"
+#include "exit_codes.h"
 
 namespace {
 
@@ -29,11 +30,11 @@ const char kUsage[] =
     "  --user    write this user's class registry (the default otherwise)\n"
     "  /u        unregister\n"
     "  /s        silent: no message on success\n"
-    "Exit status: 0 done, 1 bad usage, 2 library not loadable, 3 registration failed.\n";
+    "\n" UFHOST_EXIT_CODE_HELP;
 
 int usage() {
   std::fputs(kUsage, stderr);
-  return 1;
+  return ufhost::kExitUsage;
 }
 
 bool isOption(const char* arg, char letter) {
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h" || a == "/?") {
       std::fputs(kUsage, stdout);
-      return 0;
+      return ufhost::kExitOk;
     } else if (a == "--version") {
       std::printf("regsvr (u2lvost) %s\n", U2LVOST_VERSION);
       return 0;
@@ -87,7 +88,7 @@ int main(int argc, char** argv) {
     std::string system = runtimeText(ComSystemRegistryPath);
     if (system.empty()) {
       std::fprintf(stderr, "regsvr: no system class registry (U2LVOST_COM_SYSTEM_REGISTRY is empty)\n");
-      return 1;
+      return ufhost::kExitFunctionError;
     }
     ::setenv("U2LVOST_COM_REGISTRY", system.c_str(), 1);
   }
@@ -104,13 +105,13 @@ int main(int argc, char** argv) {
   if (!handle) {
     const char* why = ::dlerror();
     std::fprintf(stderr, "regsvr: cannot load %s: %s\n", path.c_str(), why ? why : "unknown error");
-    return 2;
+    return ufhost::kExitLoad;
   }
   auto entry = reinterpret_cast<EntryPoint>(::dlsym(handle, entryName));
   if (!entry) {
     std::fprintf(stderr, "regsvr: %s has no %s\n", path.c_str(), entryName);
     ::dlclose(handle);
-    return 2;
+    return ufhost::kExitLoad;
   }
   HRESULT hr = entry();
   ::dlclose(handle);
@@ -119,7 +120,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "regsvr: %s in %s failed (0x%08X) on %s class registry %s: %s\n", entryName, path.c_str(),
                  static_cast<unsigned>(hr), scope, file.c_str(),
                  message.empty() ? "the server gave no reason" : message.c_str());
-    return 3;
+    return ufhost::kExitFunctionError;
   }
   if (!message.empty()) std::fprintf(stderr, "regsvr: note: %s\n", message.c_str());
   if (!silent) std::printf("%s in %s succeeded; wrote %s class registry %s\n", entryName, path.c_str(), scope, file.c_str());

@@ -1,15 +1,16 @@
 #include "fiscal_rules.h"
 
+#include "civil_days.h"
 #include "vrzelcal.h"
 
 namespace vrz {
 
 namespace {
 
-// Days from 1 March of year 0 (proleptic) to the serial origin, 30 December 1899.
-constexpr Day kOriginFromMarch0 = 693899;
-
-Day floorDiv(Day a, Day b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+// Days from 1 January 1970 back to the serial origin, 30 December 1899.
+constexpr Day kSerial1970 = 25569;
+// Days from 1 March of year 0 (proleptic) to the serial origin.
+constexpr Day kOriginFromMarch0 = civil::kMarchZeroTo1970 - kSerial1970;
 
 bool isWeekType(int32_t type) {
   return type == CYCLETYPE_FOURFOURFIVE || type == CYCLETYPE_FOURFIVEFOUR || type == CYCLETYPE_FIVEFOURFOUR ||
@@ -18,15 +19,8 @@ bool isWeekType(int32_t type) {
 
 }  // namespace
 
-// Years start on 1 March in the arithmetic, so the leap day ends a year.
 Day serialFromCivil(int64_t year, int month, int day) {
-  const int64_t y = month <= 2 ? year - 1 : year;
-  const Day era = floorDiv(y, 400);
-  const int64_t yoe = y - era * 400;                                   // [0, 399]
-  const int64_t mp = month > 2 ? month - 3 : month + 9;                // [0, 11], March = 0
-  const int64_t doy = (153 * mp + 2) / 5 + day - 1;                    // [0, 365]
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;           // [0, 146096]
-  return era * 146097 + doe - kOriginFromMarch0;
+  return civil::daysFromCivil(year, month, day) + kSerial1970;
 }
 
 int weekdayOf(Day serial) {
@@ -51,11 +45,11 @@ bool ruleIsUsable(const CycleRule& rule) {
 
 namespace {
 
-bool isLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
 // Days from the last day of the month in year - 1 to its last day in year: the
 // leap day between them is year's for February and later, year - 1's for January.
-Day monthEndStep(int64_t year, int month) { return 365 + (isLeapYear(month >= 2 ? year : year - 1) ? 1 : 0); }
+Day monthEndStep(int64_t year, int month) {
+  return 365 + (civil::isLeapYear(month >= 2 ? year : year - 1) ? 1 : 0);
+}
 
 // The rule's year end in the year whose month (the rule's) ends on monthEnd.
 Day yearEndFromMonthEnd(const CycleRule& rule, Day monthEnd) {
@@ -78,7 +72,7 @@ YearEndsAround yearEndsAround(const CycleRule& rule, Day d) {
     if (rule.end < d) return {true, false, rule.end, 0};
     return {false, true, 0, rule.end};
   }
-  int64_t year = floorDiv((d + kOriginFromMarch0) * 400, 146097);  // 400 years hold 146,097 days
+  int64_t year = civil::floorDiv((d + kOriginFromMarch0) * 400, 146097);  // 400 years hold 146,097 days
   Day monthEnd = lastDayOfMonth(year, rule.month);
   Day end = yearEndFromMonthEnd(rule, monthEnd);
   while (end < d) {

@@ -115,16 +115,20 @@ HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktE
       if (FAILED(hr = object.QueryInterface(IID_IVRCycleObject, cycle))) return hr;
       if (FAILED(hr = object.QueryInterface(IID_IVRPersistXML, xml))) return hr;
 
-      if (FAILED(hr = cycle->put_EffectiveDate(effectiveDate))) return hr;
-      if (FAILED(hr = cycle->put_EndDate(endDate))) return hr;
-      if (FAILED(hr = cycle->put_CycleType(static_cast<ECALENDARCYCLE_CYCLETYPE>(cycleType)))) return hr;
-      if (FAILED(hr = cycle->put_DateOfWeek(static_cast<ECALENDARCYCLE_DATEOFWEEK>(dayOfWeek)))) return hr;
-      if (FAILED(hr = cycle->put_PDCounting(static_cast<ECALENDARCYCLE_PDCOUNTING>(pdCounting)))) return hr;
-      if (FAILED(hr = cycle->put_YearEndElect(static_cast<ECALENDARCYCLE_YEARENDELECTION>(yearEndElection))))
-        return hr;
-      if (FAILED(hr = cycle->put_FYEndMonth(static_cast<SHORT>(fyEndMonth)))) return hr;
-      if (FAILED(hr = cycle->put_YearNumberOffset(static_cast<SHORT>(yearOffset)))) return hr;
-      if (FAILED(hr = cycle->put_IsDirty(0))) return hr;
+      // The cycle's values through its setters, in order; the first that fails stops them.
+      auto set = [&](auto setter, auto value) {
+        if (SUCCEEDED(hr)) hr = (cycle.get()->*setter)(value);
+      };
+      set(&IVRCycleObject::put_EffectiveDate, effectiveDate);
+      set(&IVRCycleObject::put_EndDate, endDate);
+      set(&IVRCycleObject::put_CycleType, static_cast<ECALENDARCYCLE_CYCLETYPE>(cycleType));
+      set(&IVRCycleObject::put_DateOfWeek, static_cast<ECALENDARCYCLE_DATEOFWEEK>(dayOfWeek));
+      set(&IVRCycleObject::put_PDCounting, static_cast<ECALENDARCYCLE_PDCOUNTING>(pdCounting));
+      set(&IVRCycleObject::put_YearEndElect, static_cast<ECALENDARCYCLE_YEARENDELECTION>(yearEndElection));
+      set(&IVRCycleObject::put_FYEndMonth, static_cast<SHORT>(fyEndMonth));
+      set(&IVRCycleObject::put_YearNumberOffset, static_cast<SHORT>(yearOffset));
+      set(&IVRCycleObject::put_IsDirty, SHORT{0});
+      if (FAILED(hr)) return hr;
 
       if (!wideCompany.m_str || !wideCalendar.m_str) return E_OUTOFMEMORY;
       if (FAILED(hr = putAttributeWide(xml, OLESTR("CompanyID"), wideCompany.m_str))) return hr;

@@ -305,6 +305,27 @@ UFError zelSplitHdr(UFParamBlock* ParamBlock) {
   return UFNoError;
 }
 
+// The frame of an export that formats a number: the heap checked around the
+// call, which runs on floating-point words of its own.
+UFError numberExport(UFError (*body)(UFParamBlock*), UFParamBlock* block) {
+  checkheap();
+  UFError result;
+  {
+    DoubleArithmetic arithmetic;
+    result = body(block);
+  }
+  checkheap();
+  return result;
+}
+
+// A return-size function whose text always has the same size.
+UFError fixedStringSize(UFMemCalcBlock* block, int16_t size) {
+  HeapCheckScope heapCheck;
+  if (!block) return UFMemCalcFail;
+  block->UFMemCalcStringLength = size;
+  return UFNoError;
+}
+
 }  // namespace
 
 // The digits come from std::to_chars, which converts the exact binary value in integer
@@ -347,41 +368,17 @@ size_t fixedText(char* buf, size_t size, double value, int width, int decimals) 
 
 // Width, precision and the number as text; the number in a column, or asterisks
 // when it is too large for it.
-UF_EXPORT UFError UF_CALL ZelNum(UFParamBlock* ParamBlock) {
-  checkheap();
-  UFError result;
-  {
-    DoubleArithmetic arithmetic;
-    result = zelNum(ParamBlock);
-  }
-  checkheap();
-  return result;
-}
+UF_EXPORT UFError UF_CALL ZelNum(UFParamBlock* ParamBlock) { return numberExport(zelNum, ParamBlock); }
 
 UF_EXPORT UFError UF_CALL ZelNumStringRetSize(UFMemCalcBlock* ParamBlock) {
-  HeapCheckScope heapCheck;
-  if (!ParamBlock) return UFMemCalcFail;
-  ParamBlock->UFMemCalcStringLength = kNumberTextSize;
-  return UFNoError;
+  return fixedStringSize(ParamBlock, kNumberTextSize);
 }
 
 // A formula number with two decimals in 17 characters.
-UF_EXPORT UFError UF_CALL ZelToText(UFParamBlock* ParamBlock) {
-  checkheap();
-  UFError result;
-  {
-    DoubleArithmetic arithmetic;
-    result = zelToText(ParamBlock);
-  }
-  checkheap();
-  return result;
-}
+UF_EXPORT UFError UF_CALL ZelToText(UFParamBlock* ParamBlock) { return numberExport(zelToText, ParamBlock); }
 
 UF_EXPORT UFError UF_CALL ZelToTextStringRetSize(UFMemCalcBlock* ParamBlock) {
-  HeapCheckScope heapCheck;
-  if (!ParamBlock) return UFMemCalcFail;
-  ParamBlock->UFMemCalcStringLength = kNumberTextSize;
-  return UFNoError;
+  return fixedStringSize(ParamBlock, kNumberTextSize);
 }
 
 // Line length, line number (1 first) and the header; the line centred in exactly

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "civil_days.h"
 #include "platform.h"
 
 const uint8_t daysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -69,79 +70,42 @@ uint16_t yearWithCentury(uint16_t y_) {
   return static_cast<uint16_t>(y_ >= 20 ? 1900 + y_ : 2000 + y_);
 }
 
+// Day number of 1 January 1970, where the shared day count starts.
+constexpr int64_t kJday1970 = 141428;
+
 int32_t jday(uint16_t m, uint16_t d, uint16_t y) {
-  uint32_t year = y <= 99 ? yearWithCentury(y) : y;  // [100, 65535]
-  uint32_t shiftedMonth;                              // 0 = March
-  if (m > 2) {
-    shiftedMonth = m - 3u;  // [0, 65532]
-  } else {
-    shiftedMonth = m + 9u;  // [9, 11]
-    year -= 1;              // [99, 65534]
-  }
-  const uint32_t c = year / 100;                               // [0, 655]
-  const uint32_t ya = year - 100 * c;                          // [0, 99]
-  const uint32_t daysBeforeMonth = (153 * shiftedMonth + 2) / 5;     // [0, 2005279]
-  const uint32_t daysOfCenturies = (146097 * c) / 4;           // [0, 23923383]
-  const uint32_t daysOfYears = (1461 * ya) / 4;                // [0, 36159]
-  const uint32_t sum = daysBeforeMonth + daysOfCenturies + daysOfYears + d;  // [0, 26030356]
-  return static_cast<int32_t>(sum) - static_cast<int32_t>(kShift);
+  const uint32_t year = y <= 99 ? yearWithCentury(y) : y;  // [100, 65535]
+  // At most 26030356 - kShift: fits 32 bits.
+  return static_cast<int32_t>(civil::daysFromCivil(year, m, d) + kJday1970);
 }
 
 namespace {
 
-// The steps of MDYFromjday for a positive t below 2^32: unsigned 32-bit
-// arithmetic, where each division is a single multiplication.
-void splitShifted(uint32_t t, int16_t* _month, int16_t* _day, int16_t* _year) {
-  const uint32_t c = t / 146097;
-  const uint32_t q = (t - 146097 * c) / 4;
-  const uint32_t t2 = 4 * q + 3;
-  const uint32_t ya = t2 / 1461;
-  const uint32_t dayOfYear = (t2 - 1461 * ya + 4) / 4;
-  const uint32_t t3 = 5 * dayOfYear - 3;
-  const uint32_t sm = t3 / 153;
-  const uint32_t day = (t3 - 153 * sm + 5) / 5;
-  uint32_t year = 100 * c + ya;
-  uint32_t month;
-  if (sm < 10) {
-    month = sm + 3;
-  } else {
-    month = sm - 9;
-    ++year;
-  }
-  if (_month) *_month = static_cast<int16_t>(month);
-  if (_day) *_day = static_cast<int16_t>(day);
-  if (_year) *_year = static_cast<int16_t>(year);
-}
-
-// Day numbers whose t = 4 * (day + kShift) - 1 is positive and below 2^32.
+// Day numbers from 1 March of year 0 on: t = 4 * (day + kShift) - 1 is positive.
 constexpr int32_t kShortFirst = 1 - static_cast<int32_t>(kShift);
-constexpr int32_t kShortLast = 1000000000;
 
 }  // namespace
 
 void MDYFromjday(int32_t jdayValue, int16_t* _month, int16_t* _day, int16_t* _year) {
-  if (jdayValue >= kShortFirst && jdayValue <= kShortLast) {
-    splitShifted(4 * static_cast<uint32_t>(jdayValue + static_cast<int32_t>(kShift)) - 1, _month, _day, _year);
-    return;
-  }
-  // From 1 January 100 on: t >= 145863.
-  int64_t t = 4 * (int64_t{jdayValue} + kShift) - 1;
-  const int64_t c = t / 146097;       // centuries since March of year 0
-  const int64_t r = t - 146097 * c;   // [0, 146096]
-  int64_t q = r / 4;                  // [0, 36524]
-  t = 4 * q + 3;                      // [3, 146099]
-  const int64_t ya = t / 1461;        // [0, 99]
-  q = (t - 1461 * ya + 4) / 4;        // [1, 366] day of the shifted year, 1-based
-  t = 5 * q - 3;                      // [2, 1827]
-  const int64_t sm = t / 153;         // [0, 11]
-  const int64_t day = (t - 153 * sm + 5) / 5;  // [1, 31]
-  int64_t year = 100 * c + ya;
-  int64_t month;
-  if (sm < 10) {
-    month = sm + 3;  // [3, 12]
+  int64_t year, month, day;
+  if (jdayValue >= kShortFirst) {
+    const civil::Date date = civil::civilFromDays(int64_t{jdayValue} - kJday1970);
+    year = date.year;
+    month = date.month;
+    day = date.day;
   } else {
-    month = sm - 9;  // [1, 2]
-    ++year;
+    // Before 1 March of year 0 the answers stay those of truncating division.
+    int64_t t = 4 * (int64_t{jdayValue} + kShift) - 1;
+    const int64_t c = t / 146097;
+    int64_t q = (t - 146097 * c) / 4;
+    t = 4 * q + 3;
+    const int64_t ya = t / 1461;
+    q = (t - 1461 * ya + 4) / 4;
+    t = 5 * q - 3;
+    const int64_t sm = t / 153;
+    day = (t - 153 * sm + 5) / 5;
+    year = 100 * c + ya + (sm < 10 ? 0 : 1);
+    month = sm < 10 ? sm + 3 : sm - 9;
   }
   if (_month) *_month = static_cast<int16_t>(month);
   if (_day) *_day = static_cast<int16_t>(day);

@@ -208,6 +208,20 @@ TEST(GuidText, RoundTripAndRejects) {
   EXPECT_STREQ("{9B06EA12-658C-474A-BE8B-D17BF12B008D}", text);
   EXPECT_EQ(0u, ComGuidToText(IID_IVRPersistXML, text, 38));  // no room for the NUL
 
+  // StringFromGUID2 as Windows answers it: the count with the NUL, 0 without room.
+  struct Wide {
+    const GUID* guid;
+    const char* text;
+  } wides[] = {{&CLSID_VRZELCalendarFactory, "{4CA227F1-B70A-4EA8-BEA3-D95C24446A4B}"},
+               {&GUID_NULL, "{00000000-0000-0000-0000-000000000000}"},
+               {&IID_IUnknown, "{00000000-0000-0000-C000-000000000046}"}};
+  for (const Wide& w : wides) {
+    OLECHAR wide[40];
+    ASSERT_EQ(39, StringFromGUID2(*w.guid, wide, 40)) << w.text;
+    EXPECT_EQ(std::u16string(wide), std::u16string(w.text, w.text + 38)) << w.text;
+    EXPECT_EQ(0, StringFromGUID2(*w.guid, wide, 38)) << w.text;
+  }
+
   struct Row {
     const char* text;
     const GUID* want;
@@ -868,8 +882,8 @@ TEST_F(CoCreateTest, RegsvrCommand) {
             testenv::readFile(file));
   EXPECT_EQ(0, run("/u /s '" + std::string(VRZELCAL_LIBRARY) + "'"));
   EXPECT_EQ("", testenv::readFile(file));
-  EXPECT_EQ(2, run("'" + dir.file("missing.so") + "'"));
-  EXPECT_EQ(1, run(""));
+  EXPECT_EQ(3, run("'" + dir.file("missing.so") + "'")) << "library not loadable";
+  EXPECT_EQ(2, run("")) << "usage error";
 }
 
 // regsvr's choice of file, its messages and its informational options.
@@ -890,7 +904,8 @@ TEST_F(CoCreateTest, RegsvrSaysWhichFileAndWhy) {
   } rows[] = {
       {"version", "", "--version", 0, "regsvr (u2lvost) " U2LVOST_VERSION "\n", ""},
       {"help", "", "--help", 0, "usage: regsvr [--system | --user] [/u] [/s] LIBRARY", ""},
-      {"unknown option", "", "--bogus " + engine, 1, "usage: regsvr", ""},
+      {"unknown option", "", "--bogus " + engine, 2, "usage: regsvr", ""},
+      {"help names the exit codes", "", "--help", 0, "  2  usage error: the command line is wrong\n", ""},
       {"explicit user file", "U2LVOST_COM_REGISTRY='" + user + "' U2LVOST_COM_SYSTEM_REGISTRY='" + system + "'",
        "--user " + engine, 0, "wrote this user's class registry " + user, user},
       {"explicit system file", "U2LVOST_COM_REGISTRY='" + user + "' U2LVOST_COM_SYSTEM_REGISTRY='" + system + "'",
@@ -901,7 +916,7 @@ TEST_F(CoCreateTest, RegsvrSaysWhichFileAndWhy) {
        ::geteuid() == 0 ? system : dir.file(".config/u2lvost/com-classes.reg")},
       {"no system file to write", "U2LVOST_COM_SYSTEM_REGISTRY=", "--system " + engine, 1,
        "no system class registry", ""},
-      {"folder in the way", "U2LVOST_COM_REGISTRY='" + dir.file("blocked/classes.reg") + "'", "--user " + engine, 3,
+      {"folder in the way", "U2LVOST_COM_REGISTRY='" + dir.file("blocked/classes.reg") + "'", "--user " + engine, 1,
        "cannot create folder " + dir.file("blocked") + ": a file of that name is in the way", ""},
   };
   for (const Row& r : rows) {

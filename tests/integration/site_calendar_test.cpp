@@ -1,6 +1,7 @@
 // ufhost --calendar: the fiscal years it works out through ZelFYEnd, as text and
 // as a page that a real headless browser (chromium) loads and draws.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -128,16 +129,18 @@ TEST(CalendarView, WrongCommandLinesAreRefused) {
     std::vector<std::string> args;
     const char* err;
   } cases[] = {
-      {{"--calendar"}, "needs a company number"},
-      {{"--calendar", "x"}, "unexpected x"},
+      {{"--calendar"}, "--calendar needs a value"},
+      {{"--calendar", "x"}, "--calendar needs a company number"},
+      {{"--calendar", "1", "ZelTime"}, "--calendar cannot be combined with calls"},
+      {{"--books", "1"}, "--books, --from, --to and --html need --calendar"},
       {{"--calendar", "1", "--books", "9"}, "--books takes book numbers 0 to 8"},
       {{"--calendar", "1", "--books", "3-1"}, "--books takes book numbers 0 to 8"},
-      {{"--calendar", "1", "--from"}, "--from takes a year"},
+      {{"--calendar", "1", "--from"}, "--from needs a value"},
       {{"--calendar", "1", "--from", "2010", "--to", "2000"}, "--to is before --from"},
       {{"--calendar", "1", "--from", "1000", "--to", "1500"}, "at most 200 years"},
       {{"--calendar", "1", "--from", "99"}, "--from takes a year from 100 to 9999"},
       {{"--calendar", "1", "--to", "10000"}, "--to takes a year from 100 to 9999"},
-      {{"--calendar", "1", "--html"}, "--html needs a file name"},
+      {{"--calendar", "1", "--html"}, "--html needs a value"},
   };
   for (const Case& c : cases) {
     sitetest::Outcome o = site.ufhost(c.args);
@@ -191,6 +194,62 @@ TEST(CalendarView, NoDataSourceGivesNoYearsAndExitOne) {
   EXPECT_EQ(o.code, 1);
   EXPECT_TRUE(rowsOf(o.out).empty()) << o.out;
   EXPECT_TRUE(contains(o.out, "(ZelFYEnd gives no date for ")) << o.out;
+}
+
+// The page is written beside its place and renamed over it: a write that fails
+// says why and leaves the page that was there, and no temporary file stays.
+TEST(CalendarView, PagesReplaceTheOldOneWholeOrNotAtAll) {
+  DataSource source(Backend::SQLite, Schema::V5);
+  sitetest::Site site;
+  const std::string folder = site.dir().file("taken.html");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  const std::string old = site.dir().write("old.html", "the old page");
+  struct Case {
+    std::string page;
+    int code;
+    const char* says;   // on standard error; "" when written
+    std::string keeps;  // what stays at page afterwards
+  } cases[] = {
+      {old, 0, "", ""},
+      {folder, 4, "cannot write " , ""},
+      {site.dir().file("no/such/folder/page.html"), 4, ": No such file or directory", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.page);
+    sitetest::Outcome o = site.ufhost({"--calendar=1", "--books=0", "--from=2000", "--to", "2002", "--html", c.page});
+    EXPECT_EQ(o.code, c.code) << o.err;
+    if (*c.says) {
+      EXPECT_TRUE(contains(o.err, std::string("cannot write ") + c.page + ": ")) << o.err;
+      EXPECT_TRUE(contains(o.err, c.says)) << o.err;
+    } else {
+      EXPECT_TRUE(contains(testenv::readFile(c.page), "<svg")) << "the old page is replaced";
+    }
+    struct stat tmp;
+    EXPECT_NE(::stat((c.page + ".tmp").c_str(), &tmp), 0) << "a temporary file stays behind";
+  }
+  struct stat st;
+  EXPECT_TRUE(::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) << "the folder in the way is left as it was";
+}
+
+// Without a library named, --check and --calendar use the one beside ufhost,
+// and options read the same in any order and either spelling.
+TEST(CalendarView, TheLibraryBesideUfhostAndOptionsInAnyOrder) {
+  DataSource source(Backend::SQLite, Schema::V5);
+  sitetest::Site site;
+  const sitetest::Outcome named = site.ufhost({"--calendar", "1", "--books", "0-1", "--from", "2000", "--to", "2004"});
+  ASSERT_EQ(named.code, 0) << named.err;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--calendar", "1", "--books", "0-1", "--from", "2000", "--to", "2004"},
+        {"--to=2004", "--from=2000", "--books=0-1", "--calendar=1"}}) {
+    const sitetest::Outcome o = site.ufhostBesideIt(args);
+    EXPECT_EQ(o.code, 0) << o.err;
+    EXPECT_EQ(o.out, named.out);
+  }
+  const sitetest::Outcome check = site.ufhost({"--check", "1"});
+  const sitetest::Outcome beside = site.ufhostBesideIt({"--check", "1"});
+  EXPECT_EQ(beside.code, check.code) << beside.err;
+  EXPECT_TRUE(contains(beside.out, "fiscal-year end")) << beside.out;
+  EXPECT_EQ(count(beside.out, "\n"), count(check.out, "\n")) << beside.out;
 }
 
 // A PNG's pixels as 8-bit RGBA (colour types 2 and 6, 8 bits, not interlaced).

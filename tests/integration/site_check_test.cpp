@@ -231,7 +231,7 @@ TEST(SiteCheckCommand, WrongArgumentsAreRefused) {
                                         {"--check", "1", "2", "3"}, {"--check", "-1"}, {"--check", "99999"}}) {
     sitetest::Outcome o = site.ufhost(args);
     EXPECT_EQ(o.code, 2) << args[1];
-    EXPECT_TRUE(contains(o.err, "Usage: ufhost LIBRARY --check [COMPANY [BOOK]]")) << o.err;
+    EXPECT_TRUE(contains(o.err, "Usage: ufhost [LIBRARY] --check [COMPANY [BOOK]]")) << o.err;
     EXPECT_EQ(o.out, "");
   }
 }
@@ -333,7 +333,7 @@ TEST(SiteCheckCommand, HelpNamesTheCheckAndTheCalendar) {
   testenv::TempDir dir;
   sitetest::Outcome o = sitetest::runCommand(dir, sitetest::shellQuote(UFHOST_PROGRAM) + " --help");
   EXPECT_EQ(o.code, 0);
-  for (const char* part : {"ufhost LIBRARY --check [COMPANY [BOOK]]", "ufhost LIBRARY --calendar COMPANY",
+  for (const char* part : {"ufhost [LIBRARY] --check [COMPANY [BOOK]]", "ufhost [LIBRARY] --calendar COMPANY",
                            "exit 0 only when all pass", "--html FILE"})
     EXPECT_TRUE(contains(o.out, part)) << part;
 }

@@ -58,11 +58,14 @@ class Site {
 
   Outcome ufhost(const std::vector<std::string>& args) { return ufhostOn(U2LVOST_LIBRARY, args); }
 
+  // The library left out: ufhost takes the one beside it.
+  Outcome ufhostBesideIt(const std::vector<std::string>& args) { return ufhostOn("", args); }
+
   Outcome ufhostOn(const std::string& library, const std::vector<std::string>& args) {
     testenv::ScopedEnv reg("U2LVOST_COM_REGISTRY", registry_.c_str());
     testenv::ScopedEnv noSystemFile("U2LVOST_COM_SYSTEM_REGISTRY", "");
     testenv::ScopedEnv profile("U2LVOST_PROFILE", dir_.file("win.ini").c_str());
-    std::string cmd = shellQuote(UFHOST_PROGRAM) + " " + shellQuote(library);
+    std::string cmd = shellQuote(UFHOST_PROGRAM) + (library.empty() ? "" : " " + shellQuote(library));
     for (const std::string& a : args) cmd += " " + shellQuote(a);
     return runCommand(dir_, cmd);
   }

@@ -67,6 +67,7 @@ class UfhostCommand : public ::testing::Test {
   }
 
   std::string write(const std::string& name, const std::string& text) { return dir_.write(name, text); }
+  std::string dir_file(const std::string& name) { return dir_.file(name); }
 
   const std::string fixture_ = UF_FIXTURE_LIBRARY;
   const std::string real_ = U2LVOST_LIBRARY;
@@ -94,7 +95,7 @@ TEST_F(UfhostCommand, CommandLineAndLoadingErrors) {
     int code;
     const char* err;
   } cases[] = {
-      {{}, 2, "no library given"},
+      {{}, 2, "nothing to do"},
       {{"--bogus"}, 2, "unknown option --bogus"},
       {{fixture_}, 2, "nothing to do"},
       {{fixture_, "--file"}, 2, "--file needs a value"},
@@ -566,6 +567,108 @@ TEST_F(UfhostCommand, ReportRowsFromAPipeAreAllReadWithTheProgressCountOn) {
   for (int i = 0; i < kRows; ++i) expected += "1\n";
   EXPECT_EQ(out.str().size(), expected.size());
   EXPECT_TRUE(out.str() == expected);
+}
+
+// Options in any order, their values as --opt VALUE or --opt=VALUE, the
+// library first among the other words or left out.
+TEST_F(UfhostCommand, OptionsInAnyOrderAndTheLibraryBesideUfhost) {
+  const std::string tpl = write("any.txt", "@row\n{Half($a)} {ZelNum(8, 1, $a)}\n");
+  const std::string tplFixture = write("fixture.txt", "@row\n{Half($a)}\n");
+  const std::string rows = write("any.csv", "a\n3\n-5\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> same;  // the same command written otherwise
+  } cases[] = {
+      {{fixture_, "--report", tplFixture, "--rows", rows}, {"--rows=" + rows, fixture_, "--report=" + tplFixture}},
+      {{fixture_, "--report", tplFixture, "--rows", rows}, {"--report", tplFixture, fixture_, "--rows", rows}},
+      {{fixture_, "--file", write("calls.txt", "Half(3)\n"), "Half(1)"},
+       {"--file=" + dir_file("calls.txt"), fixture_, "Half(1)"}},
+      {{real_, "ZelNum(12, 2, \"1234.567\")", "ZelCalYEnd(1, 0, 2024-03-15)"},
+       {"ZelNum(12, 2, \"1234.567\")", "ZelCalYEnd(1, 0, 2024-03-15)"}},
+      {{real_, "--no-check", "ZelNum(12, 2)"}, {"ZelNum(12, 2)", "--no-check"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.same.front());
+    const Outcome want = run(c.args);
+    const Outcome got = run(c.same);
+    EXPECT_EQ(got.code, want.code) << got.err;
+    EXPECT_EQ(got.out, want.out);
+    EXPECT_NE(got.out, "");
+  }
+  // The library beside ufhost is the report library of this build.
+  const Outcome listed = run({"--list"});
+  ASSERT_EQ(listed.code, 0) << listed.err;
+  EXPECT_TRUE(contains(listed.out, "/src/libu2lvost.so (interface version")) << listed.out;
+  EXPECT_TRUE(contains(listed.out, "\nZelFYEnd\n")) << listed.out;
+}
+
+// A huge field, template line or column name is quoted in a message only so
+// far, with its length and place.
+TEST_F(UfhostCommand, MessagesQuoteOnlyAnExcerpt) {
+  const std::string huge(200000, '7');
+  struct Case {
+    std::string templateText, csv;
+    const char* says;
+  } cases[] = {
+      {"@row\n{Half($a)}\n", "a\n" + huge + "x\n", "$a holds \"777"},
+      {"@row\n{Half($a)}\n", "a,a" + huge + ",A" + huge + "\n1,2,3\n", "line 1: the column name '" },
+      {"@row\n{Half(\"" + huge + "\")}\n", "a\n1\n", "line 2: {Half(\"777"},
+      {"@row\n{Half($c" + huge + ")}\n", "a\n1\n", "no column 'c777"},
+  };
+  // Calls from a file: a long call, and a short one followed by a long tail.
+  for (const std::string& line : {"Half(" + huge + ")", "Half(1) " + huge, "Half(\"1\", " + huge + ")", "H" + huge + "(1)", "Half(" + huge + "x)"}) {
+    SCOPED_TRACE(line.substr(0, 12));
+    const Outcome o = run({fixture_, "--file", write("long.txt", line + "\n")});
+    EXPECT_EQ(o.code, 4);
+    EXPECT_EQ(o.out, "#ERROR\n");
+    EXPECT_TRUE(contains(o.err, " bytes)")) << o.err.substr(0, 400);
+    EXPECT_LT(o.err.size(), 1000u) << o.err.substr(0, 400);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    const Outcome o = run({fixture_, "--report", write("big.txt", c.templateText), "--rows", write("big.csv", c.csv)});
+    EXPECT_NE(o.code, 0);
+    EXPECT_TRUE(contains(o.err, c.says)) << o.err.substr(0, 400);
+    EXPECT_TRUE(contains(o.err, "200") && contains(o.err, " bytes)")) << o.err.substr(0, 400);
+    EXPECT_LT(o.err.size(), 1000u) << o.err.substr(0, 400);
+  }
+}
+
+// Rows go out while the report runs: a reader at the end of a pipe sees the
+// first ones while the rows are still being written to the report.
+TEST_F(UfhostCommand, ReportOutputReachesAPipeBeforeTheEnd) {
+  testenv::TempDir dir;
+  const std::string tpl = dir.write("t.txt", "@row\n{Half($a)}\n");
+  const std::string fifo = dir.file("rows.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string cmd = quote(UFHOST_PROGRAM) + " " + quote(fixture_) + " --report " + quote(tpl) + " --rows " +
+                          quote(fifo) + " 2>/dev/null";
+  FILE* report = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(report, nullptr);
+  const int rows = ::open(fifo.c_str(), O_WRONLY);
+  ASSERT_GE(rows, 0);
+  // More rows than one read of the reader takes, and more output than 64 KB.
+  std::string csv = "a\n";
+  for (int i = 0; i < 70000; ++i) csv += "2\n";
+  for (size_t done = 0; done < csv.size();) {
+    const ssize_t n = ::write(rows, csv.data() + done, csv.size() - done);
+    ASSERT_GT(n, 0);
+    done += static_cast<size_t>(n);
+  }
+  // The rows are not finished yet: the fifo stays open while the output is awaited.
+  pollfd p{fileno(report), POLLIN, 0};
+  const int ready = poll(&p, 1, 20000);
+  char first[2] = {};
+  const bool got = ready == 1 && ::read(fileno(report), first, 2) == 2;
+  ::close(rows);
+  std::string rest;
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(fileno(report), buffer, sizeof buffer)) > 0;) rest.append(buffer, static_cast<size_t>(n));
+  const int status = ::pclose(report);
+  ASSERT_TRUE(got) << "no output before the rows ended";
+  EXPECT_EQ(std::string(first, 2), "1\n");
+  EXPECT_EQ(rest.size() + 2, 140000u);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 // ---- through the real library

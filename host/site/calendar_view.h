@@ -12,12 +12,6 @@
 
 namespace ufhost {
 
-// ZelFYEnd(company, book, day) through the loaded library: the year end's day
-// number, or kNoDate when the library gives none; a failed call puts its message
-// in error (when given) and also gives kNoDate.
-int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int company, int book, int32_t day,
-                      std::string* error = nullptr);
-
 struct FiscalYear {
   int32_t first = 0;  // day numbers
   int32_t last = 0;
@@ -40,9 +34,12 @@ BookYears walkFiscalYears(FunctionLibrary& library, const FunctionInfo& fn, int 
 void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books);
 void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books);
 
-// ufhost LIBRARY --calendar COMPANY [--books LIST] [--from YEAR] [--to YEAR] [--html FILE]:
-// args are those after LIBRARY. Returns the exit code.
-int runCalendarView(const std::string& library, const std::vector<std::string>& args, std::ostream& out,
-                    std::ostream& err);
+// ufhost [LIBRARY] --calendar COMPANY [--books LIST] [--from YEAR] [--to YEAR] [--html FILE]:
+// the option values as given, empty when an option was not.
+struct CalendarOptions {
+  std::string company, books, from, to, html;
+};
+// The values are checked here; returns the exit code.
+int runCalendarView(const std::string& library, const CalendarOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace ufhost

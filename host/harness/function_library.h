@@ -42,7 +42,6 @@ enum class CallStatus {
 
 // Broke the memory rules of the interface (as opposed to answering an error).
 bool isGuardViolation(CallStatus status);
-const char* statusName(CallStatus status);
 // "UFNotEnoughParameters" etc.; "unknown error" for numbers outside the table.
 const char* errorName(int32_t code);
 
@@ -59,64 +58,30 @@ struct CallResult {
 struct CallScratch;
 class FunctionLibrary;
 
-// One call site's function and argument list, laid out once; later calls only
-// patch the arguments that change (a report's column fields, row by row).
-class BoundCall {
+// One call site's function and argument list, laid out once: a report patches
+// the arguments its row gives and calls again. Its calls take the same path
+// and checks as every other call.
+class CallSite {
  public:
-  BoundCall();
-  ~BoundCall();
-  BoundCall(BoundCall&&) noexcept;
-  BoundCall& operator=(BoundCall&&) noexcept;
+  CallSite();
+  ~CallSite();
+  CallSite(CallSite&&) noexcept;
+  CallSite& operator=(CallSite&&) noexcept;
 
-  // The function and every argument's first value; args must suit fn (count and types).
+  // The function and every argument; args must suit fn (count and types).
   void bind(const FunctionInfo& fn, const std::vector<Value>& args);
-  // Argument i, of the type it was bound with: a value, or a text that must
-  // stay in place until the next call has returned.
-  void setValue(size_t i, const Value& v);
-  void setText(size_t i, const char* text, size_t length);
-  // The same for a text that holds no NUL, as a field of a report's rows.
-  void setFieldText(size_t i, const char* text, size_t length);
-  // The same for a number (the formula value, not the hundredfold) or a day number.
-  void setNumber(size_t i, double v);
-  void setDate(size_t i, int32_t dayNumber);
-  // Where argument i's value lies in the list the library is handed, and in
-  // its return-size twin when there is one (else null): kValueSize bytes, a
-  // number argument's hundredfold as a double or a date's day number as a
-  // 32-bit integer, the rest zero. For a caller that patches the same argument
-  // row after row, best with one store of all kValueSize bytes; valid until
-  // the next bind. Null for an argument not bound as one of those.
-  static constexpr size_t kValueSize = 16;
-  struct ValueSlot {
-    void* list = nullptr;
-    void* twin = nullptr;
-  };
-  ValueSlot slot(size_t i);
-  const FunctionInfo* function() const { return fn_; }
-  // A string result left where the library wrote it instead of copied into
-  // the result's value (which then holds an empty text): read it with
-  // resultText(), valid until this call site's next call. At least
-  // kResultReadable bytes can be read from where it starts, whatever its length.
-  void leaveTextInPlace(bool inPlace) { textInPlace_ = inPlace; }
-  static constexpr size_t kResultReadable = 32;
-  const char* resultText() const;
-  size_t resultLength() const { return resultLength_; }
-  // After a call that succeeded: the day number of a date result, and any
-  // result as a value.
-  int32_t resultDate() const;
-  Value resultValue() const;
+  // Argument i, of the type it was bound with. A text stays where v holds it,
+  // so v must stay unchanged until the call has returned.
+  void setArgument(size_t i, const Value& v);
+  // The same for a String argument whose text is held elsewhere.
+  void setText(size_t i, const std::string& text);
 
  private:
   friend class FunctionLibrary;
   const FunctionInfo* fn_ = nullptr;
-  bool runnable_ = false;    // bound to a function the harness can call
-  bool textResult_ = false;  // its result is a text
-  bool textInPlace_ = false;
-  size_t resultLength_ = 0;
-  std::vector<Value> literals_;  // the texts bound here stay where the list points
-  std::unique_ptr<CallScratch> chain_;
+  std::unique_ptr<CallScratch> scratch_;
 };
 
-class FunctionLibrary;
 // "unknown function 'ZelNm'; did you mean ZelNum?" (the question only when a name is close).
 std::string unknownFunction(const FunctionLibrary& library, const std::string& name);
 
@@ -172,30 +137,22 @@ class FunctionLibrary {
   // Calls it with whatever arguments are given, unchecked.
   CallResult callUnchecked(const FunctionInfo& fn, const std::vector<Value>& args);
   // The same into a result kept by the caller, whose strings are reused: for
-  // a report's millions of calls.
+  // a report's many calls. Every call of the harness goes through here.
   void callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& result);
-  // The same for a bound call site: nothing is laid out again but the patched arguments.
-  void call(BoundCall& bound, CallResult& result);
-  // The same for a report's rows, checked alike: true when the call succeeded,
-  // its result then read from the call site (resultDate, resultText, resultValue);
-  // false with result saying why. result is written only when the call failed.
-  bool run(BoundCall& bound, CallResult& result);
+  // The same for a bound call site: only the patched arguments are laid out again.
+  void call(CallSite& site, CallResult& result);
 
  private:
   bool readTables(std::string& error);
   static void resetResult(CallResult& r);
   // False, with r saying why, when fn cannot be called at all.
   bool callable(const FunctionInfo& fn, CallResult& r) const;
-  // A string result's length goes to *inPlace, its text left in the buffer, when given.
-  void invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace = nullptr);
+  void invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r);
   bool resultSize(const FunctionInfo& fn, CallScratch& chain, int& size, CallResult& r);
   void valueOutcome(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r);
   void textOutcome(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block, UFError rc, const char* buffer,
-                   int size, CallResult& r, size_t* inPlace);
-  void argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace);
-  bool runForText(BoundCall& bound, CallResult& r);
-  bool runSlowly(BoundCall& bound, CallResult& r);
-  bool runRefused(BoundCall& bound, CallResult& r);
+                   int size, CallResult& r);
+  void argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r);
   // The function's error code into r, with the library's own words for a user error.
   void functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r);
 

@@ -11,12 +11,7 @@ namespace ufhost {
 namespace site {
 
 HRESULT findClassRegistration(REFCLSID clsid, ClassRegistration& found, std::string& searched) {
-  char text[40];
-  const GUID& g = clsid;
-  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  const std::string key = std::string("CLSID\\") + text + "\\InprocServer32";
+  const std::string key = "CLSID\\" + guidText(clsid) + "\\InprocServer32";
   searched = "HKEY_CLASSES_ROOT\\" + key;
   HKEY h;
   if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return REGDB_E_CLASSNOTREG;
@@ -48,15 +43,19 @@ const char* howToDefineDataSource() {
          "(odbcad32.exe in System32 on 32-bit Windows)";
 }
 
-int32_t todayDayNumber() {
-  SYSTEMTIME st;
-  GetLocalTime(&st);
-  return dayNumberFromCivil(st.wYear, st.wMonth, st.wDay);
-}
-
 bool fileExists(const std::string& path) {
   DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool replaceFile(const std::string& from, const std::string& to, std::string& why) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  char text[512] = "";
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0, text,
+                           sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' || text[n - 1] == '.')) text[--n] = '\0';
+  why = n ? text : "the file could not be replaced";
+  return false;
 }
 
 std::string locateDriver(const std::string& entry) {

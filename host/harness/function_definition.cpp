@@ -31,7 +31,7 @@ bool typeWord(Scanner& sc, ValueType& type, const char* what, std::string& error
     return false;
   }
   if (!typeFromName(w, type)) {
-    error = "unknown type '" + w + "'";
+    error = "unknown type " + excerpt(w);
     return false;
   }
   return true;
@@ -80,7 +80,7 @@ bool parseDefinition(const std::string& text, FunctionSignature& out, std::strin
     sc.skipBlanks();
   }
   if (!sc.atEnd()) {
-    error = "unexpected text after the definition: '" + text.substr(sc.pos) + "'";
+    error = "unexpected text after the definition: " + excerpt(text.substr(sc.pos));
     return false;
   }
   out = sig;

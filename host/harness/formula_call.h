@@ -35,9 +35,6 @@ bool parseFormulaCall(const std::string& text, FormulaCall& out, std::string& er
 bool fieldAs(const std::string& field, ValueType want, Value& into);
 // The same for text that need not end in a NUL (a field in a read buffer).
 bool fieldAs(const char* text, size_t size, ValueType want, Value& into);
-// The same for one type, straight into a number (the formula value) or a day number.
-bool fieldAsNumber(const char* text, size_t size, double& into);
-bool fieldAsDate(const char* text, size_t size, int32_t& into);
 
 // The value a report field stands for: a number when it reads wholly as one,
 // a date when it is an ISO date (YYYY-MM-DD), otherwise its text as written.

@@ -5,6 +5,9 @@
 
 #include <cstdio>
 
+#include "fiscal_year_end.h"
+#include "host_dates.h"
+
 namespace ufhost {
 namespace sys {
 
@@ -52,9 +55,25 @@ void closeLibrary(void* library) {
   if (library) FreeLibrary(reinterpret_cast<HMODULE>(library));
 }
 
+std::string executableFolder() {
+  char path[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (n == 0 || n >= sizeof path) return std::string();
+  const std::string full(path, n);
+  const size_t cut = full.find_last_of("\\/");
+  return cut == std::string::npos ? std::string() : full.substr(0, cut + 1);
+}
+
 bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 bool stdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
 }  // namespace sys
+
+int32_t todayDayNumber() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return dayNumberFromCivil(st.wYear, st.wMonth, st.wDay);
+}
+
 }  // namespace ufhost

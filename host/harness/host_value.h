@@ -37,6 +37,12 @@ std::string formatValue(const Value& v);
 // As a literal in a formula call ("text" with escapes, Date(y, m, d), ...).
 std::string formatLiteral(const Value& v);
 
+// A text as a message quotes it: in single quotes, or as a literal ("..." with
+// escapes) when asLiteral; one longer than kExcerpt bytes is cut there, and
+// the message says how long it is, so a huge field never fills a message.
+constexpr size_t kExcerpt = 80;
+std::string excerpt(const std::string& text, bool asLiteral = false);
+
 // Case-insensitive ASCII comparison, as a report designer matches names.
 bool equalsNoCase(const std::string& a, const std::string& b);
 

@@ -35,8 +35,5 @@ bool civilFromDayNumber(int32_t dayNumber, CivilDate& out);
 // YYYY-MM-DD (a minus sign before years below 1); "(no date)" for -1 and
 // "(invalid date N)" for any other number that names no day.
 std::string formatDayNumber(int32_t dayNumber);
-// The same text into out, which holds kDayTextSize bytes (no NUL added); its length.
-constexpr size_t kDayTextSize = 32;
-size_t formatDayNumberInto(int32_t dayNumber, char* out);
 
 }  // namespace ufhost

@@ -4,12 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <cstring>
 
 #include "comregistry.h"
-#include "host_dates.h"
 #include "site_check_sys.h"
 
 namespace ufhost {
@@ -43,18 +43,17 @@ std::string odbcIniLocation(bool system) {
   return std::string(home ? home : "") + "/.odbc.ini";
 }
 
-int32_t todayDayNumber() {
-  std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return dayNumberFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-}
-
 const char* howToDefineDataSource() { return "scripts/odbc-dsn.sh install, or odbcinst -i -s"; }
 
 bool fileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool replaceFile(const std::string& from, const std::string& to, std::string& why) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  why = std::strerror(errno);
+  return false;
 }
 
 std::string locateDriver(const std::string& entry) {

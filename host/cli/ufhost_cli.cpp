@@ -13,9 +13,11 @@
 #include <ostream>
 #include <sstream>
 
+#include "CLI/CLI.hpp"
+#include "calendar_view.h"
 #include "formula_call.h"
 #include "function_library.h"
-#include "calendar_view.h"
+#include "host_sys.h"
 #include "report.h"
 #include "site_check.h"
 
@@ -27,13 +29,17 @@ const char kHelp[] =
     "evaluates its formula functions.\n"
     "\n"
     "Usage:\n"
-    "  ufhost LIBRARY --list\n"
-    "  ufhost LIBRARY [--no-check] CALL... [--file FILE]\n"
-    "  ufhost LIBRARY [--no-check] -\n"
-    "  ufhost LIBRARY --report TEMPLATE [--rows FILE.csv]\n"
-    "  ufhost LIBRARY --check [COMPANY [BOOK]]\n"
-    "  ufhost LIBRARY --calendar COMPANY [--books 0-8] [--from YEAR] [--to YEAR] [--html FILE]\n"
+    "  ufhost [LIBRARY] --list\n"
+    "  ufhost [LIBRARY] [--no-check] CALL... [--file FILE]\n"
+    "  ufhost [LIBRARY] [--no-check] -\n"
+    "  ufhost [LIBRARY] --report TEMPLATE [--rows FILE.csv]\n"
+    "  ufhost [LIBRARY] --check [COMPANY [BOOK]]\n"
+    "  ufhost [LIBRARY] --calendar COMPANY [--books 0-8] [--from YEAR] [--to YEAR] [--html FILE]\n"
     "  ufhost --help | --version\n"
+    "\n"
+    "  LIBRARY            the function library to load (a path); without it, the\n"
+    "                     report library installed beside ufhost\n"
+    "Options may come in any order, their values as --opt VALUE or --opt=VALUE.\n"
     "\n"
     "  --list             per function: its definition text, template and example\n"
     "                     (control characters shown as \\t etc.)\n"
@@ -97,16 +103,7 @@ const char kHelp[] =
     "    @footer\n"
     "    {{end}}\n"
     "\n"
-    "Exit codes (the highest applies when several problems occur):\n"
-    "  0  every call succeeded\n"
-    "  1  a function answered a host error code (named, e.g. UFNotEnoughParameters (6))\n"
-    "  2  the command line is wrong\n"
-    "  3  the library cannot be loaded or is not a function library\n"
-    "  4  bad input: unknown function, wrong number or types of arguments, bad\n"
-    "     literal, a missing or unreadable file or a folder, bad template or CSV\n"
-    "  5  the library broke the buffer rules (see above)\n"
-    "  6  the harness itself failed (out of memory, standard output cannot be\n"
-    "     written); also for --check and --calendar\n";
+    UFHOST_EXIT_CODE_HELP;
 
 // Control characters as escapes, so the stored text shows exactly.
 std::string visible(const std::string& s) {
@@ -182,78 +179,142 @@ long countRows(const std::string& path) {
 }
 
 struct Options {
-  std::string library;
+  std::string library;  // empty: the one beside ufhost
+  bool help = false;
+  bool version = false;
   bool list = false;
   bool noCheck = false;
   bool stdinCalls = false;
+  bool check = false;
+  bool calendar = false;
   std::string callFile;
   std::string reportTemplate;
   std::string rowsFile;
   std::vector<std::string> calls;
+  std::vector<std::string> checkArgs;  // with --check: COMPANY [BOOK]
+  CalendarOptions calendarOptions;
 };
+
+const char kUsage[] =
+    "Usage: ufhost [LIBRARY] --list | CALL... | --file FILE | - | --report TEMPLATE [--rows FILE.csv]\n"
+    "       ufhost [LIBRARY] --check [COMPANY [BOOK]]\n"
+    "       ufhost [LIBRARY] --calendar COMPANY [--books 0-8] [--from YEAR] [--to YEAR] [--html FILE]\n"
+    "       ufhost --help for more\n";
+
+// A first word that names a library rather than a call: a path, a library's
+// file name, or a file that is there. A call has a parenthesis or is a name.
+bool looksLikeLibrary(const std::string& word) {
+  if (word.find('(') != std::string::npos || word == "-") return false;
+  if (word.find('/') != std::string::npos || word.find('\\') != std::string::npos) return true;
+  auto endsWith = [&](const char* tail) {
+    const size_t n = std::strlen(tail);
+    return word.size() >= n && equalsNoCase(word.substr(word.size() - n), tail);
+  };
+  struct stat st;
+  return endsWith(".so") || endsWith(".dll") || word.find(".so.") != std::string::npos ||
+         (stat(word.c_str(), &st) == 0 && S_ISREG(st.st_mode));
+}
+
+// The report library installed beside ufhost: in the installed layout, then in
+// the build tree's. Empty, with the places looked at in looked, when neither has it.
+std::string defaultLibrary(std::string& looked) {
+  for (const char* relative : {UFHOST_INSTALLED_LIBRARY, UFHOST_BUILD_LIBRARY}) {
+    // Each "../" of the relative path takes one folder off the program's.
+    std::string folder = sys::executableFolder(), rest = relative;
+    while (rest.compare(0, 3, "../") == 0 && folder.size() > 1) {
+      folder.pop_back();
+      folder.erase(folder.find_last_of("/\\") + 1);
+      rest.erase(0, 3);
+    }
+    const std::string path = folder + rest;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
+    looked += (looked.empty() ? "" : " and ") + path;
+  }
+  return std::string();
+}
+
+// The command line's words as CLI11 reads them into o; false with why.
+bool readWords(const std::vector<std::string>& args, Options& o, std::string& why) {
+  CLI::App app("ufhost", "ufhost");
+  app.set_help_flag();
+  app.allow_extras();  // said in our own words below
+  app.add_flag("-h,--help", o.help);
+  app.add_flag("--version", o.version);
+  app.add_flag("--list", o.list);
+  app.add_flag("--no-check", o.noCheck);
+  app.add_flag("--check", o.check);
+  app.add_option("--file", o.callFile);
+  app.add_option("--report", o.reportTemplate);
+  app.add_option("--rows", o.rowsFile);
+  CLI::Option* calendar = app.add_option("--calendar", o.calendarOptions.company);
+  app.add_option("--books", o.calendarOptions.books);
+  app.add_option("--from", o.calendarOptions.from);
+  app.add_option("--to", o.calendarOptions.to);
+  app.add_option("--html", o.calendarOptions.html);
+  app.add_option("words", o.calls);
+  try {
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch& e) {
+    const std::string what = e.what();  // "--file: 1 required TEXT missing"
+    why = what.substr(0, what.find(':')) + " needs a value";
+    return false;
+  } catch (const CLI::ParseError& e) {
+    why = e.what();
+    return false;
+  }
+  o.calendar = calendar->count() > 0;
+  for (const std::string& extra : app.remaining()) {
+    why = (extra.size() > 1 && extra[0] == '-' ? "unknown option " : "unexpected ") + extra;
+    return false;
+  }
+  return true;
+}
+
+// What the options ask for that does not go together, or null when nothing.
+const char* conflict(const Options& o) {
+  const CalendarOptions& c = o.calendarOptions;
+  const bool calls = !o.calls.empty() || o.stdinCalls || !o.callFile.empty();
+  const bool report = !o.reportTemplate.empty();
+  if (o.check + o.calendar + report > 1) return "give one of --check, --calendar and --report";
+  if (o.check && (calls || o.list)) return "--check cannot be combined with calls or --list";
+  if (o.calendar && (calls || o.list)) return "--calendar cannot be combined with calls or --list";
+  if (!o.calendar && !(c.books.empty() && c.from.empty() && c.to.empty() && c.html.empty()))
+    return "--books, --from, --to and --html need --calendar";
+  if (report && (calls || o.list)) return "--report cannot be combined with calls or --list";
+  if (!o.rowsFile.empty() && !report) return "--rows needs --report";
+  if (!o.check && !o.calendar && !report && !calls && !o.list)
+    return "nothing to do: give --list, calls, --file, - or --report";
+  if (o.stdinCalls && !o.callFile.empty()) return "give either - or --file, not both";
+  return nullptr;
+}
+
+// The words read and sorted: the library when the first word names one, "-"
+// for calls from standard input, COMPANY [BOOK] after --check. False with why.
+bool parseCommandLine(const std::vector<std::string>& args, Options& o, std::string& why) {
+  if (!readWords(args, o, why)) return false;
+  if (o.help || o.version) return true;
+  if (!o.calls.empty() && looksLikeLibrary(o.calls.front())) {
+    o.library = o.calls.front();
+    o.calls.erase(o.calls.begin());
+  }
+  if (o.check) o.calls.swap(o.checkArgs);
+  const auto dash = std::remove(o.calls.begin(), o.calls.end(), std::string("-"));
+  o.stdinCalls = dash != o.calls.end();
+  o.calls.erase(dash, o.calls.end());
+  if (const char* problem = conflict(o)) {
+    why = problem;
+    return false;
+  }
+  return true;
+}
 
 class Runner {
  public:
   Runner(std::istream& in, std::ostream& out, std::ostream& err) : in_(in), out_(out), err_(err) {}
 
-  int run(const std::vector<std::string>& args, Progress progress) {
-    Options o;
-    for (size_t i = 0; i < args.size(); ++i) {
-      const std::string& a = args[i];
-      auto value = [&](std::string& into) {
-        if (i + 1 >= args.size()) return usage("option " + a + " needs a value");
-        into = args[++i];
-        return true;
-      };
-      if (a == "--help" || a == "-h") {
-        out_ << kHelp;
-        return kExitOk;
-      } else if (a == "--version") {
-        out_ << "ufhost (u2lvost) " << U2LVOST_VERSION << "\n";
-        return kExitOk;
-      } else if (a == "--list") {
-        o.list = true;
-      } else if (a == "--no-check") {
-        o.noCheck = true;
-      } else if (a == "--file") {
-        if (!value(o.callFile)) return kExitUsage;
-      } else if (a == "--report") {
-        if (!value(o.reportTemplate)) return kExitUsage;
-      } else if (a == "--rows") {
-        if (!value(o.rowsFile)) return kExitUsage;
-      } else if (a == "-") {
-        o.stdinCalls = true;
-      } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-        usage("unknown option " + a);
-        return kExitUsage;
-      } else if (o.library.empty()) {
-        o.library = a;
-      } else {
-        o.calls.push_back(a);
-      }
-    }
-    if (o.library.empty()) {
-      usage("no library given");
-      return kExitUsage;
-    }
-    const bool anyCalls = !o.calls.empty() || o.stdinCalls || !o.callFile.empty();
-    if (!o.reportTemplate.empty() && (anyCalls || o.list)) {
-      usage("--report cannot be combined with calls or --list");
-      return kExitUsage;
-    }
-    if (!o.rowsFile.empty() && o.reportTemplate.empty()) {
-      usage("--rows needs --report");
-      return kExitUsage;
-    }
-    if (!o.list && !anyCalls && o.reportTemplate.empty()) {
-      usage("nothing to do: give --list, calls, --file, - or --report");
-      return kExitUsage;
-    }
-    if (o.stdinCalls && !o.callFile.empty()) {
-      usage("give either - or --file, not both");
-      return kExitUsage;
-    }
-
+  int run(const Options& o, Progress progress) {
     std::string error;
     if (!library_.load(o.library, error)) {
       err_ << "ufhost: " << error << "\n";
@@ -263,7 +324,7 @@ class Runner {
     if (o.list) list();
     if (!o.reportTemplate.empty()) {
       report(o.reportTemplate, o.rowsFile, progress);
-    } else if (anyCalls) {
+    } else if (!o.calls.empty() || o.stdinCalls || !o.callFile.empty()) {
       library_.startJob();
       for (const std::string& c : o.calls) evaluate(c, "");
       if (o.stdinCalls || o.callFile == "-") {
@@ -284,13 +345,6 @@ class Runner {
   }
 
  private:
-  bool usage(const std::string& why) {
-    err_ << "ufhost: " << why << "\n"
-         << "Usage: ufhost LIBRARY --list | CALL... | --file FILE | - | --report TEMPLATE [--rows FILE.csv]\n"
-         << "       ufhost --help for more\n";
-    return false;
-  }
-
   void fail(int code, const std::string& message) {
     err_ << "ufhost: " << message << "\n";
     exit_ = std::max(exit_, code);
@@ -323,7 +377,8 @@ class Runner {
   // One line on out per call, #ERROR for a failed one (its reason on err),
   // so that results line up with the calls.
   void evaluate(const std::string& text, const std::string& where) {
-    const std::string prefix = where + text + ": ";
+    // A call of any length is named by at most an excerpt.
+    const std::string prefix = where + (text.size() <= kExcerpt ? text : excerpt(text)) + ": ";
     FormulaCall call;
     std::string error;
     if (!parseFormulaCall(text, call, error)) return failCall(kExitBadInput, prefix + error);
@@ -416,19 +471,44 @@ class Runner {
 
 const char* ufhostHelp() { return kHelp; }
 
+namespace {
+
+int runCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
+               Progress progress) {
+  Options o;
+  std::string why;
+  if (!parseCommandLine(args, o, why)) {
+    err << "ufhost: " << why << "\n" << kUsage;
+    return kExitUsage;
+  }
+  if (o.help) {
+    out << kHelp;
+    return kExitOk;
+  }
+  if (o.version) {
+    out << "ufhost (u2lvost) " << U2LVOST_VERSION << "\n";
+    return kExitOk;
+  }
+  if (o.library.empty()) {
+    std::string looked;
+    o.library = defaultLibrary(looked);
+    if (o.library.empty()) {
+      err << "ufhost: no library given, and none beside ufhost (looked for " << looked << ")\n" << kUsage;
+      return kExitUsage;
+    }
+  }
+  if (o.check) return runSiteCheck(o.library, o.checkArgs, out, err);
+  if (o.calendar) return runCalendarView(o.library, o.calendarOptions, out, err);
+  Runner runner(in, out, err);
+  return runner.run(o, progress);
+}
+
+}  // namespace
+
 int runUfhost(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
               bool errIsTerminal, bool outIsTerminal) {
-  int code;
-  // The site check and the calendar view have command lines of their own.
-  if (args.size() >= 2 && args[1] == "--check") {
-    code = runSiteCheck(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
-  } else if (args.size() >= 2 && args[1] == "--calendar") {
-    code = runCalendarView(args[0], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
-  } else {
-    Runner runner(in, out, err);
-    Progress progress = !errIsTerminal ? Progress::Off : outIsTerminal ? Progress::OnSharedScreen : Progress::On;
-    code = runner.run(args, progress);
-  }
+  const Progress progress = !errIsTerminal ? Progress::Off : outIsTerminal ? Progress::OnSharedScreen : Progress::On;
+  int code = runCommand(args, in, out, err, progress);
   // Results that never reached standard output (a full disk) are no success.
   if (!out.flush()) {
     err << "ufhost: cannot write standard output\n";

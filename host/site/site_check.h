@@ -26,7 +26,7 @@ std::vector<SqlErrorBox> parseSqlErrorBoxes(const std::string& text);
 // specific is known.
 std::string adviceForBoxes(const std::vector<SqlErrorBox>& boxes);
 
-// args are those after --check. Returns 0 only when every check passed, 1 when
+// args are COMPANY [BOOK] as given. Returns 0 only when every check passed, 1 when
 // one failed, 2 for a wrong command line.
 int runSiteCheck(const std::string& library, const std::vector<std::string>& args, std::ostream& out,
                  std::ostream& err);

@@ -1,14 +1,17 @@
 #include "calendar_view.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <ostream>
+#include <sstream>
 
 #include "host_dates.h"
+#include "exit_codes.h"
+#include "fiscal_year_end.h"
 #include "site_check_sys.h"
-#include "ufhost_cli.h"
 
 namespace ufhost {
 namespace {
@@ -116,7 +119,7 @@ bool parseBooks(const std::string& text, std::vector<int>& books) {
 
 int thisYear() {
   CivilDate today;
-  return civilFromDayNumber(site::todayDayNumber(), today) ? today.year : 2000;
+  return civilFromDayNumber(todayDayNumber(), today) ? today.year : 2000;
 }
 
 const char kCss[] =
@@ -136,17 +139,6 @@ const char* fillOf(const FiscalYear& y, size_t i) {
 }
 
 }  // namespace
-
-int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int company, int book, int32_t day,
-                      std::string* error) {
-  CallResult r = library.evaluate(
-      fn, {Value::makeNumber(company), Value::makeNumber(book), Value::makeDate(day)});
-  if (!r.ok()) {
-    if (error) *error = r.message;
-    return kNoDate;
-  }
-  return r.value.type == ValueType::Date ? r.value.date : kNoDate;
-}
 
 BookYears walkFiscalYears(FunctionLibrary& lib, const FunctionInfo& fn, int company, int book, int fromYear,
                           int toYear) {
@@ -263,48 +255,66 @@ void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear,
   out << "</body></html>\n";
 }
 
-int runCalendarView(const std::string& libraryPath, const std::vector<std::string>& args, std::ostream& out,
-                    std::ostream& err) {
-  auto usage = [&](const std::string& why) {
-    err << "ufhost: " << why << "\n"
-        << "Usage: ufhost LIBRARY --calendar COMPANY [--books 0-8] [--from YEAR --to YEAR] [--html FILE]\n";
-    return static_cast<int>(kExitUsage);
-  };
-  int company = -1, fromYear = 0, toYear = 0;
-  bool haveFrom = false, haveTo = false;
-  std::vector<int> books = {0, 1, 2, 3, 4, 5, 6, 7, 8};
-  std::string html;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--books") {
-      if (!hasValue || !parseBooks(args[++i], books)) return usage("--books takes book numbers 0 to 8, e.g. 0-8 or 0,2,5");
-    } else if (a == "--from") {
-      if (!hasValue || !parseInt(args[++i], kFirstYearShown, 9999, fromYear))
-        return usage("--from takes a year from 100 to 9999");
-      haveFrom = true;
-    } else if (a == "--to") {
-      if (!hasValue || !parseInt(args[++i], kFirstYearShown, 9999, toYear))
-        return usage("--to takes a year from 100 to 9999");
-      haveTo = true;
-    } else if (a == "--html") {
-      if (!hasValue) return usage("--html needs a file name");
-      html = args[++i];
-    } else if (company < 0 && parseInt(a, 0, 32767, company)) {
-    } else {
-      return usage("unexpected " + a);
-    }
-  }
-  if (company < 0) return usage("--calendar needs a company number (0 to 32767)");
-  const int now = thisYear();
-  if (!haveFrom) fromYear = haveTo ? toYear - 7 : now - 5;
-  if (!haveTo) toYear = std::max(fromYear, haveFrom ? fromYear + 7 : now + 2);
-  if (fromYear < kFirstYearShown) fromYear = kFirstYearShown;
-  if (toYear < fromYear) return usage("--to is before --from");
-  if (toYear - fromYear > 200) return usage("at most 200 years at once");
+namespace {
 
-  FunctionLibrary lib;
+// The checked values of the options: false, with why, for one out of range.
+struct CalendarRequest {
+  int company = -1, fromYear = 0, toYear = 0;
+  std::vector<int> books = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+};
+bool readRequest(const CalendarOptions& o, CalendarRequest& r, std::string& why) {
+  if (!parseInt(o.company, 0, 32767, r.company)) return (why = "--calendar needs a company number (0 to 32767)"), false;
+  if (!o.books.empty() && !parseBooks(o.books, r.books))
+    return (why = "--books takes book numbers 0 to 8, e.g. 0-8 or 0,2,5"), false;
+  const bool haveFrom = !o.from.empty(), haveTo = !o.to.empty();
+  if (haveFrom && !parseInt(o.from, kFirstYearShown, 9999, r.fromYear))
+    return (why = "--from takes a year from 100 to 9999"), false;
+  if (haveTo && !parseInt(o.to, kFirstYearShown, 9999, r.toYear)) return (why = "--to takes a year from 100 to 9999"), false;
+  const int now = thisYear();
+  if (!haveFrom) r.fromYear = haveTo ? r.toYear - 7 : now - 5;
+  if (!haveTo) r.toYear = std::max(r.fromYear, haveFrom ? r.fromYear + 7 : now + 2);
+  if (r.fromYear < kFirstYearShown) r.fromYear = kFirstYearShown;
+  if (r.toYear < r.fromYear) return (why = "--to is before --from"), false;
+  if (r.toYear - r.fromYear > 200) return (why = "at most 200 years at once"), false;
+  return true;
+}
+
+// The page into a temporary file beside path, renamed over it once complete:
+// a failed write leaves the page that was there. False with the system's reason.
+bool writePage(const std::string& path, const std::string& page, std::string& why) {
+  const std::string temporary = path + ".tmp";
+  errno = 0;
+  std::FILE* f = std::fopen(temporary.c_str(), "wb");
+  if (!f) {
+    why = std::strerror(errno);
+    return false;
+  }
+  const bool written = std::fwrite(page.data(), 1, page.size(), f) == page.size() && std::fflush(f) == 0;
+  const int writeError = errno;
+  if (std::fclose(f) != 0 || !written) {
+    why = std::strerror(written ? errno : writeError);
+    std::remove(temporary.c_str());
+    return false;
+  }
+  if (!site::replaceFile(temporary, path, why)) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int runCalendarView(const std::string& libraryPath, const CalendarOptions& options, std::ostream& out,
+                    std::ostream& err) {
+  CalendarRequest q;
   std::string error;
+  if (!readRequest(options, q, error)) {
+    err << "ufhost: " << error << "\n"
+        << "Usage: ufhost [LIBRARY] --calendar COMPANY [--books 0-8] [--from YEAR --to YEAR] [--html FILE]\n";
+    return kExitUsage;
+  }
+  FunctionLibrary lib;
   if (!lib.load(libraryPath, error)) {
     err << "ufhost: " << error << "\n";
     return kExitLoad;
@@ -316,24 +326,24 @@ int runCalendarView(const std::string& libraryPath, const std::vector<std::strin
   }
   std::vector<BookYears> result;
   lib.startJob();
-  for (int b : books) result.push_back(walkFiscalYears(lib, *fn, company, b, fromYear, toYear));
+  for (int b : q.books) result.push_back(walkFiscalYears(lib, *fn, q.company, b, q.fromYear, q.toYear));
   lib.endJob();
   lib.unload();
 
   int code = kExitOk;
   for (const BookYears& b : result)
     if (b.years.empty()) code = kExitFunctionError;
-  if (html.empty()) {
-    writeCalendarText(out, company, fromYear, toYear, result);
-  } else {
-    std::ofstream f(html, std::ios::binary | std::ios::trunc);
-    if (f) writeCalendarHtml(f, company, fromYear, toYear, result);
-    if (!f || !f.flush()) {
-      err << "ufhost: cannot write " << html << "\n";
-      return kExitBadInput;
-    }
-    out << "wrote " << html << "\n";
+  if (options.html.empty()) {
+    writeCalendarText(out, q.company, q.fromYear, q.toYear, result);
+    return code;
   }
+  std::ostringstream page;
+  writeCalendarHtml(page, q.company, q.fromYear, q.toYear, result);
+  if (!writePage(options.html, page.str(), error)) {
+    err << "ufhost: cannot write " << options.html << ": " << error << "\n";
+    return kExitBadInput;
+  }
+  out << "wrote " << options.html << "\n";
   return code;
 }
 

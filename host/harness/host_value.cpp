@@ -91,6 +91,15 @@ std::string formatTime(int32_t seconds) {
 
 }  // namespace
 
+std::string excerpt(const std::string& text, bool asLiteral) {
+  if (text.size() <= kExcerpt) return asLiteral ? formatLiteral(Value::makeString(text)) : "'" + text + "'";
+  size_t cut = kExcerpt;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // not inside a UTF-8 character
+  const std::string shown = text.substr(0, cut);
+  return (asLiteral ? formatLiteral(Value::makeString(shown)) : "'" + shown + "'") + "... (the first " +
+         std::to_string(cut) + " of " + std::to_string(text.size()) + " bytes)";
+}
+
 bool equalsNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)

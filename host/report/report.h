@@ -16,10 +16,10 @@
 #pragma once
 
 #include <iosfwd>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "csv_reader.h"
 #include "formula_call.h"
 #include "function_library.h"
 
@@ -45,62 +45,21 @@ struct ReportTemplate {
 // False, with "line N: ..." in error, for a template that cannot be read.
 bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::string& error);
 
-struct CsvTable {
-  std::vector<std::string> columns;  // from the first line
-  std::vector<std::vector<std::string>> rows;
-  std::vector<int> lines;  // where each row starts in the file, from 1
-};
-
-// Comma-separated, fields optionally in double quotes ("" inside stands for one),
-// the first record names the columns, blank lines are skipped. A NUL byte is
-// refused anywhere: no field could carry it to a function.
-bool parseCsv(const std::string& text, CsvTable& out, std::string& error);
-
-// A field as it lies in the reader's memory: not NUL-terminated.
-struct FieldView {
-  const char* data = nullptr;
-  size_t size = 0;
-};
-
-// The same format read record by record from a stream, holding one record at a time.
-class CsvReader {
- public:
-  explicit CsvReader(std::istream& in);
-  ~CsvReader();
-  CsvReader(const CsvReader&) = delete;
-  CsvReader& operator=(const CsvReader&) = delete;
-
-  // Reads up to the header; false, with "line N: ..." in error, when there is
-  // none or the file breaks the format before it.
-  bool readHeader(std::string& error);
-  const std::vector<std::string>& columns() const;
-  // The next row into fields. False at the end of the file, or with error set
-  // when the file breaks the format there.
-  bool next(std::vector<std::string>& fields, std::string& error);
-  // The same as views, valid until the next read: no copy of any field.
-  bool next(std::vector<FieldView>& fields, std::string& error);
-  // Where the row last read starts in the file, from 1.
-  long line() const;
-
- private:
-  struct State;
-  bool fieldCountFits(size_t count, std::string& error);
-  std::unique_ptr<State> s_;
-};
-
 // Resolves every call's function and columns, and checks argument counts and
 // literal types before anything is evaluated. columns may be null (no CSV given).
 // Problems, one per entry, go to errors; false when there are any.
 bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const std::vector<std::string>* columns,
                 std::vector<std::string>& errors);
-bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const CsvTable* rows,
-                std::vector<std::string>& errors);
 
+// What the report's calls came to: every call's result, a call refused for a
+// field that does not fit included, passes through ReportOutcome::add, the one
+// place that sees them all.
 struct ReportOutcome {
   long functionErrors = 0;   // calls the library answered with an error code
   long guardViolations = 0;  // calls that broke the buffer rules
   long badFields = 0;        // fields that do not suit their parameter
   std::string rowsError;     // where the CSV broke the format, stopping the rows
+  void add(const TemplatePiece& call, const CallResult& result);
 };
 
 enum class Progress {
@@ -111,7 +70,7 @@ enum class Progress {
 
 // Runs a bound report in one job: header, the row section per row, footer.
 // A failed call prints #ERROR in its place and a message naming the row and
-// the call on err. rows (null for none) has its header read already; rowCount
+// the call on err. Output goes to out at least every 64 KB and at the end. rows (null for none) has its header read already; rowCount
 // is how many rows it holds, for the progress count (0: not known, none shown).
 // A CSV that breaks the format stops the rows there; the footer still follows.
 ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, CsvReader* rows, long rowCount,

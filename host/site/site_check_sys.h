@@ -29,8 +29,12 @@ const char* howToDefineDataSource();
 
 bool fileExists(const std::string& path);
 
-// Today's local date as a host day number.
-int32_t todayDayNumber();
+// A class identifier as COM writes it: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+std::string guidText(REFCLSID clsid);
+
+// Puts the file from in the place of to, replacing it whole; false with the
+// system's reason.
+bool replaceFile(const std::string& from, const std::string& to, std::string& why);
 
 // The file of an ODBC driver as odbcinst.ini names it: a path as it is, a bare
 // name (Debian writes "psqlodbcw.so") where the driver manager would find it.

@@ -16,6 +16,9 @@ void* findSymbol(void* library, const char* name);
 
 void closeLibrary(void* library);
 
+// The folder of the running program, with its separator at the end; empty when unknown.
+std::string executableFolder();
+
 bool stderrIsTerminal();
 bool stdoutIsTerminal();
 

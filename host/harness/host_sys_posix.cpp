@@ -4,6 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
+
+#include "fiscal_year_end.h"
+#include "host_dates.h"
+
 namespace ufhost {
 namespace sys {
 
@@ -38,9 +43,25 @@ void closeLibrary(void* library) {
   if (library) dlclose(library);
 }
 
+std::string executableFolder() {
+  std::string path(4096, '\0');
+  const ssize_t n = readlink("/proc/self/exe", &path[0], path.size());
+  if (n <= 0 || static_cast<size_t>(n) >= path.size()) return std::string();
+  path.resize(static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 }  // namespace sys
+
+int32_t todayDayNumber() {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return dayNumberFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
+
 }  // namespace ufhost

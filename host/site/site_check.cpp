@@ -5,6 +5,8 @@
 #include <ostream>
 
 #include "calendar_view.h"
+#include "exit_codes.h"
+#include "fiscal_year_end.h"
 #include "companyDatabase.h"
 #include "comtypes.h"
 #include "function_library.h"
@@ -81,14 +83,17 @@ std::vector<std::string> boxTexts(const std::string& text, const char* caption) 
   return texts;
 }
 
-std::string guidText(REFCLSID g) {
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buf;
+}  // namespace
+
+std::string site::guidText(REFCLSID g) {
+  OLECHAR wide[40];
+  std::string text;
+  if (StringFromGUID2(g, wide, 40) > 0)
+    for (const OLECHAR* c = wide; *c; ++c) text += static_cast<char>(*c);
+  return text;
 }
 
+namespace {
 // Prints the checks: "ok", "FAIL" or "--" (found out nothing that is wrong),
 // the check's name, what it found; under a failure what to do.
 class Report {
@@ -181,7 +186,7 @@ class SiteCheck {
     for (const Class& c : classes) {
       site::ClassRegistration reg;
       if (site::findClassRegistration(*c.clsid, reg, searched) != S_OK) {
-        unregistered += (unregistered.empty() ? "" : ", ") + std::string(c.name) + " " + guidText(*c.clsid);
+        unregistered += (unregistered.empty() ? "" : ", ") + std::string(c.name) + " " + site::guidText(*c.clsid);
         continue;
       }
       std::string where = c.name + std::string(" in ") + reg.file +
@@ -259,7 +264,7 @@ class SiteCheck {
       report_.info("fiscal-year end", "not tried: the library has no usable ZelFYEnd");
       return;
     }
-    const int32_t today = site::todayDayNumber();
+    const int32_t today = todayDayNumber();
     const int first = company_ >= 0 ? company_ : kFirstCompany, last = company_ >= 0 ? company_ : kLastCompany;
     library_.startJob();
     std::string call, boxText, error;
@@ -288,8 +293,9 @@ class SiteCheck {
               " gave a date for book " + std::to_string(book_);
     if (!refusals.empty())
       found += "; the library refused the site password file (a \"" + std::string(kPasswordCaption) + "\" box):";
-    if (!boxes.empty()) found += "; the library showed " + std::to_string(boxes.size()) + " \"SQL Error\" box" +
-                                 (boxes.size() > 1 ? "es" : "") + ":";
+    if (!boxes.empty())
+      found += "; the library showed " + std::to_string(boxes.size()) + " \"" + companyDatabase::kErrorCaption +
+               "\" box" + (boxes.size() > 1 ? "es" : "") + ":";
     std::string todo = refusals.empty() ? adviceForBoxes(boxes)
                                         : "mend the site password file as the box says: the password on its first "
                                           "line, owned by root or the report engine's account, mode 0640 or 0600";
@@ -428,8 +434,8 @@ int runSiteCheck(const std::string& library, const std::vector<std::string>& arg
   if (args.size() > 2 || (args.size() >= 1 && !number(args[0], 32767, company)) ||
       (args.size() == 2 && !number(args[1], 8, book))) {
     err << "ufhost: --check takes an optional company (0 to 32767) and book (0 to 8)\n"
-        << "Usage: ufhost LIBRARY --check [COMPANY [BOOK]]\n";
-    return 2;
+        << "Usage: ufhost [LIBRARY] --check [COMPANY [BOOK]]\n";
+    return kExitUsage;
   }
   SiteCheck check(out, company, book);
   return check.run(library);

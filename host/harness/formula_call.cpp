@@ -1,11 +1,11 @@
 #include "formula_call.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "cold.h"
 #include "host_dates.h"
 
 namespace ufhost {
@@ -42,36 +42,6 @@ size_t numberLength(const std::string& s, size_t pos) {
     p = q;
   }
   return p - pos;
-}
-
-// The number written in s[b, e) when it is a plain decimal (sign, digits,
-// point) of up to 15 digits, as most report fields are: exact as a whole
-// number and a power of ten, so one division rounds it correctly. False for
-// anything else, which then goes the long way.
-bool readPlainNumber(const char* s, size_t b, size_t e, double& out) {
-  static const double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  size_t p = b;
-  const bool negative = p < e && s[p] == '-';
-  if (p < e && (s[p] == '-' || s[p] == '+')) ++p;
-  uint64_t digits = 0;
-  int count = 0, decimals = 0;
-  bool point = false;
-  for (; p < e; ++p) {
-    const char c = s[p];
-    if (isDigit(c)) {
-      digits = digits * 10 + static_cast<uint64_t>(c - '0');
-      ++count;
-      if (point) ++decimals;
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      return false;
-    }
-  }
-  if (count == 0 || count > 15) return false;
-  const double v = static_cast<double>(digits) / kPowers[decimals];
-  out = negative ? -v : v;
-  return true;
 }
 
 // Length of an ISO date (optional minus, four or more year digits, -MM-DD) at s[pos], 0 when none.
@@ -129,7 +99,7 @@ class Parser {
       }
     }
     skipBlanks();
-    if (!atEnd()) return fail("unexpected text after the call: '" + s_.substr(pos_) + "'");
+    if (!atEnd()) return fail("unexpected text after the call: " + excerpt(s_.substr(pos_)));
     return true;
   }
 
@@ -155,7 +125,7 @@ class Parser {
     size_t p = pos_;
     while (p < s_.size() && isBlank(s_[p])) ++p;
     if (p < s_.size() && s_[p] != ',' && s_[p] != ')')
-      return failAt(start, "bad literal '" + s_.substr(start, p - start + 1) + "'");
+      return failAt(start, "bad literal " + excerpt(s_.substr(start, p - start + 1)));
     return true;
   }
 
@@ -194,7 +164,7 @@ class Parser {
       if (!endOfLiteral(start)) return false;
       double v = std::strtod(token.c_str(), nullptr);
       // The engine passes a hundredfold: that too must be a finite number.
-      if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return failAt(start, "number out of range: " + token);
+      if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return failAt(start, "number out of range: " + excerpt(token));
       arg.value = Value::makeNumber(v);
       return true;
     }
@@ -273,7 +243,7 @@ class Parser {
     else if (equalsNoCase(w, "DateTime"))
       count = 6;
     if (count == 0) {
-      return failAt(start, "unknown word '" + w + "' (texts go in double quotes; calls cannot be nested)");
+      return failAt(start, "unknown word " + excerpt(w) + " (texts go in double quotes; calls cannot be nested)");
     }
     skipBlanks();
     if (atEnd() || s_[pos_] != '(') return failAt(start, w + " needs its numbers in parentheses");
@@ -349,123 +319,64 @@ bool parseFormulaCall(const std::string& text, FormulaCall& out, std::string& er
   return true;
 }
 
-bool fieldAs(const std::string& field, ValueType want, Value& into) {
-  return fieldAs(field.data(), field.size(), want, into);
-}
-
-bool fieldAs(const char* text, size_t size, ValueType want, Value& into) {
-  switch (want) {
-    case ValueType::String:
-      into.type = ValueType::String;
-      into.text.assign(text, size);
-      return true;
-    case ValueType::Date:
-      if (!fieldAsDate(text, size, into.date)) return false;
-      into.type = ValueType::Date;
-      return true;
-    case ValueType::Number:
-      if (!fieldAsNumber(text, size, into.number)) return false;
-      into.type = ValueType::Number;
-      return true;
-    default:
-      return false;  // a field never reads as a boolean or a time
-  }
-}
-
 namespace {
-// The field without the blanks around it; false when nothing is left.
-bool trimField(const char* text, size_t& b, size_t& e) {
+
+// Where the field's text lies without the blanks around it: [b, e).
+void trim(const std::string& field, size_t& b, size_t& e) {
   b = 0;
-  if (e == 0) return false;
-  if (isBlank(text[0]) || isBlank(text[e - 1])) {
-    while (b < e && isBlank(text[b])) ++b;
-    while (e > b && isBlank(text[e - 1])) --e;
-    if (b == e) return false;
-  }
-  return true;
+  e = field.size();
+  while (b < e && isBlank(field[b])) ++b;
+  while (e > b && isBlank(field[e - 1])) --e;
 }
-}  // namespace
 
-namespace {
-// The long way, for exponents and long digit runs: strtod reads a copy, since
-// the field need not end in a NUL.
-UFHOST_COLD bool readOtherNumber(const char* text, size_t size, double& v) {
-  const std::string number(text, size);
-  if (numberLength(number, 0) != number.size()) return false;
-  v = std::strtod(number.c_str(), nullptr);
-  return true;
-}
-}  // namespace
-
-bool fieldAsNumber(const char* text, size_t size, double& into) {
-  // A short run of digits, as company and book numbers are, needs nothing more.
-  if (size - 1 < 9 && isDigit(text[0])) {
-    uint32_t digits = 0;
-    size_t i = 0;
-    for (; i < size && isDigit(text[i]); ++i) digits = digits * 10 + static_cast<uint32_t>(text[i] - '0');
-    if (i == size) {
-      into = static_cast<double>(digits);
-      return true;
-    }
-  }
-  size_t b, e = size;
-  if (!trimField(text, b, e)) return false;
-  double v;
-  if (!readPlainNumber(text, b, e, v) && !readOtherNumber(text + b, e - b, v)) return false;
+// A number as a literal writes it, finite also as the engine's hundredfold.
+bool fieldAsNumber(const std::string& field, double& into) {
+  size_t b, e;
+  trim(field, b, e);
+  if (b == e || numberLength(field, b) != e - b) return false;
+  if (field[b] == '+') ++b;  // from_chars takes no plus sign
+  double v = 0;
+  if (std::from_chars(field.data() + b, field.data() + e, v).ec != std::errc()) return false;
   if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return false;
   into = v;
   return true;
 }
 
-namespace {
-// Any other ISO date: blanks around it, a sign, a five-digit year.
-UFHOST_COLD bool fieldAsOtherDate(const char* text, size_t size, int32_t& into) {
-  size_t b, e = size;
-  if (!trimField(text, b, e)) return false;
+// An ISO date (YYYY-MM-DD, a sign or a five-digit year allowed) that names a day.
+bool fieldAsDate(const std::string& field, int32_t& into) {
+  size_t b, e;
+  trim(field, b, e);
   int y = 0, m = 0, d = 0;
-  if (isoDateLength(std::string(text + b, e - b), 0, y, m, d) != e - b) return false;
+  if (b == e || isoDateLength(field, b, y, m, d) != e - b) return false;
   const int32_t n = dayNumberFromCivil(y, m, d);
   if (n == kNoDate) return false;
   into = n;
   return true;
 }
+
 }  // namespace
 
-namespace {
-// Eight bytes of text as a number, the first byte lowest, whatever the machine's byte order.
-uint64_t littleEndian8(const char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap64(v);
-#endif
-  return v;
+bool fieldAs(const char* text, size_t size, ValueType want, Value& into) {
+  return fieldAs(std::string(text, size), want, into);
 }
-}  // namespace
 
-bool fieldAsDate(const char* t, size_t size, int32_t& into) {
-  if (size == 10) {
-    // The usual YYYY-MM-DD, read in place: "YYYY-MM-" as one word whose digit
-    // bytes must be '0'..'9' and whose two other bytes must be '-', then DD.
-    const uint64_t w = littleEndian8(t);
-    constexpr uint64_t kDigitBytes = 0x00FFFF00FFFFFFFFull;
-    const uint64_t digits = w & kDigitBytes;
-    const uint64_t low = digits & 0x000F0F000F0F0F0Full;
-    const bool shape = (w & ~kDigitBytes) == 0x2D00002D00000000ull &&
-                       (digits & 0x00F0F000F0F0F0F0ull) == 0x0030300030303030ull &&
-                       ((low + 0x0006060006060606ull) & 0x00F0F000F0F0F0F0ull) == 0 && isDigit(t[8]) && isDigit(t[9]);
-    if (shape) {
-      const int y = static_cast<int>((low & 0xFF) * 1000 + ((low >> 8) & 0xFF) * 100 + ((low >> 16) & 0xFF) * 10 +
-                                     ((low >> 24) & 0xFF));
-      const int m = static_cast<int>(((low >> 40) & 0xFF) * 10 + ((low >> 48) & 0xFF));
-      const int d = (t[8] - '0') * 10 + (t[9] - '0');
-      const int32_t n = dayNumberFromCivil(y, m, d);
-      if (n == kNoDate) return false;
-      into = n;
+bool fieldAs(const std::string& field, ValueType want, Value& into) {
+  switch (want) {
+    case ValueType::String:
+      into.type = ValueType::String;
+      into.text = field;
       return true;
-    }
+    case ValueType::Date:
+      if (!fieldAsDate(field, into.date)) return false;
+      into.type = ValueType::Date;
+      return true;
+    case ValueType::Number:
+      if (!fieldAsNumber(field, into.number)) return false;
+      into.type = ValueType::Number;
+      return true;
+    default:
+      return false;  // a field never reads as a boolean or a time
   }
-  return fieldAsOtherDate(t, size, into);
 }
 
 Value fieldValue(const std::string& field) {

@@ -5,11 +5,6 @@
 #include <cstring>
 #include <memory>
 
-#if defined(__SSE2__) && defined(__GNUC__)
-#include <emmintrin.h>
-#endif
-
-#include "cold.h"
 #include "comtypes.h"
 #include "host_sys.h"
 
@@ -45,20 +40,9 @@ struct GuardPattern {
 };
 const GuardPattern kPattern;
 
-// Whether a near guard still holds its pattern: four 16-byte compares where
-// SSE2 is there, checked on every call with a buffer.
-inline bool nearGuardHolds(const unsigned char* zone, const unsigned char* pattern) {
-  static_assert(kNearGuard == 64, "the compare below covers 64 bytes");
-#if defined(__SSE2__) && defined(__GNUC__)
-  auto same = [&](size_t at) {
-    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(zone + at)),
-                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(pattern + at)));
-  };
-  const __m128i all = _mm_and_si128(_mm_and_si128(same(0), same(16)), _mm_and_si128(same(32), same(48)));
-  return _mm_movemask_epi8(all) == 0xFFFF;
-#else
+// Whether a near guard still holds its pattern: checked on every call with a buffer.
+bool nearGuardHolds(const unsigned char* zone, const unsigned char* pattern) {
   return std::memcmp(zone, pattern, kNearGuard) == 0;
-#endif
 }
 
 // One buffer slot, kept between calls: allocated when a call first needs more
@@ -108,7 +92,7 @@ class GuardedBuffer {
   }
   // Room for size, every zone armed: on the first call, after a call that
   // broke a guard, or when this call's buffer is shorter than the last one's.
-  UFHOST_SHARED void prepare(size_t size) {
+  void prepare(size_t size) {
     if (size > capacity_ || raw_.empty()) {
       capacity_ = std::max(size, capacity_ * 2);
       if (capacity_ < 64) capacity_ = 64;
@@ -124,7 +108,7 @@ class GuardedBuffer {
       for (size_t i = from; i < to; i += 128) std::memcpy(&raw_[i], kPattern.at(i), std::min<size_t>(128, to - i));
     }
   }
-  UFHOST_COLD size_t measureOverrun() {
+  size_t measureOverrun() {
     dirty_ = true;
     const size_t back = kFrontZone + size_;
     for (size_t i = raw_.size(); i > back; --i)
@@ -135,19 +119,8 @@ class GuardedBuffer {
   bool bodyEquals(const char* text) const { return std::memcmp(body(), text, size_ - 1) == 0 && body()[size_ - 1] == 0; }
   // Length of the text before the first NUL, or size() when there is none.
   size_t textLength() const {
-#if defined(__SSE2__) && defined(__GNUC__)
-    // Sixteen bytes at a time: the back guard zone behind the body can be read.
-    const unsigned char* const b = body();
-    for (size_t i = 0; i < size_; i += 16) {
-      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)), _mm_setzero_si128())));
-      if (mask) return std::min(size_, i + static_cast<size_t>(__builtin_ctz(mask)));
-    }
-    return size_;
-#else
     const void* nul = std::memchr(body(), 0, size_);
     return nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - body()) : size_;
-#endif
   }
 
  private:
@@ -157,31 +130,8 @@ class GuardedBuffer {
   bool dirty_ = true;  // guard or landing zones may have been written to
 };
 
-// The member of the result that a function of this return type wrote. Read
-// as written: a wider copy of the whole union, just after the library's
-// narrower store, waits for that store to reach the cache.
-inline void keepReturned(ValueType type, const UFReturnUnion& from, UFReturnUnion& to) {
-  switch (type) {
-    case ValueType::Date:
-      to.ReturnDate = from.ReturnDate;
-      break;
-    case ValueType::Number:
-      to.ReturnNumber = from.ReturnNumber;
-      break;
-    case ValueType::Boolean:
-      to.ReturnBoolean = from.ReturnBoolean;
-      break;
-    case ValueType::Time:
-      to.ReturnTime = from.ReturnTime;
-      break;
-    default:
-      to = from;
-  }
-}
-
 // The value's type code and length, and the value into u (not for texts).
-// Written member by member: copying a union just written costs a stalled load.
-inline void setValue(UFParamUnion& u, UFTypeDefs& type, int16_t& length, const Value& v) {
+void setValue(UFParamUnion& u, UFTypeDefs& type, int16_t& length, const Value& v) {
   switch (v.type) {
     case ValueType::Number:
       type = UFNumber;
@@ -230,19 +180,13 @@ struct CallScratch {
   std::vector<size_t> textLength;    // up to its first NUL
   GuardedBuffer result;
   size_t count = 0;
-  std::vector<size_t> textAt;  // the positions of the arguments that are texts, in order
-  bool withMemCalc = false;
-  // A bound call site's parameter block as far as it is known when bound, and
-  // the block the library is handed: a fresh copy for every call.
-  UFParamBlock protoBlock{};
-  UFParamBlock block{};
-  UFReturnUnion returned{};  // what the last call that returns a value (not a text) put in its block
+  bool withMemCalc = false;  // the return-size twin is made only when a string result is sized
 
-  // The return-size twin only when withMemCalc: only a string result is sized.
-  // Every member is written, so nothing of the last call shows through.
-  void shape(size_t n, bool memCalcToo) {
+  // The list of n arguments as the caller gives them, every member written so
+  // that nothing of the last call shows through.
+  void build(const std::vector<Value>& args, bool memCalcToo) {
+    const size_t n = args.size();
     count = n;
-    textAt.clear();
     withMemCalc = memCalcToo;
     if (proto.size() < n) {
       proto.resize(n);
@@ -255,131 +199,61 @@ struct CallScratch {
     }
     for (size_t i = 0; i < n; ++i) {
       UFParamListElement& e = proto[i];
+      std::memset(&e, 0, sizeof e);
       e.StructSize = sizeof(UFParamListElement);
       e.NextParam = i + 1 < n ? elements.data() + i + 1 : nullptr;
       UFMemCalcParam& m = protoMemCalc[i];
+      std::memset(&m, 0, sizeof m);
       m.StructSize = sizeof(UFMemCalcParam);
       m.NextMemCalcParam = i + 1 < n ? memCalc.data() + i + 1 : nullptr;
       m.MemCalcLiteralFlag = UFLiteral;  // every argument the harness passes is a literal
-      text[i] = nullptr;
+      set(i, args[i]);
     }
   }
-  // Argument i as a value (not a text).
-  void setScalar(size_t i, const Value& v) {
-    if (text[i]) textAt.erase(std::find(textAt.begin(), textAt.end(), i));
+  // Argument i's type, length and value, in the list and its return-size twin.
+  void set(size_t i, const Value& v) {
     UFParamListElement& e = proto[i];
     std::memset(&e.Parameter, 0, sizeof e.Parameter);
     setValue(e.Parameter, e.ParamType, e.ParamLength, v);
+    if (withMemCalc) {
+      UFMemCalcParam& m = protoMemCalc[i];
+      std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
+      setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
+    }
     text[i] = nullptr;
-    if (!withMemCalc) return;
-    UFMemCalcParam& m = protoMemCalc[i];
-    std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
-    setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
+    if (v.type == ValueType::String) setText(i, v.text);
   }
-  // Argument i as a number or a date: only the value changes when it was one
-  // already, the type and length having been set when it was bound.
-  void setNumber(size_t i, double v) {
-    if (text[i] || proto[i].ParamType != UFNumber) return setScalar(i, Value::makeNumber(v));
-    proto[i].Parameter.ParamNumber = v * 100.0;  // the engine's hundredfold
-    if (withMemCalc) protoMemCalc[i].MemCalcParameter.ParamNumber = v * 100.0;
-  }
-  void setDate(size_t i, int32_t day) {
-    if (text[i] || proto[i].ParamType != UFDate) return setScalar(i, Value::makeDate(day));
-    proto[i].Parameter.ParamDate = day;
-    if (withMemCalc) protoMemCalc[i].MemCalcParameter.ParamDate = day;
-  }
-  // Argument i as a text: p must stay valid until the call has returned.
-  void setText(size_t i, const char* p, size_t n) {
-    // The text travels up to its first NUL, as a C string would.
-    if (const void* nul = std::memchr(p, 0, n)) n = static_cast<size_t>(static_cast<const char*>(nul) - p);
-    if (!text[i]) textAt.insert(std::lower_bound(textAt.begin(), textAt.end(), i), i);
-    text[i] = p;
+  // A text travels up to its first NUL, as a C string would; it must stay
+  // where it is until the call has returned.
+  void setText(size_t i, const std::string& t) {
+    const size_t n = std::min(t.size(), std::strlen(t.c_str()));
+    text[i] = t.c_str();
     textLength[i] = n;
-    UFParamListElement& e = proto[i];
-    std::memset(&e.Parameter, 0, sizeof e.Parameter);
-    e.ParamType = UFStringArg;
-    e.ParamLength = static_cast<int16_t>(n + 1 < 32767 ? n + 1 : 32767);
-    if (!withMemCalc) return;
-    UFMemCalcParam& m = protoMemCalc[i];
-    std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
-    m.MemCalcParamType = UFStringArg;
-    m.MemCalcParamLength = e.ParamLength;
+    proto[i].ParamLength = static_cast<int16_t>(std::min<size_t>(n + 1, 32767));
+    protoMemCalc[i].MemCalcParamLength = proto[i].ParamLength;
   }
-  // The same for a text known to hold no NUL, as a field of the report's rows:
-  // when the argument was a text already, only where it lies and its length change.
-  void setFieldText(size_t i, const char* p, size_t n) {
-    if (!text[i]) return setText(i, p, n);
-    text[i] = p;
-    textLength[i] = n;  // its length goes into the list when the list is armed
-  }
-  void set(size_t i, const Value& v) {
-    if (v.type == ValueType::String)
-      setText(i, v.text.data(), v.text.size());
-    else
-      setScalar(i, v);
-  }
-  void build(const std::vector<Value>& args, bool memCalcToo) {
-    shape(args.size(), memCalcToo);
-    for (size_t i = 0; i < args.size(); ++i) set(i, args[i]);
-  }
-  // What the library sees for this call: the list as set, each text in a freshly armed buffer.
+  // What the library sees for this call: the list as built, each text in a
+  // freshly armed buffer of its own.
   void arm() {
-    const size_t n = count;
-    if (!n) return;
-    copyList(elements.data(), proto.data(), n);
-    if (withMemCalc) copyList(memCalc.data(), protoMemCalc.data(), n);
-    if (!textAt.empty()) armTexts();
-  }
-  // Each text's pointer and length are written after the copy, into what the
-  // library sees: a length patched into proto just before the copy would make
-  // the copy's wider read wait for that narrow store to reach the cache.
-  UFHOST_SHARED void armTexts() {
-    for (const size_t i : textAt) {
-      const size_t n = textLength[i];
-      char* const armed = texts[i].arm(n + 1, text[i]);
-      const int16_t length = static_cast<int16_t>(n + 1 < 32767 ? n + 1 : 32767);
+    if (!count) return;
+    std::memcpy(static_cast<void*>(elements.data()), proto.data(), count * sizeof(UFParamListElement));
+    if (withMemCalc)
+      std::memcpy(static_cast<void*>(memCalc.data()), protoMemCalc.data(), count * sizeof(UFMemCalcParam));
+    for (size_t i = 0; i < count; ++i) {
+      if (!text[i]) continue;
+      char* const armed = texts[i].arm(textLength[i] + 1, text[i]);
       elements[i].Parameter.ParamString = armed;
-      elements[i].ParamLength = length;
-      if (withMemCalc) {
-        memCalc[i].MemCalcParameter.ParamString = armed;
-        memCalc[i].MemCalcParamLength = length;
-      }
+      if (withMemCalc) memCalc[i].MemCalcParameter.ParamString = armed;
     }
-  }
-  // The usual short list as one copy of a known size, which the compiler lays
-  // out as a few moves: shorter than a call to memcpy, or a loop, costs.
-  template <class Element>
-  static void copyList(Element* to, const Element* from, size_t n) {
-    switch (n) {
-      case 1:
-        return copyFixed<1>(to, from);
-      case 2:
-        return copyFixed<2>(to, from);
-      case 3:
-        return copyFixed<3>(to, from);
-      case 4:
-        return copyFixed<4>(to, from);
-      default:
-        std::memcpy(static_cast<void*>(to), from, n * sizeof(Element));
-    }
-  }
-  template <size_t N, class Element>
-  static void copyFixed(Element* to, const Element* from) {
-    std::memcpy(static_cast<void*>(to), from, N * sizeof(Element));
   }
   UFParamListElement* first() { return count ? &elements[0] : nullptr; }
-  UFMemCalcParam* firstMemCalc() { return count ? &memCalc[0] : nullptr; }
+  UFMemCalcParam* firstMemCalc() { return count && withMemCalc ? &memCalc[0] : nullptr; }
 
-  // Whether every argument text is as it was, its guards included.
-  bool argumentsIntact() {
-    for (const size_t i : textAt)
-      if (!texts[i].intact() || !texts[i].bodyEquals(text[i])) return false;
-    return true;
-  }
   // 0 when every argument text is as it was, else the first argument written to.
-  UFHOST_SHARED int modifiedArgument() {
+  int modifiedArgument() {
     int first = 0;
-    for (const size_t i : textAt) {
+    for (size_t i = 0; i < count; ++i) {
+      if (!text[i]) continue;
       GuardedBuffer& t = texts[i];
       // Every buffer is checked, so that each disturbed one is re-armed before the next call.
       if ((!t.intact() || !t.bodyEquals(text[i])) && !first) first = static_cast<int>(i + 1);
@@ -455,28 +329,6 @@ bool isGuardViolation(CallStatus status) {
   return status == CallStatus::BufferOverrun || status == CallStatus::BufferUnderrun ||
          status == CallStatus::NotTerminated || status == CallStatus::ReturnPointerChanged ||
          status == CallStatus::ArgumentModified;
-}
-
-const char* statusName(CallStatus status) {
-  switch (status) {
-    case CallStatus::Ok:
-      return "ok";
-    case CallStatus::FunctionError:
-      return "function error";
-    case CallStatus::BufferOverrun:
-      return "buffer overrun";
-    case CallStatus::BufferUnderrun:
-      return "buffer underrun";
-    case CallStatus::NotTerminated:
-      return "string not terminated";
-    case CallStatus::ReturnPointerChanged:
-      return "return pointer changed";
-    case CallStatus::ArgumentModified:
-      return "argument modified";
-    case CallStatus::NotCallable:
-      return "not callable";
-  }
-  return "?";
 }
 
 const char* errorName(int32_t code) {
@@ -660,7 +512,7 @@ const FunctionInfo* FunctionLibrary::nearest(const std::string& name) const {
 }
 
 std::string unknownFunction(const FunctionLibrary& library, const std::string& name) {
-  std::string text = "unknown function '" + name + "'";
+  std::string text = "unknown function " + excerpt(name);
   if (const FunctionInfo* close = library.nearest(name)) text += "; did you mean " + close->signature.name + "?";
   return text;
 }
@@ -728,14 +580,38 @@ CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vec
 void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& r) {
   if (!scratch_) scratch_.reset(new CallScratch);
   if (!callable(fn, r)) return;
-  scratch_->build(args, fn.signature.returnType == ValueType::String && fn.returnSize);
+  scratch_->build(args, fn.signature.returnType == ValueType::String && fn.returnSize != nullptr);
   invoke(fn, *scratch_, r);
 }
 
-BoundCall::BoundCall() = default;
-BoundCall::~BoundCall() = default;
-BoundCall::BoundCall(BoundCall&&) noexcept = default;
-BoundCall& BoundCall::operator=(BoundCall&&) noexcept = default;
+CallSite::CallSite() = default;
+CallSite::~CallSite() = default;
+CallSite::CallSite(CallSite&&) noexcept = default;
+CallSite& CallSite::operator=(CallSite&&) noexcept = default;
+
+void CallSite::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
+  fn_ = &fn;
+  if (!scratch_) scratch_.reset(new CallScratch);
+  scratch_->build(args, fn.signature.returnType == ValueType::String && fn.returnSize != nullptr);
+}
+
+void CallSite::setArgument(size_t i, const Value& v) {
+  if (scratch_ && i < scratch_->count) scratch_->set(i, v);
+}
+
+void CallSite::setText(size_t i, const std::string& text) {
+  if (scratch_ && i < scratch_->count && scratch_->text[i]) scratch_->setText(i, text);
+}
+
+void FunctionLibrary::call(CallSite& site, CallResult& r) {
+  if (!site.fn_) {
+    resetResult(r);
+    r.status = CallStatus::NotCallable;
+    r.message = "no function is bound";
+    return;
+  }
+  if (callable(*site.fn_, r)) invoke(*site.fn_, *site.scratch_, r);
+}
 
 namespace {
 // A call's parameter block as far as it is known before the call: all but the
@@ -749,72 +625,6 @@ void layOutBlock(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& b) {
   if (fn.signature.returnType != ValueType::String) b.ReturnValueLength = returnLength(fn.signature.returnType);
 }
 }  // namespace
-
-void BoundCall::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
-  fn_ = &fn;
-  literals_ = args;
-  if (!chain_) chain_.reset(new CallScratch);
-  CallScratch& c = *chain_;
-  c.build(literals_, fn.signature.returnType == ValueType::String && fn.returnSize);
-  runnable_ = fn.understood && fn.entry;
-  textResult_ = fn.signature.returnType == ValueType::String;
-  layOutBlock(fn, c, c.protoBlock);
-}
-
-void BoundCall::setFieldText(size_t i, const char* text, size_t length) { chain_->setFieldText(i, text, length); }
-
-int32_t BoundCall::resultDate() const { return chain_->returned.ReturnDate; }
-
-Value BoundCall::resultValue() const {
-  const UFReturnUnion& v = chain_->returned;
-  switch (fn_ ? fn_->signature.returnType : ValueType::String) {
-    case ValueType::Number:
-      return Value::makeNumber(v.ReturnNumber / 100.0);
-    case ValueType::Boolean:
-      return Value::makeBoolean(v.ReturnBoolean != 0);
-    case ValueType::Date:
-      return Value::makeDate(v.ReturnDate);
-    case ValueType::Time:
-      return Value::makeTime(v.ReturnTime);
-    case ValueType::DateTime:
-      return Value::makeDateTime(v.ReturnDateTime.date, v.ReturnDateTime.time);
-    case ValueType::String:
-      break;
-  }
-  return Value::makeString(std::string(resultText(), resultLength_));
-}
-
-void BoundCall::setValue(size_t i, const Value& v) { chain_->setScalar(i, v); }
-void BoundCall::setNumber(size_t i, double v) { chain_->setNumber(i, v); }
-void BoundCall::setDate(size_t i, int32_t dayNumber) { chain_->setDate(i, dayNumber); }
-static_assert(sizeof(UFParamUnion) == BoundCall::kValueSize, "a value slot is the whole parameter union");
-
-BoundCall::ValueSlot BoundCall::slot(size_t i) {
-  ValueSlot s;
-  CallScratch& c = *chain_;
-  if (i >= c.count || c.text[i] || (c.proto[i].ParamType != UFNumber && c.proto[i].ParamType != UFDate)) return s;
-  s.list = &c.proto[i].Parameter;
-  if (c.withMemCalc) s.twin = &c.protoMemCalc[i].MemCalcParameter;
-  return s;
-}
-const char* BoundCall::resultText() const {
-  static const char kEmpty[kResultReadable] = {};
-  // The result buffer is followed by its guard zones: always readable that far.
-  return resultLength_ ? chain_->result.data() : kEmpty;
-}
-void BoundCall::setText(size_t i, const char* text, size_t length) { chain_->setText(i, text, length); }
-
-void FunctionLibrary::call(BoundCall& bound, CallResult& r) {
-  if (!bound.fn_) {
-    resetResult(r);
-    r.status = CallStatus::NotCallable;
-    r.message = "no function is bound";
-    return;
-  }
-  bound.resultLength_ = 0;
-  if (!callable(*bound.fn_, r)) return;
-  invoke(*bound.fn_, *bound.chain_, r, bound.textInPlace_ ? &bound.resultLength_ : nullptr);
-}
 
 bool FunctionLibrary::callable(const FunctionInfo& fn, CallResult& r) const {
   resetResult(r);
@@ -848,13 +658,11 @@ void FunctionLibrary::resetResult(CallResult& r) {
 
 namespace {
 
-// What went wrong is put into words only when something did: kept out of the
-// way of the calls that succeed.
-UFHOST_COLD std::string bufferWhat(int size, bool defaultSize) {
+std::string bufferWhat(int size, bool defaultSize) {
   return std::to_string(size) + "-byte result buffer" + (defaultSize ? " (the engine's default size)" : "");
 }
 
-UFHOST_COLD void sizeRefused(const std::string& name, UFError rc, int16_t asked, CallResult& r) {
+void sizeRefused(const std::string& name, UFError rc, int16_t asked, CallResult& r) {
   r.status = CallStatus::FunctionError;
   r.errorCode = UFMemCalcFail;
   r.message = rc != UFNoError ? "the return-size function of " + name + " answered " + codeText(rc)
@@ -862,7 +670,7 @@ UFHOST_COLD void sizeRefused(const std::string& name, UFError rc, int16_t asked,
                                     " bytes";
 }
 
-UFHOST_COLD void bufferBroken(const std::string& name, bool frontIntact, size_t beyond, int size, CallResult& r) {
+void bufferBroken(const std::string& name, bool frontIntact, size_t beyond, int size, CallResult& r) {
   if (!frontIntact) {
     r.status = CallStatus::BufferUnderrun;
     r.message = name + " wrote before the start of its " + bufferWhat(size, r.defaultSize);
@@ -873,17 +681,17 @@ UFHOST_COLD void bufferBroken(const std::string& name, bool frontIntact, size_t 
   }
 }
 
-UFHOST_COLD void pointerReplaced(const std::string& name, CallResult& r) {
+void pointerReplaced(const std::string& name, CallResult& r) {
   r.status = CallStatus::ReturnPointerChanged;
   r.message = name + " replaced the ReturnString pointer instead of writing into the buffer";
 }
 
-UFHOST_COLD void notTerminated(const std::string& name, int size, CallResult& r) {
+void notTerminated(const std::string& name, int size, CallResult& r) {
   r.status = CallStatus::NotTerminated;
   r.message = name + " left its string result without a terminating NUL inside its " + bufferWhat(size, r.defaultSize);
 }
 
-UFHOST_COLD void argumentModified(const std::string& name, int arg, CallResult& r) {
+void argumentModified(const std::string& name, int arg, CallResult& r) {
   r.status = CallStatus::ArgumentModified;
   r.errorCode = UFNoError;
   r.message = name + " wrote into the text of its argument " + std::to_string(arg);
@@ -891,8 +699,7 @@ UFHOST_COLD void argumentModified(const std::string& name, int arg, CallResult& 
 
 }  // namespace
 
-UFHOST_COLD void FunctionLibrary::functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc,
-                                                CallResult& r) {
+void FunctionLibrary::functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r) {
   r.status = CallStatus::FunctionError;
   r.errorCode = rc;
   r.message = fn.signature.name + " answered " + codeText(rc);
@@ -954,9 +761,9 @@ void FunctionLibrary::valueOutcome(const FunctionInfo& fn, UFParamBlock& block, 
 }
 
 // What a call into the string buffer of size bytes answered, into r: the
-// guards checked, the text left in place (its length to *inPlace) or copied.
+// guards checked, the text copied.
 void FunctionLibrary::textOutcome(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block, UFError rc,
-                                  const char* buffer, int size, CallResult& r, size_t* inPlace) {
+                                  const char* buffer, int size, CallResult& r) {
   GuardedBuffer& result = chain.result;
   if (!result.intact()) {
     // Both ends are measured before either is reported.
@@ -973,30 +780,22 @@ void FunctionLibrary::textOutcome(const FunctionInfo& fn, CallScratch& chain, UF
       notTerminated(fn.signature.name, size, r);
     } else {
       r.value.type = ValueType::String;
-      if (inPlace)
-        *inPlace = len;
-      else
-        r.value.text.assign(buffer, len);
+      r.value.text.assign(buffer, len);
     }
   }
 }
 
 // Argument texts belong to the engine: a write into one outweighs any answer.
 // A failed call leaves no value behind.
-void FunctionLibrary::argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace) {
+void FunctionLibrary::argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r) {
   // Every argument buffer is checked even when a guard violation is already
   // reported: a disturbed one must be armed afresh before the next call.
-  if (!chain.textAt.empty()) {
-    const int arg = chain.modifiedArgument();
-    if (arg && !isGuardViolation(r.status)) argumentModified(fn.signature.name, arg, r);
-  }
-  if (!r.ok()) {
-    r.value = Value();
-    if (inPlace) *inPlace = 0;
-  }
+  const int arg = chain.modifiedArgument();
+  if (arg && !isGuardViolation(r.status)) argumentModified(fn.signature.name, arg, r);
+  if (!r.ok()) r.value = Value();
 }
 
-void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r, size_t* inPlace) {
+void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r) {
   chain.arm();
 
   const bool ownJob = !inJob_;
@@ -1009,7 +808,6 @@ void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallRes
   if (fn.signature.returnType != ValueType::String) {
     // No buffer to guard: the value comes back in the block itself.
     valueOutcome(fn, block, fn.entry(&block), r);
-    chain.returned = block.ReturnValue;
   } else {
     int size = 0;
     if (!fn.returnSize) r.defaultSize = true;
@@ -1020,83 +818,11 @@ void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallRes
       block.ReturnValue.ReturnString = buffer;
       block.ReturnValueLength = static_cast<int16_t>(size);
       const UFError rc = fn.entry(&block);
-      textOutcome(fn, chain, block, rc, buffer, size, r, inPlace);
+      textOutcome(fn, chain, block, rc, buffer, size, r);
     }
   }
-  argumentsOutcome(fn, chain, r, inPlace);
+  argumentsOutcome(fn, chain, r);
   if (ownJob) endJob();
-}
-
-// The report's path: the same call and the same checks as invoke(), with
-// nothing put into words or copied unless something went wrong.
-bool FunctionLibrary::run(BoundCall& bound, CallResult& r) {
-  if (!bound.runnable_ || !inJob_ || !handle_) return runSlowly(bound, r);
-  const FunctionInfo& fn = *bound.fn_;
-  CallScratch& chain = *bound.chain_;
-  chain.arm();
-  UFParamBlock& block = chain.block;
-  block = chain.protoBlock;
-  block.JobId = jobId_;
-  if (!bound.textResult_) {
-    const UFError rc = fn.entry(&block);
-    if (rc == UFNoError && (chain.textAt.empty() || chain.argumentsIntact())) {
-      keepReturned(fn.signature.returnType, block.ReturnValue, chain.returned);
-      return true;
-    }
-    resetResult(r);
-    valueOutcome(fn, block, rc, r);
-    argumentsOutcome(fn, chain, r, nullptr);
-    return false;
-  }
-  return runForText(bound, r);
-}
-
-// run() for a string result: sized, written into the guarded buffer, checked.
-UFHOST_SHARED bool FunctionLibrary::runForText(BoundCall& bound, CallResult& r) {
-  const FunctionInfo& fn = *bound.fn_;
-  CallScratch& chain = *bound.chain_;
-  UFParamBlock& block = chain.block;
-  int size = kDefaultStringSize;
-  if (fn.returnSize && !resultSize(fn, chain, size, r)) return runRefused(bound, r);
-  char* const buffer = chain.result.arm(static_cast<size_t>(size));
-  block.ReturnValue.ReturnString = buffer;
-  block.ReturnValueLength = static_cast<int16_t>(size);
-  const UFError rc = fn.entry(&block);
-  if (rc == UFNoError && chain.result.intact() && block.ReturnValue.ReturnString == buffer) {
-    const size_t len = chain.result.textLength();
-    if (len < static_cast<size_t>(size) && (chain.textAt.empty() || chain.argumentsIntact())) {
-      bound.resultLength_ = len;
-      return true;
-    }
-  }
-  resetResult(r);
-  r.bufferSize = size;
-  r.defaultSize = !fn.returnSize;
-  textOutcome(fn, chain, block, rc, buffer, size, r, &bound.resultLength_);
-  argumentsOutcome(fn, chain, r, &bound.resultLength_);
-  return false;
-}
-
-UFHOST_COLD bool FunctionLibrary::runSlowly(BoundCall& bound, CallResult& r) {
-  const bool inPlace = bound.textInPlace_;
-  bound.textInPlace_ = true;
-  call(bound, r);
-  bound.textInPlace_ = inPlace;
-  return r.ok();
-}
-
-// The return-size function refused (r says how): the function itself is not
-// called, and r is completed as invoke() completes it.
-UFHOST_COLD bool FunctionLibrary::runRefused(BoundCall& bound, CallResult& r) {
-  const CallStatus status = r.status;
-  const int32_t code = r.errorCode;
-  std::string message = std::move(r.message);
-  resetResult(r);
-  r.status = status;
-  r.errorCode = code;
-  r.message = std::move(message);
-  argumentsOutcome(*bound.fn_, *bound.chain_, r, &bound.resultLength_);
-  return false;
 }
 
 }  // namespace ufhost

@@ -1,0 +1,21 @@
+// ZelFYEnd through a loaded library, and today's date: what the site check and
+// the calendar view both ask of the harness.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "function_library.h"
+
+namespace ufhost {
+
+// ZelFYEnd(company, book, day) through the loaded library: the year end's day
+// number, or kNoDate when the library gives none; a failed call puts its message
+// in error (when given) and also gives kNoDate.
+int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int company, int book, int32_t day,
+                      std::string* error = nullptr);
+
+// Today's local date as a host day number.
+int32_t todayDayNumber();
+
+}  // namespace ufhost

@@ -1,0 +1,425 @@
+#include "report.h"
+
+#include <algorithm>
+#include <ostream>
+
+namespace ufhost {
+namespace {
+
+std::string trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+  return s.substr(b, e - b);
+}
+
+std::string lineLabel(int line) { return "line " + std::to_string(line); }
+
+// A call as messages show it: {ZelNum(...)}, cut when it is long.
+std::string shownCall(const std::string& text) {
+  if (text.size() <= kExcerpt) return "{" + text + "}";
+  return "{" + text.substr(0, kExcerpt) + "...} (" + std::to_string(text.size()) + " bytes)";
+}
+
+// Splits one text line of a section into text and calls.
+bool splitLine(const std::string& line, int lineNo, ReportSection& section, std::string& error) {
+  std::string text;
+  size_t i = 0;
+  while (i < line.size()) {
+    char c = line[i];
+    if (c == '{' && i + 1 < line.size() && line[i + 1] == '{') {
+      text += '{';
+      i += 2;
+    } else if (c == '}' && i + 1 < line.size() && line[i + 1] == '}') {
+      text += '}';
+      i += 2;
+    } else if (c == '}') {
+      error = lineLabel(lineNo) + ": a lone '}' (write }} for a brace)";
+      return false;
+    } else if (c == '{') {
+      // The call runs to the first '}' outside a quoted text.
+      size_t j = i + 1;
+      bool quoted = false;
+      for (; j < line.size(); ++j) {
+        if (quoted) {
+          if (line[j] == '\\')
+            ++j;
+          else if (line[j] == '"')
+            quoted = false;
+        } else if (line[j] == '"') {
+          quoted = true;
+        } else if (line[j] == '}') {
+          break;
+        }
+      }
+      if (j >= line.size()) {
+        error = lineLabel(lineNo) + ": '{' without its '}' (write {{ for a brace)";
+        return false;
+      }
+      if (!text.empty()) {
+        TemplatePiece t;
+        t.text = text;
+        t.line = lineNo;
+        section.pieces.push_back(std::move(t));
+        text.clear();
+      }
+      TemplatePiece p;
+      p.isCall = true;
+      p.text = line.substr(i + 1, j - i - 1);
+      p.line = lineNo;
+      std::string why;
+      if (!parseFormulaCall(p.text, p.call, why, true)) {
+        error = lineLabel(lineNo) + ": " + shownCall(p.text) + ": " + why;
+        return false;
+      }
+      section.pieces.push_back(std::move(p));
+      i = j + 1;
+    } else {
+      text += c;
+      ++i;
+    }
+  }
+  if (!text.empty()) {
+    TemplatePiece t;
+    t.text = text;
+    t.line = lineNo;
+    section.pieces.push_back(std::move(t));
+  }
+  return true;
+}
+
+// As a template names the column: $amount, or $"unit price" when not one word.
+std::string columnReference(const std::string& name) {
+  bool word = !name.empty() && !(name[0] >= '0' && name[0] <= '9');
+  for (char c : name)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) word = false;
+  return "$" + (word ? name : formatLiteral(Value::makeString(name)));
+}
+
+// Output gathered for large writes, and sent on at least every kSize bytes so
+// that a reader at the other end of a pipe sees rows as they are made.
+class OutputBuffer {
+ public:
+  static constexpr size_t kSize = 1 << 16;
+  explicit OutputBuffer(std::ostream& out) : out_(out) { data_.reserve(kSize); }
+  void put(const std::string& s) {
+    data_.append(s);
+    if (data_.size() >= kSize) flush();
+  }
+  void flush() {
+    out_.write(data_.data(), static_cast<std::streamsize>(data_.size()));
+    out_.flush();
+    data_.clear();
+  }
+
+ private:
+  std::ostream& out_;
+  std::string data_;
+};
+
+class ProgressCount {
+ public:
+  // Redrawn every step rows: often enough to see it move, seldom enough to cost
+  // nothing; on a screen shared with the rows, after every row that pushed it aside.
+  ProgressCount(std::ostream& err, Progress mode, size_t total)
+      : err_(err),
+        on_(mode != Progress::Off && total > 0),
+        total_(total),
+        step_(mode == Progress::OnSharedScreen ? 1 : total / 500 + 1) {}
+  ~ProgressCount() { clear(); }
+  void show(size_t n) {
+    if (!on_ || (n % step_ != 0 && n != total_)) return;
+    std::string t = "row " + std::to_string(n) + " of " + std::to_string(total_);
+    err_ << '\r' << t;
+    err_.flush();
+    width_ = t.size();
+  }
+  bool shown() const { return width_ != 0; }
+  void clear() {
+    if (!on_ || width_ == 0) return;
+    err_ << '\r' << std::string(width_, ' ') << '\r';
+    err_.flush();
+    width_ = 0;
+  }
+
+ private:
+  std::ostream& err_;
+  bool on_;
+  size_t total_;
+  size_t step_;
+  size_t width_ = 0;
+};
+
+}  // namespace
+
+bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::string& error) {
+  ReportTemplate result;
+  ReportSection* current = &result.header;
+  bool seen[3] = {false, false, false};
+  size_t start = 0;
+  int lineNo = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    const bool lastLine = end == std::string::npos;
+    std::string line = text.substr(start, lastLine ? std::string::npos : end - start);
+    start = lastLine ? text.size() : end + 1;
+    ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string marker = trim(line);
+    if (marker.compare(0, 2, "@#") == 0) continue;
+    int which = equalsNoCase(marker, "@header") ? 0 : equalsNoCase(marker, "@row") ? 1 : equalsNoCase(marker, "@footer") ? 2 : -1;
+    if (which >= 0) {
+      if (seen[which]) {
+        error = lineLabel(lineNo) + ": the section " + marker + " appears twice";
+        return false;
+      }
+      seen[which] = true;
+      current = which == 0 ? &result.header : which == 1 ? &result.row : &result.footer;
+      continue;
+    }
+    if (!marker.empty() && marker[0] == '@') {
+      error = lineLabel(lineNo) + ": unknown section line " + excerpt(marker) + " (use @header, @row, @footer or @# comment)";
+      return false;
+    }
+    if (!splitLine(line, lineNo, *current, error)) return false;
+    if (!lastLine) {
+      TemplatePiece nl;
+      nl.text = "\n";
+      nl.line = lineNo;
+      current->pieces.push_back(std::move(nl));
+    }
+  }
+  out = std::move(result);
+  return true;
+}
+
+bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const std::vector<std::string>* columns,
+                std::vector<std::string>& errors) {
+  struct Named {
+    ReportSection* section;
+    bool isRow;
+  } sections[] = {{&report.header, false}, {&report.row, true}, {&report.footer, false}};
+  for (Named& s : sections) {
+    for (TemplatePiece& p : s.section->pieces) {
+      if (!p.isCall) continue;
+      const std::string where = lineLabel(p.line) + ": " + shownCall(p.text) + ": ";
+      p.function = library.find(p.call.name);
+      if (!p.function) {
+        errors.push_back(where + unknownFunction(library, p.call.name));
+        continue;
+      }
+      const std::vector<ValueType>& params = p.function->signature.params;
+      if (p.call.args.size() != params.size()) {
+        errors.push_back(where + p.function->signature.name + " takes " + std::to_string(params.size()) +
+                         (params.size() == 1 ? " argument (" : " arguments (") +
+                         describeSignature(p.function->signature) + "), " + std::to_string(p.call.args.size()) +
+                         " given");
+        continue;
+      }
+      p.columns.assign(p.call.args.size(), -1);
+      for (size_t i = 0; i < p.call.args.size(); ++i) {
+        const FormulaArgument& a = p.call.args[i];
+        if (!a.isColumn) {
+          if (a.value.type != params[i])
+            errors.push_back(where + "argument " + std::to_string(i + 1) + " of " + p.function->signature.name +
+                             " must be a " + typeName(params[i]) + ", not a " + typeName(a.value.type));
+          continue;
+        }
+        const std::string ref = columnReference(a.column);
+        if (!s.isRow) {
+          errors.push_back(where + ref + ": columns can be used only in the @row section");
+          continue;
+        }
+        if (!columns) {
+          errors.push_back(where + ref + ": no rows were given (--rows FILE.csv)");
+          continue;
+        }
+        for (size_t c = 0; c < columns->size(); ++c)
+          if (equalsNoCase((*columns)[c], a.column)) p.columns[i] = static_cast<int>(c);
+        if (p.columns[i] < 0) {
+          std::string names;
+          for (const std::string& c : *columns) names += (names.empty() ? "" : ", ") + c;
+          errors.push_back(where + "no column " + excerpt(a.column) + " in the rows (columns: " + names + ")");
+        }
+      }
+    }
+  }
+  return errors.empty();
+}
+
+void ReportOutcome::add(const TemplatePiece&, const CallResult& r) {
+  if (r.ok()) return;
+  if (isGuardViolation(r.status))
+    ++guardViolations;
+  else if (r.status == CallStatus::FunctionError)
+    ++functionErrors;
+  else
+    ++badFields;
+}
+
+namespace {
+
+// One run of a bound report: every call site's arguments laid out once, its
+// column arguments read afresh from each row.
+class ReportRun {
+ public:
+  ReportRun(FunctionLibrary& library, const ReportTemplate& report, CsvReader* rows, long rowCount,
+            std::ostream& out, std::ostream& err, Progress progress)
+      : library_(library),
+        report_(report),
+        rows_(rows),
+        err_(err),
+        text_(out),
+        bar_(err, progress, rows ? static_cast<size_t>(rowCount > 0 ? rowCount : 0) : 0),
+        sharedScreen_(progress == Progress::OnSharedScreen) {
+    for (const ReportSection* section : {&report.header, &report.row, &report.footer})
+      for (const TemplatePiece& p : section->pieces) {
+        args_.emplace_back();
+        sites_.emplace_back();
+        if (!p.isCall) continue;
+        for (size_t i = 0; i < p.call.args.size(); ++i) {
+          args_.back().push_back(p.call.args[i].value);
+          // A column's placeholder of the parameter's type until the first row.
+          if (p.columns[i] >= 0) args_.back().back().type = p.function->signature.params[i];
+        }
+        sites_.back().bind(*p.function, args_.back());
+      }
+  }
+
+  ReportOutcome run() {
+    library_.startJob();
+    const size_t rowSites = report_.header.pieces.size();
+    emit(report_.header, 0, "header");
+    if (rows_) {
+      std::string error;
+      while (rows_->next(fields_, error)) {
+        ++rowNumber_;
+        emit(report_.row, rowSites, nullptr);
+        if (sharedScreen_ && bar_.shown()) {
+          // The count steps aside while the row's text goes out to the same screen.
+          bar_.clear();
+          text_.flush();
+        }
+        bar_.show(static_cast<size_t>(rowNumber_));
+      }
+      outcome_.rowsError = error;
+    }
+    bar_.clear();
+    emit(report_.footer, rowSites + report_.row.pieces.size(), "footer");
+    library_.endJob();
+    text_.flush();
+    return outcome_;
+  }
+
+ private:
+  // A section's pieces; their argument lists start at args_[site].
+  void emit(const ReportSection& section, size_t site, const char* sectionName) {
+    for (const TemplatePiece& p : section.pieces) {
+      CallSite& call = sites_[site];
+      std::vector<Value>& args = args_[site++];
+      if (!p.isCall) {
+        text_.put(p.text);
+        continue;
+      }
+      const int bad = readColumns(p, args, call);
+      if (bad < 0)
+        library_.call(call, result_);  // bound: count and types fit
+      else
+        badField(p, static_cast<size_t>(bad));
+      outcome_.add(p, result_);
+      if (result_.ok() && result_.value.type == ValueType::String)
+        text_.put(result_.value.text);  // as formatValue has it, without the copy
+      else if (result_.ok())
+        text_.put(formatValue(result_.value));
+      else
+        failed(p, sectionName, result_.message);
+    }
+  }
+
+  // A field that does not read as its argument's type: the call is not made.
+  void badField(const TemplatePiece& p, size_t arg) {
+    const std::string& field = fields_[static_cast<size_t>(p.columns[arg])];
+    result_.status = CallStatus::NotCallable;
+    result_.value = Value();
+    result_.message = columnReference(p.call.args[arg].column) + " holds " + excerpt(field, true) + ", not a " +
+                      typeName(p.function->signature.params[arg]);
+  }
+
+  // This row's fields into the call's column arguments, each as its parameter
+  // takes it; the first argument whose field does not read so, or -1.
+  int readColumns(const TemplatePiece& p, std::vector<Value>& args, CallSite& call) {
+    for (size_t i = 0; i < p.columns.size(); ++i) {
+      if (p.columns[i] < 0) continue;
+      const size_t column = static_cast<size_t>(p.columns[i]);
+      if (p.function->signature.params[i] == ValueType::String) {
+        call.setText(i, fields_[column]);  // the field stays as it is until the next row
+        continue;
+      }
+      if (!readField(column, p.function->signature.params[i], args[i])) return static_cast<int>(i);
+      call.setArgument(i, args[i]);
+    }
+    return -1;
+  }
+
+  // A field as a number or a date is read once a row, however many calls take
+  // it (a company and a book number go to every fiscal function).
+  struct FieldRead {
+    size_t column;
+    ValueType type;
+    long row;
+    bool fits;
+    Value value;
+  };
+  bool readField(size_t column, ValueType type, Value& into) {
+    auto read = std::find_if(reads_.begin(), reads_.end(),
+                             [&](const FieldRead& r) { return r.column == column && r.type == type; });
+    if (read == reads_.end()) read = reads_.insert(reads_.end(), FieldRead{column, type, -1, false, Value()});
+    if (read->row != rowNumber_) {
+      read->row = rowNumber_;
+      read->fits = fieldAs(fields_[column], type, read->value);
+    }
+    if (read->fits) {
+      into.type = type;
+      into.number = read->value.number;
+      into.date = read->value.date;
+    }
+    return read->fits;
+  }
+
+  // #ERROR in the call's place, why on err: after the output so far, so that
+  // both read in order where they share a file or a screen.
+  void failed(const TemplatePiece& p, const char* sectionName, const std::string& problem) {
+    text_.put("#ERROR");
+    bar_.clear();
+    text_.flush();
+    const std::string where = sectionName ? std::string(sectionName)
+                                          : "row " + std::to_string(rowNumber_) + " (CSV line " +
+                                                std::to_string(rows_->line()) + ")";
+    err_ << "ufhost: " << where << ", " << lineLabel(p.line) << " of the template: " << shownCall(p.text) << ": "
+         << problem << "\n";
+  }
+
+  FunctionLibrary& library_;
+  const ReportTemplate& report_;
+  CsvReader* rows_;
+  std::ostream& err_;
+  OutputBuffer text_;
+  ProgressCount bar_;
+  bool sharedScreen_;
+  std::vector<std::vector<Value>> args_;  // per piece of the three sections, in order
+  std::vector<CallSite> sites_;           // the same, bound to their functions
+  std::vector<std::string> fields_;       // the row being written
+  std::vector<FieldRead> reads_;
+  CallResult result_;
+  long rowNumber_ = 0;
+  ReportOutcome outcome_;
+};
+
+}  // namespace
+
+ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, CsvReader* rows, long rowCount,
+                        std::ostream& out, std::ostream& err, Progress progress) {
+  return ReportRun(library, report, rows, rowCount, out, err, progress).run();
+}
+
+}  // namespace ufhost
