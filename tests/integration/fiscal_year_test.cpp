@@ -16,6 +16,7 @@
 #include "host_dates.h"
 #include "odbc_env.h"
 #include "persistCalendar.h"
+#include "resolver_access.h"
 #include "test_env.h"
 #include "test_paths.h"
 
@@ -383,16 +384,16 @@ TEST(FiscalYearWarm, AnswersWithoutCreatingCalendarsOrCollections) {
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 0, 2004, 5, 1), serial({2004, 12, 31}));
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 4, 2010, 5, 1), serial({2010, 8, 31}));
     // The attribute's wide name is made once and kept, not made per lookup.
-    const BSTR name = resolver._calendarIdName.m_str;
+    const BSTR name = ResolverTestAccess::calendarIdName(resolver);
     ASSERT_NE(nullptr, name);
-    resolver.m_calFactory.Release();
+    ResolverTestAccess::factory(resolver).Release();
     testenv::TempDir dir;
     testenv::ScopedEnv noClasses("U2LVOST_COM_REGISTRY", dir.write("empty.reg", "").c_str());
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 0, 2005, 3, 1), serial({2005, 6, 30}));
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 4, 2010, 10, 1), serial({2011, 8, 31}));
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 7, 2024, 3, 15), serial(lastWeekdayOf(2024, 6, 3)));
-    EXPECT_FALSE(resolver.m_calFactory) << "a warm call created the engine's factory";
-    EXPECT_EQ(name, resolver._calendarIdName.m_str);
+    EXPECT_FALSE(ResolverTestAccess::factory(resolver)) << "a warm call created the engine's factory";
+    EXPECT_EQ(name, ResolverTestAccess::calendarIdName(resolver));
   }
   CoUninitialize();
 }
