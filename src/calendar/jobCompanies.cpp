@@ -8,20 +8,21 @@ void JobCompany::dropCalendars() {
 }
 
 JobCompany& JobCompanies::add(int16_t company) {
-  if (position_.empty()) position_.assign(kCompanyNumbers, -1);
-  const size_t index = static_cast<uint16_t>(company) & (kCompanyNumbers - 1);
-  int32_t at = position_[index];
-  if (at < 0) {
-    at = static_cast<int32_t>(entries_.size());
+  if (byNumber_.empty()) byNumber_.resize(kCompanyNumbers);
+  Kept& kept = keptOf(company);
+  if (!kept.entry) {
     entries_.push_back(std::make_unique<JobCompany>());
-    position_[index] = at;
+    kept.entry = entries_.back().get();
+    kept.entry->position = entries_.size() - 1;
   }
-  JobCompany& entry = *entries_[static_cast<size_t>(at)];
+  JobCompany& entry = *kept.entry;
+  const size_t position = entry.position;
   entry.dropCalendars();
   bytes_ -= entry.bytes;
   entry = JobCompany();
   entry.company = company;
-  entry.lastUse = ++clock_;
+  entry.position = position;
+  kept.lastUse = ++clock_;
   return entry;
 }
 
@@ -30,27 +31,27 @@ void JobCompanies::charge(JobCompany& entry, size_t bytes) {
   entry.bytes = bytes;
   // Only when a company has just been read, which costs far more than this scan.
   while (bytes_ > budget_ && entries_.size() > 1) {
-    size_t oldest = entries_.size();
-    for (size_t i = 0; i < entries_.size(); ++i)
-      if (entries_[i].get() != &entry && (oldest == entries_.size() || entries_[i]->lastUse < entries_[oldest]->lastUse))
-        oldest = i;
-    remove(oldest);
+    JobCompany* oldest = nullptr;
+    for (const auto& e : entries_)
+      if (e.get() != &entry && (!oldest || keptOf(e->company).lastUse < keptOf(oldest->company).lastUse))
+        oldest = e.get();
+    remove(oldest->position);
   }
 }
 
-void JobCompanies::remove(size_t at) {
-  JobCompany& gone = *entries_[at];
+void JobCompanies::remove(size_t position) {
+  JobCompany& gone = *entries_[position];
   bytes_ -= gone.bytes;
-  position_[static_cast<uint16_t>(gone.company)] = -1;
-  if (at + 1 != entries_.size()) {
-    entries_[at] = std::move(entries_.back());
-    position_[static_cast<uint16_t>(entries_[at]->company)] = static_cast<int32_t>(at);
+  keptOf(gone.company) = Kept();
+  if (position + 1 != entries_.size()) {
+    entries_[position] = std::move(entries_.back());
+    entries_[position]->position = position;
   }
   entries_.pop_back();
 }
 
 void JobCompanies::clear() {
-  for (auto& entry : entries_) position_[static_cast<uint16_t>(entry->company)] = -1;
+  for (auto& entry : entries_) keptOf(entry->company) = Kept();
   entries_.clear();
   bytes_ = 0;
 }

@@ -18,18 +18,20 @@
 #include "odbcApi.h"
 #include "vrzelcal.h"
 
-// One company's calendars in a report job.
-struct JobCompany {
-  int16_t company = -1;
+// One company's calendars in a report job. What a warm lookup reads (the list
+// and the slots' calendars) shares the entry's first cache line: a report
+// cycling a thousand companies row by row touches one line of ours a row.
+struct alignas(64) JobCompany {
   // Null: the company has no calendars in this job (a read failed, or the
   // database knows nothing of it), and its lookups answer no date.
   CComPtr<IktEnumDispatch> calendars;
-  int32_t bookArr[8] = {};  // calendar identifier per book slot; below 1: not known
   // The calendar each book slot resolved to: within a job neither the list nor
   // the slot's identifier changes, so the walk is made once per slot.
   CComPtr<IVRCalendar> slotCalendar[8];
-  size_t bytes = 0;  // estimated memory of its calendars
-  uint64_t lastUse = 0;
+  int32_t bookArr[8] = {};  // calendar identifier per book slot; below 1: not known
+  int16_t company = -1;
+  size_t bytes = 0;     // estimated memory of its calendars
+  size_t position = 0;  // in the job's list of companies
 
   // The company keeps no calendars for the rest of the job.
   void dropCalendars();
@@ -37,8 +39,9 @@ struct JobCompany {
 
 class JobCompanies {
  public:
-  // Estimated memory of one engine calendar and of one cycle, measured with
-  // bench/bench_fyend (BM_CompanyFootprint) on Linux x86-64: see bench/README.md.
+  // Estimated memory of one engine calendar and of one cycle, from the heap
+  // growth measured by bench/bench_fyend (BM_Report_ThousandCompanies) on Linux
+  // x86-64, rounded up: see bench/README.md.
   static constexpr size_t kCalendarBytes = 1024;
   static constexpr size_t kCycleBytes = 256;
   // Room for tens of thousands of companies of seven calendars (the footprint
@@ -48,12 +51,10 @@ class JobCompanies {
   // The company's entry, marked as used now; null when it is not kept (or the
   // number is negative: no company).
   JobCompany* find(int16_t company) {
-    if (company < 0 || position_.empty()) return nullptr;
-    const int32_t at = position_[static_cast<uint16_t>(company)];
-    if (at < 0) return nullptr;
-    JobCompany& entry = *entries_[static_cast<size_t>(at)];
-    entry.lastUse = ++clock_;
-    return &entry;
+    if (company < 0 || byNumber_.empty()) return nullptr;
+    Kept& kept = byNumber_[static_cast<uint16_t>(company)];
+    if (kept.entry) kept.lastUse = ++clock_;
+    return kept.entry;
   }
   // A new, empty entry for a company (one kept already is emptied). Company
   // numbers are 0 to 32767.
@@ -68,11 +69,16 @@ class JobCompanies {
 
  private:
   static constexpr size_t kCompanyNumbers = 32768;
-  void remove(size_t at);
+  struct Kept {
+    JobCompany* entry = nullptr;  // null: not kept
+    uint64_t lastUse = 0;         // apart from the entry: a switch writes no line of it
+  };
+  Kept& keptOf(int16_t company) { return byNumber_[static_cast<uint16_t>(company) & (kCompanyNumbers - 1)]; }
+  void remove(size_t position);
 
-  // Position in entries_ per company number, -1 when not kept: a switch of
-  // company is one load, with no hashing, on a report's every row.
-  std::vector<int32_t> position_;
+  // Per company number: a switch of company is one look-up, with no hashing,
+  // on a report's every row.
+  std::vector<Kept> byNumber_;
   // Owned one by one, so an entry stays where it is while others come and go.
   std::vector<std::unique_ptr<JobCompany>> entries_;
   size_t bytes_ = 0;

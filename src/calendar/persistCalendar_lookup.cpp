@@ -20,9 +20,9 @@ DATE CPersistCalendar::getFiscalYearEndInMonths(int16_t company, uint32_t bookID
     // chose, they could be the wrong kind. No dates in this job.
     if (_job.versionFailed) return 0.0;
   }
+  const int32_t slot = bookSlot(book);
   if (_majorVersion == 5) {
     if (!useCompany(company, &CPersistCalendar::_getCalendarList)) return 0.0;
-    const int32_t slot = bookSlot(book);
     // Asked only while the slot's identifier is unknown.
     if (slot >= 0 && _job.current->bookArr[slot] < 1) {
       // Not known and no way to ask: the last calendar must not answer for it.
@@ -37,7 +37,8 @@ DATE CPersistCalendar::getFiscalYearEndInMonths(int16_t company, uint32_t bookID
     }
   } else {
     if (!useCompany(company, &CPersistCalendar::_createCalendarList)) return 0.0;
-    _createCalendarIDFromBookID(book);
+    // A slot resolved earlier in the job has its identifier already.
+    if (slot < 0 || !_job.current->slotCalendar[slot]) _createCalendarIDFromBookID(book);
   }
   return _getFYEDate(book, static_cast<int32_t>(year), static_cast<int32_t>(month), static_cast<int32_t>(day));
 }
