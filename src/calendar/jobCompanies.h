@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "companyDatabase.h"
 #include "comptr.h"
 #include "odbcApi.h"
 #include "vrzelcal.h"
@@ -88,8 +89,8 @@ class JobCompanies {
 
 // The bounds on every wait for the database, in seconds.
 struct DatabaseTimeouts {
-  static constexpr unsigned kLoginSeconds = 15;
-  static constexpr unsigned kQuerySeconds = 30;
+  static constexpr unsigned kLoginSeconds = companyDatabase::kLoginTimeoutSeconds;
+  static constexpr unsigned kQuerySeconds = companyDatabase::kQueryTimeoutSeconds;
   unsigned login = kLoginSeconds;
   unsigned query = kQuerySeconds;
   // The defaults, or U2LVOST_LOGIN_TIMEOUT / U2LVOST_QUERY_TIMEOUT (whole
