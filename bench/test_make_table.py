@@ -53,7 +53,7 @@ FULL_FYEND = [
     run("BM_ZelFYEnd_PlainBook", 300), run("BM_EngineFloor_PlainBook", 100),
     run("BM_ZelFYEnd_ShortYearBook", 150), run("BM_EngineFloor_ShortYearBook", 100),
     run("BM_Report_ThousandCompanies", 3e8, cycling_rows_per_s=900e3, grouped_rows_per_s=1e6,
-        company_bytes=16384),
+        company_bytes=16384, engine_cycling_rows_per_s=2.85e6, engine_grouped_rows_per_s=3e6),
     run("BM_ColdLoad/1000", 1.4e6), run("BM_ColdLoadSql/1000", 1e6),
     run("BM_ColdLoad/10000", 2e7), run("BM_ColdLoadSql/10000", 1e7),
     run("BM_Report_Companies", 2e6, alternating_rows_per_s=950e3, grouped_rows_per_s=1e6,
@@ -105,7 +105,7 @@ class MakeTableTest(unittest.TestCase):
 
     def test_thousand_companies_against_the_same_rows_grouped_and_their_footprint(self):
         rows = table(FULL_FYEND, FULL_SIZE)
-        cells = find(rows, "report of 100,000 rows cycling 1,000 companies")
+        cells = find(rows, "report of 100,000 rows")
         self.assertEqual(("900.0k rows/s", "90%", "yes"), (cells[1], cells[3], cells[5]))
         self.assertIn("1.00M rows/s", cells[2])
         # 16 KB a company: 16,384 companies in 256 MB.
