@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -139,8 +140,11 @@ SchemaFacts readSchema(const char* dataSource, const char* user) {
     s.refusal = "the driver manager cannot allocate a connection";
     return s;
   }
-  SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
-  std::string connect = std::string("DSN=") + dataSource + ";UID=" + user + ";";
+  // The library's bounds: a silent listener or a held lock must not hold the check.
+  SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(companyDatabase::kLoginTimeoutSeconds)), 0);
+  std::string connect = std::string("DSN=") + dataSource + ";Timeout=" +
+                        std::to_string(companyDatabase::kQueryTimeoutSeconds * 1000u) + ";UID=" + user + ";";
   SQLCHAR outText[1024];
   SQLSMALLINT outLen = 0;
   if (!SQL_SUCCEEDED(SQLDriverConnect(h.dbc, nullptr, reinterpret_cast<SQLCHAR*>(&connect[0]), SQL_NTS, outText,
@@ -153,6 +157,8 @@ SchemaFacts readSchema(const char* dataSource, const char* user) {
     h.stmt = SQL_NULL_HSTMT;
     return s;
   }
+  SQLSetStmtAttr(h.stmt, SQL_ATTR_QUERY_TIMEOUT,
+                 reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(companyDatabase::kQueryTimeoutSeconds)), 0);
   if (SQL_SUCCEEDED(SQLTables(h.stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
     SQLCHAR table[256];
     SQLLEN len = 0;
