@@ -356,10 +356,6 @@ bool fieldAsDate(const std::string& field, int32_t& into) {
 
 }  // namespace
 
-bool fieldAs(const char* text, size_t size, ValueType want, Value& into) {
-  return fieldAs(std::string(text, size), want, into);
-}
-
 bool fieldAs(const std::string& field, ValueType want, Value& into) {
   switch (want) {
     case ValueType::String:

@@ -33,8 +33,6 @@ bool parseFormulaCall(const std::string& text, FormulaCall& out, std::string& er
 // reused): a String takes the field as written, a Number or a Date only a
 // field that reads wholly as one. False, into unchanged, when it does not.
 bool fieldAs(const std::string& field, ValueType want, Value& into);
-// The same for text that need not end in a NUL (a field in a read buffer).
-bool fieldAs(const char* text, size_t size, ValueType want, Value& into);
 
 // The value a report field stands for: a number when it reads wholly as one,
 // a date when it is an ISO date (YYYY-MM-DD), otherwise its text as written.

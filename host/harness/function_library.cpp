@@ -130,32 +130,47 @@ class GuardedBuffer {
   bool dirty_ = true;  // guard or landing zones may have been written to
 };
 
+// The engine's length of a value of the type; 0 for a text, whose length is its own.
+int16_t valueLength(ValueType t) {
+  switch (t) {
+    case ValueType::Number:
+      return sizeof(UFTNumber);
+    case ValueType::Boolean:
+      return sizeof(UFTBoolean);
+    case ValueType::Date:
+      return sizeof(CRDate);
+    case ValueType::Time:
+      return sizeof(CRTime);
+    case ValueType::DateTime:
+      return sizeof(CRDateTime);
+    case ValueType::String:
+      break;
+  }
+  return 0;
+}
+
 // The value's type code and length, and the value into u (not for texts).
 void setValue(UFParamUnion& u, UFTypeDefs& type, int16_t& length, const Value& v) {
+  length = valueLength(v.type);
   switch (v.type) {
     case ValueType::Number:
       type = UFNumber;
-      length = sizeof(UFTNumber);
       u.ParamNumber = v.number * 100.0;  // the engine's hundredfold
       break;
     case ValueType::Boolean:
       type = UFBoolean;
-      length = sizeof(UFTBoolean);
       u.ParamBoolean = v.boolean ? 1 : 0;
       break;
     case ValueType::Date:
       type = UFDate;
-      length = sizeof(CRDate);
       u.ParamDate = v.date;
       break;
     case ValueType::Time:
       type = UFTime;
-      length = sizeof(CRTime);
       u.ParamTime = v.time;
       break;
     case ValueType::DateTime:
       type = UFDateTime;
-      length = sizeof(CRDateTime);
       u.ParamDateTime.date = v.date;
       u.ParamDateTime.time = v.time;
       break;
@@ -264,24 +279,6 @@ struct CallScratch {
 
 namespace {
 
-int16_t returnLength(ValueType t) {
-  switch (t) {
-    case ValueType::Number:
-      return sizeof(UFTNumber);
-    case ValueType::Boolean:
-      return sizeof(UFTBoolean);
-    case ValueType::Date:
-      return sizeof(CRDate);
-    case ValueType::Time:
-      return sizeof(CRTime);
-    case ValueType::DateTime:
-      return sizeof(CRDateTime);
-    case ValueType::String:
-      break;
-  }
-  return 0;
-}
-
 // A valid address for the engine's error callback; this library's interface
 // never calls it, and a library that does finds nothing to crash on.
 void UF_CALL engineErrorHandler(UFError) {}
@@ -323,7 +320,45 @@ F entryPoint(void* handle, const char* name) {
   return reinterpret_cast<F>(sys::findSymbol(handle, name));
 }
 
+// Each argument that has a parameter in its position must be of that
+// parameter's type; fewer or more are allowed. The reason in error when not.
+bool checkArgumentTypes(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error) {
+  if (!fn.understood) {
+    error = notUnderstood(fn);
+    return false;
+  }
+  const std::vector<ValueType>& params = fn.signature.params;
+  for (size_t i = 0; i < params.size() && i < args.size(); ++i) {
+    if (args[i].type != params[i]) {
+      error = argumentTypeProblem(fn, i, args[i].type);
+      return false;
+    }
+  }
+  return true;
+}
+
+// The same, and as many arguments as parameters.
+bool checkArguments(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error) {
+  const std::vector<ValueType>& params = fn.signature.params;
+  if (fn.understood && args.size() != params.size()) {
+    error = argumentCountProblem(fn, args.size());
+    return false;
+  }
+  return checkArgumentTypes(fn, args, error);
+}
+
 }  // namespace
+
+std::string argumentCountProblem(const FunctionInfo& fn, size_t given) {
+  const size_t n = fn.signature.params.size();
+  return fn.signature.name + " takes " + std::to_string(n) + (n == 1 ? " argument (" : " arguments (") +
+         describeSignature(fn.signature) + "), " + std::to_string(given) + " given";
+}
+
+std::string argumentTypeProblem(const FunctionInfo& fn, size_t i, ValueType given) {
+  return "argument " + std::to_string(i + 1) + " of " + fn.signature.name + " must be a " +
+         typeName(fn.signature.params[i]) + ", not a " + typeName(given);
+}
 
 bool isGuardViolation(CallStatus status) {
   return status == CallStatus::BufferOverrun || status == CallStatus::BufferUnderrun ||
@@ -332,28 +367,21 @@ bool isGuardViolation(CallStatus status) {
 }
 
 const char* errorName(int32_t code) {
-  switch (code) {
-    case UFUserError:
-      return "UFUserError";
-    case UFNoError:
-      return "UFNoError";
-    case UFNoMemory:
-      return "UFNoMemory";
-    case UFStringTooBig:
-      return "UFStringTooBig";
-    case UFDivideByZero:
-      return "UFDivideByZero";
-    case UFArrayIndexTooBig:
-      return "UFArrayIndexTooBig";
-    case UFStringIndexTooBig:
-      return "UFStringIndexTooBig";
-    case UFNotEnoughParameters:
-      return "UFNotEnoughParameters";
-    case UFMemCalcFail:
-      return "UFMemCalcFail";
-    default:
-      return "unknown error";
-  }
+  static const struct {
+    int32_t code;
+    const char* name;
+  } kNames[] = {{UFUserError, "UFUserError"},
+                {UFNoError, "UFNoError"},
+                {UFNoMemory, "UFNoMemory"},
+                {UFStringTooBig, "UFStringTooBig"},
+                {UFDivideByZero, "UFDivideByZero"},
+                {UFArrayIndexTooBig, "UFArrayIndexTooBig"},
+                {UFStringIndexTooBig, "UFStringIndexTooBig"},
+                {UFNotEnoughParameters, "UFNotEnoughParameters"},
+                {UFMemCalcFail, "UFMemCalcFail"}};
+  for (const auto& n : kNames)
+    if (n.code == code) return n.name;
+  return "unknown error";
 }
 
 FunctionLibrary::FunctionLibrary() = default;
@@ -534,33 +562,6 @@ void FunctionLibrary::endJob() {
   if (endJob_) endJob_(jobId_);
 }
 
-bool FunctionLibrary::checkArguments(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error) {
-  const std::vector<ValueType>& params = fn.signature.params;
-  if (fn.understood && args.size() != params.size()) {
-    error = fn.signature.name + " takes " + std::to_string(params.size()) + " argument" +
-            (params.size() == 1 ? "" : "s") + " (" + describeSignature(fn.signature) + "), " +
-            std::to_string(args.size()) + " given";
-    return false;
-  }
-  return checkArgumentTypes(fn, args, error);
-}
-
-bool FunctionLibrary::checkArgumentTypes(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error) {
-  if (!fn.understood) {
-    error = notUnderstood(fn);
-    return false;
-  }
-  const std::vector<ValueType>& params = fn.signature.params;
-  for (size_t i = 0; i < params.size() && i < args.size(); ++i) {
-    if (args[i].type != params[i]) {
-      error = "argument " + std::to_string(i + 1) + " of " + fn.signature.name + " must be a " + typeName(params[i]) +
-              ", not a " + typeName(args[i].type);
-      return false;
-    }
-  }
-  return true;
-}
-
 CallResult FunctionLibrary::evaluateAnyCount(const FunctionInfo& fn, const std::vector<Value>& args) {
   std::string why;
   return checkArgumentTypes(fn, args, why) ? callUnchecked(fn, args) : refused(why);
@@ -622,7 +623,7 @@ void layOutBlock(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& b) {
   b.FunctionNumber = static_cast<int16_t>(fn.index);
   b.UFErrorHandler = engineErrorHandler;
   b.UFParamList = chain.first();
-  if (fn.signature.returnType != ValueType::String) b.ReturnValueLength = returnLength(fn.signature.returnType);
+  if (fn.signature.returnType != ValueType::String) b.ReturnValueLength = valueLength(fn.signature.returnType);
 }
 }  // namespace
 

@@ -82,6 +82,11 @@ class CallSite {
   std::unique_ptr<CallScratch> scratch_;
 };
 
+// "ZelNum takes 3 arguments (String ZelNum (Number, Number, String)), 2 given".
+std::string argumentCountProblem(const FunctionInfo& fn, size_t given);
+// "argument 3 of ZelNum must be a String, not a Number"; i counts from 0.
+std::string argumentTypeProblem(const FunctionInfo& fn, size_t i, ValueType given);
+
 // "unknown function 'ZelNm'; did you mean ZelNum?" (the question only when a name is close).
 std::string unknownFunction(const FunctionLibrary& library, const std::string& name);
 
@@ -120,12 +125,6 @@ class FunctionLibrary {
   void endJob();
   bool inJob() const { return inJob_; }
   uint32_t jobId() const { return jobId_; }
-
-  // Whether the arguments suit the signature; the reason in error when not.
-  static bool checkArguments(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error);
-  // The same for the types only: each argument that has a parameter in its
-  // position must be of that parameter's type; fewer or more are allowed.
-  static bool checkArgumentTypes(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error);
 
   // Calls the function with these arguments, checked against its definition.
   CallResult evaluate(const FunctionInfo& fn, const std::vector<Value>& args);

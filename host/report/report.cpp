@@ -21,6 +21,16 @@ std::string shownCall(const std::string& text) {
   return "{" + text.substr(0, kExcerpt) + "...} (" + std::to_string(text.size()) + " bytes)";
 }
 
+// Text to be written as it stands; nothing for an empty one.
+void addText(ReportSection& section, std::string& text, int lineNo) {
+  if (text.empty()) return;
+  TemplatePiece t;
+  t.text = std::move(text);
+  t.line = lineNo;
+  section.pieces.push_back(std::move(t));
+  text.clear();
+}
+
 // Splits one text line of a section into text and calls.
 bool splitLine(const std::string& line, int lineNo, ReportSection& section, std::string& error) {
   std::string text;
@@ -56,13 +66,7 @@ bool splitLine(const std::string& line, int lineNo, ReportSection& section, std:
         error = lineLabel(lineNo) + ": '{' without its '}' (write {{ for a brace)";
         return false;
       }
-      if (!text.empty()) {
-        TemplatePiece t;
-        t.text = text;
-        t.line = lineNo;
-        section.pieces.push_back(std::move(t));
-        text.clear();
-      }
+      addText(section, text, lineNo);
       TemplatePiece p;
       p.isCall = true;
       p.text = line.substr(i + 1, j - i - 1);
@@ -79,12 +83,7 @@ bool splitLine(const std::string& line, int lineNo, ReportSection& section, std:
       ++i;
     }
   }
-  if (!text.empty()) {
-    TemplatePiece t;
-    t.text = text;
-    t.line = lineNo;
-    section.pieces.push_back(std::move(t));
-  }
+  addText(section, text, lineNo);
   return true;
 }
 
@@ -182,12 +181,8 @@ bool parseReportTemplate(const std::string& text, ReportTemplate& out, std::stri
       return false;
     }
     if (!splitLine(line, lineNo, *current, error)) return false;
-    if (!lastLine) {
-      TemplatePiece nl;
-      nl.text = "\n";
-      nl.line = lineNo;
-      current->pieces.push_back(std::move(nl));
-    }
+    std::string lineEnd = lastLine ? "" : "\n";
+    addText(*current, lineEnd, lineNo);
   }
   out = std::move(result);
   return true;
@@ -210,19 +205,14 @@ bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const st
       }
       const std::vector<ValueType>& params = p.function->signature.params;
       if (p.call.args.size() != params.size()) {
-        errors.push_back(where + p.function->signature.name + " takes " + std::to_string(params.size()) +
-                         (params.size() == 1 ? " argument (" : " arguments (") +
-                         describeSignature(p.function->signature) + "), " + std::to_string(p.call.args.size()) +
-                         " given");
+        errors.push_back(where + argumentCountProblem(*p.function, p.call.args.size()));
         continue;
       }
       p.columns.assign(p.call.args.size(), -1);
       for (size_t i = 0; i < p.call.args.size(); ++i) {
         const FormulaArgument& a = p.call.args[i];
         if (!a.isColumn) {
-          if (a.value.type != params[i])
-            errors.push_back(where + "argument " + std::to_string(i + 1) + " of " + p.function->signature.name +
-                             " must be a " + typeName(params[i]) + ", not a " + typeName(a.value.type));
+          if (a.value.type != params[i]) errors.push_back(where + argumentTypeProblem(*p.function, i, a.value.type));
           continue;
         }
         const std::string ref = columnReference(a.column);

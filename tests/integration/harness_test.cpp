@@ -429,35 +429,6 @@ TEST(FormulaCallText, FieldsAsEachType) {
   }
 }
 
-// A field read in place from a larger buffer: what follows it must not count,
-// whether a digit that would extend a number or a date, or more text.
-TEST(FormulaCallText, FieldsReadInPlaceStopAtTheirEnd) {
-  struct Case {
-    const char* field;
-    const char* after;  // what lies behind the field in the buffer
-    ValueType want;
-  } cases[] = {
-      {"1e5", "9", ValueType::Number},         {" 2.5e-3 ", "7", ValueType::Number},
-      {"12", "34", ValueType::Number},         {"-0.25", "e3", ValueType::Number},
-      {"2024-03-15", "1", ValueType::Date},    {"12024-03-1", "5", ValueType::Date},
-      {"-2024-03-15", "0", ValueType::Date},   {"2024-03-1", "5", ValueType::Date},
-      {"", "12", ValueType::Number},           {"text", " more", ValueType::String},
-      {"1.5", ",2", ValueType::Number},        {"0x1", "0", ValueType::Number},
-      {"7", "7", ValueType::Number},           {"123456789", "0", ValueType::Number},
-      {"12345678", "9", ValueType::Number},    {"3", " ", ValueType::Number},
-      {"2024-03-15", "", ValueType::Date},     {"1", ".5", ValueType::Number},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.field) + "|" + c.after);
-    const std::string buffer = std::string(c.field) + c.after;
-    Value inPlace = Value::makeString("untouched"), alone = Value::makeString("untouched");
-    const bool fitsInPlace = fieldAs(buffer.data(), std::strlen(c.field), c.want, inPlace);
-    EXPECT_EQ(fitsInPlace, fieldAs(std::string(c.field), c.want, alone));
-    EXPECT_EQ(formatValue(inPlace), formatValue(alone));
-    EXPECT_EQ(inPlace.type, alone.type);
-  }
-}
-
 // ---------------------------------------------------------------- CSV and templates
 
 TEST(CsvRows, QuotesLineEndsAndBlankLines) {
