@@ -194,22 +194,11 @@ class Parser {
       }
       if (atEnd()) return failAt(start, "unterminated text (missing closing '\"')");
       char e = s_[pos_++];
+      if (char meant = escapedCharacter(e)) {
+        t += meant;
+        continue;
+      }
       switch (e) {
-        case '"':
-          t += '"';
-          break;
-        case '\\':
-          t += '\\';
-          break;
-        case 'n':
-          t += '\n';
-          break;
-        case 't':
-          t += '\t';
-          break;
-        case 'r':
-          t += '\r';
-          break;
         case 'x': {
           int hi = pos_ < s_.size() ? hexValue(s_[pos_]) : -1;
           int lo = pos_ + 1 < s_.size() ? hexValue(s_[pos_ + 1]) : -1;

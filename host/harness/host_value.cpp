@@ -56,6 +56,10 @@ namespace {
 
 const char* const kTypeNames[] = {"Number", "Boolean", "Date", "Time", "DateTime", "String"};
 
+// Each escape letter of a formula text, and the character it stands for.
+const char kEscapes[] = "\"\\ntr";
+const char kEscaped[] = "\"\\\n\t\r";
+
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string formatNumber(double v) {
@@ -98,6 +102,11 @@ std::string excerpt(const std::string& text, bool asLiteral) {
   const std::string shown = text.substr(0, cut);
   return (asLiteral ? formatLiteral(Value::makeString(shown)) : "'" + shown + "'") + "... (the first " +
          std::to_string(cut) + " of " + std::to_string(text.size()) + " bytes)";
+}
+
+char escapedCharacter(char written) {
+  const char* at = written ? std::strchr(kEscapes, written) : nullptr;
+  return at ? kEscaped[at - kEscapes] : 0;
 }
 
 bool equalsNoCase(const std::string& a, const std::string& b) {
@@ -144,29 +153,15 @@ std::string formatLiteral(const Value& v) {
     case ValueType::String: {
       std::string out = "\"";
       for (unsigned char ch : v.text) {
-        switch (ch) {
-          case '"':
-            out += "\\\"";
-            break;
-          case '\\':
-            out += "\\\\";
-            break;
-          case '\n':
-            out += "\\n";
-            break;
-          case '\t':
-            out += "\\t";
-            break;
-          case '\r':
-            out += "\\r";
-            break;
-          default:
-            if (ch < 0x20 || ch == 0x7f) {
-              std::snprintf(buf, sizeof buf, "\\x%02X", ch);
-              out += buf;
-            } else {
-              out += static_cast<char>(ch);
-            }
+        const char* written = std::strchr(kEscaped, static_cast<char>(ch));
+        if (ch != 0 && written) {
+          out += '\\';
+          out += kEscapes[written - kEscaped];
+        } else if (ch < 0x20 || ch == 0x7f) {
+          std::snprintf(buf, sizeof buf, "\\x%02X", ch);
+          out += buf;
+        } else {
+          out += static_cast<char>(ch);
         }
       }
       return out + "\"";

@@ -34,6 +34,11 @@ bool typeFromName(const std::string& name, ValueType& type);
 // YYYY-MM-DD, times HH:MM:SS, booleans True/False.
 std::string formatValue(const Value& v);
 
+// The character a backslash escape in a formula text stands for (n: a line
+// feed, ...); 0 for a letter that is no such escape. \x with two hex digits
+// is read and written apart from these.
+char escapedCharacter(char written);
+
 // As a literal in a formula call ("text" with escapes, Date(y, m, d), ...).
 std::string formatLiteral(const Value& v);
 
