@@ -132,21 +132,9 @@ class GuardedBuffer {
 
 // The engine's length of a value of the type; 0 for a text, whose length is its own.
 int16_t valueLength(ValueType t) {
-  switch (t) {
-    case ValueType::Number:
-      return sizeof(UFTNumber);
-    case ValueType::Boolean:
-      return sizeof(UFTBoolean);
-    case ValueType::Date:
-      return sizeof(CRDate);
-    case ValueType::Time:
-      return sizeof(CRTime);
-    case ValueType::DateTime:
-      return sizeof(CRDateTime);
-    case ValueType::String:
-      break;
-  }
-  return 0;
+  static const int16_t kLengths[] = {sizeof(UFTNumber), sizeof(UFTBoolean), sizeof(CRDate),  // in ValueType's order
+                                     sizeof(CRTime), sizeof(CRDateTime), 0};
+  return kLengths[static_cast<int>(t)];
 }
 
 // The value's type code and length, and the value into u (not for texts).
