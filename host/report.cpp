@@ -14,6 +14,7 @@
 
 #include "cold.h"
 #include "host_dates.h"
+#include "report_outcome.h"
 
 namespace ufhost {
 namespace {
@@ -724,6 +725,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
     std::vector<ColumnArgument> columns;
     size_t text = 0;  // a text piece's place in the padded copies
     Output output = Output::Other;
+    bool fiscal = false;  // its "no date" may be the site's set-up failing
   };
   // The template's texts, each followed by room that putPadded may read.
   std::vector<char> texts;
@@ -763,6 +765,7 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
       site.output = returns == ValueType::Date     ? Output::Date
                     : returns == ValueType::String ? Output::Text
                                                    : Output::Other;
+      site.fiscal = isFiscalFunction(p.function->signature.name);
       for (ColumnArgument& c : site.columns) c.slot = site.bound.slot(c.arg);
     }
 
@@ -786,6 +789,10 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   };
   // A call's result, after it succeeded.
   auto putResult = [&](const CallArguments& call) {
+    if (call.fiscal) {
+      ++outcome.fiscalCalls;
+      outcome.fiscalNoDate += call.bound.resultDate() == kNoDate;
+    }
     if (call.output == Output::Date)
       putDate(call.bound.resultDate());
     else if (call.output == Output::Text)

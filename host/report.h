@@ -100,6 +100,8 @@ struct ReportOutcome {
   long functionErrors = 0;   // calls the library answered with an error code
   long guardViolations = 0;  // calls that broke the buffer rules
   long badFields = 0;        // fields that do not suit their parameter
+  long fiscalCalls = 0;      // fiscal-year calls that answered
+  long fiscalNoDate = 0;     // of which gave no date
   std::string rowsError;     // where the CSV broke the format, stopping the rows
 };
 

@@ -43,17 +43,19 @@ struct Handles {
   Handles& operator=(const Handles&) = delete;
 };
 
-std::string firstDiagnostic(SQLSMALLINT type, SQLHANDLE h) {
+// "[state] message" of the first diagnostic record; its parts in state and message.
+std::string firstDiagnostic(SQLSMALLINT type, SQLHANDLE h, std::string& st, std::string& m) {
   SQLCHAR state[6] = {0}, message[512] = {0};
   SQLINTEGER native = 0;
   SQLSMALLINT len = 0;
   if (!h || !SQL_SUCCEEDED(SQLGetDiagRec(type, h, 1, state, &native, message, sizeof message, &len)))
     return "no diagnostic";
-  std::string m = text(message);
+  st = text(state);
+  m = text(message);
   for (char& c : m)
     if (c == '\n' || c == '\r') c = ' ';
   while (!m.empty() && m.back() == ' ') m.pop_back();
-  return "[" + text(state) + "] " + m;
+  return "[" + st + "] " + m;
 }
 
 std::string profileString(const char* section, const char* key, const char* file) {
@@ -119,6 +121,7 @@ DataSourceFacts findDataSource(const char* name) {
     return f;
   }
   f.driverEntry = profileString(name, "Driver", "odbc.ini");
+  f.database = profileString(name, "Database", "odbc.ini");
   if (f.driverEntry.empty()) f.driverEntry = description;
   const bool isPath = f.driverEntry.find('/') != std::string::npos || f.driverEntry.find('\\') != std::string::npos;
   if (isPath) {
@@ -139,13 +142,13 @@ SchemaFacts readSchema(const char* dataSource, const char* user) {
     s.refusal = "the driver manager cannot allocate a connection";
     return s;
   }
-  SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+  SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
   std::string connect = std::string("DSN=") + dataSource + ";UID=" + user + ";";
   SQLCHAR outText[1024];
   SQLSMALLINT outLen = 0;
   if (!SQL_SUCCEEDED(SQLDriverConnect(h.dbc, nullptr, reinterpret_cast<SQLCHAR*>(&connect[0]), SQL_NTS, outText,
                                       sizeof outText, &outLen, SQL_DRIVER_NOPROMPT))) {
-    s.refusal = firstDiagnostic(SQL_HANDLE_DBC, h.dbc);
+    s.refusal = firstDiagnostic(SQL_HANDLE_DBC, h.dbc, s.refusalState, s.refusalMessage);
     return s;
   }
   h.connected = s.connected = true;

@@ -1,12 +1,16 @@
 // Linux side of the site check's system seam: the COM runtime's class registry
 // files, unixODBC's odbc.ini locations and standard error captured through a
 // temporary file.
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include "comregistry.h"
 #include "host_dates.h"
@@ -57,6 +61,51 @@ bool fileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+FileState fileState(const std::string& path) {
+  FileState f;
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return f;
+  f.exists = true;
+  f.readable = S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK | W_OK) == 0;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  const struct passwd* pw = ::getpwuid(st.st_uid);
+  const struct group* gr = ::getgrgid(st.st_gid);
+  const struct passwd* me = ::getpwuid(::geteuid());
+  f.permission = std::string(S_ISREG(st.st_mode) ? "" : "not a file, ") + "mode " + mode + ", owner " +
+                 (pw ? pw->pw_name : std::to_string(st.st_uid)) + ", group " +
+                 (gr ? gr->gr_name : std::to_string(st.st_gid)) + "; this account is " +
+                 (me ? me->pw_name : std::to_string(::geteuid()));
+  return f;
+}
+
+// The build tree's paths are known when ufhost is built; an installed ufhost
+// finds its prefix from where it runs.
+Layout currentLayout() {
+  Layout l;
+  char exe[4096];
+  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  const std::string self = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
+  if (self.empty() || self == U2_BUILD_UFHOST) {
+    l.kind = Layout::BuildTree;
+    l.dbScripts = U2_SOURCE_DIR "/db";
+    l.dsnScript = "bash " U2_SOURCE_DIR "/scripts/odbc-dsn.sh";
+    l.engineFile = U2_BUILD_ENGINE;
+    l.registerEngine = U2_BUILD_REGSVR " " U2_BUILD_ENGINE;
+    return l;
+  }
+  std::string prefix = self.substr(0, self.rfind('/'));
+  prefix = prefix.substr(0, prefix.rfind('/'));
+  l.kind = Layout::Installed;
+  l.dbScripts = prefix + "/" U2_INSTALL_DATADIR "/u2lvost/db";
+  l.dsnScript = prefix + "/" U2_INSTALL_DATADIR "/u2lvost/scripts/odbc-dsn.sh";
+  l.engineFile = prefix + "/" U2_INSTALL_ENGINE;
+  // The package registers the engine in its postinst.
+  l.registerEngine = prefix == "/usr" ? "dpkg-reconfigure u2lvost (as root)"
+                                      : prefix + "/bin/regsvr --system " + l.engineFile + " (as root)";
+  return l;
+}
+
 std::string locateDriver(const std::string& entry) {
   if (entry.empty()) return entry;
   if (entry[0] == '/') return fileExists(entry) ? entry : std::string();
@@ -101,6 +150,67 @@ std::string BoxCapture::finish() {
   while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
   std::fclose(f);
   file_ = nullptr;
+  return text;
+}
+
+struct BoxTee::State {
+  int savedFd = -1;
+  int readFd = -1;
+  std::thread reader;
+  std::string kept;
+};
+
+namespace {
+// Enough for the first boxes; the rest only passes through.
+constexpr size_t kKeptText = 64 * 1024;
+
+void passThrough(int from, int to, std::string* kept) {
+  char buf[4096];
+  for (;;) {
+    ssize_t got = ::read(from, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    for (ssize_t at = 0; at < got;) {
+      ssize_t put = ::write(to, buf + at, static_cast<size_t>(got - at));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) break;
+      at += put;
+    }
+    if (kept->size() < kKeptText) kept->append(buf, static_cast<size_t>(got));
+  }
+}
+}  // namespace
+
+BoxTee::BoxTee() {
+  std::fflush(stderr);
+  int fds[2];
+  if (::pipe(fds) != 0) return;
+  const int saved = ::dup(STDERR_FILENO);
+  if (saved < 0 || ::dup2(fds[1], STDERR_FILENO) < 0) {
+    if (saved >= 0) ::close(saved);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return;
+  }
+  ::close(fds[1]);
+  s_ = new State;
+  s_->savedFd = saved;
+  s_->readFd = fds[0];
+  s_->reader = std::thread(passThrough, fds[0], saved, &s_->kept);
+}
+
+BoxTee::~BoxTee() { finish(); }
+
+std::string BoxTee::finish() {
+  if (!s_) return std::string();
+  std::fflush(stderr);
+  ::dup2(s_->savedFd, STDERR_FILENO);  // closes the pipe's last writer: the reader ends
+  s_->reader.join();
+  ::close(s_->readFd);
+  ::close(s_->savedFd);
+  std::string text = std::move(s_->kept);
+  delete s_;
+  s_ = nullptr;
   return text;
 }
 

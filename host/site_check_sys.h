@@ -8,6 +8,7 @@
 #include <string>
 
 #include "comtypes.h"
+#include "site_advice.h"
 
 namespace ufhost {
 namespace site {
@@ -28,6 +29,11 @@ std::string odbcIniLocation(bool system);
 const char* howToDefineDataSource();
 
 bool fileExists(const std::string& path);
+// Whether a database file is there and this account may read and write it.
+FileState fileState(const std::string& path);
+
+// The layout this ufhost runs from: the build tree, an installed prefix or Windows.
+Layout currentLayout();
 
 // Today's local date as a host day number.
 int32_t todayDayNumber();
@@ -53,6 +59,23 @@ class BoxCapture {
   int savedFd_ = -1;
   void* file_ = nullptr;
   bool done_ = false;
+};
+
+// Passes what is written to standard error through as it comes, and keeps the
+// first part of it to read the library's boxes from (the report's progress and
+// messages go on showing). Windows: boxes are windows; nothing is kept.
+class BoxTee {
+ public:
+  BoxTee();
+  ~BoxTee();
+  BoxTee(const BoxTee&) = delete;
+  BoxTee& operator=(const BoxTee&) = delete;
+  // Ends the tee (once) and returns the text kept.
+  std::string finish();
+
+ private:
+  struct State;
+  State* s_ = nullptr;
 };
 
 }  // namespace site

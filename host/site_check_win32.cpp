@@ -66,12 +66,46 @@ std::string locateDriver(const std::string& entry) {
   return n > 0 && n < sizeof path ? std::string(path) : std::string();
 }
 
+FileState fileState(const std::string& path) {
+  FileState f;
+  DWORD a = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return f;
+  f.exists = true;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  f.readable = h != INVALID_HANDLE_VALUE && !(a & FILE_ATTRIBUTE_DIRECTORY);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  f.permission = (a & FILE_ATTRIBUTE_DIRECTORY) ? "a folder"
+                 : (a & FILE_ATTRIBUTE_READONLY) ? "read-only"
+                 : f.readable ? "readable and writable" : "this account may not open it for reading and writing";
+  return f;
+}
+
+// One flat folder: the engine beside ufhost.exe, install.cmd registers it.
+Layout currentLayout() {
+  Layout l;
+  l.kind = Layout::Windows;
+  char exe[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
+  std::string dir = n > 0 && n < sizeof exe ? std::string(exe, n) : std::string();
+  dir = dir.substr(0, dir.find_last_of("\\/") == std::string::npos ? 0 : dir.find_last_of("\\/"));
+  if (dir.empty()) dir = ".";
+  l.dbScripts = dir + "\\db";
+  l.engineFile = dir + "\\vrzelcal.dll";
+  l.registerEngine = "run " + dir + "\\install.cmd as an administrator";
+  return l;
+}
+
 BoxCapture::BoxCapture() {}
 BoxCapture::~BoxCapture() {}
 std::string BoxCapture::finish() {
   done_ = true;
   return std::string();
 }
+
+BoxTee::BoxTee() {}
+BoxTee::~BoxTee() {}
+std::string BoxTee::finish() { return std::string(); }
 
 }  // namespace site
 }  // namespace ufhost

@@ -15,8 +15,10 @@
 
 #include "formula_call.h"
 #include "function_library.h"
+#include "host_dates.h"
 #include "calendar_view.h"
 #include "report.h"
+#include "report_outcome.h"
 #include "site_check.h"
 
 namespace ufhost {
@@ -31,7 +33,7 @@ const char kHelp[] =
     "  ufhost LIBRARY [--no-check] CALL... [--file FILE]\n"
     "  ufhost LIBRARY [--no-check] -\n"
     "  ufhost LIBRARY --report TEMPLATE [--rows FILE.csv]\n"
-    "  ufhost LIBRARY --check [COMPANY [BOOK]]\n"
+    "  ufhost LIBRARY --check [--json] [COMPANY [BOOK]]\n"
     "  ufhost LIBRARY --calendar COMPANY [--books 0-8] [--from YEAR] [--to YEAR] [--html FILE]\n"
     "  ufhost --help | --version\n"
     "\n"
@@ -49,7 +51,9 @@ const char kHelp[] =
     "  --rows FILE.csv    the rows of the report's @row section\n"
     "  --check            checks each link a fiscal-year end needs (library, COM,\n"
     "                     engine, data source WINZELRW, a ZelFYEnd call, schema);\n"
-    "                     exit 0 only when all pass, 1 when one fails\n"
+    "                     exit 0 only when all pass, 1 when one fails; with --json\n"
+    "                     one JSON document (per check: name, status ok, warn,\n"
+    "                     fail or skipped, detail, boxes, advice)\n"
     "  --calendar         a company's fiscal years per book through ZelFYEnd, as a\n"
     "                     table, or with --html FILE as a page with a timeline\n"
     "\n"
@@ -106,7 +110,12 @@ const char kHelp[] =
     "     literal, a missing or unreadable file or a folder, bad template or CSV\n"
     "  5  the library broke the buffer rules (see above)\n"
     "  6  the harness itself failed (out of memory, standard output cannot be\n"
-    "     written); also for --check and --calendar\n";
+    "     written); also for --check and --calendar\n"
+    "  7  every row was written, but fiscal-year calls failed for a reason of the\n"
+    "     site's set-up: the library showed a box, or calls gave no date while the\n"
+    "     engine or the data source is missing; one line on standard error says\n"
+    "     how many calls gave no date and the first cause. A company without a\n"
+    "     calendar is a plain (no date) and no failure\n";
 
 // Control characters as escapes, so the stored text shows exactly.
 std::string visible(const std::string& s) {
@@ -260,6 +269,7 @@ class Runner {
       return kExitLoad;
     }
     noCheck_ = o.noCheck;
+    SetupWatch watch;
     if (o.list) list();
     if (!o.reportTemplate.empty()) {
       report(o.reportTemplate, o.rowsFile, progress);
@@ -279,6 +289,7 @@ class Runner {
       library_.endJob();
     }
     out_.flush();
+    exit_ = std::max(exit_, watch.finish(fiscal_, err_));
     library_.unload();
     return exit_;
   }
@@ -337,6 +348,10 @@ class Runner {
     CallResult r = noCheck_ ? library_.evaluateAnyCount(*fn, args) : library_.evaluate(*fn, args);
     switch (r.status) {
       case CallStatus::Ok:
+        if (isFiscalFunction(fn->signature.name)) {
+          ++fiscal_.calls;
+          fiscal_.noDate += r.value.type == ValueType::Date && r.value.date == kNoDate;
+        }
         out_ << formatValue(r.value) << "\n";
         return;
       case CallStatus::FunctionError:
@@ -402,6 +417,8 @@ class Runner {
     if (outcome.functionErrors) exit_ = std::max(exit_, static_cast<int>(kExitFunctionError));
     if (outcome.badFields) exit_ = std::max(exit_, static_cast<int>(kExitBadInput));
     if (outcome.guardViolations) exit_ = std::max(exit_, static_cast<int>(kExitGuard));
+    fiscal_.calls += outcome.fiscalCalls;
+    fiscal_.noDate += outcome.fiscalNoDate;
   }
 
   std::istream& in_;
@@ -410,6 +427,7 @@ class Runner {
   FunctionLibrary library_;
   bool noCheck_ = false;
   int exit_ = kExitOk;
+  FiscalTally fiscal_;
 };
 
 }  // namespace

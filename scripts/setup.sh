@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   unixodbc unixodbc-dev odbcinst
   sqlite3 libsqliteodbc
-  postgresql odbc-postgresql
+  postgresql odbc-postgresql python3-jsonschema
   faketime
   locales
   clang libclang-rt-dev
