@@ -779,6 +779,12 @@ ReportOutcome runReport(FunctionLibrary& library, const ReportTemplate& report, 
   constexpr size_t kKeptDates = 1024;
   std::vector<KeptDate> kept(kKeptDates);
   auto putDate = [&](int32_t day) {
+    // As wide as a date, so that the columns after it stay in place.
+    static const char kNoDateCell[] = "(no date) ";
+    if (day == kNoDate) {
+      text.put(kNoDateCell, sizeof kNoDateCell - 1);
+      return;
+    }
     KeptDate& k = kept[static_cast<uint32_t>(day) % kKeptDates];
     // An unused entry has no text yet, whatever day it names: no date text is empty.
     if (k.day != day || k.length == 0) {

@@ -322,3 +322,19 @@ TEST(SiteAdvice, AdviceFollowsTheCause) {
 }
 
 }  // namespace
+
+namespace {
+
+// A date column keeps its width when a book has no fiscal year.
+TEST(ReportNoDate, TakesTheWidthOfADate) {
+  DataSource source(Backend::SQLite, Schema::V4);
+  sitetest::Site site;
+  testenv::TempDir dir;
+  const std::string tpl = dir.write("t.txt", "@row\n{ZelFYEnd(99, 0, $day)}|{ZelFYEnd(1, 0, $day)}|\n");
+  const std::string csv = dir.write("rows.csv", "day\n2024-03-01\n");
+  sitetest::Outcome o = site.ufhost({"--report", tpl, "--rows", csv});
+  EXPECT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out, "(no date) |2024-12-31|\n");
+}
+
+}  // namespace
