@@ -38,5 +38,30 @@ constexpr long kLoginTimeoutSeconds = 15;
 // and the version row.
 SchemaFacts readSchema(const char* dataSource, const char* user);
 
+struct BookFacts {
+  int book = 0;
+  bool calendarNamed = false;  // the Book row names a calendar (CalendarID not NULL)
+  int calendarId = 0;
+  bool calendarFound = false;  // the company has that calendar
+  std::string calendarName;
+  long cycles = 0;             // the calendar's cycle rows
+};
+
+struct CompanyFacts {
+  bool connected = false;
+  std::string refusal;      // as SchemaFacts
+  std::string version;      // empty when not read
+  std::vector<BookFacts> books;  // the company's Book rows
+  size_t calendars = 0;          // the company's stored calendars
+  const BookFacts* book(int number) const {
+    for (const BookFacts& b : books)
+      if (b.book == number) return &b;
+    return nullptr;
+  }
+};
+
+// The company's books and their calendars, read as readSchema reads.
+CompanyFacts readCompany(const char* dataSource, const char* user, int company);
+
 }  // namespace site
 }  // namespace ufhost

@@ -37,6 +37,8 @@ Layout currentLayout();
 
 // Today's local date as a host day number.
 int32_t todayDayNumber();
+// The local date and time now, "2026-12-08 07:55".
+std::string nowText();
 
 // The file of an ODBC driver as odbcinst.ini names it: a path as it is, a bare
 // name (Debian writes "psqlodbcw.so") where the driver manager would find it.

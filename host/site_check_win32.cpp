@@ -54,6 +54,14 @@ int32_t todayDayNumber() {
   return dayNumberFromCivil(st.wYear, st.wMonth, st.wDay);
 }
 
+std::string nowText() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute);
+  return buf;
+}
+
 bool fileExists(const std::string& path) {
   DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);

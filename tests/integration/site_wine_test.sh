@@ -76,7 +76,10 @@ eval "$(bash "$source_dir/scripts/odbc-dsn.sh" sqlite "$tmp/company.db" "$tmp/od
 linux=$(ODBCINI="$tmp/odbc64/odbc.ini" ODBCSYSINI="$tmp/odbc64" \
   "$lin/host/ufhost" "$lin/src/libu2lvost.so" --calendar 1 --books 0-6 --from 1995 --to 2008 2>&1)
 windows=$(ODBCINI="$tmp/odbc32/odbc.ini" ODBCSYSINI="$tmp/odbc32" whost --calendar 1 --books 0-6 --from 1995 --to 2008)
-check_same "--calendar: the same table on both builds" "$linux" "$windows"
+# The stamp names when and where from: the data source lies in another place on each.
+check_same "--calendar: the same table on both builds" "$(printf '%s\n' "$linux" | grep -v '^Made ')" \
+  "$(printf '%s\n' "$windows" | grep -v '^Made ')"
+check_same "--calendar: the stamp on Windows" "1" "$(printf '%s\n' "$windows" | grep -c '^Made .* WINZELRW in HKEY_')"
 check_same "--calendar: short years shown" "3" "$(printf '%s\n' "$windows" | grep -c 'short year$')"
 
 summary
