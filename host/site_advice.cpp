@@ -144,7 +144,7 @@ Diagnosis diagnoseBoxes(const std::vector<SqlErrorBox>& boxes, const SourceSetti
     if (st == "3D000" || (has(m, "database \"") && has(m, "does not exist"))) {
       const std::string db = quotedAfter(m, "database");
       return {"the database \"" + db + "\" does not exist on the server" + said,
-              "correct Database in " + odbcIni + " to the company database's name"};
+              "correct Database in " + odbcIni + " (\"" + db + "\") to the company database's name"};
     }
     // A pg_hba.conf line for the company database only sends any other name to
     // the scram-sha-256 lines, which refuse WINZEL as if the password were wrong.
