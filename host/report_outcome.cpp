@@ -70,6 +70,10 @@ site::Diagnosis findSetupFault() {
   const bool byName = f.driverEntry != f.driverFile || f.driverFile.empty();
   if (byName && !f.driverRegistered) return site::driverNotRegistered(f.driverEntry, layout);
   if (site::locateDriver(f.driverFile).empty()) return site::driverFileMissing(f.driverEntry, f.driverFile, layout);
+  // Where boxes are windows (Windows) a refused connection shows nowhere else.
+  const site::SchemaFacts probe = site::readSchema(companyDatabase::kDataSource, companyDatabase::kUser);
+  if (!probe.connected && !site::isLoginRefusal(probe.refusalState, probe.refusalMessage))
+    return site::sourceRefused(probe.refusalState, probe.refusalMessage, sourceSetting(f), layout);
   return {};
 }
 

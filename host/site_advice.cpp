@@ -34,6 +34,7 @@ std::string script(const Layout& l, const char* name) {
 }
 
 std::string defineSource(const Layout& l) {
+  // The report engine is 32-bit: a data source made by the 64-bit administrator is not seen.
   if (windows(l))
     return "define WINZELRW as a 32-bit data source with %SystemRoot%\\SysWOW64\\odbcad32.exe (odbcad32.exe in "
            "System32 on 32-bit Windows)";
@@ -177,7 +178,7 @@ Diagnosis diagnoseBoxes(const std::vector<SqlErrorBox>& boxes, const SourceSetti
   if (boxes.empty()) return {};
   const SqlErrorBox& b = boxes.front();
   return {b.call + " failed: [" + b.sqlState + "] " + b.message,
-          "the driver's message is all that is known: see the boxes listed here"};
+          "the driver's message is all that is known: see the boxes listed here", true};
 }
 
 }  // namespace site

@@ -49,6 +49,7 @@ struct SourceSetting {
 struct Diagnosis {
   std::string cause;   // one line, for a summary; empty when nothing is known
   std::string advice;  // what to do; empty when nothing is known
+  bool generic = false;  // no cause was recognised: the advice only points at the driver's words
 };
 
 // The first box whose state or text is understood decides; a box nothing is

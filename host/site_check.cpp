@@ -361,7 +361,7 @@ class SiteCheck {
       }
       site::Diagnosis d = site::sourceRefused(s.refusalState, s.refusalMessage, setting_, layout_);
       report_.fail("schema version", std::string(kDataSource) + " cannot be opened: " + s.refusal,
-                   d.advice.empty() || d.advice.compare(0, 10, "the driver") == 0
+                   d.generic
                        ? "correct its Database (the SQLite file) or its Servername, Port and Database in " +
                              site::odbcIniLocation(dataSourceSystem_) + ", and check that the server runs"
                        : d.advice);

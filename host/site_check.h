@@ -13,10 +13,6 @@
 
 namespace ufhost {
 
-// The boxes in text the library wrote to standard error (caption line, the
-// text's lines, an empty line); other lines are ignored.
-std::vector<SqlErrorBox> parseSqlErrorBoxes(const std::string& text);
-
 namespace site {
 struct DataSourceFacts;
 }

@@ -25,8 +25,6 @@ HRESULT findClassRegistration(REFCLSID clsid, ClassRegistration& found, std::str
 
 // The user's (system false) or the system's odbc.ini as the driver manager reads it.
 std::string odbcIniLocation(bool system);
-// How a site defines a data source on this system, for the advice.
-const char* howToDefineDataSource();
 
 bool fileExists(const std::string& path);
 // Whether a database file is there and this account may read and write it.

@@ -42,12 +42,6 @@ std::string odbcIniLocation(bool system) {
   return system ? "HKEY_LOCAL_MACHINE\\Software\\ODBC\\ODBC.INI" : "HKEY_CURRENT_USER\\Software\\ODBC\\ODBC.INI";
 }
 
-// The report engine is 32-bit: a data source made by the 64-bit administrator is not seen.
-const char* howToDefineDataSource() {
-  return "as a 32-bit data source, with %SystemRoot%\\SysWOW64\\odbcad32.exe on 64-bit Windows "
-         "(odbcad32.exe in System32 on 32-bit Windows)";
-}
-
 int32_t todayDayNumber() {
   SYSTEMTIME st;
   GetLocalTime(&st);

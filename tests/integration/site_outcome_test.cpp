@@ -311,6 +311,7 @@ TEST(SiteAdvice, AdviceFollowsTheCause) {
     SCOPED_TRACE(c.what);
     site::Diagnosis d = site::diagnoseBoxes(c.boxes, c.setting, *c.layout);
     EXPECT_FALSE(d.cause.empty());
+    EXPECT_EQ(d.generic, c.advice.front() == "the driver's message is all that is known");
     for (const std::string& part : c.advice) EXPECT_TRUE(contains(d.advice, part)) << d.advice;
     for (const std::string& part : c.never) EXPECT_FALSE(contains(d.advice, part)) << d.advice;
   }
