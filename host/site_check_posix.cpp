@@ -1,6 +1,7 @@
 // Linux side of the site check's system seam: the COM runtime's class registry
 // files, unixODBC's odbc.ini locations and standard error captured through a
 // temporary file.
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -190,6 +191,8 @@ void passThrough(int from, int to, std::string* kept) {
 
 BoxTee::BoxTee() {
   std::fflush(stderr);
+  // With standard error closed, the pipe would take its number: nothing to watch.
+  if (::fcntl(STDERR_FILENO, F_GETFD) < 0) return;
   int fds[2];
   if (::pipe(fds) != 0) return;
   const int saved = ::dup(STDERR_FILENO);
