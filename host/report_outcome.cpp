@@ -92,7 +92,9 @@ int SetupWatch::finish(const FiscalTally& tally, std::ostream& err) {
     if (f.defined) setting = sourceSetting(f);
   }
   const SetupVerdict v = judgeSetup(tally, text, setting, findSetupFault);
-  if (!v.failed) return kExitOk;
+  // Output that passed through the watch and did not reach its file.
+  const int lost = s_->tee.lostOutput() ? kExitInternal : kExitOk;
+  if (!v.failed) return lost;
   err << v.summary << "\n";
   return kExitSetupFailure;
 }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "comregistry.h"
+#include "companyDatabase.h"
 #include "host_dates.h"
 #include "site_check_sys.h"
 
@@ -162,17 +163,30 @@ std::string BoxCapture::finish() {
 }
 
 struct BoxTee::State {
-  int savedFd = -1;
+  int savedErr = -1;
+  int savedOut = -1;  // standard output when it shares standard error's file
   int readFd = -1;
   std::thread reader;
   std::string kept;
+  bool lost = false;  // a write to the real file failed
 };
 
 namespace {
 // Enough for the first boxes; the rest only passes through.
 constexpr size_t kKeptText = 64 * 1024;
 
-void passThrough(int from, int to, std::string* kept) {
+bool sameFile(int a, int b) {
+  struct stat sa, sb;
+  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Copies the pipe to the real file as it comes and keeps the lines from each
+// box caption to the empty line that ends the box: with standard output
+// merged in, a report's rows pass by in between.
+void passThrough(int from, int to, BoxTee::State* s) {
+  static const char* const kCaptions[] = {companyDatabase::kErrorCaption, companyDatabase::kPasswordCaption};
+  std::string line;
+  bool inBox = false;
   char buf[4096];
   for (;;) {
     ssize_t got = ::read(from, buf, sizeof buf);
@@ -181,43 +195,73 @@ void passThrough(int from, int to, std::string* kept) {
     for (ssize_t at = 0; at < got;) {
       ssize_t put = ::write(to, buf + at, static_cast<size_t>(got - at));
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) break;
+      if (put <= 0) {
+        s->lost = true;
+        break;
+      }
       at += put;
     }
-    if (kept->size() < kKeptText) kept->append(buf, static_cast<size_t>(got));
+    for (ssize_t i = 0; i < got; ++i) {
+      if (buf[i] != '\n') {
+        if (line.size() < kKeptText) line += buf[i];
+        continue;
+      }
+      if (!inBox)
+        for (const char* caption : kCaptions) inBox = inBox || line == caption;
+      if (inBox && s->kept.size() + line.size() < kKeptText) s->kept += line + "\n";
+      if (line.empty()) inBox = false;
+      line.clear();
+    }
   }
 }
 }  // namespace
 
 BoxTee::BoxTee() {
+  std::fflush(stdout);
   std::fflush(stderr);
   // With standard error closed, the pipe would take its number: nothing to watch.
   if (::fcntl(STDERR_FILENO, F_GETFD) < 0) return;
   int fds[2];
   if (::pipe(fds) != 0) return;
-  const int saved = ::dup(STDERR_FILENO);
-  if (saved < 0 || ::dup2(fds[1], STDERR_FILENO) < 0) {
-    if (saved >= 0) ::close(saved);
+  const int savedErr = ::dup(STDERR_FILENO);
+  if (savedErr < 0 || ::dup2(fds[1], STDERR_FILENO) < 0) {
+    if (savedErr >= 0) ::close(savedErr);
     ::close(fds[0]);
     ::close(fds[1]);
     return;
   }
-  ::close(fds[1]);
   s_ = new State;
-  s_->savedFd = saved;
+  s_->savedErr = savedErr;
   s_->readFd = fds[0];
-  s_->reader = std::thread(passThrough, fds[0], saved, &s_->kept);
+  // Where both go to one file or screen, both go through the pipe, so that
+  // they keep their order there.
+  if (sameFile(STDOUT_FILENO, savedErr)) {
+    s_->savedOut = ::dup(STDOUT_FILENO);
+    if (s_->savedOut >= 0 && ::dup2(fds[1], STDOUT_FILENO) < 0) {
+      ::close(s_->savedOut);
+      s_->savedOut = -1;
+    }
+  }
+  ::close(fds[1]);
+  s_->reader = std::thread(passThrough, fds[0], savedErr, s_);
 }
 
 BoxTee::~BoxTee() { finish(); }
 
 std::string BoxTee::finish() {
   if (!s_) return std::string();
+  std::fflush(stdout);
   std::fflush(stderr);
-  ::dup2(s_->savedFd, STDERR_FILENO);  // closes the pipe's last writer: the reader ends
+  // Closes the pipe's last writers: the reader ends.
+  if (s_->savedOut >= 0) {
+    ::dup2(s_->savedOut, STDOUT_FILENO);
+    ::close(s_->savedOut);
+  }
+  ::dup2(s_->savedErr, STDERR_FILENO);
   s_->reader.join();
   ::close(s_->readFd);
-  ::close(s_->savedFd);
+  ::close(s_->savedErr);
+  lost_ = s_->lost;
   std::string text = std::move(s_->kept);
   delete s_;
   s_ = nullptr;

@@ -62,20 +62,24 @@ class BoxCapture {
 };
 
 // Passes what is written to standard error through as it comes, and keeps the
-// first part of it to read the library's boxes from (the report's progress and
-// messages go on showing). Windows: boxes are windows; nothing is kept.
+// library's boxes from it (the report's progress and messages go on showing).
+// Windows: boxes are windows; nothing is kept.
 class BoxTee {
  public:
   BoxTee();
   ~BoxTee();
   BoxTee(const BoxTee&) = delete;
   BoxTee& operator=(const BoxTee&) = delete;
-  // Ends the tee (once) and returns the text kept.
+  // Ends the tee (once) and returns the boxes' text.
   std::string finish();
+  // After finish: some output could not be written to its file.
+  bool lostOutput() const { return lost_; }
+
+  struct State;
 
  private:
-  struct State;
   State* s_ = nullptr;
+  bool lost_ = false;
 };
 
 }  // namespace site
