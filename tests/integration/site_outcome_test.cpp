@@ -339,3 +339,34 @@ TEST(ReportNoDate, TakesTheWidthOfADate) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where results and messages go to one file, the watch on the library's boxes
+// keeps them in the order they were written.
+TEST(ReportSetupWatch, ResultsAndMessagesKeepTheirOrderInOneFile) {
+  DataSource source(Backend::SQLite, Schema::V4);
+  sitetest::Site site;
+  testenv::TempDir dir;
+  source.setOption("Database", dir.file("gone.db"));
+  testenv::ScopedEnv reg("U2LVOST_COM_REGISTRY", site.registry().c_str());
+  testenv::ScopedEnv noSystemFile("U2LVOST_COM_SYSTEM_REGISTRY", "");
+  std::string cmd = sitetest::shellQuote(UFHOST_PROGRAM) + " " + sitetest::shellQuote(U2LVOST_LIBRARY);
+  for (const char* call : {"ZelNum(10, 2)", "ZelFYEnd(1, 0, 2024-03-01)", "ZelNum(5, 0, \"1\")", "ZelSplitHdr(8, 1)"})
+    cmd += " --no-check " + sitetest::shellQuote(call);
+  sitetest::Outcome o = sitetest::runCommand(dir, "{ " + cmd + " 2>&1; }");
+  EXPECT_EQ(o.code, 7);
+  EXPECT_EQ(o.err, "");
+  const std::vector<std::string> inOrder = {
+      "#ERROR\nufhost: ZelNum(10, 2): ZelNum answered UFNotEnoughParameters (6)\n",
+      "SQL Error\nSQLConnect (openHDBC)\n", "\n\n(no date)\n    1\n#ERROR\nufhost: ZelSplitHdr(8, 1): ",
+      "ufhost: 1 of 1 fiscal-year calls gave no date, the library showed 1 \"SQL Error\" box; first cause: "};
+  size_t at = 0;
+  for (const std::string& part : inOrder) {
+    const size_t found = o.out.find(part, at);
+    ASSERT_NE(found, std::string::npos) << part << "\nafter " << at << " in\n" << o.out;
+    at = found + part.size();
+  }
+}
+
+}  // namespace
