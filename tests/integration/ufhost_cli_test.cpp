@@ -529,7 +529,12 @@ TEST_F(UfhostCommand, ReportDatesPrintAsCallsPrintThem) {
     EXPECT_EQ(one.out.find("(no date)") == std::string::npos, std::string(d) != "-1") << one.out;
     calls += one.out;
   }
-  // Once from the header's literals, once from the rows.
+  // Once from the header's literals, once from the rows; in a report a missing
+  // date keeps a date's width, so the column after it stays in place.
+  const std::string padded = "(no date) \n";
+  const size_t at = calls.find("(no date)\n");
+  ASSERT_NE(at, std::string::npos);
+  calls.replace(at, padded.size() - 1, padded);
   EXPECT_EQ(report.out, calls + calls);
 }
 
