@@ -265,13 +265,15 @@ TEST(SiteAdvice, AdviceFollowsTheCause) {
   installed.kind = site::Layout::Installed;
   installed.dbScripts = "/usr/share/u2lvost/db";
   installed.dsnScript = "/usr/share/u2lvost/scripts/odbc-dsn.sh";
-  installed.engineFile = "/usr/lib/x86_64-linux-gnu/libvrzelcal.so.1";
+  installed.engineFile = "/usr/lib/x86_64-linux-gnu/u2lvost/libvrzelcal.so.1";
   installed.registerEngine = "dpkg-reconfigure u2lvost (as root)";
   site::Layout windows;
   windows.kind = site::Layout::Windows;
   windows.dbScripts = "C:\\u2lvost\\db";
+  windows.dsnScript = "C:\\u2lvost\\winzelrw.cmd";
+  windows.passwordFolderScript = "C:\\u2lvost\\site-folder.cmd";
   windows.engineFile = "C:\\u2lvost\\vrzelcal.dll";
-  windows.registerEngine = "run C:\\u2lvost\\install.cmd as an administrator";
+  windows.registerEngine = "repair the installation as an administrator (msiexec /i u2lvost-1.1.0-win32.msi ...)";
 
   site::SourceSetting pg;
   pg.driverEntry = "PostgreSQL Unicode";
@@ -319,7 +321,7 @@ TEST(SiteAdvice, AdviceFollowsTheCause) {
       {"data source undefined", {at("IM002", "Data source name not found")}, site::SourceSetting(), &installed,
        {"/usr/share/u2lvost/scripts/odbc-dsn.sh install"}, {"driver"}},
       {"data source undefined on Windows", {at("IM002", "Data source name not found")}, site::SourceSetting(),
-       &windows, {"SysWOW64\\odbcad32.exe"}, {"odbc-dsn.sh"}},
+       &windows, {"C:\\u2lvost\\winzelrw.cmd", "SysWOW64\\odbcad32.exe"}, {"odbc-dsn.sh", "install.cmd"}},
       {"driver file missing", {at("01000", "[unixODBC][Driver Manager]Can't open lib '/nowhere/libgone.so' : file not found")},
        site::SourceSetting{"PG", "company", false, {}}, &installed, {"/nowhere/libgone.so"}, {"messages below"}},
       {"SQLite file missing", {at("S1000", "[unixODBC][SQLite]connect failed")}, sqliteGone, &build,
@@ -344,8 +346,23 @@ TEST(SiteAdvice, AdviceFollowsTheCause) {
   EXPECT_TRUE(site::diagnoseBoxes({}, pg, build).advice.empty());
   // The engine's advice names the layout's own file and way to register.
   EXPECT_TRUE(contains(site::engineNotRegistered("x", installed).advice, "dpkg-reconfigure u2lvost"));
-  EXPECT_TRUE(contains(site::engineFileMissing("/old.so", installed).advice, "/usr/lib/x86_64-linux-gnu/libvrzelcal.so.1"));
-  EXPECT_TRUE(contains(site::engineNotRegistered("x", windows).advice, "install.cmd"));
+  EXPECT_TRUE(contains(site::engineFileMissing("/old.so", installed).advice,
+                       "/usr/lib/x86_64-linux-gnu/u2lvost/libvrzelcal.so.1"));
+  EXPECT_TRUE(contains(site::engineNotRegistered("x", windows).advice, "msiexec"));
+  EXPECT_FALSE(contains(site::engineNotRegistered("x", windows).advice, "install.cmd"));
+  // A refused site password file: each platform's own rule.
+  const struct {
+    const site::Layout* layout;
+    std::vector<std::string> advice, never;
+  } refusals[] = {
+      {&installed, {"mode 0640 or 0600", "owned by root"}, {"ProgramData", "site-folder.cmd"}},
+      {&windows, {"%ProgramData%\\u2lvost", "Administrators and SYSTEM", "C:\\u2lvost\\site-folder.cmd"}, {"0640", "root"}},
+  };
+  for (const auto& r : refusals) {
+    const std::string advice = site::passwordFileRefused(*r.layout).advice;
+    for (const std::string& part : r.advice) EXPECT_TRUE(contains(advice, part)) << advice;
+    for (const std::string& part : r.never) EXPECT_FALSE(contains(advice, part)) << advice;
+  }
 }
 
 }  // namespace
