@@ -9,12 +9,12 @@
 #include <map>
 #include <sstream>
 
+#include "exit_codes.h"
 #include "host_dates.h"
 #include "odbc_env.h"
 #include "report_outcome.h"
 #include "site_advice.h"
 #include "site_run.h"
-#include "ufhost_cli.h"
 
 namespace {
 

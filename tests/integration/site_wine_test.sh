@@ -77,8 +77,8 @@ doc = json.load(sys.stdin)
 jsonschema.validate(doc, json.load(open(sys.argv[1])))
 print("\n".join(c["name"] + "=" + c["status"] for c in doc["checks"]))' "$source_dir/docs/check.schema.json" |
     grep "^data source=")"
-check_same "--check --json: Windows steps (winzelrw.cmd beside ufhost.exe), no Debian packages, no install.cmd" "1 1 0 0" \
-  "$(printf '%s\n' "$json" | grep -c 'SysWOW64\\\\odbcad32.exe') $(printf '%s\n' "$json" | grep -c 'host\\\\winzelrw.cmd') $(printf '%s\n' "$json" | grep -c 'apt-get') $(printf '%s\n' "$json" | grep -c 'install.cmd')"
+check_same "--check --json: Windows steps (winzelrw.cmd in ufhost.exe's folder), no Debian packages, no install.cmd" "1 1 0 0" \
+  "$(printf '%s\n' "$json" | grep -c 'SysWOW64\\\\odbcad32.exe') $(printf '%s\n' "$json" | grep -c 'bin\\\\winzelrw.cmd') $(printf '%s\n' "$json" | grep -c 'apt-get') $(printf '%s\n' "$json" | grep -c 'install.cmd')"
 printf 'n\n1\n' >"$tmp/rows.csv"
 printf '@row\n{ZelFYEnd(1, 0, 2024-03-01)}\n' >"$tmp/fy.txt"
 out=$(ODBCINI="$tmp/none/odbc.ini" ODBCSYSINI="$tmp/none" whost --report "$(winepath -w "$tmp/fy.txt")" \
