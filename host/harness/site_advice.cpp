@@ -167,7 +167,7 @@ Diagnosis diagnoseBoxes(const std::vector<SqlErrorBox>& boxes, const SourceSetti
               "check the database name first: Database in " + odbcIni + " says \"" + db +
                   "\", and a misspelt name is refused as a wrong password; when it is right, give WINZEL the "
                   "library's password again: " + script(l, "pg_role.sh") + " " + db +
-                  " --reset-password (as the postgres user), or, with a site password file, ALTER ROLE \"WINZEL\" "
+                  " --reset-password (as postgres or root), or, with a site password file, ALTER ROLE \"WINZEL\" "
                   "to that file's password; the pg_hba.conf line it prints goes above the scram-sha-256 lines"};
     }
     if (st == "42S02" || st == "42P01" || has(m, "no such table") ||
