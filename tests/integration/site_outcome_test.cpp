@@ -63,7 +63,8 @@ TEST_P(CheckJson, OneValidDocumentWithTheTextModesExitCode) {
   testenv::TempDir spare;
   if (c.broken == Break::Unregister) site.unregisterEngine();
   if (c.broken == Break::MissingDatabaseFile) source.setOption("Database", spare.file("gone.db"));
-  sitetest::Outcome json = site.ufhost({"--check", "--json"});
+  // --json is an option like any other: before --check as well as after it.
+  sitetest::Outcome json = site.ufhost({"--json", "--check"});
   sitetest::Outcome text = site.ufhost({"--check"});
   EXPECT_EQ(json.code, c.code) << json.out << json.err;
   EXPECT_EQ(text.code, c.code);

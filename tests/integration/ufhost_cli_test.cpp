@@ -101,6 +101,7 @@ TEST_F(UfhostCommand, CommandLineAndLoadingErrors) {
       {{fixture_, "--file"}, 2, "--file needs a value"},
       {{fixture_, "--report", "t.txt", "Half(1)"}, 2, "cannot be combined"},
       {{fixture_, "--rows", "r.csv", "Half(1)"}, 2, "--rows needs --report"},
+      {{fixture_, "--json", "Half(1)"}, 2, "--json needs --check"},
       {{"/no/such/library.so", "--list"}, 3, "cannot load /no/such/library.so: no such file"},
       {{UF_NO_ENTRY_LIBRARY, "--list"}, 3, "is not a function library"},
       {{fixture_, "--file", "/no/such/calls.txt"}, 4, "cannot read /no/such/calls.txt"},
