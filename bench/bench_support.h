@@ -5,6 +5,7 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <malloc.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -216,6 +217,10 @@ class Odbc {
 };
 
 // This thread's CPU time in seconds.
+// Bytes of the heap in use now (glibc's count): what a load added is the
+// difference around it.
+inline size_t heapInUse() { return mallinfo2().uordblks; }
+
 inline double threadSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);

@@ -59,6 +59,12 @@ def built(path, schema, rnd):
     # Long histories: a short year every 5 to 9 days.
     short_years(db, 3, 2, 1000, datetime.date(1990, 2, 1), 5, rnd)
     short_years(db, 4, 2, 10000, datetime.date(1990, 2, 1), 5, rnd)
+    # A consolidated report's 1,000 companies, 1001 to 2000: seven books each,
+    # year ends spread over the months, two short years on book 2.
+    for company in range(1001, 2001):
+        db.execute("INSERT INTO Company VALUES (?, ?)", (company, day(start)))
+        books(db, company, [1 + (company + book) % 12 for book in range(7)])
+        short_years(db, company, 2, 2, datetime.date(2001, 1 + company % 12, 10), 400, rnd)
     db.commit()
     db.close()
 

@@ -52,7 +52,8 @@ def find(rows, prefix):
 FULL_FYEND = [
     run("BM_ZelFYEnd_PlainBook", 300), run("BM_EngineFloor_PlainBook", 100),
     run("BM_ZelFYEnd_ShortYearBook", 150), run("BM_EngineFloor_ShortYearBook", 100),
-    run("BM_EngineSequence_PlainBook", 250), run("BM_EngineSequence_ShortYearBook", 120),
+    run("BM_Report_ThousandCompanies", 3e8, cycling_rows_per_s=900e3, grouped_rows_per_s=1e6,
+        company_bytes=16384, engine_cycling_rows_per_s=2.85e6, engine_grouped_rows_per_s=3e6),
     run("BM_ColdLoad/1000", 1.4e6), run("BM_ColdLoadSql/1000", 1e6),
     run("BM_ColdLoad/10000", 2e7), run("BM_ColdLoadSql/10000", 1e7),
     run("BM_Report_Companies", 2e6, alternating_rows_per_s=950e3, grouped_rows_per_s=1e6,
@@ -102,13 +103,16 @@ class MakeTableTest(unittest.TestCase):
         self.assertEqual(("79%", "no"), (cells[3], cells[5]))
         self.assertTrue(cells[2].startswith("same report, one company"), cells[2])
 
-    def test_time_split_of_the_warm_lookup(self):
+    def test_thousand_companies_against_the_same_rows_grouped_and_their_footprint(self):
         rows = table(FULL_FYEND, FULL_SIZE)
-        # floor, the engine calls alone, their ratio, the export, export over calls
-        self.assertEqual(["100 ns", "250 ns", "2.50×", "300 ns", "1.20×"], find(rows, "plain (first")[1:])
-        self.assertEqual(["100 ns", "120 ns", "1.20×", "150 ns", "1.25×"], find(rows, "24 short years")[1:])
-        fyend = [r for r in FULL_FYEND if r["name"] != "BM_EngineSequence_PlainBook"]
-        self.assertEqual(["100 ns", "not measured", "—", "300 ns", "—"], find(table(fyend, FULL_SIZE), "plain (first")[1:])
+        cells = find(rows, "report of 100,000 rows")
+        self.assertEqual(("900.0k rows/s", "90%", "yes"), (cells[1], cells[3], cells[5]))
+        self.assertIn("1.00M rows/s", cells[2])
+        # 16 KB a company: 16,384 companies in 256 MB.
+        self.assertEqual(["16.0 KB", "16,384 companies", "yes"], [c for i, c in enumerate(find(rows, "memory of one company")) if i in (1, 3, 5)])
+        failed = [dict(r, error_occurred=True) if r["name"] == "BM_Report_ThousandCompanies" else r for r in FULL_FYEND]
+        self.assertEqual("not measured", find(table(failed, FULL_SIZE), "report of 100,000 rows")[5])
+        self.assertEqual("not measured", find(table(failed, FULL_SIZE), "memory of one company")[1])
 
     def test_ufhost_paired_with_its_loop_when_the_run_has_both(self):
         fyend = [r for r in FULL_FYEND if not r["name"].startswith("BM_UfhostReport/1000000")]

@@ -287,7 +287,7 @@ class SiteCheck {
     }
     if (dataSourceOk_ && !schema_.connected && timedOut(schema_)) {
       report_.info("fiscal-year end", "not tried: the database server did not answer within " +
-                                          std::to_string(site::kLoginTimeoutSeconds) + " s");
+                                          std::to_string(companyDatabase::kLoginTimeoutSeconds) + " s");
       return;
     }
     const int32_t today = todayDayNumber();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstdint>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -145,8 +146,11 @@ bool connectUserOnly(Handles& h, const char* dataSource, const char* user, std::
     refusal = "the driver manager cannot allocate a connection";
     return false;
   }
-  SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
-  std::string connect = std::string("DSN=") + dataSource + ";UID=" + user + ";";
+  // The library's bounds: a silent listener or a held lock must not hold the check.
+  SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(companyDatabase::kLoginTimeoutSeconds)), 0);
+  std::string connect = std::string("DSN=") + dataSource + ";Timeout=" +
+                        std::to_string(companyDatabase::kQueryTimeoutSeconds * 1000u) + ";UID=" + user + ";";
   SQLCHAR outText[1024];
   SQLSMALLINT outLen = 0;
   if (!SQL_SUCCEEDED(SQLDriverConnect(h.dbc, nullptr, reinterpret_cast<SQLCHAR*>(&connect[0]), SQL_NTS, outText,
@@ -155,8 +159,13 @@ bool connectUserOnly(Handles& h, const char* dataSource, const char* user, std::
     return false;
   }
   h.connected = true;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &h.stmt))) h.stmt = SQL_NULL_HSTMT;
-  return h.stmt != SQL_NULL_HSTMT;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &h.stmt))) {
+    h.stmt = SQL_NULL_HSTMT;
+    return false;
+  }
+  SQLSetStmtAttr(h.stmt, SQL_ATTR_QUERY_TIMEOUT,
+                 reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(companyDatabase::kQueryTimeoutSeconds)), 0);
+  return true;
 }
 
 // The rows of a query, each column as text ("" for NULL, and null[i] set).

@@ -31,9 +31,6 @@ struct SchemaFacts {
   std::string version;              // VersionTable's Info of AppID 0, ItemNumber 0; empty when none
 };
 
-// A monitoring probe must end: a server that does not answer is given up after this.
-constexpr long kLoginTimeoutSeconds = 15;
-
 // Connects with the user name only (never the password) and reads the catalogue
 // and the version row.
 SchemaFacts readSchema(const char* dataSource, const char* user);

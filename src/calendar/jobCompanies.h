@@ -1,60 +1,131 @@
-// The calendars of the companies used in the current report job, so that a
-// report whose rows alternate companies switches with a look-up instead of
-// rebuilding. Dropped as a whole at the next job start: a book's year end edited
-// between two reports is read again.
+// What the resolver keeps for one report job, from UFStartJob to the next:
+// the calendars of every company the job used, each book slot's calendar, the
+// database connection and the job's failure state. One reset at job start, so
+// that a book's year end edited between two reports, a server restarted or a
+// company file replaced is seen by the next report.
 //
-// Bounded: at most kMaxCompanies companies are kept; adding one more drops the
-// one used least recently (it is read again if a later row needs it). Each
-// company holds its seven (or stored) engine calendars and their cycles. The
-// index from company number to entry takes 32 KB, made on first use.
+// The companies are bounded by memory, not by count: each entry is charged an
+// estimate of what its engine calendars hold, and beyond the budget the
+// companies used least recently are dropped (read again if a later row needs them).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "companyDatabase.h"
 #include "comptr.h"
+#include "odbcApi.h"
 #include "vrzelcal.h"
+
+// One company's calendars in a report job. What a warm lookup reads (the list
+// and the slots' calendars) shares the entry's first cache line: a report
+// cycling a thousand companies row by row touches one line of ours a row.
+struct alignas(64) JobCompany {
+  // Null: the company has no calendars in this job (a read failed, or the
+  // database knows nothing of it), and its lookups answer no date.
+  CComPtr<IktEnumDispatch> calendars;
+  // The calendar each book slot resolved to: within a job neither the list nor
+  // the slot's identifier changes, so the walk is made once per slot.
+  CComPtr<IVRCalendar> slotCalendar[8];
+  int32_t bookArr[8] = {};  // calendar identifier per book slot; below 1: not known
+  int16_t company = -1;
+  size_t bytes = 0;     // estimated memory of its calendars
+  size_t position = 0;  // in the job's list of companies
+
+  // The company keeps no calendars for the rest of the job.
+  void dropCalendars();
+};
 
 class JobCompanies {
  public:
-  static constexpr size_t kMaxCompanies = 64;
-
-  struct Entry {
-    // Null: the company has no calendars in this job (a read failed, or the
-    // database knows nothing of it), and its lookups answer no date; or it is
-    // the resolver's current company, whose reference the resolver holds.
-    CComPtr<IktEnumDispatch> calendars;
-    int32_t bookArr[8] = {};  // calendar identifier per book slot, as in the resolver
-    uint64_t lastUse = 0;
-  };
+  // Estimated memory of one engine calendar and of one cycle, from the heap
+  // growth measured by bench/bench_fyend (BM_Report_ThousandCompanies) on Linux
+  // x86-64, rounded up: see bench/README.md.
+  static constexpr size_t kCalendarBytes = 1024;
+  static constexpr size_t kCycleBytes = 256;
+  // Room for tens of thousands of companies of seven calendars: such a company
+  // takes about 7.5 KB of heap and is charged about 9 KB.
+  static constexpr size_t kDefaultBudget = size_t{256} << 20;
 
   // The company's entry, marked as used now; null when it is not kept (or the
   // number is negative: no company).
-  Entry* find(int16_t company) {
-    if (company < 0 || slotOf_.empty()) return nullptr;
-    const int8_t slot = slotOf_[indexOf(company)];
-    if (slot < 0) return nullptr;
-    Entry& entry = entries_[static_cast<size_t>(slot)];
-    entry.lastUse = ++clock_;
-    return &entry;
+  JobCompany* find(int16_t company) {
+    if (company < 0 || byNumber_.empty()) return nullptr;
+    Kept& kept = byNumber_[static_cast<uint16_t>(company)];
+    if (kept.entry) kept.lastUse = ++clock_;
+    return kept.entry;
   }
-  // A new, empty entry for a company not kept yet (an existing one is emptied).
-  // Company numbers are 0 to 32767.
-  Entry& add(int16_t company);
+  // A new, empty entry for a company (one kept already is emptied). Company
+  // numbers are 0 to 32767.
+  JobCompany& add(int16_t company);
+  // The entry now holds calendars of about bytes; beyond the budget the least
+  // recently used other companies are dropped.
+  void charge(JobCompany& entry, size_t bytes);
   void clear();
-  size_t size() const { return count_; }
+  size_t size() const { return entries_.size(); }
+  size_t bytes() const { return bytes_; }
+  void setBudget(size_t bytes) { budget_ = bytes; }
 
  private:
   static constexpr size_t kCompanyNumbers = 32768;
-  static size_t indexOf(int16_t company) { return static_cast<uint16_t>(company) & (kCompanyNumbers - 1); }
+  struct Kept {
+    JobCompany* entry = nullptr;  // null: not kept
+    uint64_t lastUse = 0;         // apart from the entry: a switch writes no line of it
+  };
+  Kept& keptOf(int16_t company) { return byNumber_[static_cast<uint16_t>(company) & (kCompanyNumbers - 1)]; }
+  void remove(size_t position);
 
-  // Entry slot per company number, -1 when not kept: a look-up is one load, with
-  // no hashing and no division on a report's every change of company.
-  std::vector<int8_t> slotOf_;
-  std::array<Entry, kMaxCompanies> entries_;
-  std::array<int16_t, kMaxCompanies> companyOf_{};
-  size_t count_ = 0;
+  // Per company number: a switch of company is one look-up, with no hashing,
+  // on a report's every row.
+  std::vector<Kept> byNumber_;
+  // Owned one by one, so an entry stays where it is while others come and go.
+  std::vector<std::unique_ptr<JobCompany>> entries_;
+  size_t bytes_ = 0;
+  size_t budget_ = kDefaultBudget;
   uint64_t clock_ = 0;
+};
+
+// The bounds on every wait for the database, in seconds.
+struct DatabaseTimeouts {
+  static constexpr unsigned kLoginSeconds = companyDatabase::kLoginTimeoutSeconds;
+  static constexpr unsigned kQuerySeconds = companyDatabase::kQueryTimeoutSeconds;
+  unsigned login = kLoginSeconds;
+  unsigned query = kQuerySeconds;
+  // The defaults, or U2LVOST_LOGIN_TIMEOUT / U2LVOST_QUERY_TIMEOUT (whole
+  // seconds, 1 to 300) where set: for tests that must see a timeout quickly.
+  static DatabaseTimeouts fromEnvironment();
+};
+
+struct ReportJob {
+  JobCompanies companies;
+  // The company whose calendars answer now; null for none.
+  JobCompany* current = nullptr;
+  int16_t currentCompany() const { return current ? current->company : int16_t{-1}; }
+
+  // The connection, opened on the job's first statement.
+  SQLHENV henv = nullptr;
+  SQLHDBC hdbc = nullptr;
+  SQLHSTMT hstmt = nullptr;
+  DatabaseTimeouts timeouts;
+
+  // The connection failed or was lost (SQLSTATE class 08 and the like), or a
+  // statement ran out of time: no statement and no box for the rest of the job.
+  bool linkLost = false;
+  bool timedOut = false;
+  // The version query failed (an error, not a missing table): no dates this job.
+  bool versionFailed = false;
+  // VersionTable does not exist: an old database, built calendars; asked again next job.
+  bool versionTableMissing = false;
+  bool databaseDone() const { return linkLost || timedOut; }
+
+  // Every failed read of the database layer, counted: a builder compares the
+  // count before and after to tell an error from an empty result.
+  uint32_t failures = 0;
+
+  // Closes the connection; the next statement opens a new one.
+  void closeConnection();
+  // A new job: everything above dropped, the timeouts read again.
+  void reset();
 };

@@ -1,79 +1,71 @@
 // The resolver object as a whole: construction, destruction, the single instance,
 // and what lives for one report job.
 #include "persistCalendar.h"
+#include "engineCalls.h"
 
 CPersistCalendar* persistCalendarPtr = nullptr;
 
-CPersistCalendar::CPersistCalendar() = default;
+CPersistCalendar::CPersistCalendar() { _job.timeouts = DatabaseTimeouts::fromEnvironment(); }
 
 CPersistCalendar::~CPersistCalendar() {
-  _companyid = -1;
   terminate();
-  // The factory before the list: the order the engine has always seen.
+  // The factory before the calendars: the order the engine has always seen.
   m_calFactory.Release();
-  _currentEntry = nullptr;
-  _jobCompanies.clear();
-  m_calList.Release();
+  _job.reset();
 }
 
-// Two rules, kept together here:
-// - What may go stale between reports lives for one job: the calendars of the
-//   companies used (someone may have edited a book's year end since), the
-//   failures met while reading them, and a connection known to be broken, which
-//   is opened again now and not sooner.
-// - What cannot go stale stays for the process: the schema version, the
-//   engine's factory and a working connection.
-void CPersistCalendar::startJob() {
-  _jobCompanies.clear();
-  _currentEntry = nullptr;
-  _currentCompany = -1;
-  _companyid = -1;
-  for (int32_t& id : _bookArr) id = 0;
-  m_calList.Release();
-  _versionFailed = false;
-  if (_linkLost) terminate();  // the next statement connects again
+// What may go stale between reports lives for one job and goes here: the
+// calendars of the companies used (someone may have edited a book's year end
+// since), the failures met while reading them, and the connection (a server
+// restarted or a company file replaced since is met afresh). What cannot go
+// stale stays for the process: the schema version once read and the factory.
+void CPersistCalendar::startJob() { _job.reset(); }
+
+void CPersistCalendar::endJob() { _job.closeConnection(); }
+
+HRESULT CPersistCalendar::startCompany(int16_t company) {
+  _job.current = &_job.companies.add(company);
+  return engineCalls::createCollection(_job.current->calendars);
 }
 
 bool CPersistCalendar::switchCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
   if (company < 0) return false;
-  if (company == _companyid) return static_cast<bool>(m_calList);
-  JobCompanies::Entry* kept = _jobCompanies.find(company);
-  // No statement once the connection is known lost: the current company stays.
-  if (!kept && _linkLost) return false;
-  // The slots learned for the company being left go with its calendars (its
-  // entry is remembered, saving a second look-up on every switch). The current
-  // company's reference to its calendars lives in m_calList, not in its entry:
-  // a switch hands references over instead of counting them (two calls into
-  // the engine on every change of company).
-  JobCompanies::Entry* left = _currentCompany == _companyid ? _currentEntry : nullptr;
-  if (!left && _companyid >= 0) left = _jobCompanies.find(_companyid);
-  if (left) {
-    for (int i = 0; i < 8; ++i) left->bookArr[i] = _bookArr[i];
-    left->calendars.Attach(m_calList.Detach());
+  if (JobCompany* kept = _job.companies.find(company)) {
+    _job.current = kept;
+    return static_cast<bool>(kept->calendars);
   }
-  if (kept) {
-    _companyid = company;
-    m_calList.Attach(kept->calendars.Detach());
-    for (int i = 0; i < 8; ++i) _bookArr[i] = kept->bookArr[i];
-    _currentEntry = kept;
-    _currentCompany = company;
-    return static_cast<bool>(m_calList);
-  }
+  // No statement once the job's database work has ended: the current company stays.
+  if (_job.databaseDone()) return false;
 
-  const uint32_t failuresBefore = _failures;
+  const uint32_t failuresBefore = _job.failures;
   const HRESULT hr = (this->*build)(company);
+  JobCompany* entry = _job.current;
+  if (!entry || entry->company != company) return false;  // the build could not even start
   // A read that failed, an engine call that failed half way, or a company the
   // database does not know: no calendars rather than made-up ones.
-  if (FAILED(hr) || _failures != failuresBefore) m_calList.Release();
-  _companyid = company;
-  JobCompanies::Entry& entry = _jobCompanies.add(company);
-  for (int i = 0; i < 8; ++i) entry.bookArr[i] = _bookArr[i];
-  _currentEntry = &entry;
-  _currentCompany = company;
-  return static_cast<bool>(m_calList);
+  if (FAILED(hr) || _job.failures != failuresBefore) entry->dropCalendars();
+  _job.companies.charge(*entry, footprintOf(entry->calendars));
+  return static_cast<bool>(entry->calendars);
 }
 
 void CPersistCalendar::dropCompany() {
-  m_calList.Release();
-  if (JobCompanies::Entry* entry = _jobCompanies.find(_companyid)) entry->calendars.Release();
+  if (_job.current) _job.current->dropCalendars();
+}
+
+size_t CPersistCalendar::footprintOf(IktEnumDispatch* calendars) {
+  if (!calendars) return 0;
+  LONG count = 0;
+  if (FAILED(calendars->get_Count(&count)) || count < 0) return 0;
+  size_t bytes = static_cast<size_t>(count) * JobCompanies::kCalendarBytes;
+  for (LONG i = 0; i < count; ++i) {
+    CComPtr<IDispatch> element;
+    CComPtr<IVRCalendarManager> manager;
+    CComPtr<IktEnumDispatch> cycles;
+    LONG cycleCount = 0;
+    if (FAILED(calendars->get_GetAt(i, element.put())) || FAILED(element.QueryInterface(IID_IVRCalendarManager, manager)) ||
+        FAILED(manager->get_CycleList(cycles.put())) || !cycles || FAILED(cycles->get_Count(&cycleCount)))
+      continue;
+    bytes += static_cast<size_t>(cycleCount > 0 ? cycleCount : 0) * JobCompanies::kCycleBytes;
+  }
+  return bytes;
 }

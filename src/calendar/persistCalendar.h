@@ -10,22 +10,11 @@
 
 #include "ccombstr.h"
 #include "comptr.h"
-#include "jobCompanies.h"
 #include "comtypes.h"
-#include "vrzelcal.h"
-
-// unixODBC's sqltypes.h declares its own ULONG (unsigned long), which clashes
-// with COM's 32-bit ULONG from comtypes.h: its copy is renamed while it is read.
-#ifndef _WIN32
-#define ULONG u2lvost_odbc_ULONG
-#endif
-#include <sql.h>
-#include <sqlext.h>
-#ifndef _WIN32
-#undef ULONG
-#endif
-
+#include "jobCompanies.h"
 #include "ktstr.h"
+#include "odbcApi.h"
+#include "vrzelcal.h"
 
 class CPersistCalendar {
  public:
@@ -38,9 +27,12 @@ class CPersistCalendar {
   // it cannot be found.
   DATE getFiscalYearEndInMonths(int16_t company, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day);
 
-  // A new report job begins (UFStartJob): drops what may have gone stale since
-  // the last one and reopens a connection known to be broken. See persistCalendar.cpp.
+  // A new report job begins (UFStartJob): everything that may have gone stale
+  // since the last one is dropped. See persistCalendar.cpp.
   void startJob();
+  // The job ends (UFEndJob): its connection is closed; its calendars stay until
+  // the next job starts.
+  void endJob();
 
   // Database layer: one fixed data source, one reusable statement handle.
   bool openHDBC();
@@ -67,7 +59,7 @@ class CPersistCalendar {
   int32_t _getOrigYrEnd(int32_t bookid, int16_t company);
   HRESULT _loadCalendarFromShortYears(int32_t bookid, int16_t compid, IVRCalendar** pVal);
 
-  // Book number to its slot in _bookArr; -1 when the book has none. Inline: the
+  // Book number to its slot in a company's bookArr; -1 when the book has none. Inline: the
   // lookup asks for it on every call.
   static int32_t bookSlot(int32_t bookid) {
     if (bookid < 0 || bookid > 8) return -1;
@@ -78,14 +70,26 @@ class CPersistCalendar {
   // read now with build. False when it has none in this job (answer: no date).
   bool useCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
     // The same company as the call before: nearly every call of a report.
-    if (company == _companyid && company >= 0) return static_cast<bool>(m_calList);
+    if (_job.current && _job.current->company == company) return static_cast<bool>(_job.current->calendars);
     return switchCompany(company, build);
   }
+
+ private:
+  friend struct ResolverTestAccess;  // the library's own tests observe the job
+
   bool switchCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t));
+  // A new, empty calendar list for company, which becomes the current one.
+  HRESULT startCompany(int16_t company);
   // The current company loses its calendars for the rest of the job.
   void dropCompany();
-  // A database-layer failure: the boxes, counted, and a lost connection noted.
-  void readFailed(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName);
+  // Connects with the job's timeouts; a refusal for lack of server slots is
+  // tried again within the login timeout. False with the failure's boxes shown.
+  bool connect(const char* password);
+  // Decides a failed version query: true only when VersionTable does not exist.
+  bool versionTableMissing(bool missingTableState);
+  // A database-layer failure: the boxes, counted, and a lost connection or a
+  // statement out of time noted. Returns whether a record named a missing table.
+  bool readFailed(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, const char* funcName);
   // A stored value that is no date (month 13, day 45, text the driver gave up
   // on) or no number: one box naming the table, the column, the row's key and
   // what is stored; counted as a failed read. what: "a date", "a number".
@@ -100,44 +104,27 @@ class CPersistCalendar {
   bool reallyNull(int16_t fieldNo, ktStr& stored);
   // The current row's column as text, for such a box; read without boxes.
   ktStr storedText(int16_t fieldNo);
+  // The key of a book's row-th short year, for a box about it.
+  ktStr shortYearKey(int16_t company, int32_t bookid, int32_t row);
+  // The walk for a book slot's calendar; see the lookup.
+  HRESULT resolveSlot(JobCompany& company, int32_t slot, CComPtr<IVRCalendar>& chosen);
+  // Estimated memory of a calendar list, for the job's budget.
+  static size_t footprintOf(IktEnumDispatch* calendars);
 
-  // Fields, in this order. Public so the library's own tests can observe the
-  // caches; nothing outside the resolver writes them.
-  SQLHENV _henv = nullptr;
-  SQLHDBC _hdbc = nullptr;
-  SQLHSTMT _hstmt = nullptr;
+  // What lives for the process: the schema version once read, the factory.
   int16_t _majorVersion = 0;  // 0 or below: not read yet
-  int16_t _companyid = -1;    // company whose calendars m_calList holds; -1 none
-  int32_t _bookArr[8] = {};   // calendar identifier per book slot; below 1 unknown
-  CComPtr<IktEnumDispatch> m_calList;
   CComPtr<IVRZELCalendarFactory> m_calFactory;
-  // True from a successful SQLConnect until terminate.
-  bool _connected = false;
-
-  // What lives for one report job only (dropped by startJob):
-  JobCompanies _jobCompanies;  // calendars of every company used in this job
-  // The entry of the current company, valid while _currentCompany == _companyid
-  // (an entry goes away only when the list is cleared or one is added beyond
-  // the bound, and both set this anew).
-  JobCompanies::Entry* _currentEntry = nullptr;
-  int16_t _currentCompany = -1;
-  // The connection failed or was lost (SQLSTATE class 08 and the like): no
-  // statement and no box for the rest of the job; reopened at the next job.
-  bool _linkLost = false;
-  // The version query failed (an error, not an empty result): built calendars
-  // for this job, asked again in the next.
-  bool _versionFailed = false;
-
-  // Every failed read of the database layer, counted: a builder compares the
-  // count before and after to tell an error from an empty result.
-  uint32_t _failures = 0;
-  // Whether the company being built has any Company or Book row at all.
-  bool _companyRowsSeen = false;
-  // Whether the last getTimestamp / getInt read a NULL column.
-  bool _lastDateNull = false;
-  bool _lastIntNull = false;
   // The wide name "CalendarID", made on the first lookup and kept.
   CComBSTR _calendarIdName;
+
+  // What lives for one report job: companies, slots, connection, failures.
+  ReportJob _job;
+
+  // Working state of the read in progress.
+  bool _companyRowsSeen = false;  // the company being built has a Company or Book row
+  bool _lastDateNull = false;     // the last getTimestamp / getInt read a NULL column
+  bool _lastIntNull = false;
+  bool _missingTableState = false;  // a failure since it was cleared named a missing table
 };
 
 // The single resolver, created by the first UFInitialize.

@@ -1,4 +1,4 @@
-// Filling m_calList for a company: calendars built from the books' year ends and
+// Filling _job.current->calendars for a company: calendars built from the books' year ends and
 // short years, or the calendars stored in the database.
 #include <cstdio>
 
@@ -26,44 +26,35 @@ HRESULT addMonthlyCycle(IVRCalendarManager* manager, DATE effective, int32_t yea
 
 }  // namespace
 
-// Starts a new list for another company. The book slots belong to the company
-// loaded, so they are cleared with it: one company's identifiers never serve another.
-static HRESULT startCompany(CPersistCalendar& self, int16_t company) {
-  self._companyid = company;
-  for (int32_t& id : self._bookArr) id = 0;
-  self.m_calList.Release();
-  return engineCalls::createCollection(self.m_calList);
-}
-
 static ktStr bookKey(int16_t company, int32_t bookid) {
   return ktStr("CompanyID ") + ktStr(static_cast<int>(company)) + ", BookID " + ktStr(static_cast<int>(bookid));
 }
 
 // The key of a book's row-th short year (1-based, ShortYrID order), for a box
 // about it. Read after the walk has been given up, so no pending rows are lost.
-static ktStr shortYearKey(CPersistCalendar& self, int16_t company, int32_t bookid, int32_t row) {
+ktStr CPersistCalendar::shortYearKey(int16_t company, int32_t bookid, int32_t row) {
   ktStr key = bookKey(company, bookid);
   ktStr sql = ktStr("SELECT ShortYrID FROM BookShYr WHERE CompanyID = ") + ktStr(static_cast<int>(company)) +
               " AND BookID = " + ktStr(static_cast<int>(bookid)) + " ORDER BY ShortYrID";
-  bool found = self.prepareHSTMT(sql);
-  for (int32_t i = 1; found && i < row; ++i) found = self.nextRow();
-  if (found) return key + ", ShortYrID " + ktStr(static_cast<int>(self.getInt(1)));
+  bool found = prepareHSTMT(sql);
+  for (int32_t i = 1; found && i < row; ++i) found = nextRow();
+  if (found) return key + ", ShortYrID " + ktStr(static_cast<int>(getInt(1)));
   return key + ", row " + ktStr(static_cast<int>(row)) + " in ShortYrID order";
 }
 
 HRESULT CPersistCalendar::_createCalendarList(int16_t company) {
-  if (company < 0 || company == _companyid) return S_OK;
-  HRESULT hr = startCompany(*this, company);
+  if (company < 0 || company == _job.currentCompany()) return S_OK;
+  HRESULT hr = startCompany(company);
   if (FAILED(hr)) return hr;
 
   // A failed read stops the build at once: one set of boxes, no calendars.
-  const uint32_t failuresBefore = _failures;
+  const uint32_t failuresBefore = _job.failures;
   _companyRowsSeen = false;
   const DATE busStart = _getBusStartDate(company);
-  if (_failures != failuresBefore) return E_FAIL;
+  if (_job.failures != failuresBefore) return E_FAIL;
   for (int32_t i = 1; i <= 7; ++i) {
     ktStr calId(static_cast<int>(i));
-    ktStr calComp(static_cast<int>(_companyid));
+    ktStr calComp(static_cast<int>(_job.currentCompany()));
 
     if (FAILED(hr = CheckFactory())) return hr;
     CComPtr<IDispatch> object;
@@ -80,7 +71,7 @@ HRESULT CPersistCalendar::_createCalendarList(int16_t company) {
     if (FAILED(hr = putAttribute(xml, OLESTR("CompanyID"), calComp))) return hr;
 
     const int32_t origYrEnd = _getOrigYrEnd(i - 1, company);
-    if (_failures != failuresBefore) return E_FAIL;
+    if (_job.failures != failuresBefore) return E_FAIL;
     if (FAILED(hr = addMonthlyCycle(manager, busStart, origYrEnd))) return hr;
 
     // The engine may refuse the short years of a book without a usable rule:
@@ -88,9 +79,9 @@ HRESULT CPersistCalendar::_createCalendarList(int16_t company) {
     // matter: a lost short year would move every later year end.
     IVRCalendar* target = calendar.get();
     _loadCalendarFromShortYears(i - 1, company, &target);
-    if (_failures != failuresBefore) return E_FAIL;
+    if (_job.failures != failuresBefore) return E_FAIL;
 
-    if (FAILED(hr = m_calList->Append(calendar))) return hr;
+    if (FAILED(hr = _job.current->calendars->Append(calendar))) return hr;
   }
   // Neither a Company row nor any Book row: the database does not know the
   // company, and December defaults would be a made-up answer.
@@ -117,7 +108,7 @@ HRESULT CPersistCalendar::_loadCalendarFromShortYears(int32_t bookid, int16_t co
     if (!getTimestamp(1, &shortYear) || !storedDateOk(1, shortYear, stored)) {
       // Named, since a lost short year would move every later year end.
       if (!stored) stored = storedText(1);
-      badStoredValue("BookShYr", "ShortYear", shortYearKey(*this, compid, bookid, row), stored, "a date");
+      badStoredValue("BookShYr", "ShortYear", shortYearKey(compid, bookid, row), stored, "a date");
       return E_FAIL;
     }
     const DATE date = DATEFromMDY(static_cast<int16_t>(shortYear.month), static_cast<int16_t>(shortYear.day),
@@ -133,20 +124,20 @@ HRESULT CPersistCalendar::_loadCalendarFromShortYears(int32_t bookid, int16_t co
 }
 
 HRESULT CPersistCalendar::_getCalendarList(int16_t company) {
-  if (company < 0 || company == _companyid) return S_OK;
-  HRESULT hr = startCompany(*this, company);
+  if (company < 0 || company == _job.currentCompany()) return S_OK;
+  HRESULT hr = startCompany(company);
   if (FAILED(hr)) return hr;
 
-  const uint32_t failuresBefore = _failures;
+  const uint32_t failuresBefore = _job.failures;
   char sql[1024];
   std::snprintf(sql, sizeof sql, "SELECT CalendarID, CalendarName, UpdateFlag FROM Calendar WHERE CompanyID = %d",
-                static_cast<int>(_companyid));
+                static_cast<int>(_job.currentCompany()));
   if (prepareHSTMT(sql)) {
     do {
       const int32_t id = getInt(1);
       ktStr stored;
       if (!storedNumberOk(1, stored)) {
-        badStoredValue("Calendar", "CalendarID", (ktStr("CompanyID ") + ktStr(static_cast<int>(_companyid))).data(),
+        badStoredValue("Calendar", "CalendarID", (ktStr("CompanyID ") + ktStr(static_cast<int>(_job.currentCompany()))).data(),
                        stored, "a number");
         return E_FAIL;
       }
@@ -154,20 +145,20 @@ HRESULT CPersistCalendar::_getCalendarList(int16_t company) {
       if (!getString(2, name, sizeof name)) name[0] = '\0';  // unreadable: counted, the build stops below
       const int32_t flag = getInt(3);
       if (!storedNumberOk(3, stored)) {
-        badStoredValue("Calendar", "UpdateFlag", (ktStr("CompanyID ") + ktStr(static_cast<int>(_companyid)) +
+        badStoredValue("Calendar", "UpdateFlag", (ktStr("CompanyID ") + ktStr(static_cast<int>(_job.currentCompany())) +
                                                   ", CalendarID " + ktStr(static_cast<int>(id))).data(),
                        stored, "a number");
         return E_FAIL;
       }
-      if (_failures != failuresBefore) return E_FAIL;  // a calendar misread is no calendar
+      if (_job.failures != failuresBefore) return E_FAIL;  // a calendar misread is no calendar
       CComPtr<IVRCalendar> calendar;
-      if (FAILED(hr = _getCalendar(id, ktStr(name), flag, _companyid, calendar.put()))) return hr;
-      if (FAILED(hr = m_calList->Append(calendar))) return hr;
+      if (FAILED(hr = _getCalendar(id, ktStr(name), flag, _job.currentCompany(), calendar.put()))) return hr;
+      if (FAILED(hr = _job.current->calendars->Append(calendar))) return hr;
     } while (nextRow());
   }
-  if (_failures != failuresBefore) return E_FAIL;
+  if (_job.failures != failuresBefore) return E_FAIL;
   hr = _getCycleObject();
-  if (_failures != failuresBefore) return E_FAIL;
+  if (_job.failures != failuresBefore) return E_FAIL;
   return FAILED(hr) ? hr : S_OK;
 }
 
@@ -208,7 +199,7 @@ int32_t CPersistCalendar::_getOrigYrEnd(int32_t bookid, int16_t company) {
 
 DATE CPersistCalendar::_getBusStartDate(int16_t company) {
   DATE result = 0.0;
-  const uint32_t failuresBefore = _failures;
+  const uint32_t failuresBefore = _job.failures;
   ktStr sql = ktStr("Select BusnStart from Company where CompanyID=") + ktStr(static_cast<int>(company));
   if (prepareHSTMT(sql)) {
     _companyRowsSeen = true;
@@ -224,7 +215,7 @@ DATE CPersistCalendar::_getBusStartDate(int16_t company) {
                          static_cast<int16_t>(start.year));
   }
   // The fallback stands in for a missing row, not for a failed read.
-  if (result == 0.0 && _failures == failuresBefore) {
+  if (result == 0.0 && _job.failures == failuresBefore) {
     // No usable company row: the month after the first open book's year end, in 1920.
     sql = ktStr("SELECT OrigYrEnd from Book where CompanyID = ") + ktStr(static_cast<int>(company)) +
           " AND IsOpen='T'";

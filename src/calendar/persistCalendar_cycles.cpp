@@ -10,16 +10,16 @@ using engineCalls::putAttribute;
 using engineCalls::putAttributeWide;
 
 HRESULT CPersistCalendar::_getCycleObject() {
-  if (!m_calList) return S_OK;
+  if (!_job.current->calendars) return S_OK;
   LONG count = 0;
-  HRESULT hr = m_calList->get_Count(&count);
+  HRESULT hr = _job.current->calendars->get_Count(&count);
   if (FAILED(hr)) return hr;
 
   for (LONG i = 0; i < count; ++i) {
     CComPtr<IDispatch> element;
     CComPtr<IVRPersistXML> xml;
     CComPtr<IVRCalendarManager> manager;
-    if (FAILED(hr = m_calList->get_GetAt(i, element.put()))) return hr;
+    if (FAILED(hr = _job.current->calendars->get_GetAt(i, element.put()))) return hr;
     if (FAILED(hr = element.QueryInterface(IID_IVRPersistXML, xml))) return hr;
     if (FAILED(hr = element.QueryInterface(IID_IVRCalendarManager, manager))) return hr;
 
@@ -60,7 +60,7 @@ HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktE
                   "SELECT CycleID, EffectiveDate, EndDate, CycleType, DayOfWeek, PDCounting, YearEndElection, "
                   "FYEndMonth, YearOffset, UpdateFlag FROM CycleObject WHERE CalendarID = ") +
               calid + " AND CompanyID = " + companyid + " ORDER BY EffectiveDate";
-  const uint32_t walkFailures = _failures;
+  const uint32_t walkFailures = _job.failures;
   if (prepareHSTMT(sql)) {
     // Only the engine is called inside the walk: a new statement would drop the rows.
     do {
@@ -73,7 +73,7 @@ HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktE
       static const char* const kColumns[11] = {"",           "CycleID",         "EffectiveDate", "EndDate",
                                                "CycleType",  "DayOfWeek",       "PDCounting",    "YearEndElection",
                                                "FYEndMonth", "YearOffset",      "UpdateFlag"};
-      const uint32_t failuresBefore = _failures;
+      const uint32_t failuresBefore = _job.failures;
       int32_t number[11] = {};
       TIMESTAMP_STRUCT effective = {}, end = {};
       int16_t badColumn = 0;
@@ -90,7 +90,7 @@ HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktE
         }
         if (!ok) badColumn = column;
       }
-      if (_failures != failuresBefore) return E_FAIL;
+      if (_job.failures != failuresBefore) return E_FAIL;
       if (badColumn != 0) {
         ktStr key = ktStr("CompanyID ") + companyid + ", CalendarID " + calid;
         if (badColumn != 1) key += ktStr(", CycleID ") + ktStr(static_cast<int>(number[1]));
@@ -139,6 +139,6 @@ HRESULT CPersistCalendar::_getCycleObjectList(ktStr calid, ktStr companyid, IktE
       if (FAILED(hr = collection->Append(cycle))) return hr;
     } while (nextRow());
   }
-  if (_failures != walkFailures) return E_FAIL;  // a fetch failed part way
+  if (_job.failures != walkFailures) return E_FAIL;  // a fetch failed part way
   return collection->QueryInterface(IID_IktEnumDispatch, reinterpret_cast<void**>(pVal));
 }

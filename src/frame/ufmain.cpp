@@ -118,7 +118,7 @@ void TermForJob(uint32_t /*jobID*/) {}
 
 UF_EXPORT void UF_CALL UFStartJob(uint32_t jobId) {
   checkheap();
-  if (persistCalendarPtr) persistCalendarPtr->startJob();  // calendars and a broken link: per job
+  if (persistCalendarPtr) persistCalendarPtr->startJob();  // calendars, connection, failures: per job
   InitForJob(jobId);
   checkheap();
 }
@@ -126,6 +126,7 @@ UF_EXPORT void UF_CALL UFStartJob(uint32_t jobId) {
 UF_EXPORT void UF_CALL UFEndJob(uint32_t jobId) {
   checkheap();
   TermForJob(jobId);
+  if (persistCalendarPtr) persistCalendarPtr->endJob();  // the job's connection is closed
   checkheap();
 }
 

@@ -52,3 +52,8 @@ int ansiToWide(const char* src, int srcLen, uint16_t* dst, int dstLen);
 
 // Local broken-down time of t; false when the conversion fails.
 bool localTimeOf(std::time_t t, std::tm* out);
+
+// A clock for measuring waits: milliseconds from an arbitrary start, never going back.
+uint64_t monotonicMilliseconds();
+// Blocks the calling thread for about the given time.
+void sleepMilliseconds(uint32_t milliseconds);

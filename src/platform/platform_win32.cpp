@@ -116,3 +116,8 @@ void leaveDoubleArithmetic(const ArithmeticState& saved) {
   writeSse((saved.sse & ~kSseFlags) | (readSse() & kSseFlags));
   writeX87(saved.control);
 }
+
+// Wraps after 49 days; a wait measured across the wrap only ends early.
+uint64_t monotonicMilliseconds() { return GetTickCount(); }
+
+void sleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }

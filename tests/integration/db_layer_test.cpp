@@ -12,6 +12,7 @@
 
 #include "odbc_env.h"
 #include "persistCalendar.h"
+#include "resolver_access.h"
 #include "platform.h"
 #include "test_paths.h"
 
@@ -83,10 +84,11 @@ std::vector<Diag> rawFailureRecords(const char* sql) {
   };
   if (SQLAllocEnv(&env) < 0) return records;
   if (SQLAllocConnect(env, &dbc) >= 0) {
-    char user[] = "WINZEL";
-    char dsn[] = "WINZELRW";
-    if (SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(dsn), SQL_NTS, reinterpret_cast<SQLCHAR*>(user), SQL_NTS,
-                   reinterpret_cast<SQLCHAR*>(getPassword()), SQL_NTS) < 0) {
+    // Connected as the library connects: the driver manager words a refusal
+    // of SQLDriverConnect a little differently from one of SQLConnect.
+    std::string text = std::string("DSN=WINZELRW;UID=WINZEL;PWD=") + getPassword();
+    if (SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(&text[0]), SQL_NTS, nullptr, 0, nullptr,
+                         SQL_DRIVER_NOPROMPT) < 0) {
       collect(nullptr);
     } else {
       if (sql && SQLAllocStmt(dbc, &stmt) >= 0) {
@@ -302,19 +304,19 @@ TEST_P(DbLayer, TerminateIsAlwaysTrueAndAQueryAfterItReconnects) {
   CPersistCalendar pc;
   EXPECT_TRUE(pc.terminate());  // never connected
   EXPECT_TRUE(pc.terminate());
-  EXPECT_EQ(pc._henv, nullptr);
-  EXPECT_EQ(pc._hdbc, nullptr);
-  EXPECT_EQ(pc._hstmt, nullptr);
+  EXPECT_EQ(ResolverTestAccess::job(pc).henv, nullptr);
+  EXPECT_EQ(ResolverTestAccess::job(pc).hdbc, nullptr);
+  EXPECT_EQ(ResolverTestAccess::job(pc).hstmt, nullptr);
 
   char buf[20];
   ASSERT_TRUE(pc.prepareHSTMT("SELECT Info FROM VersionTable where AppID = 0 and ItemNumber = 0"));
-  EXPECT_NE(pc._henv, nullptr);
-  EXPECT_NE(pc._hdbc, nullptr);
-  EXPECT_NE(pc._hstmt, nullptr);
+  EXPECT_NE(ResolverTestAccess::job(pc).henv, nullptr);
+  EXPECT_NE(ResolverTestAccess::job(pc).hdbc, nullptr);
+  EXPECT_NE(ResolverTestAccess::job(pc).hstmt, nullptr);
   EXPECT_TRUE(pc.terminate());
-  EXPECT_EQ(pc._henv, nullptr);
-  EXPECT_EQ(pc._hdbc, nullptr);
-  EXPECT_EQ(pc._hstmt, nullptr);
+  EXPECT_EQ(ResolverTestAccess::job(pc).henv, nullptr);
+  EXPECT_EQ(ResolverTestAccess::job(pc).hdbc, nullptr);
+  EXPECT_EQ(ResolverTestAccess::job(pc).hstmt, nullptr);
   EXPECT_TRUE(pc.terminate());
 
   ASSERT_TRUE(pc.prepareHSTMT("SELECT Info FROM VersionTable where AppID = 0 and ItemNumber = 0"));
@@ -333,15 +335,15 @@ TEST_P(DbLayer, AbsentDataSourceFailsOnceThenOnlyAtTheStatement) {
     EXPECT_EQ(b.label, "SQLConnect (openHDBC)") << b.text;
     EXPECT_EQ(b.state.substr(0, 2), "IM") << "driver manager state expected: " << b.text;
   }
-  EXPECT_NE(pc._hdbc, nullptr);  // kept: it stands for the connection from now on
-  EXPECT_TRUE(pc._linkLost);
+  EXPECT_NE(ResolverTestAccess::job(pc).hdbc, nullptr);  // kept: it stands for the connection from now on
+  EXPECT_TRUE(ResolverTestAccess::job(pc).linkLost);
 
   // Known lost: no statement and no box any more, and still a failure.
   boxes.clear();
-  const uint32_t failures = pc._failures;
+  const uint32_t failures = ResolverTestAccess::job(pc).failures;
   EXPECT_FALSE(pc.prepareHSTMT("SELECT Info FROM VersionTable where AppID = 0 and ItemNumber = 0"));
   EXPECT_TRUE(boxes.empty());
-  EXPECT_EQ(pc._failures, failures + 1);
+  EXPECT_EQ(ResolverTestAccess::job(pc).failures, failures + 1);
 
   // Even once the data source exists, no new connection is tried...
   DataSource present(GetParam(), Schema::V4);
@@ -457,7 +459,7 @@ TEST_P(DbLayer, ReadingBeforeAnyQueryIsRefusedSafely) {
   EXPECT_FALSE(pc.getTimestamp(1, &ts));
   EXPECT_FALSE(pc.getTimestamp(1, nullptr));
   EXPECT_FALSE(pc.prepareHSTMT(nullptr));
-  EXPECT_EQ(pc._hdbc, nullptr);  // and no connection was made for them
+  EXPECT_EQ(ResolverTestAccess::job(pc).hdbc, nullptr);  // and no connection was made for them
   // The object still works normally afterwards.
   EXPECT_EQ(walkInts(pc, "SELECT OrigYrEnd from Book where BookID = 6 AND CompanyID = 1"), std::vector<int32_t>{11});
 }
@@ -514,26 +516,26 @@ TEST_F(DbLayerPostgres, ALostConnectionStopsStatementsUntilTerminate) {
   CPersistCalendar pc;
   const char* sql = "SELECT OrigYrEnd from Book where BookID = 6 AND CompanyID = 1";
   ASSERT_TRUE(pc.prepareHSTMT(sql));
-  EXPECT_FALSE(pc._linkLost);
+  EXPECT_FALSE(ResolverTestAccess::job(pc).linkLost);
   // The server ends the library's session, as an administrator or a restart would.
   ds.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = 'WINZEL' AND datname = '" +
           ds.database() + "'");
   EXPECT_FALSE(pc.prepareHSTMT(sql));
   ASSERT_FALSE(boxes.empty());
-  EXPECT_TRUE(pc._linkLost) << boxes[0].text;
+  EXPECT_TRUE(ResolverTestAccess::job(pc).linkLost) << boxes[0].text;
   bool linkState = false;
   for (const auto& b : boxes) linkState = linkState || b.state.substr(0, 2) == "08" || b.state.substr(0, 3) == "57P";
   EXPECT_TRUE(linkState) << "no connection state among the records";
 
   // Known lost: neither a statement nor a box, and a failure each time.
   boxes.clear();
-  const uint32_t failures = pc._failures;
+  const uint32_t failures = ResolverTestAccess::job(pc).failures;
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(pc.prepareHSTMT(sql));
   EXPECT_TRUE(boxes.empty());
-  EXPECT_EQ(pc._failures, failures + 3);
+  EXPECT_EQ(ResolverTestAccess::job(pc).failures, failures + 3);
 
   EXPECT_TRUE(pc.terminate());
-  EXPECT_FALSE(pc._linkLost);
+  EXPECT_FALSE(ResolverTestAccess::job(pc).linkLost);
   ASSERT_TRUE(pc.prepareHSTMT(sql));
   EXPECT_EQ(pc.getInt(1), 11);
   EXPECT_TRUE(boxes.empty());

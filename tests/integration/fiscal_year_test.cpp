@@ -1,7 +1,7 @@
 // Fiscal-year ends end to end: the built library loaded by the host harness, the
 // real calendar engine reached through CoCreateInstance, the sample company read
 // over real ODBC from SQLite and from PostgreSQL (db/README.md describes it).
-// Expected dates come from the rules written out below, never from the library.
+// Expected dates come from the rules of loaded_library.h, never from the library.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -14,130 +14,16 @@
 #include "comtypes.h"
 #include "function_library.h"
 #include "host_dates.h"
+#include "loaded_library.h"
 #include "odbc_env.h"
 #include "persistCalendar.h"
+#include "resolver_access.h"
 #include "test_env.h"
 #include "test_paths.h"
 
 namespace {
 
-using testenv::Backend;
-using testenv::DataSource;
-using testenv::EngineRegistry;
-using testenv::Schema;
-using ufhost::FunctionLibrary;
-using ufhost::Value;
-
-struct Ymd {
-  int y, m, d;
-  bool operator==(const Ymd& o) const { return y == o.y && m == o.m && d == o.d; }
-};
-
-std::ostream& operator<<(std::ostream& os, const Ymd& v) { return os << v.y << '-' << v.m << '-' << v.d; }
-
-// The test's own calendar rules (proleptic Gregorian).
-bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-int lastDay(int y, int m) {
-  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && leap(y) ? 29 : days[m - 1];
-}
-// 0 = Sunday .. 6 = Saturday (Zeller's congruence).
-int weekday(Ymd v) {
-  int m = v.m, y = v.y;
-  if (m < 3) m += 12, y -= 1;
-  int h = (v.d + 13 * (m + 1) / 5 + y + y / 4 - y / 100 + y / 400) % 7;  // 0 = Saturday
-  return (h + 6) % 7;
-}
-Ymd addDays(Ymd v, int n) {
-  while (n > 0) {
-    if (++v.d > lastDay(v.y, v.m)) v.d = 1, ++v.m;
-    if (v.m > 12) v.m = 1, ++v.y;
-    --n;
-  }
-  while (n < 0) {
-    if (--v.d < 1) {
-      if (--v.m < 1) v.m = 12, --v.y;
-      v.d = lastDay(v.y, v.m);
-    }
-    ++n;
-  }
-  return v;
-}
-// Last given weekday (0 = Sunday) of a month.
-Ymd lastWeekdayOf(int y, int m, int dow) {
-  Ymd v{y, m, lastDay(y, m)};
-  while (weekday(v) != dow) v = addDays(v, -1);
-  return v;
-}
-// The given weekday nearest the month's last day (up to three days after it).
-Ymd closestWeekdayTo(int y, int m, int dow) {
-  Ymd end{y, m, lastDay(y, m)};
-  for (int k = -3; k <= 3; ++k)
-    if (weekday(addDays(end, k)) == dow) return addDays(end, k);
-  return end;
-}
-
-const Ymd kNone{0, 0, 0};  // ZelFYEnd's "no fiscal year end" (-1)
-
-size_t countOf(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-  return n;
-}
-
-
-// The library loaded as the report engine loads it, over one company database.
-class LoadedLibrary {
- public:
-  LoadedLibrary(Backend backend, Schema schema) : source_(backend, schema) {
-    std::string error;
-    if (!lib_.load(U2LVOST_LIBRARY, error)) throw std::runtime_error(error);
-  }
-  DataSource& source() { return source_; }
-
-  // A report job around the calls that follow (calls outside one get their own).
-  void startJob() { lib_.startJob(); }
-  void endJob() { lib_.endJob(); }
-  void nextJob() {
-    lib_.endJob();
-    lib_.startJob();
-  }
-
-  // ZelFYEnd through the harness; kNone for -1.
-  Ymd fyEnd(double company, double book, Ymd date) { return call("ZelFYEnd", company, book, date); }
-  Ymd calEnd(double company, double book, Ymd date) { return call("ZelCalYEnd", company, book, date); }
-  // The same, with the boxes it showed (standard error) added to boxes.
-  Ymd fyEnd(double company, double book, Ymd date, std::string& boxes) {
-    ::testing::internal::CaptureStderr();
-    Ymd result = kNone;
-    try {
-      result = fyEnd(company, book, date);
-    } catch (...) {
-      boxes += ::testing::internal::GetCapturedStderr();
-      throw;
-    }
-    boxes += ::testing::internal::GetCapturedStderr();
-    return result;
-  }
-
- private:
-  Ymd call(const char* name, double company, double book, Ymd date) {
-    const ufhost::FunctionInfo* fn = lib_.find(name);
-    if (!fn) throw std::runtime_error(std::string("no function ") + name);
-    auto result = lib_.evaluate(
-        *fn, {Value::makeNumber(company), Value::makeNumber(book),
-              Value::makeDate(ufhost::dayNumberFromCivil(date.y, date.m, date.d))});
-    if (!result.ok() || result.errorCode != 0) throw std::runtime_error(name + (": " + result.message));
-    if (result.value.date == -1) return kNone;
-    ufhost::CivilDate c;
-    if (!ufhost::civilFromDayNumber(result.value.date, c)) throw std::runtime_error("bad day number");
-    return Ymd{c.year, c.month, c.day};
-  }
-
-  EngineRegistry registry_;
-  DataSource source_;
-  FunctionLibrary lib_;
-};
+using namespace fytest;
 
 struct Case {
   const char* what;
@@ -383,16 +269,16 @@ TEST(FiscalYearWarm, AnswersWithoutCreatingCalendarsOrCollections) {
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 0, 2004, 5, 1), serial({2004, 12, 31}));
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 4, 2010, 5, 1), serial({2010, 8, 31}));
     // The attribute's wide name is made once and kept, not made per lookup.
-    const BSTR name = resolver._calendarIdName.m_str;
+    const BSTR name = ResolverTestAccess::calendarIdName(resolver);
     ASSERT_NE(nullptr, name);
-    resolver.m_calFactory.Release();
+    ResolverTestAccess::factory(resolver).Release();
     testenv::TempDir dir;
     testenv::ScopedEnv noClasses("U2LVOST_COM_REGISTRY", dir.write("empty.reg", "").c_str());
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 0, 2005, 3, 1), serial({2005, 6, 30}));
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 4, 2010, 10, 1), serial({2011, 8, 31}));
     EXPECT_EQ(resolver.getFiscalYearEndInMonths(1, 7, 2024, 3, 15), serial(lastWeekdayOf(2024, 6, 3)));
-    EXPECT_FALSE(resolver.m_calFactory) << "a warm call created the engine's factory";
-    EXPECT_EQ(name, resolver._calendarIdName.m_str);
+    EXPECT_FALSE(ResolverTestAccess::factory(resolver)) << "a warm call created the engine's factory";
+    EXPECT_EQ(name, ResolverTestAccess::calendarIdName(resolver));
   }
   CoUninitialize();
 }
@@ -514,19 +400,6 @@ INSTANTIATE_TEST_SUITE_P(Databases, ReportJobs, ::testing::Values(Backend::SQLit
 // No made-up answers: each fault of the company database gives no date, with a
 // bounded number of boxes, and the next job reads again.
 class DatabaseFaults : public ::testing::TestWithParam<Backend> {};
-
-// Calls company 1, book 1 five times in one job: no date every time, and every
-// box comes with the first call. Gives those boxes.
-std::string noDateWithOneSetOfBoxes(LoadedLibrary& lib, double company = 1) {
-  std::string first, later;
-  lib.startJob();
-  EXPECT_EQ(lib.fyEnd(company, 1, {2001, 8, 1}, first), kNone);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(lib.fyEnd(company, 1 + i % 2, {2001, 8, 1}, later), kNone);
-  lib.endJob();
-  EXPECT_NE(first.find("SQL Error\n"), std::string::npos) << "no box for the failure";
-  EXPECT_EQ(later, "") << "boxes after the first call of the job";
-  return first;
-}
 
 TEST_P(DatabaseFaults, CompanyNumbersOutsideTheRangeGiveNoDate) {
   for (Schema schema : {Schema::V4, Schema::V5}) {

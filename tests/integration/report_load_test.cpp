@@ -55,7 +55,7 @@ Report alternatingReport(int rows) {
 
 
 struct ProcessResult : reportrun::Outcome {
-  int connects = 0;  // SQLConnect calls in the process's ODBC trace
+  int connects = 0;  // connects in the process's ODBC trace
 };
 
 // Starts `count` report processes at once over the same rows and waits for all.
@@ -80,7 +80,7 @@ std::vector<ProcessResult> runReports(const testenv::TempDir& dir, int count, co
         reportrun::finish(pids[i], deadline, dir.file("out" + n), dir.file("err" + n));
     std::istringstream trace(testenv::readFile(dir.file("sys" + n + "/trace.log")));
     for (std::string line; std::getline(trace, line);)
-      if (line.find("Server Name = [WINZELRW]") != std::string::npos) ++results[i].connects;  // one per SQLConnect
+      if (line.find("Str In = [DSN=WINZELRW;") != std::string::npos) ++results[i].connects;  // one per connect
   }
   return results;
 }

@@ -299,18 +299,18 @@ std::string DataSource::runTool(const std::string& sql, bool query) const {
   const std::string input = dir_.write("stmt-" + n + ".sql", sql + "\n");
   const std::string out = dir_.file("stmt-" + n + ".out");
   const std::string err = dir_.file("stmt-" + n + ".err");
-  std::string cmd;
-  if (backend_ == Backend::SQLite) {
-    cmd = "sqlite3 -bail -batch -noheader -separator '|' -nullvalue '' " + shellQuote(database_);
-  } else {
-    PostgresFacts pg = PostgresFacts::fromEnvironment();
-    cmd = psqlCommand(pg, database_) + (query ? " -A -t -F '|'" : "");
-  }
+  std::string cmd = toolCommand() + (query && backend_ == Backend::PostgreSQL ? " -A -t -F '|'" : "");
   cmd += " < " + shellQuote(input) + " > " + shellQuote(out) + " 2> " + shellQuote(err);
   if (run(cmd) != 0)
     throw std::runtime_error(std::string(backendName(backend_)) + " statement failed: " + sql + "\n" +
                              readFile(err) + readFile(out));
   return readFile(out);
+}
+
+std::string DataSource::toolCommand() const {
+  if (backend_ == Backend::SQLite)
+    return "sqlite3 -bail -batch -noheader -separator '|' -nullvalue '' " + shellQuote(database_);
+  return psqlCommand(PostgresFacts::fromEnvironment(), database_);
 }
 
 void DataSource::exec(const std::string& sql) const { runTool(sql, false); }

@@ -52,6 +52,8 @@ class DataSource {
   // Runs SQL (one or more statements) directly against the database as a user who
   // may write, bypassing ODBC: sqlite3 or psql. Throws with the tool's output on failure.
   void exec(const std::string& sql) const;
+  // The command line of that tool for this database, reading SQL from its input.
+  std::string toolCommand() const;
   // Runs a query the same way; one string per row, columns joined by '|', NULL empty.
   std::vector<std::string> rows(const std::string& sql) const;
 

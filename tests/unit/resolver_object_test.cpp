@@ -13,6 +13,7 @@
 #include "engineCalls.h"
 #include "jobCompanies.h"
 #include "persistCalendar.h"
+#include "resolver_access.h"
 #include "test_env.h"
 #include "test_paths.h"
 
@@ -53,25 +54,25 @@ TEST_F(ResolverComTest, CheckFactoryCreatesOnceAndRetriesAfterAFailure) {
   {
     testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", empty_.c_str());
     EXPECT_EQ(REGDB_E_CLASSNOTREG, resolver.CheckFactory());
-    EXPECT_FALSE(resolver.m_calFactory);
+    EXPECT_FALSE(ResolverTestAccess::factory(resolver));
     EXPECT_EQ(REGDB_E_CLASSNOTREG, resolver.CheckFactory()) << "a failure is not remembered";
   }
   {
     testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", registered_.c_str());
     EXPECT_EQ(S_OK, resolver.CheckFactory());
-    ASSERT_TRUE(resolver.m_calFactory);
+    ASSERT_TRUE(ResolverTestAccess::factory(resolver));
     // The factory really is the engine's: it makes calendars.
     CComPtr<IDispatch> calendar;
-    EXPECT_EQ(S_OK, resolver.m_calFactory->CalendarFactory(calendar.put()));
+    EXPECT_EQ(S_OK, ResolverTestAccess::factory(resolver)->CalendarFactory(calendar.put()));
     EXPECT_TRUE(calendar);
   }
-  IVRZELCalendarFactory* made = resolver.m_calFactory.get();
+  IVRZELCalendarFactory* made = ResolverTestAccess::factory(resolver).get();
   {
     // With the class gone from the registry a new creation would fail: the
     // existing factory is answered without one.
     testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", empty_.c_str());
     EXPECT_EQ(S_OK, resolver.CheckFactory());
-    EXPECT_EQ(made, resolver.m_calFactory.get());
+    EXPECT_EQ(made, ResolverTestAccess::factory(resolver).get());
   }
 }
 
@@ -87,11 +88,12 @@ TEST_F(ResolverComTest, DestructionReleasesTheFactory) {
 
 TEST_F(ResolverComTest, DestructionWithNothingCreated) {
   auto* resolver = new CPersistCalendar;
-  EXPECT_EQ(nullptr, resolver->_henv);
-  EXPECT_EQ(nullptr, resolver->_hdbc);
-  EXPECT_EQ(nullptr, resolver->_hstmt);
-  EXPECT_FALSE(resolver->m_calFactory);
-  EXPECT_FALSE(resolver->m_calList);
+  ReportJob& job = ResolverTestAccess::job(*resolver);
+  EXPECT_EQ(nullptr, job.henv);
+  EXPECT_EQ(nullptr, job.hdbc);
+  EXPECT_EQ(nullptr, job.hstmt);
+  EXPECT_FALSE(ResolverTestAccess::factory(*resolver));
+  EXPECT_EQ(nullptr, job.current);
   delete resolver;  // must neither connect nor touch COM objects it never made
 }
 
@@ -161,56 +163,80 @@ TEST(CComBstr, HoldsConvertsAndFrees) {
 }
 
 // A report job drops what may go stale and keeps what cannot.
-TEST_F(ResolverComTest, JobStartDropsCalendarsAndABrokenLinkButKeepsTheRest) {
+TEST_F(ResolverComTest, JobStartDropsCalendarsConnectionAndFailuresButKeepsTheRest) {
   testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", registered_.c_str());
   CPersistCalendar resolver;
   ASSERT_EQ(S_OK, resolver.CheckFactory());
-  IVRZELCalendarFactory* factory = resolver.m_calFactory.get();
-  resolver._majorVersion = 4;
-  ASSERT_EQ(S_OK, engineCalls::createCollection(resolver.m_calList));
-  resolver._companyid = 3;
-  resolver._bookArr[2] = 3;
-  resolver._jobCompanies.add(3).calendars = resolver.m_calList;
-  resolver._jobCompanies.add(7);
-  resolver._versionFailed = true;
+  IVRZELCalendarFactory* factory = ResolverTestAccess::factory(resolver).get();
+  ResolverTestAccess::majorVersion(resolver) = 4;
+  ReportJob& job = ResolverTestAccess::job(resolver);
 
   struct Case {
     const char* what;
-    bool linkLost;
-  } cases[] = {{"working connection", false}, {"connection known lost", true}};
+    bool linkLost, timedOut, versionFailed;
+  } cases[] = {{"working connection", false, false, false},
+               {"connection known lost", true, false, false},
+               {"statement out of time", false, true, false},
+               {"version query failed", false, false, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    resolver._linkLost = c.linkLost;
+    JobCompany& three = job.companies.add(3);
+    ASSERT_EQ(S_OK, engineCalls::createCollection(three.calendars));
+    three.bookArr[2] = 3;
+    job.companies.add(7);
+    job.current = &three;
+    job.linkLost = c.linkLost;
+    job.timedOut = c.timedOut;
+    job.versionFailed = c.versionFailed;
     resolver.startJob();
-    EXPECT_EQ(0u, resolver._jobCompanies.size());
-    EXPECT_EQ(-1, resolver._companyid);
-    EXPECT_FALSE(resolver.m_calList);
-    for (int32_t id : resolver._bookArr) EXPECT_EQ(0, id);
-    EXPECT_FALSE(resolver._versionFailed);
-    EXPECT_FALSE(resolver._linkLost);
+    EXPECT_EQ(0u, job.companies.size());
+    EXPECT_EQ(0u, job.companies.bytes());
+    EXPECT_EQ(nullptr, job.current);
+    EXPECT_EQ(nullptr, job.companies.find(3));
+    EXPECT_FALSE(job.versionFailed);
+    EXPECT_FALSE(job.databaseDone());
     // Kept for the process.
-    EXPECT_EQ(4, resolver._majorVersion);
-    EXPECT_EQ(factory, resolver.m_calFactory.get());
+    EXPECT_EQ(4, ResolverTestAccess::majorVersion(resolver));
+    EXPECT_EQ(factory, ResolverTestAccess::factory(resolver).get());
+  }
+}
+
+// The timeouts are read at every job start; nonsense keeps the defaults.
+TEST(DatabaseTimeouts, DefaultsAndTheirOverride) {
+  const struct {
+    const char *login, *query;
+    unsigned wantLogin, wantQuery;
+  } rows[] = {
+      {nullptr, nullptr, 15, 30}, {"2", "1", 2, 1},        {"300", "300", 300, 300}, {"0", "301", 15, 30},
+      {"-5", "abc", 15, 30},      {"3s", "", 15, 30},      {" 4", "5 ", 4, 30},
+  };
+  for (const auto& r : rows) {
+    testenv::ScopedEnv login("U2LVOST_LOGIN_TIMEOUT", r.login);
+    testenv::ScopedEnv query("U2LVOST_QUERY_TIMEOUT", r.query);
+    CPersistCalendar resolver;
+    resolver.startJob();
+    EXPECT_EQ(r.wantLogin, ResolverTestAccess::job(resolver).timeouts.login) << (r.login ? r.login : "unset");
+    EXPECT_EQ(r.wantQuery, ResolverTestAccess::job(resolver).timeouts.query) << (r.query ? r.query : "unset");
   }
 }
 
 // The resolver's switch between companies of one job, without a database: the
-// calendars and slots of each company come back as they were left.
+// calendars and slots of each company come back as they were left, and each
+// company exists once, in the job.
 TEST_F(ResolverComTest, SwitchingCompaniesKeepsEachCompanysCalendarsAndSlots) {
   testenv::ScopedEnv env("U2LVOST_COM_REGISTRY", registered_.c_str());
   CPersistCalendar resolver;
+  ReportJob& job = ResolverTestAccess::job(resolver);
   CComPtr<IktEnumDispatch> lists[2];
   for (auto& l : lists) ASSERT_EQ(S_OK, engineCalls::createCollection(l));
-  // Company 10 is current, with slot 0 learned since it was read; the
-  // resolver, not its entry, holds its calendars.
-  resolver._companyid = 10;
-  resolver.m_calList = lists[0];
-  resolver._bookArr[0] = 1;
-  resolver._jobCompanies.add(10);
-  JobCompanies::Entry& twenty = resolver._jobCompanies.add(20);
+  JobCompany& ten = job.companies.add(10);
+  ten.calendars = lists[0];
+  ten.bookArr[0] = 1;
+  job.current = &ten;
+  JobCompany& twenty = job.companies.add(20);
   twenty.calendars = lists[1];
   twenty.bookArr[3] = 4;
-  resolver._jobCompanies.add(30);  // read in this job and found to have no calendars
+  job.companies.add(30);  // read in this job and found to have no calendars
 
   const struct {
     int16_t company;
@@ -223,22 +249,25 @@ TEST_F(ResolverComTest, SwitchingCompaniesKeepsEachCompanysCalendarsAndSlots) {
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.company);
-    EXPECT_EQ(step.usable, resolver.useCompany(step.company, &CPersistCalendar::_createCalendarList));
-    EXPECT_EQ(step.list, resolver.m_calList.get());
-    EXPECT_EQ(step.id, resolver._bookArr[step.slot]);
+    EXPECT_EQ(step.usable, ResolverTestAccess::switchTo(resolver, step.company));
+    ASSERT_NE(nullptr, job.current);
+    EXPECT_EQ(step.list, job.current->calendars.get());
+    EXPECT_EQ(step.id, job.current->bookArr[step.slot]);
   }
   // Nothing was read for any of it: no connection, no failure.
-  EXPECT_EQ(nullptr, resolver._hdbc);
-  EXPECT_EQ(0u, resolver._failures);
-  // A company not kept cannot be read once the connection is known lost; the
-  // current company keeps its calendars.
-  resolver._linkLost = true;
-  EXPECT_FALSE(resolver.useCompany(40, &CPersistCalendar::_createCalendarList));
-  EXPECT_TRUE(resolver.useCompany(10, &CPersistCalendar::_createCalendarList));
-  EXPECT_EQ(lists[0].get(), resolver.m_calList.get());
-  EXPECT_EQ(1, resolver._bookArr[0]);
-  // Each list is held once by the resolver (current or kept) besides this test,
-  // and not at all once the job is over: no reference leaks or goes twice.
+  EXPECT_EQ(nullptr, job.hdbc);
+  EXPECT_EQ(0u, job.failures);
+  // A company not kept cannot be read once the job's database work has ended;
+  // the current company keeps its calendars.
+  for (bool timedOut : {false, true}) {
+    job.linkLost = !timedOut;
+    job.timedOut = timedOut;
+    EXPECT_FALSE(ResolverTestAccess::switchTo(resolver, 40));
+    EXPECT_TRUE(ResolverTestAccess::switchTo(resolver, 10));
+    EXPECT_EQ(lists[0].get(), job.current->calendars.get());
+  }
+  // Each list is held once by the job besides this test, and not at all once
+  // the job is over: no reference leaks or goes twice.
   auto holders = [](IktEnumDispatch* list) {
     const ULONG count = list->AddRef();
     list->Release();
@@ -249,27 +278,52 @@ TEST_F(ResolverComTest, SwitchingCompaniesKeepsEachCompanysCalendarsAndSlots) {
   for (const auto& list : lists) EXPECT_EQ(1u, holders(list.get()));
 }
 
-TEST(JobCompanies, KeepsAtMostTheBoundDroppingTheLeastRecentlyUsed) {
+// Companies are bounded by the memory their calendars hold, not by a count:
+// beyond the budget the least recently used go, never the one just charged.
+TEST(JobCompanies, KeepsWithinTheBudgetDroppingTheLeastRecentlyUsed) {
   JobCompanies companies;
-  const int16_t bound = static_cast<int16_t>(JobCompanies::kMaxCompanies);
-  for (int16_t c = 0; c < bound; ++c) companies.add(c).bookArr[0] = c + 1;
-  ASSERT_EQ(JobCompanies::kMaxCompanies, companies.size());
+  companies.setBudget(10000);
+  for (int16_t c = 0; c < 10; ++c) {
+    JobCompany& entry = companies.add(c);
+    entry.bookArr[0] = c + 1;
+    companies.charge(entry, 1000);
+  }
+  ASSERT_EQ(10u, companies.size());
+  ASSERT_EQ(10000u, companies.bytes());
   ASSERT_NE(nullptr, companies.find(0));  // company 0 used again: company 1 is now the oldest
-  companies.add(bound);
-  EXPECT_EQ(JobCompanies::kMaxCompanies, companies.size());
+  companies.charge(companies.add(10), 1500);  // 1,500 over: companies 1 and 2 go
+  EXPECT_EQ(9u, companies.size());
+  EXPECT_EQ(9500u, companies.bytes());
   EXPECT_EQ(nullptr, companies.find(1));
+  EXPECT_EQ(nullptr, companies.find(2));
   ASSERT_NE(nullptr, companies.find(0));
   EXPECT_EQ(1, companies.find(0)->bookArr[0]);
-  ASSERT_NE(nullptr, companies.find(bound));
-  EXPECT_EQ(0, companies.find(bound)->bookArr[0]);
-  // Adding a company that is kept empties its entry and drops nothing.
+  ASSERT_NE(nullptr, companies.find(10));
+  EXPECT_EQ(0, companies.find(10)->bookArr[0]);
+  for (int16_t c = 3; c < 10; ++c) EXPECT_EQ(c + 1, companies.find(c)->bookArr[0]) << c;
+  // Adding a company that is kept empties its entry and gives back its bytes.
   companies.add(0);
-  EXPECT_EQ(JobCompanies::kMaxCompanies, companies.size());
+  EXPECT_EQ(9u, companies.size());
+  EXPECT_EQ(8500u, companies.bytes());
   EXPECT_EQ(0, companies.find(0)->bookArr[0]);
-  EXPECT_NE(nullptr, companies.find(2));
+  // One company larger than the whole budget stays: it is the one in use.
+  JobCompany& huge = companies.add(500);
+  companies.charge(huge, 20000);
+  EXPECT_EQ(1u, companies.size());
+  EXPECT_EQ(&huge, companies.find(500));
   companies.clear();
   EXPECT_EQ(0u, companies.size());
-  EXPECT_EQ(nullptr, companies.find(0));
+  EXPECT_EQ(0u, companies.bytes());
+  EXPECT_EQ(nullptr, companies.find(500));
+}
+
+// Thousands of companies fit the default budget at the measured footprint.
+TEST(JobCompanies, TheDefaultBudgetHoldsThousandsOfCompanies) {
+  JobCompanies companies;
+  const size_t sevenCalendars = 7 * JobCompanies::kCalendarBytes + 20 * JobCompanies::kCycleBytes;
+  for (int16_t c = 0; c < 5000; ++c) companies.charge(companies.add(c), sevenCalendars);
+  EXPECT_EQ(5000u, companies.size());
+  for (int16_t c = 0; c < 5000; c += 499) EXPECT_NE(nullptr, companies.find(c)) << c;
 }
 
 TEST(JobCompanies, EveryCompanyNumberHasItsOwnEntryAndNegativesNone) {
@@ -280,6 +334,7 @@ TEST(JobCompanies, EveryCompanyNumberHasItsOwnEntryAndNegativesNone) {
   for (int16_t c : numbers) {
     ASSERT_NE(nullptr, companies.find(c)) << c;
     EXPECT_EQ(c + 10, companies.find(c)->bookArr[1]) << c;
+    EXPECT_EQ(c, companies.find(c)->company) << c;
   }
   for (int16_t c : {int16_t{-1}, int16_t{-32768}, int16_t{2}, int16_t{32766}}) EXPECT_EQ(nullptr, companies.find(c)) << c;
   // After a clear nothing answers, and entries come back empty.
