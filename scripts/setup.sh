@@ -19,7 +19,7 @@ TEST_PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   unixodbc odbcinst
   sqlite3 libsqliteodbc
-  postgresql odbc-postgresql pgbouncer
+  postgresql odbc-postgresql pgbouncer python3-jsonschema
   faketime lintian osslsigncode openssl
   locales
   clang libclang-rt-dev

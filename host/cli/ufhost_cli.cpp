@@ -19,6 +19,7 @@
 #include "function_library.h"
 #include "host_sys.h"
 #include "report.h"
+#include "report_outcome.h"
 #include "site_check.h"
 
 namespace ufhost {
@@ -33,7 +34,7 @@ const char kHelp[] =
     "  ufhost [LIBRARY] [--no-check] CALL... [--file FILE]\n"
     "  ufhost [LIBRARY] [--no-check] -\n"
     "  ufhost [LIBRARY] --report TEMPLATE [--rows FILE.csv]\n"
-    "  ufhost [LIBRARY] --check [COMPANY [BOOK]]\n"
+    "  ufhost [LIBRARY] --check [--json] [COMPANY [BOOK]]\n"
     "  ufhost [LIBRARY] --calendar COMPANY [--books 0-8] [--from YEAR] [--to YEAR] [--html FILE]\n"
     "  ufhost --help | --version\n"
     "\n"
@@ -55,7 +56,9 @@ const char kHelp[] =
     "  --rows FILE.csv    the rows of the report's @row section\n"
     "  --check            checks each link a fiscal-year end needs (library, COM,\n"
     "                     engine, data source WINZELRW, a ZelFYEnd call, schema);\n"
-    "                     exit 0 only when all pass, 1 when one fails\n"
+    "                     exit 0 only when all pass, 1 when one fails; with --json\n"
+    "                     one JSON document (per check: name, status ok, warn,\n"
+    "                     fail or skipped, detail, boxes, advice)\n"
     "  --calendar         a company's fiscal years per book through ZelFYEnd, as a\n"
     "                     table, or with --html FILE as a page with a timeline\n"
     "\n"
@@ -186,6 +189,7 @@ struct Options {
   bool noCheck = false;
   bool stdinCalls = false;
   bool check = false;
+  bool json = false;  // --check as one JSON document
   bool calendar = false;
   std::string callFile;
   std::string reportTemplate;
@@ -197,7 +201,7 @@ struct Options {
 
 const char kUsage[] =
     "Usage: ufhost [LIBRARY] --list | CALL... | --file FILE | - | --report TEMPLATE [--rows FILE.csv]\n"
-    "       ufhost [LIBRARY] --check [COMPANY [BOOK]]\n"
+    "       ufhost [LIBRARY] --check [--json] [COMPANY [BOOK]]\n"
     "       ufhost [LIBRARY] --calendar COMPANY [--books 0-8] [--from YEAR] [--to YEAR] [--html FILE]\n"
     "       ufhost --help for more\n";
 
@@ -244,6 +248,7 @@ bool readWords(const std::vector<std::string>& args, Options& o, std::string& wh
   app.add_flag("--list", o.list);
   app.add_flag("--no-check", o.noCheck);
   app.add_flag("--check", o.check);
+  app.add_flag("--json", o.json);
   app.add_option("--file", o.callFile);
   app.add_option("--report", o.reportTemplate);
   app.add_option("--rows", o.rowsFile);
@@ -279,6 +284,7 @@ const char* conflict(const Options& o) {
   const bool report = !o.reportTemplate.empty();
   if (o.check + o.calendar + report > 1) return "give one of --check, --calendar and --report";
   if (o.check && (calls || o.list)) return "--check cannot be combined with calls or --list";
+  if (o.json && !o.check) return "--json needs --check";
   if (o.calendar && (calls || o.list)) return "--calendar cannot be combined with calls or --list";
   if (!o.calendar && !(c.books.empty() && c.from.empty() && c.to.empty() && c.html.empty()))
     return "--books, --from, --to and --html need --calendar";
@@ -321,6 +327,7 @@ class Runner {
       return kExitLoad;
     }
     noCheck_ = o.noCheck;
+    SetupWatch watch;
     if (o.list) list();
     if (!o.reportTemplate.empty()) {
       report(o.reportTemplate, o.rowsFile, progress);
@@ -340,6 +347,7 @@ class Runner {
       library_.endJob();
     }
     out_.flush();
+    exit_ = std::max(exit_, watch.finish(fiscal_, err_));
     library_.unload();
     return exit_;
   }
@@ -390,6 +398,7 @@ class Runner {
     std::vector<Value> args;
     for (const FormulaArgument& a : call.args) args.push_back(a.value);
     CallResult r = noCheck_ ? library_.evaluateAnyCount(*fn, args) : library_.evaluate(*fn, args);
+    fiscal_.add(*fn, r);
     switch (r.status) {
       case CallStatus::Ok:
         out_ << formatValue(r.value) << "\n";
@@ -457,6 +466,8 @@ class Runner {
     if (outcome.functionErrors) exit_ = std::max(exit_, static_cast<int>(kExitFunctionError));
     if (outcome.badFields) exit_ = std::max(exit_, static_cast<int>(kExitBadInput));
     if (outcome.guardViolations) exit_ = std::max(exit_, static_cast<int>(kExitGuard));
+    fiscal_.calls += outcome.fiscal.calls;
+    fiscal_.noDate += outcome.fiscal.noDate;
   }
 
   std::istream& in_;
@@ -465,6 +476,7 @@ class Runner {
   FunctionLibrary library_;
   bool noCheck_ = false;
   int exit_ = kExitOk;
+  FiscalTally fiscal_;
 };
 
 }  // namespace
@@ -497,7 +509,7 @@ int runCommand(const std::vector<std::string>& args, std::istream& in, std::ostr
       return kExitUsage;
     }
   }
-  if (o.check) return runSiteCheck(o.library, o.checkArgs, out, err);
+  if (o.check) return runSiteCheck(o.library, o.json, o.checkArgs, out, err);
   if (o.calendar) return runCalendarView(o.library, o.calendarOptions, out, err);
   Runner runner(in, out, err);
   return runner.run(o, progress);

@@ -14,4 +14,11 @@ int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int comp
   return r.value.type == ValueType::Date ? r.value.date : kNoDate;
 }
 
+void FiscalTally::add(const FunctionInfo& fn, const CallResult& r) {
+  static const std::string kName = "ZelFYEnd";
+  if (!r.ok() || !equalsNoCase(fn.signature.name, kName)) return;
+  ++calls;
+  noDate += r.value.type == ValueType::Date && r.value.date == kNoDate;
+}
+
 }  // namespace ufhost

@@ -15,6 +15,15 @@ namespace ufhost {
 int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int company, int book, int32_t day,
                       std::string* error = nullptr);
 
+// How many fiscal-year calls answered, and how many of those gave no date: a
+// "no date" may be the site's set-up failing rather than a company without a
+// calendar. Calls that failed are counted elsewhere.
+struct FiscalTally {
+  long calls = 0;
+  long noDate = 0;
+  void add(const FunctionInfo& fn, const CallResult& result);
+};
+
 // Today's local date as a host day number.
 int32_t todayDayNumber();
 

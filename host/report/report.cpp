@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ostream>
 
+#include "host_dates.h"
+
 namespace ufhost {
 namespace {
 
@@ -237,7 +239,8 @@ bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const st
   return errors.empty();
 }
 
-void ReportOutcome::add(const TemplatePiece&, const CallResult& r) {
+void ReportOutcome::add(const TemplatePiece& call, const CallResult& r) {
+  fiscal.add(*call.function, r);
   if (r.ok()) return;
   if (isGuardViolation(r.status))
     ++guardViolations;
@@ -319,6 +322,8 @@ class ReportRun {
       outcome_.add(p, result_);
       if (result_.ok() && result_.value.type == ValueType::String)
         text_.put(result_.value.text);  // as formatValue has it, without the copy
+      else if (result_.ok() && result_.value.type == ValueType::Date && result_.value.date == kNoDate)
+        text_.put("(no date) ");  // as wide as a date, so the columns after it stay in place
       else if (result_.ok())
         text_.put(formatValue(result_.value));
       else

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "csv_reader.h"
+#include "fiscal_year_end.h"
 #include "formula_call.h"
 #include "function_library.h"
 
@@ -58,6 +59,7 @@ struct ReportOutcome {
   long functionErrors = 0;   // calls the library answered with an error code
   long guardViolations = 0;  // calls that broke the buffer rules
   long badFields = 0;        // fields that do not suit their parameter
+  FiscalTally fiscal;        // fiscal-year calls that answered, and those without a date
   std::string rowsError;     // where the CSV broke the format, stopping the rows
   void add(const TemplatePiece& call, const CallResult& result);
 };

@@ -8,9 +8,12 @@
 #include <ostream>
 #include <sstream>
 
+#include "companyDatabase.h"
 #include "host_dates.h"
 #include "exit_codes.h"
 #include "fiscal_year_end.h"
+#include "site_check.h"
+#include "site_check_odbc.h"
 #include "site_check_sys.h"
 
 namespace ufhost {
@@ -129,7 +132,11 @@ const char kCss[] =
     "th{background:#eee}td.note{text-align:left}"
     "tr.short td{background:#fde8c8}tr.w53 td{background:#dcd3f5}"
     ".legend span{display:inline-block;width:1em;height:1em;margin:0 .3em 0 1em;vertical-align:middle}"
-    "svg{display:block;margin:.3em 0}";
+    "svg{display:block;margin:.3em 0 0;width:100%}"
+    ".stamp{color:#333}.calendar{font-weight:normal;color:#333}"
+    ".years{position:relative;height:1.4em;margin-bottom:.6em;font-size:12px;color:#333}"
+    ".years span{position:absolute;top:0;padding-left:2px}"
+    ".problem{color:#8a1c00}";
 
 // Fill colours of the timeline: years alternate between two blues.
 const char* fillOf(const FiscalYear& y, size_t i) {
@@ -183,10 +190,17 @@ BookYears walkFiscalYears(FunctionLibrary& lib, const FunctionInfo& fn, int comp
   return out;
 }
 
-void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books) {
+std::string stampText(const CalendarStamp& stamp) {
+  return "Made " + stamp.made + " through the data source " + stamp.dataSource + "; schema version " +
+         stamp.version + ".";
+}
+
+void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books,
+                       const CalendarStamp& stamp) {
   out << "Company " << company << ": fiscal years from " << fromYear << " to " << toYear << " (by ZelFYEnd)\n";
+  out << stampText(stamp) << "\n";
   for (const BookYears& b : books) {
-    out << "\nBook " << b.book << "\n";
+    out << "\nBook " << b.book << (b.calendar.empty() ? "" : ": " + b.calendar) << "\n";
     if (!b.years.empty()) {
       out << "  first day    last day      days   weeks  note\n";
       for (const FiscalYear& y : b.years) {
@@ -202,20 +216,26 @@ void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear,
   }
 }
 
-void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books) {
+void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books,
+                       const CalendarStamp& stamp) {
   const std::string title = "Company " + std::to_string(company) + ": fiscal years " + std::to_string(fromYear) +
                             " to " + std::to_string(toYear);
   out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << escapeHtml(title)
       << "</title>\n<style>" << kCss << "</style></head>\n<body>\n<h1>" << escapeHtml(title) << "</h1>\n"
       << "<p class=\"legend\">Worked out through ZelFYEnd. <span style=\"background:#e8912d\"></span>short year"
-      << "<span style=\"background:#7a5cc9\"></span>53 weeks</p>\n";
+      << "<span style=\"background:#7a5cc9\"></span>53 weeks</p>\n"
+      << "<p class=\"stamp\">" << escapeHtml(stampText(stamp)) << "</p>\n";
   const int32_t from = dayNumberFromCivil(fromYear, 1, 1);
   const int32_t to = dayNumberFromCivil(toYear, 12, 31);
-  const double width = 900, height = 46, span = static_cast<double>(to - from + 1);
+  // The bars stretch with the window; the year labels are text beside them, so
+  // they keep their size.
+  const double width = 1000, height = 32, span = static_cast<double>(to - from + 1);
   for (const BookYears& b : books) {
-    out << "<h2>Book " << b.book << "</h2>\n";
-    out << "<svg class=\"timeline\" width=\"" << width << "\" height=\"" << height << "\" viewBox=\"0 0 " << width
-        << " " << height << "\" role=\"img\" aria-label=\"fiscal years of book " << b.book << "\">\n";
+    out << "<h2>Book " << b.book;
+    if (!b.calendar.empty()) out << ": <span class=\"calendar\">" << escapeHtml(b.calendar) << "</span>";
+    out << "</h2>\n";
+    out << "<svg class=\"timeline\" height=\"" << height << "\" viewBox=\"0 0 " << width << " " << height
+        << "\" preserveAspectRatio=\"none\" role=\"img\" aria-label=\"fiscal years of book " << b.book << "\">\n";
     for (size_t i = 0; i < b.years.size(); ++i) {
       const FiscalYear& y = b.years[i];
       const double x0 = std::max(0.0, (y.first - from) / span * width);
@@ -230,16 +250,20 @@ void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear,
       out << rect;
     }
     // Calendar years as ticks under the bars, so moving year ends stand out.
+    std::string labels;
     for (int yr = fromYear; yr <= toYear + 1; ++yr) {
       const double x = (dayNumberFromCivil(yr, 1, 1) - from) / span * width;
       char tick[200];
-      std::snprintf(tick, sizeof tick, "<line x1=\"%.1f\" y1=\"26\" x2=\"%.1f\" y2=\"32\" stroke=\"#555\"/>", x, x);
+      std::snprintf(tick, sizeof tick,
+                    "<line x1=\"%.1f\" y1=\"26\" x2=\"%.1f\" y2=\"32\" stroke=\"#333\" "
+                    "vector-effect=\"non-scaling-stroke\"/>\n",
+                    x, x);
       out << tick;
-      if (yr <= toYear)
-        out << "<text x=\"" << x + 2 << "\" y=\"43\" font-size=\"10\" fill=\"#555\">" << yr << "</text>";
-      out << "\n";
+      char label[120];
+      std::snprintf(label, sizeof label, "<span style=\"left:%.2f%%\">%d</span>", x / width * 100, yr);
+      if (yr <= toYear) labels += label;
     }
-    out << "</svg>\n";
+    out << "</svg>\n<div class=\"years\">" << labels << "</div>\n";
     if (!b.years.empty()) {
       out << "<table><tr><th>first day</th><th>last day</th><th>days</th><th>weeks</th><th>note</th></tr>\n";
       for (const FiscalYear& y : b.years) {
@@ -256,6 +280,61 @@ void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear,
 }
 
 namespace {
+
+// Each book's calendar, and for a book without a fiscal year why: the box the
+// library showed, or what the company database holds for it.
+CalendarStamp explainBooks(int company, std::vector<BookYears>& books, const std::vector<std::string>& boxTexts) {
+  CalendarStamp stamp;
+  stamp.made = site::nowText();
+  const site::DataSourceFacts source = site::findDataSource(companyDatabase::kDataSource);
+  stamp.dataSource = std::string(companyDatabase::kDataSource) +
+                     (source.defined ? " in " + site::odbcIniLocation(source.system) : " (not defined)");
+  site::CompanyFacts facts;
+  if (source.defined) facts = site::readCompany(companyDatabase::kDataSource, companyDatabase::kUser, company);
+  const bool stored = !facts.version.empty() && facts.version[0] == '5';
+  stamp.version = !facts.version.empty() ? facts.version + (stored ? " (stored calendars)" : " (calendars built from the books)")
+                  : facts.connected ? "unknown: VersionTable has no version row"
+                  : source.defined  ? "not read (" + facts.refusal + ")"
+                                    : "not read";
+  const site::SourceSetting setting = source.defined ? sourceSetting(source) : site::SourceSetting();
+  int failedBook = -1;  // after a database error the job sends nothing more
+  for (size_t i = 0; i < books.size(); ++i) {
+    BookYears& b = books[i];
+    // Books 4 and 5 share a slot; a slot number is the BookID the library reads.
+    const int bookId = b.book <= 4 ? b.book : b.book - 1;
+    const site::BookFacts* book = facts.connected ? facts.book(bookId) : nullptr;
+    const std::string row = "BookID " + std::to_string(bookId);
+    if (facts.connected && !stored && !facts.version.empty())
+      b.calendar = "built from the book's year end (" + row + ")";
+    else if (book && stored && book->calendarFound)
+      b.calendar = "calendar \"" + book->calendarName + "\" (" + row + ")";
+    else if (stored && facts.calendars > 0)
+      b.calendar = (book ? row + " names no stored calendar" : "no " + row) + ": the company's last calendar answers";
+    if (!b.years.empty()) continue;
+    const std::vector<SqlErrorBox> shown = parseSqlErrorBoxes(i < boxTexts.size() ? boxTexts[i] : std::string());
+    std::string why;
+    if (!shown.empty()) {
+      failedBook = b.book;
+      why = "the library showed a \"" + std::string(companyDatabase::kErrorCaption) + "\" box: " + shown[0].call +
+            " [" + shown[0].sqlState + "] " + shown[0].message + " (" +
+            site::diagnoseBoxes(shown, setting, site::currentLayout()).cause + ")";
+    } else if (i < boxTexts.size() && boxTexts[i].find(companyDatabase::kPasswordCaption) != std::string::npos) {
+      why = "the library refused the site password file (a \"" + std::string(companyDatabase::kPasswordCaption) +
+            "\" box)";
+    } else if (failedBook >= 0) {
+      why = "not asked: the database failed for book " + std::to_string(failedBook) + " above";
+    } else if (stored && facts.calendars == 0) {
+      why = "no calendar: company " + std::to_string(company) + " has no stored calendars";
+    } else if (book && stored && book->calendarFound && book->cycles == 0) {
+      why = "no cycle in force: calendar \"" + book->calendarName + "\" has no cycles";
+    } else if (facts.connected && !book && !stored) {
+      why = "company " + std::to_string(company) + " has no " + row;
+    }
+    if (!why.empty()) b.problem = why + "; " + b.problem;
+  }
+  return stamp;
+}
+
 
 // The checked values of the options: false, with why, for one out of range.
 struct CalendarRequest {
@@ -325,20 +404,29 @@ int runCalendarView(const std::string& libraryPath, const CalendarOptions& optio
     return kExitBadInput;
   }
   std::vector<BookYears> result;
+  std::vector<std::string> boxes;
   lib.startJob();
-  for (int b : q.books) result.push_back(walkFiscalYears(lib, *fn, q.company, b, q.fromYear, q.toYear));
+  for (int b : q.books) {
+    site::BoxCapture capture;
+    result.push_back(walkFiscalYears(lib, *fn, q.company, b, q.fromYear, q.toYear));
+    boxes.push_back(capture.finish());
+  }
   lib.endJob();
   lib.unload();
+  const CalendarStamp stamp = explainBooks(q.company, result, boxes);
 
   int code = kExitOk;
   for (const BookYears& b : result)
-    if (b.years.empty()) code = kExitFunctionError;
+    if (b.years.empty()) {
+      code = kExitFunctionError;
+      err << "ufhost: company " << q.company << ", book " << b.book << ": " << b.problem << "\n";
+    }
   if (options.html.empty()) {
-    writeCalendarText(out, q.company, q.fromYear, q.toYear, result);
+    writeCalendarText(out, q.company, q.fromYear, q.toYear, result, stamp);
     return code;
   }
   std::ostringstream page;
-  writeCalendarHtml(page, q.company, q.fromYear, q.toYear, result);
+  writeCalendarHtml(page, q.company, q.fromYear, q.toYear, result, stamp);
   if (!writePage(options.html, page.str(), error)) {
     err << "ufhost: cannot write " << options.html << ": " << error << "\n";
     return kExitBadInput;

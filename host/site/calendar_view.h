@@ -24,15 +24,25 @@ struct FiscalYear {
 struct BookYears {
   int book = 0;
   std::vector<FiscalYear> years;
-  std::string problem;  // why the walk stopped early, empty when it covered the range
+  std::string problem;   // why the walk stopped early, empty when it covered the range
+  std::string calendar;  // "calendar \"Tax\"", "built from the book's year end"; empty when not known
+};
+
+// When and from what the page was made.
+struct CalendarStamp {
+  std::string made;        // local date and time
+  std::string dataSource;  // "WINZELRW in /etc/odbc.ini"
+  std::string version;     // the schema version, or why it is not known
 };
 
 // The fiscal years of the book overlapping 1 January of fromYear to 31 December of toYear.
 BookYears walkFiscalYears(FunctionLibrary& library, const FunctionInfo& fn, int company, int book, int fromYear,
                           int toYear);
 
-void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books);
-void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books);
+void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books,
+                       const CalendarStamp& stamp);
+void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books,
+                       const CalendarStamp& stamp);
 
 // ufhost [LIBRARY] --calendar COMPANY [--books LIST] [--from YEAR] [--to YEAR] [--html FILE]:
 // the option values as given, empty when an option was not.

@@ -7,6 +7,7 @@
 #include "calendar_view.h"
 #include "exit_codes.h"
 #include "fiscal_year_end.h"
+#include "check_json.h"
 #include "companyDatabase.h"
 #include "comtypes.h"
 #include "function_library.h"
@@ -95,35 +96,48 @@ std::string site::guidText(REFCLSID g) {
 
 namespace {
 // Prints the checks: "ok", "FAIL" or "--" (found out nothing that is wrong),
-// the check's name, what it found; under a failure what to do.
+// the check's name, what it found; under a failure what to do. With json, the
+// findings are kept for one document at the end instead.
 class Report {
  public:
-  explicit Report(std::ostream& out) : out_(out) {}
-  void pass(const char* name, const std::string& found) { line("ok  ", name, found); }
-  void info(const char* name, const std::string& found) { line("--  ", name, found); }
+  Report(std::ostream& out, bool json) : out_(out), json_(json) {}
+  void pass(const char* name, const std::string& found) { line("ok  ", {name, "ok", found, {}, {}}); }
+  // status: "skipped" (could not run) or "warn" (could not be verified)
+  void info(const char* name, const std::string& found, const char* status = "skipped") {
+    line("--  ", {name, status, found, {}, {}});
+  }
   // details: lines shown under the finding, before what to do.
   void fail(const char* name, const std::string& found, const std::string& todo,
             const std::vector<std::string>& details = {}) {
-    line("FAIL", name, found);
+    line("FAIL", {name, "fail", found, details, todo});
     failed_ = true;
+    if (json_) return;
     for (const std::string& d : details) out_ << "          " << d << "\n";
     if (!todo.empty()) out_ << "        what to do: " << todo << "\n";
   }
   bool failed() const { return failed_; }
+  void finish(const std::string& library, int code) {
+    if (json_) writeCheckJson(out_, library, results_, code);
+  }
 
  private:
-  void line(const char* mark, const char* name, const std::string& found) {
-    std::string n = name;
+  void line(const char* mark, CheckResult result) {
+    results_.push_back(std::move(result));
+    if (json_) return;
+    std::string n = results_.back().name;
     n.resize(18, ' ');
-    out_ << mark << "  " << n << found << "\n";
+    out_ << mark << "  " << n << results_.back().detail << "\n";
   }
   std::ostream& out_;
+  bool json_;
+  std::vector<CheckResult> results_;
   bool failed_ = false;
 };
 
 class SiteCheck {
  public:
-  SiteCheck(std::ostream& out, int company, int book) : report_(out), company_(company), book_(book) {}
+  SiteCheck(std::ostream& out, bool json, int company, int book)
+      : report_(out, json), company_(company), book_(book), layout_(site::currentLayout()) {}
 
   int run(const std::string& libraryPath) {
     checkLibrary(libraryPath);
@@ -131,11 +145,16 @@ class SiteCheck {
     checkEngine();
     flushPending();
     checkDataSource();
+    // The check's own connection first: it gives up after the login timeout,
+    // where the library's might wait on a server that does not answer.
+    if (dataSourceOk_) schema_ = site::readSchema(kDataSource, companyDatabase::kUser);
     checkFiscalYear();
     checkSchema();
     if (library_.isLoaded()) library_.unload();
     if (comInitialised_) CoUninitialize();
-    return report_.failed() ? 1 : 0;
+    const int code = report_.failed() ? 1 : 0;
+    report_.finish(libraryPath, code);
+    return code;
   }
 
  private:
@@ -199,13 +218,13 @@ class SiteCheck {
     if (!unregistered.empty()) {
       notTried("engine loads", "the engine is not registered");
       report_.fail("engine registered", "not registered (looked in " + searched + "): " + unregistered,
-                   "register the calendar engine: regsvr PATH/libvrzelcal.so (Windows: regsvr32 vrzelcal.dll)");
+                   site::engineNotRegistered(searched, layout_).advice);
       return;
     }
     if (!removed.empty()) {
       notTried("engine loads", "the registered engine file is missing");
       report_.fail("engine registered", "the registered file does not exist: " + removed,
-                   "reinstall the calendar engine, or register the file where it now is with regsvr");
+                   site::engineFileMissing(removed, layout_).advice);
       return;
     }
     report_.pass("engine registered", found);
@@ -215,8 +234,9 @@ class SiteCheck {
       HRESULT hr = CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, *c.iid, reinterpret_cast<void**>(&obj));
       if (FAILED(hr) || !obj) {
         report_.fail("engine loads", std::string("CoCreateInstance of the ") + c.name + " answered " + hresultText(hr),
-                     hr == CO_E_DLLNOTFOUND ? "the engine library or one it needs cannot be loaded: reinstall it"
-                                            : "reinstall the calendar engine and register it again");
+                     (hr == CO_E_DLLNOTFOUND ? "the engine library or one it needs cannot be loaded: "
+                                             : "the engine does not work as registered: ") +
+                         site::engineFileMissing(layout_.engineFile, layout_).advice);
         return;
       }
       obj->Release();
@@ -235,14 +255,15 @@ class SiteCheck {
       report_.fail("data source",
                    std::string(kDataSource) + " is not defined in " + site::odbcIniLocation(false) + " or " +
                        site::odbcIniLocation(true),
-                   std::string("define it (") + site::howToDefineDataSource() + ") pointing at the company database");
+                   site::dataSourceUndefined("", layout_).advice);
       return;
     }
+    setting_ = sourceSetting(f);
     const std::string where = std::string(kDataSource) + " in " + site::odbcIniLocation(f.system);
     const bool byName = f.driverEntry != f.driverFile || f.driverFile.empty();
     if (byName && !f.driverRegistered) {
       report_.fail("data source", where + " uses the driver \"" + f.driverEntry + "\", which is not registered",
-                   "install the driver's package, or name a driver that `odbcinst -q -d` lists");
+                   site::driverNotRegistered(f.driverEntry, layout_).advice);
       return;
     }
     std::string how = byName ? "driver \"" + f.driverEntry + "\" (" + f.driverFile + ")" : "driver " + f.driverFile;
@@ -250,7 +271,7 @@ class SiteCheck {
     if (located.empty()) {
       report_.fail("data source", where + " uses " + how + ", but the driver's file " +
                                       (f.driverFile.empty() ? "is not named" : "does not exist"),
-                   "install the driver's package (libsqliteodbc / odbc-postgresql) or correct its Driver entry");
+                   site::driverFileMissing(f.driverEntry, f.driverFile, layout_).advice);
       return;
     }
     if (located != f.driverFile) how += " at " + located;
@@ -262,6 +283,11 @@ class SiteCheck {
   void checkFiscalYear() {
     if (!fyEnd_) {
       report_.info("fiscal-year end", "not tried: the library has no usable ZelFYEnd");
+      return;
+    }
+    if (dataSourceOk_ && !schema_.connected && timedOut(schema_)) {
+      report_.info("fiscal-year end", "not tried: the database server did not answer within " +
+                                          std::to_string(companyDatabase::kLoginTimeoutSeconds) + " s");
       return;
     }
     const int32_t today = todayDayNumber();
@@ -296,9 +322,8 @@ class SiteCheck {
     if (!boxes.empty())
       found += "; the library showed " + std::to_string(boxes.size()) + " \"" + companyDatabase::kErrorCaption +
                "\" box" + (boxes.size() > 1 ? "es" : "") + ":";
-    std::string todo = refusals.empty() ? adviceForBoxes(boxes)
-                                        : "mend the site password file as the box says: the password on its first "
-                                          "line, owned by root or the report engine's account, mode 0640 or 0600";
+    std::string todo = refusals.empty() ? site::diagnoseBoxes(boxes, setting_, layout_).advice
+                                        : site::passwordFileRefused(layout_).advice;
     if (todo.empty()) {
       if (!engineOk_) todo = "mend the engine checks above first";
       else if (!dataSourceOk_) todo = "mend the data source check above first";
@@ -330,19 +355,21 @@ class SiteCheck {
       report_.info("schema version", "not read: no usable data source");
       return;
     }
-    site::SchemaFacts s = site::readSchema(kDataSource, companyDatabase::kUser);
+    const site::SchemaFacts& s = schema_;
     if (!s.connected) {
       // Only a login refusal is the password this check never gives; a source
       // that no password opens (a missing file, no server) is a failure.
-      const bool login = s.refusal.compare(0, 3, "[28") == 0 || contains(s.refusal, "password") ||
-                         contains(s.refusal, "authentication");
-      if (login)
+      if (site::isLoginRefusal(s.refusalState, s.refusalMessage)) {
         report_.info("schema version", "not read: the database wants the library's password, which this check never "
-                                       "uses (" + s.refusal + ")");
-      else
-        report_.fail("schema version", std::string(kDataSource) + " cannot be opened: " + s.refusal,
-                     "correct its Database (the SQLite file) or its Servername, Port and Database in " +
-                         site::odbcIniLocation(dataSourceSystem_) + ", and check that the server runs");
+                                       "uses (" + s.refusal + ")", "warn");
+        return;
+      }
+      site::Diagnosis d = site::sourceRefused(s.refusalState, s.refusalMessage, setting_, layout_);
+      report_.fail("schema version", std::string(kDataSource) + " cannot be opened: " + s.refusal,
+                   d.generic
+                       ? "correct its Database (the SQLite file) or its Servername, Port and Database in " +
+                             site::odbcIniLocation(dataSourceSystem_) + ", and check that the server runs"
+                       : d.advice);
       return;
     }
     std::string missing;
@@ -353,7 +380,7 @@ class SiteCheck {
     }
     if (!missing.empty()) {
       report_.fail("schema version", "the company database has no table " + missing,
-                   "create the six tables from db/schema.sql (see db/README.md)");
+                   "create the six tables from " + layout_.dbScripts + "/schema.sql (see db/README.md)");
       return;
     }
     if (s.version.empty()) {
@@ -363,6 +390,10 @@ class SiteCheck {
     }
     report_.pass("schema version",
                  s.version + (s.version[0] == '5' ? " (stored calendars)" : " (calendars built from the books)"));
+  }
+
+  static bool timedOut(const site::SchemaFacts& s) {
+    return s.refusalState == "HYT00" || contains(s.refusalMessage, "timeout") || contains(s.refusalMessage, "timed out");
   }
 
   // A check that cannot run because an earlier one failed: that one says what to do.
@@ -379,6 +410,9 @@ class SiteCheck {
   FunctionLibrary library_;
   const FunctionInfo* fyEnd_ = nullptr;
   bool comInitialised_ = false, comOk_ = false, engineOk_ = false, dataSourceOk_ = false, dataSourceSystem_ = false;
+  site::Layout layout_;
+  site::SourceSetting setting_;
+  site::SchemaFacts schema_;
 };
 
 }  // namespace
@@ -400,30 +434,16 @@ std::vector<SqlErrorBox> parseSqlErrorBoxes(const std::string& text) {
   return boxes;
 }
 
-std::string adviceForBoxes(const std::vector<SqlErrorBox>& boxes) {
-  for (const SqlErrorBox& b : boxes) {
-    const std::string& s = b.sqlState;
-    if (s == "IM002")
-      return std::string("define the data source WINZELRW (") + site::howToDefineDataSource() +
-             ") pointing at the company database";
-    if (s == "IM003" || s == "IM004")
-      return "the ODBC driver of WINZELRW cannot be loaded: install its package or correct the Driver entry";
-    if (s == "28000" || s == "28P01" || contains(b.message, "password authentication failed") ||
-        contains(b.message, "scram"))
-      return "the database refused the login of WINZEL: create the role with db/pg_role.sh (its md5 verifier; "
-             "--reset-password puts it back over another password), or, with a site password file, give WINZEL "
-             "that file's password (ALTER ROLE); and put the pg_hba.conf line db/pg_role.sh prints above the "
-             "scram-sha-256 lines, then reload the server";
-    if (s == "3D000" || (contains(b.message, "database \"") && contains(b.message, "does not exist"))) return "the database named in WINZELRW does not exist: correct Database in odbc.ini";
-    if (s == "42S02" || s == "42P01" || contains(b.message, "no such table") || contains(b.message, "does not exist"))
-      return "a table is missing: create the six tables from db/schema.sql in the company database (db/README.md)";
-    if (s == "08001" || s == "08S01" || s == "08004")
-      return "the database server cannot be reached: check Servername and Port in odbc.ini and that the server runs";
-  }
-  return boxes.empty() ? std::string() : "read the driver's messages below";
+site::SourceSetting sourceSetting(const site::DataSourceFacts& f) {
+  site::SourceSetting s;
+  s.driverEntry = f.driverEntry;
+  s.database = f.database;
+  s.sqlite = contains(f.driverEntry + " " + f.driverFile, "sqlite");
+  if (s.sqlite) s.file = site::fileState(f.database);
+  return s;
 }
 
-int runSiteCheck(const std::string& library, const std::vector<std::string>& args, std::ostream& out,
+int runSiteCheck(const std::string& library, bool json, const std::vector<std::string>& args, std::ostream& out,
                  std::ostream& err) {
   int company = -1, book = 0;
   auto number = [](const std::string& s, int hi, int& v) {
@@ -433,11 +453,11 @@ int runSiteCheck(const std::string& library, const std::vector<std::string>& arg
   };
   if (args.size() > 2 || (args.size() >= 1 && !number(args[0], 32767, company)) ||
       (args.size() == 2 && !number(args[1], 8, book))) {
-    err << "ufhost: --check takes an optional company (0 to 32767) and book (0 to 8)\n"
-        << "Usage: ufhost [LIBRARY] --check [COMPANY [BOOK]]\n";
+    err << "ufhost: --check takes --json, an optional company (0 to 32767) and book (0 to 8)\n"
+        << "Usage: ufhost [LIBRARY] --check [--json] [COMPANY [BOOK]]\n";
     return kExitUsage;
   }
-  SiteCheck check(out, company, book);
+  SiteCheck check(out, json, company, book);
   return check.run(library);
 }
 

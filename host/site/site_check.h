@@ -1,4 +1,4 @@
-// ufhost LIBRARY --check [COMPANY [BOOK]]: checks, in order, each link a
+// ufhost LIBRARY --check [--json] [COMPANY [BOOK]]: checks, in order, each link a
 // fiscal-year end needs and prints one line per check with what it found and,
 // when it fails, what to do. Uses only what any host has: the library's exports,
 // the COM runtime's public calls and the ODBC driver manager's calls; it never
@@ -9,26 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "site_advice.h"
+
 namespace ufhost {
 
-// One "SQL Error" box as the library shows it.
-struct SqlErrorBox {
-  std::string call;      // "SQLConnect (openHDBC)"
-  std::string sqlState;  // "IM002"
-  std::string message;   // the driver's text
-};
+namespace site {
+struct DataSourceFacts;
+}
+// What the advice needs to know of a defined data source.
+site::SourceSetting sourceSetting(const site::DataSourceFacts& facts);
 
-// The boxes in text the library wrote to standard error (caption line, the
-// text's lines, an empty line); other lines are ignored.
-std::vector<SqlErrorBox> parseSqlErrorBoxes(const std::string& text);
-
-// What a site administrator should do about these boxes; empty when nothing
-// specific is known.
-std::string adviceForBoxes(const std::vector<SqlErrorBox>& boxes);
-
-// args are COMPANY [BOOK] as given. Returns 0 only when every check passed, 1 when
-// one failed, 2 for a wrong command line.
-int runSiteCheck(const std::string& library, const std::vector<std::string>& args, std::ostream& out,
+// args are COMPANY [BOOK] as given; json gives one JSON document instead of the
+// lines. Returns 0 only when every check passed, 1 when one failed, 2 for a
+// wrong command line.
+int runSiteCheck(const std::string& library, bool json, const std::vector<std::string>& args, std::ostream& out,
                  std::ostream& err);
 
 }  // namespace ufhost

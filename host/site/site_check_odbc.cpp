@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstdint>
 
 #ifdef _WIN32
@@ -44,17 +45,19 @@ struct Handles {
   Handles& operator=(const Handles&) = delete;
 };
 
-std::string firstDiagnostic(SQLSMALLINT type, SQLHANDLE h) {
+// "[state] message" of the first diagnostic record; its parts in state and message.
+std::string firstDiagnostic(SQLSMALLINT type, SQLHANDLE h, std::string& st, std::string& m) {
   SQLCHAR state[6] = {0}, message[512] = {0};
   SQLINTEGER native = 0;
   SQLSMALLINT len = 0;
   if (!h || !SQL_SUCCEEDED(SQLGetDiagRec(type, h, 1, state, &native, message, sizeof message, &len)))
     return "no diagnostic";
-  std::string m = text(message);
+  st = text(state);
+  m = text(message);
   for (char& c : m)
     if (c == '\n' || c == '\r') c = ' ';
   while (!m.empty() && m.back() == ' ') m.pop_back();
-  return "[" + text(state) + "] " + m;
+  return "[" + st + "] " + m;
 }
 
 std::string profileString(const char* section, const char* key, const char* file) {
@@ -120,6 +123,7 @@ DataSourceFacts findDataSource(const char* name) {
     return f;
   }
   f.driverEntry = profileString(name, "Driver", "odbc.ini");
+  f.database = profileString(name, "Database", "odbc.ini");
   if (f.driverEntry.empty()) f.driverEntry = description;
   const bool isPath = f.driverEntry.find('/') != std::string::npos || f.driverEntry.find('\\') != std::string::npos;
   if (isPath) {
@@ -132,13 +136,15 @@ DataSourceFacts findDataSource(const char* name) {
   return f;
 }
 
-SchemaFacts readSchema(const char* dataSource, const char* user) {
-  SchemaFacts s;
-  Handles h;
+namespace {
+
+// Connects with the user name only; false with the first diagnostic otherwise.
+bool connectUserOnly(Handles& h, const char* dataSource, const char* user, std::string& refusal, std::string& state,
+                     std::string& message) {
   if (!h.env || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, h.env, &h.dbc))) {
     h.dbc = SQL_NULL_HDBC;
-    s.refusal = "the driver manager cannot allocate a connection";
-    return s;
+    refusal = "the driver manager cannot allocate a connection";
+    return false;
   }
   // The library's bounds: a silent listener or a held lock must not hold the check.
   SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT,
@@ -149,16 +155,57 @@ SchemaFacts readSchema(const char* dataSource, const char* user) {
   SQLSMALLINT outLen = 0;
   if (!SQL_SUCCEEDED(SQLDriverConnect(h.dbc, nullptr, reinterpret_cast<SQLCHAR*>(&connect[0]), SQL_NTS, outText,
                                       sizeof outText, &outLen, SQL_DRIVER_NOPROMPT))) {
-    s.refusal = firstDiagnostic(SQL_HANDLE_DBC, h.dbc);
-    return s;
+    refusal = firstDiagnostic(SQL_HANDLE_DBC, h.dbc, state, message);
+    return false;
   }
-  h.connected = s.connected = true;
+  h.connected = true;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &h.stmt))) {
     h.stmt = SQL_NULL_HSTMT;
-    return s;
+    return false;
   }
   SQLSetStmtAttr(h.stmt, SQL_ATTR_QUERY_TIMEOUT,
                  reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(companyDatabase::kQueryTimeoutSeconds)), 0);
+  return true;
+}
+
+// The rows of a query, each column as text ("" for NULL, and null[i] set).
+struct Row {
+  std::vector<std::string> text;
+  std::vector<bool> null;
+};
+std::vector<Row> queryRows(SQLHSTMT stmt, std::string sql, SQLSMALLINT columns) {
+  std::vector<Row> rows;
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  if (!SQL_SUCCEEDED(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(&sql[0]), SQL_NTS))) return rows;
+  while (SQL_SUCCEEDED(SQLFetch(stmt))) {
+    Row r;
+    for (SQLSMALLINT c = 1; c <= columns; ++c) {
+      SQLCHAR value[256] = {0};
+      SQLLEN len = 0;
+      const bool got = SQL_SUCCEEDED(SQLGetData(stmt, c, SQL_C_CHAR, value, sizeof value, &len));
+      r.null.push_back(!got || len == SQL_NULL_DATA);
+      r.text.push_back(r.null.back() ? std::string() : text(value));
+    }
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+std::string versionOf(SQLHSTMT stmt) {
+  std::vector<Row> rows = queryRows(stmt, companyDatabase::kVersionQuery, 1);
+  return rows.empty() ? std::string() : rows.front().text[0];
+}
+
+}  // namespace
+
+SchemaFacts readSchema(const char* dataSource, const char* user) {
+  SchemaFacts s;
+  Handles h;
+  if (!connectUserOnly(h, dataSource, user, s.refusal, s.refusalState, s.refusalMessage)) {
+    s.connected = h.connected;
+    return s;
+  }
+  s.connected = true;
   if (SQL_SUCCEEDED(SQLTables(h.stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
     SQLCHAR table[256];
     SQLLEN len = 0;
@@ -166,15 +213,40 @@ SchemaFacts readSchema(const char* dataSource, const char* user) {
       if (SQL_SUCCEEDED(SQLGetData(h.stmt, 3, SQL_C_CHAR, table, sizeof table, &len)) && len != SQL_NULL_DATA)
         s.tables.push_back(lower(text(table)));
   }
-  SQLFreeStmt(h.stmt, SQL_CLOSE);
-  std::string sql = companyDatabase::kVersionQuery;
-  if (SQL_SUCCEEDED(SQLExecDirect(h.stmt, reinterpret_cast<SQLCHAR*>(&sql[0]), SQL_NTS)) && SQL_SUCCEEDED(SQLFetch(h.stmt))) {
-    SQLCHAR info[64];
-    SQLLEN len = 0;
-    if (SQL_SUCCEEDED(SQLGetData(h.stmt, 1, SQL_C_CHAR, info, sizeof info, &len)) && len != SQL_NULL_DATA)
-      s.version = text(info);
-  }
+  s.version = versionOf(h.stmt);
   return s;
+}
+
+CompanyFacts readCompany(const char* dataSource, const char* user, int company) {
+  CompanyFacts f;
+  Handles h;
+  std::string state, message;
+  if (!connectUserOnly(h, dataSource, user, f.refusal, state, message)) return f;
+  f.connected = true;
+  f.version = versionOf(h.stmt);
+  const std::string where = " WHERE CompanyID = " + std::to_string(company);
+  for (const Row& r : queryRows(h.stmt, "SELECT BookID, CalendarID FROM Book" + where, 2)) {
+    BookFacts b;
+    b.book = std::atoi(r.text[0].c_str());
+    b.calendarNamed = !r.null[1];
+    b.calendarId = std::atoi(r.text[1].c_str());
+    f.books.push_back(b);
+  }
+  const std::vector<Row> calendars = queryRows(h.stmt, "SELECT CalendarID, CalendarName FROM Calendar" + where, 2);
+  f.calendars = calendars.size();
+  const std::vector<Row> cycles =
+      queryRows(h.stmt, "SELECT CalendarID, COUNT(*) FROM CycleObject" + where + " GROUP BY CalendarID", 2);
+  for (BookFacts& b : f.books) {
+    if (!b.calendarNamed) continue;
+    for (const Row& c : calendars)
+      if (std::atoi(c.text[0].c_str()) == b.calendarId) {
+        b.calendarFound = true;
+        b.calendarName = c.text[1];
+      }
+    for (const Row& c : cycles)
+      if (std::atoi(c.text[0].c_str()) == b.calendarId) b.cycles = std::atol(c.text[1].c_str());
+  }
+  return f;
 }
 
 }  // namespace site

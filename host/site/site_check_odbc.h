@@ -14,6 +14,7 @@ struct DataSourceFacts {
   std::string driverEntry;      // the Driver entry: a driver's name or a library's path
   bool driverRegistered = false;  // a name that the driver list (odbcinst.ini) has
   std::string driverFile;       // the library odbcinst.ini names for it, or the path itself
+  std::string database;         // its Database entry
   std::string problem;          // the driver manager itself failed
 };
 
@@ -24,6 +25,8 @@ DataSourceFacts findDataSource(const char* name);
 struct SchemaFacts {
   bool connected = false;
   std::string refusal;              // the driver's first diagnostic when not connected
+  std::string refusalState;         // its SQL state
+  std::string refusalMessage;       // its text
   std::vector<std::string> tables;  // lower-case table names of the catalogue
   std::string version;              // VersionTable's Info of AppID 0, ItemNumber 0; empty when none
 };
@@ -31,6 +34,31 @@ struct SchemaFacts {
 // Connects with the user name only (never the password) and reads the catalogue
 // and the version row.
 SchemaFacts readSchema(const char* dataSource, const char* user);
+
+struct BookFacts {
+  int book = 0;
+  bool calendarNamed = false;  // the Book row names a calendar (CalendarID not NULL)
+  int calendarId = 0;
+  bool calendarFound = false;  // the company has that calendar
+  std::string calendarName;
+  long cycles = 0;             // the calendar's cycle rows
+};
+
+struct CompanyFacts {
+  bool connected = false;
+  std::string refusal;      // as SchemaFacts
+  std::string version;      // empty when not read
+  std::vector<BookFacts> books;  // the company's Book rows
+  size_t calendars = 0;          // the company's stored calendars
+  const BookFacts* book(int number) const {
+    for (const BookFacts& b : books)
+      if (b.book == number) return &b;
+    return nullptr;
+  }
+};
+
+// The company's books and their calendars, read as readSchema reads.
+CompanyFacts readCompany(const char* dataSource, const char* user, int company);
 
 }  // namespace site
 }  // namespace ufhost

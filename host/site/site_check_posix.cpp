@@ -1,6 +1,9 @@
 // Linux side of the site check's system seam: the COM runtime's class registry
 // files, unixODBC's odbc.ini locations and standard error captured through a
 // temporary file.
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,8 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <thread>
 
 #include "comregistry.h"
+#include "companyDatabase.h"
 #include "site_check_sys.h"
 
 namespace ufhost {
@@ -43,7 +49,14 @@ std::string odbcIniLocation(bool system) {
   return std::string(home ? home : "") + "/.odbc.ini";
 }
 
-const char* howToDefineDataSource() { return "scripts/odbc-dsn.sh install, or odbcinst -i -s"; }
+std::string nowText() {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
+  return buf;
+}
 
 bool fileExists(const std::string& path) {
   struct stat st;
@@ -54,6 +67,51 @@ bool replaceFile(const std::string& from, const std::string& to, std::string& wh
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   why = std::strerror(errno);
   return false;
+}
+
+FileState fileState(const std::string& path) {
+  FileState f;
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return f;
+  f.exists = true;
+  f.readable = S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK | W_OK) == 0;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  const struct passwd* pw = ::getpwuid(st.st_uid);
+  const struct group* gr = ::getgrgid(st.st_gid);
+  const struct passwd* me = ::getpwuid(::geteuid());
+  f.permission = std::string(S_ISREG(st.st_mode) ? "" : "not a file, ") + "mode " + mode + ", owner " +
+                 (pw ? pw->pw_name : std::to_string(st.st_uid)) + ", group " +
+                 (gr ? gr->gr_name : std::to_string(st.st_gid)) + "; this account is " +
+                 (me ? me->pw_name : std::to_string(::geteuid()));
+  return f;
+}
+
+// The build tree's paths are known when ufhost is built; an installed ufhost
+// finds its prefix from where it runs.
+Layout currentLayout() {
+  Layout l;
+  char exe[4096];
+  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  const std::string self = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
+  if (self.empty() || self == U2_BUILD_UFHOST) {
+    l.kind = Layout::BuildTree;
+    l.dbScripts = U2_SOURCE_DIR "/db";
+    l.dsnScript = "bash " U2_SOURCE_DIR "/scripts/odbc-dsn.sh";
+    l.engineFile = U2_BUILD_ENGINE;
+    l.registerEngine = U2_BUILD_REGSVR " " U2_BUILD_ENGINE;
+    return l;
+  }
+  std::string prefix = self.substr(0, self.rfind('/'));
+  prefix = prefix.substr(0, prefix.rfind('/'));
+  l.kind = Layout::Installed;
+  l.dbScripts = prefix + "/" U2_INSTALL_DATADIR "/u2lvost/db";
+  l.dsnScript = prefix + "/" U2_INSTALL_DATADIR "/u2lvost/scripts/odbc-dsn.sh";
+  l.engineFile = prefix + "/" U2_INSTALL_ENGINE;
+  // The package registers the engine in its postinst.
+  l.registerEngine = prefix == "/usr" ? "dpkg-reconfigure u2lvost (as root)"
+                                      : prefix + "/bin/regsvr --system " + l.engineFile + " (as root)";
+  return l;
 }
 
 std::string locateDriver(const std::string& entry) {
@@ -100,6 +158,112 @@ std::string BoxCapture::finish() {
   while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
   std::fclose(f);
   file_ = nullptr;
+  return text;
+}
+
+struct BoxTee::State {
+  int savedErr = -1;
+  int savedOut = -1;  // standard output when it shares standard error's file
+  int readFd = -1;
+  std::thread reader;
+  std::string kept;
+  bool lost = false;  // a write to the real file failed
+};
+
+namespace {
+// Enough for the first boxes; the rest only passes through.
+constexpr size_t kKeptText = 64 * 1024;
+
+bool sameFile(int a, int b) {
+  struct stat sa, sb;
+  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Copies the pipe to the real file as it comes and keeps the lines from each
+// box caption to the empty line that ends the box: with standard output
+// merged in, a report's rows pass by in between.
+void passThrough(int from, int to, BoxTee::State* s) {
+  static const char* const kCaptions[] = {companyDatabase::kErrorCaption, companyDatabase::kPasswordCaption};
+  std::string line;
+  bool inBox = false;
+  char buf[4096];
+  for (;;) {
+    ssize_t got = ::read(from, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    for (ssize_t at = 0; at < got;) {
+      ssize_t put = ::write(to, buf + at, static_cast<size_t>(got - at));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        s->lost = true;
+        break;
+      }
+      at += put;
+    }
+    for (ssize_t i = 0; i < got; ++i) {
+      if (buf[i] != '\n') {
+        if (line.size() < kKeptText) line += buf[i];
+        continue;
+      }
+      if (!inBox)
+        for (const char* caption : kCaptions) inBox = inBox || line == caption;
+      if (inBox && s->kept.size() + line.size() < kKeptText) s->kept += line + "\n";
+      if (line.empty()) inBox = false;
+      line.clear();
+    }
+  }
+}
+}  // namespace
+
+BoxTee::BoxTee() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // With standard error closed, the pipe would take its number: nothing to watch.
+  if (::fcntl(STDERR_FILENO, F_GETFD) < 0) return;
+  int fds[2];
+  if (::pipe(fds) != 0) return;
+  const int savedErr = ::dup(STDERR_FILENO);
+  if (savedErr < 0 || ::dup2(fds[1], STDERR_FILENO) < 0) {
+    if (savedErr >= 0) ::close(savedErr);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return;
+  }
+  s_ = new State;
+  s_->savedErr = savedErr;
+  s_->readFd = fds[0];
+  // Where both go to one file or screen, both go through the pipe, so that
+  // they keep their order there.
+  if (sameFile(STDOUT_FILENO, savedErr)) {
+    s_->savedOut = ::dup(STDOUT_FILENO);
+    if (s_->savedOut >= 0 && ::dup2(fds[1], STDOUT_FILENO) < 0) {
+      ::close(s_->savedOut);
+      s_->savedOut = -1;
+    }
+  }
+  ::close(fds[1]);
+  s_->reader = std::thread(passThrough, fds[0], savedErr, s_);
+}
+
+BoxTee::~BoxTee() { finish(); }
+
+std::string BoxTee::finish() {
+  if (!s_) return std::string();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // Closes the pipe's last writers: the reader ends.
+  if (s_->savedOut >= 0) {
+    ::dup2(s_->savedOut, STDOUT_FILENO);
+    ::close(s_->savedOut);
+  }
+  ::dup2(s_->savedErr, STDERR_FILENO);
+  s_->reader.join();
+  ::close(s_->readFd);
+  ::close(s_->savedErr);
+  lost_ = s_->lost;
+  std::string text = std::move(s_->kept);
+  delete s_;
+  s_ = nullptr;
   return text;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "comtypes.h"
+#include "site_advice.h"
 
 namespace ufhost {
 namespace site {
@@ -24,10 +25,13 @@ HRESULT findClassRegistration(REFCLSID clsid, ClassRegistration& found, std::str
 
 // The user's (system false) or the system's odbc.ini as the driver manager reads it.
 std::string odbcIniLocation(bool system);
-// How a site defines a data source on this system, for the advice.
-const char* howToDefineDataSource();
 
 bool fileExists(const std::string& path);
+// Whether a database file is there and this account may read and write it.
+FileState fileState(const std::string& path);
+
+// The layout this ufhost runs from: the build tree, an installed prefix or Windows.
+Layout currentLayout();
 
 // A class identifier as COM writes it: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
 std::string guidText(REFCLSID clsid);
@@ -35,6 +39,9 @@ std::string guidText(REFCLSID clsid);
 // Puts the file from in the place of to, replacing it whole; false with the
 // system's reason.
 bool replaceFile(const std::string& from, const std::string& to, std::string& why);
+
+// The local date and time now, "2026-12-08 07:55".
+std::string nowText();
 
 // The file of an ODBC driver as odbcinst.ini names it: a path as it is, a bare
 // name (Debian writes "psqlodbcw.so") where the driver manager would find it.
@@ -57,6 +64,27 @@ class BoxCapture {
   int savedFd_ = -1;
   void* file_ = nullptr;
   bool done_ = false;
+};
+
+// Passes what is written to standard error through as it comes, and keeps the
+// library's boxes from it (the report's progress and messages go on showing).
+// Windows: boxes are windows; nothing is kept.
+class BoxTee {
+ public:
+  BoxTee();
+  ~BoxTee();
+  BoxTee(const BoxTee&) = delete;
+  BoxTee& operator=(const BoxTee&) = delete;
+  // Ends the tee (once) and returns the boxes' text.
+  std::string finish();
+  // After finish: some output could not be written to its file.
+  bool lostOutput() const { return lost_; }
+
+  struct State;
+
+ private:
+  State* s_ = nullptr;
+  bool lost_ = false;
 };
 
 }  // namespace site

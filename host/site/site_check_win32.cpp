@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "host_dates.h"
 #include "site_check_sys.h"
 
 namespace ufhost {
@@ -37,10 +36,12 @@ std::string odbcIniLocation(bool system) {
   return system ? "HKEY_LOCAL_MACHINE\\Software\\ODBC\\ODBC.INI" : "HKEY_CURRENT_USER\\Software\\ODBC\\ODBC.INI";
 }
 
-// The report engine is 32-bit: a data source made by the 64-bit administrator is not seen.
-const char* howToDefineDataSource() {
-  return "as a 32-bit data source, with %SystemRoot%\\SysWOW64\\odbcad32.exe on 64-bit Windows "
-         "(odbcad32.exe in System32 on 32-bit Windows)";
+std::string nowText() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute);
+  return buf;
 }
 
 bool fileExists(const std::string& path) {
@@ -65,12 +66,50 @@ std::string locateDriver(const std::string& entry) {
   return n > 0 && n < sizeof path ? std::string(path) : std::string();
 }
 
+FileState fileState(const std::string& path) {
+  FileState f;
+  DWORD a = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return f;
+  f.exists = true;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  f.readable = h != INVALID_HANDLE_VALUE && !(a & FILE_ATTRIBUTE_DIRECTORY);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  f.permission = (a & FILE_ATTRIBUTE_DIRECTORY) ? "a folder"
+                 : (a & FILE_ATTRIBUTE_READONLY) ? "read-only"
+                 : f.readable ? "readable and writable" : "this account may not open it for reading and writing";
+  return f;
+}
+
+// The MSI's folder: the engine and the site scripts beside ufhost.exe; a repair
+// of the installation registers the engine again.
+Layout currentLayout() {
+  Layout l;
+  l.kind = Layout::Windows;
+  char exe[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
+  std::string dir = n > 0 && n < sizeof exe ? std::string(exe, n) : std::string();
+  dir = dir.substr(0, dir.find_last_of("\\/") == std::string::npos ? 0 : dir.find_last_of("\\/"));
+  if (dir.empty()) dir = ".";
+  l.dbScripts = dir + "\\db";
+  l.engineFile = dir + "\\vrzelcal.dll";
+  l.dsnScript = dir + "\\winzelrw.cmd";
+  l.passwordFolderScript = dir + "\\site-folder.cmd";
+  l.registerEngine = "repair the installation as an administrator (Repair in Programs and Features, or msiexec /i "
+                     "u2lvost-" U2LVOST_VERSION "-win32.msi REINSTALL=ALL REINSTALLMODE=amus /qn)";
+  return l;
+}
+
 BoxCapture::BoxCapture() {}
 BoxCapture::~BoxCapture() {}
 std::string BoxCapture::finish() {
   done_ = true;
   return std::string();
 }
+
+BoxTee::BoxTee() {}
+BoxTee::~BoxTee() {}
+std::string BoxTee::finish() { return std::string(); }
 
 }  // namespace site
 }  // namespace ufhost

@@ -187,13 +187,64 @@ TEST(CalendarView, AFirstDayShownIsTheYearsRealFirstDay) {
   }
 }
 
-TEST(CalendarView, NoDataSourceGivesNoYearsAndExitOne) {
-  DataSource source(Backend::SQLite, Schema::V4, testenv::Fault::Absent);
-  sitetest::Site site;
-  sitetest::Outcome o = site.ufhost({"--calendar", "1", "--books", "0"});
-  EXPECT_EQ(o.code, 1);
-  EXPECT_TRUE(rowsOf(o.out).empty()) << o.out;
-  EXPECT_TRUE(contains(o.out, "(ZelFYEnd gives no date for ")) << o.out;
+// A book without a fiscal year says why, on the page and on standard error.
+TEST(CalendarView, ABookWithoutYearsSaysWhy) {
+  struct Case {
+    const char* what;
+    Schema schema;
+    testenv::Fault fault;
+    bool missingFile;
+    std::string company, books;
+    std::vector<std::string> says;  // in standard output and, for the book without years, standard error
+    std::vector<std::string> labels;  // book lines of the table
+  } cases[] = {
+      {"no data source", Schema::V4, testenv::Fault::Absent, false, "1", "0",
+       {"the library showed a \"SQL Error\" box: SQLConnect (openHDBC) [IM002]", "WINZELRW is not defined"},
+       {"Book 0\n"}},
+      {"database file missing", Schema::V4, testenv::Fault::None, true, "1", "0-1",
+       {"gone.db does not exist", "not asked: the database failed for book 0 above"}, {}},
+      {"a calendar without cycles", Schema::V5, testenv::Fault::None, false, "1", "5-6",
+       {"no cycle in force: calendar \"No cycles\" has no cycles"},
+       {"Book 5: calendar \"Custom 2010\" (BookID 4)\n", "Book 6: calendar \"No cycles\" (BookID 5)\n"}},
+      {"a company without calendars", Schema::V5, testenv::Fault::None, false, "2", "0",
+       {"no calendar: company 2 has no stored calendars"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DataSource source(Backend::SQLite, c.schema, c.fault);
+    sitetest::Site site;
+    if (c.missingFile) source.setOption("Database", site.dir().file("gone.db"));
+    sitetest::Outcome o = site.ufhost({"--calendar", c.company, "--books", c.books, "--from", "2021", "--to", "2022"});
+    EXPECT_EQ(o.code, 1);
+    for (const std::string& part : c.says) {
+      EXPECT_TRUE(contains(o.out, part)) << part << "\n" << o.out;
+      EXPECT_TRUE(contains(o.err, part)) << part << "\n" << o.err;
+    }
+    for (const std::string& label : c.labels) EXPECT_TRUE(contains(o.out, label)) << label << "\n" << o.out;
+    EXPECT_TRUE(contains(o.err, "ufhost: company " + c.company + ", book ")) << o.err;
+  }
+}
+
+TEST(CalendarView, BooksNameTheirCalendarAndThePageItsSource) {
+  struct Case {
+    Schema schema;
+    std::vector<std::string> says;
+  } cases[] = {
+      {Schema::V4, {"Book 0: built from the book's year end (BookID 0)\n", "schema version 4.1 (calendars built"}},
+      {Schema::V5,
+       {"Book 0: calendar \"Tax\" (BookID 0)\n", "Book 1: calendar \"Retail 4-4-5\" (BookID 1)\n",
+        "Book 8: BookID 7 names no stored calendar: the company's last calendar answers\n",
+        "schema version 5.0 (stored calendars)"}},
+  };
+  for (const Case& c : cases) {
+    DataSource source(Backend::SQLite, c.schema);
+    sitetest::Site site;
+    sitetest::Outcome o = site.ufhost({"--calendar", "1", "--from", "2021", "--to", "2022"});
+    SCOPED_TRACE(o.out + o.err);
+    for (const std::string& part : c.says) EXPECT_TRUE(contains(o.out, part)) << part;
+    EXPECT_TRUE(contains(o.out, "through the data source WINZELRW in " + source.odbcIni() + "; "));
+    EXPECT_TRUE(contains(o.out, "\nMade 20")) << "when it was made";
+  }
 }
 
 // The page is written beside its place and renamed over it: a write that fails
@@ -355,6 +406,50 @@ TEST(CalendarView, PageLoadsInABrowserAndDrawsTheTimeline) {
   EXPECT_EQ(count(dom.out, "<svg class=\"timeline\""), 4u);
   EXPECT_EQ(count(dom.out, "<rect class=\"fy\""), years);
   EXPECT_EQ(count(dom.out, "<tr class=\"w53\">"), count(text.out, "53 weeks"));
+
+  // Calendar names and the stamp, as the browser shows them.
+  for (const char* part : {"Book 0: <span class=\"calendar\">calendar \"Tax\" (BookID 0)</span>",
+                           "Book 1: <span class=\"calendar\">calendar \"Retail 4-4-5\" (BookID 1)</span>",
+                           "through the data source WINZELRW in ", "schema version 5.0 (stored calendars)"})
+    EXPECT_TRUE(contains(dom.out, part)) << part;
+  EXPECT_TRUE(contains(dom.out, "<p class=\"stamp\">Made 20")) << "when it was made";
+
+  // The year labels as the browser styles them: their size and their contrast
+  // against what lies behind them (WCAG), and the timeline's width in a narrow window.
+  const std::string probe =
+      "<script>"
+      "function lum(c){var v=c.match(/[0-9.]+/g).slice(0,3).map(function(x){x=Number(x)/255;"
+      "return x<=0.03928?x/12.92:Math.pow((x+0.055)/1.055,2.4)});return 0.2126*v[0]+0.7152*v[1]+0.0722*v[2];}"
+      "function bg(e){for(;e;e=e.parentElement){var c=getComputedStyle(e).backgroundColor;"
+      "if(c!=='rgba(0, 0, 0, 0)'&&c!=='transparent')return c;}return 'rgb(255, 255, 255)';}"
+      "var size=1e9,ratio=1e9,n=0;"
+      "document.querySelectorAll('.years span').forEach(function(s){var st=getComputedStyle(s);n++;"
+      "size=Math.min(size,parseFloat(st.fontSize));var a=lum(st.color),b=lum(bg(s));"
+      "ratio=Math.min(ratio,(Math.max(a,b)+0.05)/(Math.min(a,b)+0.05));});"
+      "var svg=document.querySelector('svg.timeline').getBoundingClientRect().width;"
+      "var p=document.createElement('pre');p.id='probe';p.textContent='labels='+n+' size='+size+' contrast='+"
+      "ratio.toFixed(2)+' fill='+(Math.abs(svg-document.body.clientWidth)<=1?'yes':'no');document.body.appendChild(p);"
+      "</script>";
+  std::string probed = html;
+  probed.insert(probed.rfind("</body>"), probe);
+  const std::string probePage = browser.write("probe.html", probed);
+  sitetest::Outcome styles = sitetest::runCommand(
+      browser, "HOME=" + sitetest::shellQuote(browser.path()) + " " + chromium + "--window-size=640,3000 --dump-dom " +
+                   sitetest::shellQuote("file://" + probePage));
+  ASSERT_EQ(styles.code, 0) << styles.err;
+  const size_t at = styles.out.find("<pre id=\"probe\">");
+  ASSERT_NE(at, std::string::npos) << styles.out;
+  int labels = 0;
+  double size = 0, contrast = 0;
+  char fill[8] = {0};
+  ASSERT_EQ(std::sscanf(styles.out.c_str() + at, "<pre id=\"probe\">labels=%d size=%lf contrast=%lf fill=%3s", &labels,
+                        &size, &contrast, fill),
+            4)
+      << styles.out.substr(at, 120);
+  EXPECT_EQ(labels, 4 * 9);  // 2000 to 2008 under each of four books
+  EXPECT_GE(size, 12.0);
+  EXPECT_GE(contrast, 4.5);
+  EXPECT_STREQ(fill, "yes") << "the timeline follows the window's width";
 
   const std::string shot = browser.file("calendar.png");
   sitetest::Outcome pic = sitetest::runCommand(

@@ -569,16 +569,16 @@ TEST(InstalledLayout, TheScriptsTheSiteCheckNamesAreInstalled) {
   const sitetest::Outcome listed = sitetest::runCommand(dir, shellQuote(prefix + "/bin/ufhost") + " --list");
   EXPECT_EQ(listed.code, 0) << listed.err;
   EXPECT_TRUE(contains(listed.out, "Library: " + library + " (interface version")) << listed.out << listed.err;
+  // The advice names the scripts by their installed paths.
   std::vector<std::string> named;
   for (size_t at = 0; (at = o.out.find(".sh", at)) != std::string::npos; at += 3) {
-    size_t begin = at;
-    while (begin > 0 && o.out[begin - 1] != ' ' && o.out[begin - 1] != '(') --begin;
+    const size_t begin = o.out.rfind(prefix, at);
+    ASSERT_NE(begin, std::string::npos) << "a script not named by its installed path: " << o.out;
     named.push_back(o.out.substr(begin, at + 3 - begin));
   }
   ASSERT_FALSE(named.empty()) << o.out;
-  for (const std::string& name : named) {
-    SCOPED_TRACE(name);
-    const std::string installed = prefix + "/share/u2lvost/" + name;
+  for (const std::string& installed : named) {
+    EXPECT_EQ(installed.compare(0, prefix.size() + 15, prefix + "/share/u2lvost/"), 0) << installed;
     EXPECT_EQ(access(installed.c_str(), X_OK), 0) << installed << " is not installed as a program";
   }
   // The installed data source script works on its own, away from the source tree.

@@ -189,6 +189,20 @@ check_same "the report works after them" "2024-12-31" \
   "$(as_site ufhost "$libdir/libu2lvost.so" 'ZelFYEnd(1, 0, 2024-03-15)' 2>&1)"
 
 # ---------------------------------------------------------------------------
+echo "== The installed ufhost --check advises in the package's terms"
+
+check_same "the site guide and the --check --json form are installed with the docs" "2" \
+  "$(ls /usr/share/doc/u2lvost/site-guide.md /usr/share/doc/u2lvost/check.schema.json 2>/dev/null | wc -l)"
+$SUDO regsvr --system /u /s "$engine" >/dev/null 2>&1
+advice="$(cd "$tmp" && as_site ufhost --check --json 2>&1)"
+check_same "with the engine unregistered, the check fails" "1" "$?"
+check_same "the advice names the engine's installed file and dpkg-reconfigure u2lvost" "1 1 0" \
+  "$(printf '%s\n' "$advice" | grep -c "register the calendar engine $libdir/libvrzelcal.so.1: dpkg-reconfigure u2lvost") \
+$(printf '%s\n' "$advice" | grep -c '"library": "'"$libdir"'/libu2lvost.so"') \
+$(printf '%s\n' "$advice" | grep -c "$source_dir")"
+$SUDO /var/lib/dpkg/info/u2lvost.postinst abort-remove "$version" >/dev/null 2>&1
+
+# ---------------------------------------------------------------------------
 echo "== dpkg -r and dpkg -P"
 
 $SUDO dpkg -r u2lvost >"$tmp/remove.log" 2>&1

@@ -1,0 +1,93 @@
+#include "report_outcome.h"
+
+#include <ostream>
+#include <vector>
+
+#include "companyDatabase.h"
+#include "comtypes.h"
+#include "site_check.h"
+#include "site_check_odbc.h"
+#include "site_check_sys.h"
+#include "exit_codes.h"
+#include "vrzelcal.h"
+
+namespace ufhost {
+
+SetupVerdict judgeSetup(const FiscalTally& tally, const std::string& boxText, const site::SourceSetting& setting,
+                        const std::function<site::Diagnosis()>& setupFault) {
+  SetupVerdict v;
+  const std::vector<SqlErrorBox> boxes = parseSqlErrorBoxes(boxText);
+  // The site password file's refusal is a box of its own caption.
+  const std::string refusalCaption = std::string(companyDatabase::kPasswordCaption) + "\n";
+  const bool refused = boxText.compare(0, refusalCaption.size(), refusalCaption) == 0 ||
+                       boxText.find("\n" + refusalCaption) != std::string::npos;
+  std::string cause;
+  if (refused) {
+    cause = "the library refused the site password file (a \"" + std::string(companyDatabase::kPasswordCaption) +
+            "\" box)";
+  } else if (!boxes.empty()) {
+    cause = site::diagnoseBoxes(boxes, setting, site::Layout()).cause;
+  } else if (tally.noDate > 0 && setupFault) {
+    cause = setupFault().cause;
+  }
+  if (cause.empty()) return v;
+  v.failed = true;
+  v.summary = "ufhost: " + std::to_string(tally.noDate) + " of " + std::to_string(tally.calls) +
+              " fiscal-year calls gave no date";
+  if (!boxes.empty())
+    v.summary += ", the library showed " + std::to_string(boxes.size()) + " \"" + companyDatabase::kErrorCaption +
+                 "\" box" + (boxes.size() > 1 ? "es" : "");
+  v.summary += "; first cause: " + cause + " (ufhost LIBRARY --check says what to do)";
+  return v;
+}
+
+site::Diagnosis findSetupFault() {
+  const site::Layout layout = site::currentLayout();
+  for (const CLSID* clsid : {&CLSID_VRZELCalendarFactory, &CLSID_ktEnumDispatch}) {
+    site::ClassRegistration reg;
+    std::string searched;
+    if (site::findClassRegistration(*clsid, reg, searched) != S_OK) return site::engineNotRegistered(searched, layout);
+    if (!site::fileExists(reg.server)) return site::engineFileMissing(reg.server, layout);
+  }
+  IUnknown* factory = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_VRZELCalendarFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IVRZELCalendarFactory, reinterpret_cast<void**>(&factory));
+  if (FAILED(hr) || !factory)
+    return {"the calendar engine is registered but cannot be loaded", site::engineFileMissing(layout.engineFile, layout).advice};
+  factory->Release();
+  const site::DataSourceFacts f = site::findDataSource(companyDatabase::kDataSource);
+  if (!f.problem.empty()) return {f.problem, "reinstall the ODBC driver manager"};
+  if (!f.defined) return site::dataSourceUndefined("", layout);
+  const bool byName = f.driverEntry != f.driverFile || f.driverFile.empty();
+  if (byName && !f.driverRegistered) return site::driverNotRegistered(f.driverEntry, layout);
+  if (site::locateDriver(f.driverFile).empty()) return site::driverFileMissing(f.driverEntry, f.driverFile, layout);
+  // Where boxes are windows (Windows) a refused connection shows nowhere else.
+  const site::SchemaFacts probe = site::readSchema(companyDatabase::kDataSource, companyDatabase::kUser);
+  if (!probe.connected && !site::isLoginRefusal(probe.refusalState, probe.refusalMessage))
+    return site::sourceRefused(probe.refusalState, probe.refusalMessage, sourceSetting(f), layout);
+  return {};
+}
+
+struct SetupWatch::State {
+  site::BoxTee tee;
+};
+
+SetupWatch::SetupWatch() : s_(new State) {}
+SetupWatch::~SetupWatch() { delete s_; }
+
+int SetupWatch::finish(const FiscalTally& tally, std::ostream& err) {
+  const std::string text = s_->tee.finish();
+  site::SourceSetting setting;
+  if (text.find(companyDatabase::kErrorCaption) != std::string::npos) {
+    const site::DataSourceFacts f = site::findDataSource(companyDatabase::kDataSource);
+    if (f.defined) setting = sourceSetting(f);
+  }
+  const SetupVerdict v = judgeSetup(tally, text, setting, findSetupFault);
+  // Output that passed through the watch and did not reach its file.
+  const int lost = s_->tee.lostOutput() ? kExitInternal : kExitOk;
+  if (!v.failed) return lost;
+  err << v.summary << "\n";
+  return kExitSetupFailure;
+}
+
+}  // namespace ufhost
