@@ -7,12 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <thread>
+#include <vector>
 
 #include "comregistry.h"
 #include "companyDatabase.h"
@@ -179,20 +181,33 @@ bool sameFile(int a, int b) {
   return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// Outside a box only a caption matters, and every caption is shorter than this.
+constexpr size_t kCaptionRoom = 32;
+
+// A whole line has passed: it may open a box, be kept as part of one, or end it.
+void endLine(std::string& line, bool& inBox, BoxTee::State* s) {
+  static const char* const kCaptions[] = {companyDatabase::kErrorCaption, companyDatabase::kPasswordCaption};
+  if (!inBox)
+    for (const char* caption : kCaptions) inBox = inBox || line == caption;
+  if (inBox && s->kept.size() + line.size() < kKeptText) s->kept += line + "\n";
+  if (line.empty()) inBox = false;
+  line.clear();
+}
+
 // Copies the pipe to the real file as it comes and keeps the lines from each
 // box caption to the empty line that ends the box: with standard output
-// merged in, a report's rows pass by in between.
+// merged in, a report's rows pass by in between, so they are looked at by the
+// line, not by the byte.
 void passThrough(int from, int to, BoxTee::State* s) {
-  static const char* const kCaptions[] = {companyDatabase::kErrorCaption, companyDatabase::kPasswordCaption};
   std::string line;
   bool inBox = false;
-  char buf[4096];
+  std::vector<char> buf(64 * 1024);
   for (;;) {
-    ssize_t got = ::read(from, buf, sizeof buf);
+    ssize_t got = ::read(from, buf.data(), buf.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     for (ssize_t at = 0; at < got;) {
-      ssize_t put = ::write(to, buf + at, static_cast<size_t>(got - at));
+      ssize_t put = ::write(to, buf.data() + at, static_cast<size_t>(got - at));
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) {
         s->lost = true;
@@ -200,16 +215,16 @@ void passThrough(int from, int to, BoxTee::State* s) {
       }
       at += put;
     }
-    for (ssize_t i = 0; i < got; ++i) {
-      if (buf[i] != '\n') {
-        if (line.size() < kKeptText) line += buf[i];
-        continue;
-      }
-      if (!inBox)
-        for (const char* caption : kCaptions) inBox = inBox || line == caption;
-      if (inBox && s->kept.size() + line.size() < kKeptText) s->kept += line + "\n";
-      if (line.empty()) inBox = false;
-      line.clear();
+    const char* p = buf.data();
+    const char* const end = p + got;
+    while (p < end) {
+      const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+      const char* stop = nl ? nl : end;
+      const size_t limit = inBox ? kKeptText : kCaptionRoom;
+      if (line.size() < limit) line.append(p, std::min(static_cast<size_t>(stop - p), limit - line.size()));
+      if (!nl) break;
+      endLine(line, inBox, s);
+      p = nl + 1;
     }
   }
 }
