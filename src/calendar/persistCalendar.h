@@ -104,6 +104,8 @@ class CPersistCalendar {
   bool reallyNull(int16_t fieldNo, ktStr& stored);
   // The current row's column as text, for such a box; read without boxes.
   ktStr storedText(int16_t fieldNo);
+  // A book row's key, "CompanyID c, BookID b", for a box about the row.
+  static ktStr bookKey(int16_t company, int32_t bookid);
   // The key of a book's row-th short year, for a box about it.
   ktStr shortYearKey(int16_t company, int32_t bookid, int32_t row);
   // The walk for a book slot's calendar; see the lookup.

@@ -26,7 +26,7 @@ HRESULT addMonthlyCycle(IVRCalendarManager* manager, DATE effective, int32_t yea
 
 }  // namespace
 
-static ktStr bookKey(int16_t company, int32_t bookid) {
+ktStr CPersistCalendar::bookKey(int16_t company, int32_t bookid) {
   return ktStr("CompanyID ") + ktStr(static_cast<int>(company)) + ", BookID " + ktStr(static_cast<int>(bookid));
 }
 

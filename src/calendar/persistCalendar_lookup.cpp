@@ -75,10 +75,7 @@ int32_t CPersistCalendar::_getCalendarIDFromBookID(int32_t bookid) {
     const int32_t id = getInt(1);
     ktStr stored;
     if (!storedNumberOk(1, stored)) {
-      badStoredValue("Book", "CalendarID",
-                     (ktStr("CompanyID ") + ktStr(static_cast<int>(company)) + ", BookID " +
-                      ktStr(static_cast<int>(slot))).data(),
-                     stored, "a number");
+      badStoredValue("Book", "CalendarID", bookKey(company, slot), stored, "a number");
       return 0;
     }
     _job.current->bookArr[slot] = id;
