@@ -39,7 +39,7 @@ const char kHelp[] =
     "  ufhost --help | --version\n"
     "\n"
     "  LIBRARY            the function library to load (a path); without it, the\n"
-    "                     report library installed beside ufhost\n"
+    "                     report library installed with ufhost\n"
     "Options may come in any order, their values as --opt VALUE or --opt=VALUE.\n"
     "\n"
     "  --list             per function: its definition text, template and example\n"
@@ -182,7 +182,7 @@ long countRows(const std::string& path) {
 }
 
 struct Options {
-  std::string library;  // empty: the one beside ufhost
+  std::string library;  // empty: the one installed with ufhost
   bool help = false;
   bool version = false;
   bool list = false;
@@ -219,7 +219,7 @@ bool looksLikeLibrary(const std::string& word) {
          (stat(word.c_str(), &st) == 0 && S_ISREG(st.st_mode));
 }
 
-// The report library installed beside ufhost: in the installed layout, then in
+// The report library installed with ufhost: in the installed layout, then in
 // the build tree's. Empty, with the places looked at in looked, when neither has it.
 std::string defaultLibrary(std::string& looked) {
   for (const char* relative : {UFHOST_INSTALLED_LIBRARY, UFHOST_BUILD_LIBRARY}) {
@@ -505,7 +505,7 @@ int runCommand(const std::vector<std::string>& args, std::istream& in, std::ostr
     std::string looked;
     o.library = defaultLibrary(looked);
     if (o.library.empty()) {
-      err << "ufhost: no library given, and none beside ufhost (looked for " << looked << ")\n" << kUsage;
+      err << "ufhost: no library given, and none installed with ufhost (looked for " << looked << ")\n" << kUsage;
       return kExitUsage;
     }
   }

@@ -565,7 +565,7 @@ TEST(InstalledLayout, TheScriptsTheSiteCheckNamesAreInstalled) {
                                     " U2LVOST_COM_SYSTEM_REGISTRY= " + shellQuote(prefix + "/bin/ufhost") + " " +
                                     shellQuote(library) + " --check");
   ASSERT_TRUE(contains(o.out, "WINZELRW is not defined")) << o.out << o.err;
-  // Without a library named, the installed ufhost loads the one installed beside it.
+  // Without a library named, the installed ufhost loads the one installed with it.
   const sitetest::Outcome listed = sitetest::runCommand(dir, shellQuote(prefix + "/bin/ufhost") + " --list");
   EXPECT_EQ(listed.code, 0) << listed.err;
   EXPECT_TRUE(contains(listed.out, "Library: " + library + " (interface version")) << listed.out << listed.err;
