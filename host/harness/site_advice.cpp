@@ -1,6 +1,8 @@
 #include "site_advice.h"
 
+#include <algorithm>
 #include <cctype>
+#include <sstream>
 
 #include "companyDatabase.h"
 
@@ -14,8 +16,6 @@ std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
-
-bool has(const std::string& text, const char* what) { return lower(text).find(what) != std::string::npos; }
 
 // The text between the first pair of quotes after `after` ("database \"x\"" gives x).
 std::string quotedAfter(const std::string& text, const char* after) {
@@ -42,8 +42,8 @@ std::string defineSource(const Layout& l) {
   return "define WINZELRW with " + l.dsnScript + " install sqlite FILE (or postgres HOST PORT DBNAME)";
 }
 
-bool isSqliteDriver(const std::string& driver) { return has(driver, "sqlite"); }
-bool isPostgresDriver(const std::string& driver) { return has(driver, "psql") || has(driver, "postgres"); }
+bool isSqliteDriver(const std::string& driver) { return mentions(driver, "sqlite"); }
+bool isPostgresDriver(const std::string& driver) { return mentions(driver, "psql") || mentions(driver, "postgres"); }
 
 // The package (Linux) or installer (Windows) that brings a driver.
 std::string driverPackage(const std::string& driver, const Layout& l) {
@@ -74,11 +74,43 @@ Diagnosis sqliteFile(const SourceSetting& s, const Layout& l) {
               "account's group and chmod 0660)"};
 }
 
+// The lines of each box with this caption that has any.
+std::vector<std::vector<std::string>> boxesOf(const std::string& text, const char* caption) {
+  std::vector<std::vector<std::string>> boxes;
+  std::istringstream in(text);
+  bool inBox = false;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (inBox && !line.empty()) {
+      boxes.back().push_back(line);
+    } else {
+      inBox = !inBox && line == caption;
+      if (inBox) boxes.emplace_back();
+    }
+  }
+  boxes.erase(std::remove_if(boxes.begin(), boxes.end(), [](const auto& b) { return b.empty(); }), boxes.end());
+  return boxes;
+}
+
+std::string joined(std::vector<std::string>::const_iterator from, std::vector<std::string>::const_iterator to) {
+  std::string text;
+  for (; from != to; ++from) text += (text.empty() ? "" : " ") + *from;
+  return text;
+}
+
 }  // namespace
 
+std::vector<std::string> boxTexts(const std::string& text, const char* caption) {
+  std::vector<std::string> texts;
+  for (const auto& lines : boxesOf(text, caption)) texts.push_back(joined(lines.begin(), lines.end()));
+  return texts;
+}
+
+bool mentions(const std::string& text, const char* phrase) { return lower(text).find(phrase) != std::string::npos; }
+
 bool isLoginRefusal(const std::string& state, const std::string& message) {
-  return state.compare(0, 2, "28") == 0 || has(message, "password authentication failed") ||
-         has(message, "scram") || has(message, "no password supplied") || has(message, "authentication");
+  return state.compare(0, 2, "28") == 0 || mentions(message, "authentication") || mentions(message, "scram") ||
+         mentions(message, "no password supplied");
 }
 
 Diagnosis driverNotRegistered(const std::string& driver, const Layout& l) {
@@ -131,37 +163,37 @@ Diagnosis diagnoseBoxes(const std::vector<SqlErrorBox>& boxes, const SourceSetti
     const std::string& m = b.message;
     const std::string said = " ([" + st + "] " + m + ")";
     // unixODBC: "Can't open lib 'X' : file not found"; X is a registered name or a path.
-    if (has(m, "can't open lib") || st == "IM003") {
+    if (mentions(m, "can't open lib") || st == "IM003") {
       const std::string lib = quotedAfter(m, "can't open lib");
       const bool path = lib.find('/') != std::string::npos || lib.find('\\') != std::string::npos;
       if (!lib.empty() && !path && lower(lib) == lower(s.driverEntry)) return driverNotRegistered(lib, l);
       return driverFileMissing(s.driverEntry.empty() ? lib : s.driverEntry, path ? lib : std::string(), l);
     }
     if (st == "IM002") {
-      if (has(m, "data source name not found") && !s.driverEntry.empty()) return driverNotRegistered(s.driverEntry, l);
+      if (mentions(m, "data source name not found") && !s.driverEntry.empty()) return driverNotRegistered(s.driverEntry, l);
       return dataSourceUndefined("", l);
     }
-    if (st == "53300" || has(m, "too many clients") || has(m, "too many connections") ||
-        has(m, "remaining connection slots"))
+    if (st == "53300" || mentions(m, "too many clients") || mentions(m, "too many connections") ||
+        mentions(m, "remaining connection slots"))
       return {"the database server is full: it refused a connection at max_connections" + said,
               "let the report hosts share connections through a pooler (pgbouncer, see docs/many-users.md), or "
               "raise max_connections on the server and restart it"};
     // pg_hba.conf lines name databases: a misspelt name is refused as a login.
-    if (has(m, "no pg_hba.conf entry")) {
+    if (mentions(m, "no pg_hba.conf entry")) {
       const std::string db = quotedAfter(m, "database");
       return {"the server has no pg_hba.conf line for WINZEL and database \"" + db + "\"" + said,
               "check the database name first: Database in " + odbcIni + " says \"" + db +
                   "\"; when it is right, add the pg_hba.conf line that " + script(l, "pg_role.sh") + " " + db +
                   " prints and reload the server"};
     }
-    if (st == "3D000" || (has(m, "database \"") && has(m, "does not exist"))) {
+    if (st == "3D000" || (mentions(m, "database \"") && mentions(m, "does not exist"))) {
       const std::string db = quotedAfter(m, "database");
       return {"the database \"" + db + "\" does not exist on the server" + said,
               "correct Database in " + odbcIni + " (\"" + db + "\") to the company database's name"};
     }
     // A pg_hba.conf line for the company database only sends any other name to
     // the scram-sha-256 lines, which refuse WINZEL as if the password were wrong.
-    if (st == "28P01" || st == "28000" || has(m, "password authentication failed") || has(m, "scram")) {
+    if (st == "28P01" || st == "28000" || mentions(m, "password authentication failed") || mentions(m, "scram")) {
       const std::string db = s.database.empty() ? std::string("DBNAME") : s.database;
       return {"the server refused WINZEL's password" + said,
               "check the database name first: Database in " + odbcIni + " says \"" + db +
@@ -170,20 +202,20 @@ Diagnosis diagnoseBoxes(const std::vector<SqlErrorBox>& boxes, const SourceSetti
                   " --reset-password (as postgres or root), or, with a site password file, ALTER ROLE \"WINZEL\" "
                   "to that file's password; the pg_hba.conf line it prints goes above the scram-sha-256 lines"};
     }
-    if (st == "42S02" || st == "42P01" || has(m, "no such table") ||
-        (has(m, "relation") && has(m, "does not exist")))
+    if (st == "42S02" || st == "42P01" || mentions(m, "no such table") ||
+        (mentions(m, "relation") && mentions(m, "does not exist")))
       return {"a table of the company database is missing" + said,
               "create the six tables from " + script(l, "schema.sql") + " in the company database (db/README.md)"};
     // The SQLite driver says the same for a missing and an unreadable file.
     if (s.sqlite && !s.database.empty() && (!s.file.exists || !s.file.readable) &&
-        (b.call.find("Connect") != std::string::npos || has(m, "unable to open")))
+        (b.call.find("Connect") != std::string::npos || mentions(m, "unable to open")))
       return sqliteFile(s, l);
-    if (st == "HYT00" || has(m, "timeout expired") || has(m, "timed out"))
+    if (st == "HYT00" || mentions(m, "timeout expired") || mentions(m, "timed out"))
       return {"the database server did not answer within the login timeout" + said,
               "check Servername and Port in " + odbcIni + ", that the server runs and that no firewall drops "
               "the connection"};
-    if (st == "08001" || st == "08S01" || st == "08004" || has(m, "connection refused") ||
-        has(m, "could not connect"))
+    if (st == "08001" || st == "08S01" || st == "08004" || mentions(m, "connection refused") ||
+        mentions(m, "could not connect"))
       return {"the database server cannot be reached" + said,
               "check Servername and Port in " + odbcIni + " and that the server runs"};
   }
@@ -194,4 +226,17 @@ Diagnosis diagnoseBoxes(const std::vector<SqlErrorBox>& boxes, const SourceSetti
 }
 
 }  // namespace site
+
+std::vector<SqlErrorBox> parseSqlErrorBoxes(const std::string& text) {
+  std::vector<SqlErrorBox> boxes;
+  // Lines: the failed call, "[state][Native: n]", the driver's message.
+  for (const auto& lines : site::boxesOf(text, companyDatabase::kErrorCaption)) {
+    if (lines.size() < 2) continue;
+    const std::string& state = lines[1];
+    const bool stated = state.size() >= 7 && state[0] == '[' && state[6] == ']';
+    boxes.push_back({lines[0], stated ? state.substr(1, 5) : "", site::joined(lines.begin() + 2, lines.end())});
+  }
+  return boxes;
+}
+
 }  // namespace ufhost

@@ -22,6 +22,9 @@ std::vector<SqlErrorBox> parseSqlErrorBoxes(const std::string& text);
 
 namespace site {
 
+// The texts (lines joined) of the boxes with this caption, read as parseSqlErrorBoxes reads.
+std::vector<std::string> boxTexts(const std::string& text, const char* caption);
+
 // Where the site's tools are, so that advice names real paths.
 struct Layout {
   enum Kind { BuildTree, Installed, Windows } kind = BuildTree;
@@ -73,6 +76,10 @@ Diagnosis sourceRefused(const std::string& state, const std::string& message, co
                         const Layout& layout);
 // A login refusal (the check never gives the password), not a fault.
 bool isLoginRefusal(const std::string& state, const std::string& message);
+
+// Whether text holds phrase (lower case), in any case: drivers word their
+// messages as they like.
+bool mentions(const std::string& text, const char* phrase);
 
 }  // namespace site
 }  // namespace ufhost

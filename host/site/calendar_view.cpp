@@ -2,22 +2,47 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
 #include "companyDatabase.h"
-#include "host_dates.h"
 #include "exit_codes.h"
 #include "fiscal_year_end.h"
+#include "host_dates.h"
 #include "site_check.h"
 #include "site_check_odbc.h"
 #include "site_check_sys.h"
 
 namespace ufhost {
 namespace {
+
+struct FiscalYear {
+  int32_t first = 0;  // day numbers
+  int32_t last = 0;
+  bool firstKnown = true;  // false: the year began before the search window
+  int32_t days() const { return last - first + 1; }
+  bool isShort() const { return days() < 364; }
+  bool isFiftyThreeWeeks() const { return days() == 371; }
+};
+
+struct BookYears {
+  int book = 0;
+  std::vector<FiscalYear> years;
+  std::string problem;   // why the walk stopped early, empty when it covered the range
+  std::string calendar;  // "calendar \"Tax\"", "built from the book's year end"; empty when not known
+  std::string boxText;   // what the library showed as boxes while the years were walked
+};
+
+// When and from what the page was made.
+struct CalendarStamp {
+  std::string made;        // local date and time
+  std::string dataSource;  // "WINZELRW in /etc/odbc.ini"
+  std::string version;     // the schema version, or why it is not known
+};
 
 // The first day of a year is searched for at most this far before the earlier
 // of the window's first day and the year's end.
@@ -86,33 +111,20 @@ std::string escapeHtml(const std::string& s) {
   return out;
 }
 
-bool parseInt(const std::string& s, int lo, int hi, int& out) {
-  if (s.empty() || s.size() > 6) return false;
-  char* end = nullptr;
-  long v = std::strtol(s.c_str(), &end, 10);
-  if (*end != '\0' || v < lo || v > hi) return false;
-  out = static_cast<int>(v);
-  return true;
-}
-
 // "0-8", "1", "0,2,5-7": book numbers 0 to 8, each once, in order.
 bool parseBooks(const std::string& text, std::vector<int>& books) {
   bool seen[9] = {};
-  size_t at = 0;
-  while (at <= text.size()) {
-    size_t comma = text.find(',', at);
-    std::string part = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-    size_t dash = part.find('-');
+  // The comma added makes an empty last part (as in "0,") one to refuse.
+  std::istringstream parts(text + ",");
+  for (std::string part; std::getline(parts, part, ',');) {
+    const size_t dash = part.find('-');
     int a, b;
-    if (dash == std::string::npos) {
-      if (!parseInt(part, 0, 8, a)) return false;
+    if (!readNumber(part.substr(0, dash), 0, 8, a)) return false;
+    if (dash == std::string::npos)
       b = a;
-    } else if (!parseInt(part.substr(0, dash), 0, 8, a) || !parseInt(part.substr(dash + 1), 0, 8, b) || a > b) {
+    else if (!readNumber(part.substr(dash + 1), 0, 8, b) || a > b)
       return false;
-    }
-    for (int i = a; i <= b; ++i) seen[i] = true;
-    if (comma == std::string::npos) break;
-    at = comma + 1;
+    std::fill(seen + a, seen + b + 1, true);
   }
   books.clear();
   for (int i = 0; i < 9; ++i)
@@ -145,8 +157,7 @@ const char* fillOf(const FiscalYear& y, size_t i) {
   return i % 2 ? "#2f6db5" : "#5b9bd8";
 }
 
-}  // namespace
-
+// The fiscal years of the book overlapping 1 January of fromYear to 31 December of toYear.
 BookYears walkFiscalYears(FunctionLibrary& lib, const FunctionInfo& fn, int company, int book, int fromYear,
                           int toYear) {
   BookYears out;
@@ -216,6 +227,7 @@ void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear,
   }
 }
 
+// A self-contained page with a timeline per book.
 void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear, const std::vector<BookYears>& books,
                        const CalendarStamp& stamp) {
   const std::string title = "Company " + std::to_string(company) + ": fiscal years " + std::to_string(fromYear) +
@@ -279,11 +291,9 @@ void writeCalendarHtml(std::ostream& out, int company, int fromYear, int toYear,
   out << "</body></html>\n";
 }
 
-namespace {
-
 // Each book's calendar, and for a book without a fiscal year why: the box the
 // library showed, or what the company database holds for it.
-CalendarStamp explainBooks(int company, std::vector<BookYears>& books, const std::vector<std::string>& boxTexts) {
+CalendarStamp explainBooks(int company, std::vector<BookYears>& books) {
   CalendarStamp stamp;
   stamp.made = site::nowText();
   const site::DataSourceFacts source = site::findDataSource(companyDatabase::kDataSource);
@@ -298,8 +308,7 @@ CalendarStamp explainBooks(int company, std::vector<BookYears>& books, const std
                                     : "not read";
   const site::SourceSetting setting = source.defined ? sourceSetting(source) : site::SourceSetting();
   int failedBook = -1;  // after a database error the job sends nothing more
-  for (size_t i = 0; i < books.size(); ++i) {
-    BookYears& b = books[i];
+  for (BookYears& b : books) {
     // Books 4 and 5 share a slot; a slot number is the BookID the library reads.
     const int bookId = b.book <= 4 ? b.book : b.book - 1;
     const site::BookFacts* book = facts.connected ? facts.book(bookId) : nullptr;
@@ -311,14 +320,14 @@ CalendarStamp explainBooks(int company, std::vector<BookYears>& books, const std
     else if (stored && facts.calendars > 0)
       b.calendar = (book ? row + " names no stored calendar" : "no " + row) + ": the company's last calendar answers";
     if (!b.years.empty()) continue;
-    const std::vector<SqlErrorBox> shown = parseSqlErrorBoxes(i < boxTexts.size() ? boxTexts[i] : std::string());
+    const std::vector<SqlErrorBox> shown = parseSqlErrorBoxes(b.boxText);
     std::string why;
     if (!shown.empty()) {
       failedBook = b.book;
       why = "the library showed a \"" + std::string(companyDatabase::kErrorCaption) + "\" box: " + shown[0].call +
             " [" + shown[0].sqlState + "] " + shown[0].message + " (" +
             site::diagnoseBoxes(shown, setting, site::currentLayout()).cause + ")";
-    } else if (i < boxTexts.size() && boxTexts[i].find(companyDatabase::kPasswordCaption) != std::string::npos) {
+    } else if (!site::boxTexts(b.boxText, companyDatabase::kPasswordCaption).empty()) {
       why = "the library refused the site password file (a \"" + std::string(companyDatabase::kPasswordCaption) +
             "\" box)";
     } else if (failedBook >= 0) {
@@ -335,20 +344,19 @@ CalendarStamp explainBooks(int company, std::vector<BookYears>& books, const std
   return stamp;
 }
 
-
 // The checked values of the options: false, with why, for one out of range.
 struct CalendarRequest {
   int company = -1, fromYear = 0, toYear = 0;
   std::vector<int> books = {0, 1, 2, 3, 4, 5, 6, 7, 8};
 };
 bool readRequest(const CalendarOptions& o, CalendarRequest& r, std::string& why) {
-  if (!parseInt(o.company, 0, 32767, r.company)) return (why = "--calendar needs a company number (0 to 32767)"), false;
+  if (!readNumber(o.company, 0, 32767, r.company)) return (why = "--calendar needs a company number (0 to 32767)"), false;
   if (!o.books.empty() && !parseBooks(o.books, r.books))
     return (why = "--books takes book numbers 0 to 8, e.g. 0-8 or 0,2,5"), false;
   const bool haveFrom = !o.from.empty(), haveTo = !o.to.empty();
-  if (haveFrom && !parseInt(o.from, kFirstYearShown, 9999, r.fromYear))
+  if (haveFrom && !readNumber(o.from, kFirstYearShown, 9999, r.fromYear))
     return (why = "--from takes a year from 100 to 9999"), false;
-  if (haveTo && !parseInt(o.to, kFirstYearShown, 9999, r.toYear)) return (why = "--to takes a year from 100 to 9999"), false;
+  if (haveTo && !readNumber(o.to, kFirstYearShown, 9999, r.toYear)) return (why = "--to takes a year from 100 to 9999"), false;
   const int now = thisYear();
   if (!haveFrom) r.fromYear = haveTo ? r.toYear - 7 : now - 5;
   if (!haveTo) r.toYear = std::max(r.fromYear, haveFrom ? r.fromYear + 7 : now + 2);
@@ -404,16 +412,15 @@ int runCalendarView(const std::string& libraryPath, const CalendarOptions& optio
     return kExitBadInput;
   }
   std::vector<BookYears> result;
-  std::vector<std::string> boxes;
   lib.startJob();
   for (int b : q.books) {
     site::BoxCapture capture;
     result.push_back(walkFiscalYears(lib, *fn, q.company, b, q.fromYear, q.toYear));
-    boxes.push_back(capture.finish());
+    result.back().boxText = capture.finish();
   }
   lib.endJob();
   lib.unload();
-  const CalendarStamp stamp = explainBooks(q.company, result, boxes);
+  const CalendarStamp stamp = explainBooks(q.company, result);
 
   int code = kExitOk;
   for (const BookYears& b : result)

@@ -1,6 +1,6 @@
 #include "site_check.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
@@ -17,6 +17,15 @@
 #include "vrzelcal.h"
 
 namespace ufhost {
+
+std::string site::guidText(REFCLSID g) {
+  OLECHAR wide[40];
+  std::string text;
+  if (StringFromGUID2(g, wide, 40) > 0)
+    for (const OLECHAR* c = wide; *c; ++c) text += static_cast<char>(*c);
+  return text;
+}
+
 namespace {
 
 using companyDatabase::kDataSource;
@@ -24,13 +33,6 @@ using companyDatabase::kPasswordCaption;
 const char* const kTables[] = {"versiontable", "company", "book", "bookshyr", "calendar", "cycleobject"};
 // Without a company given, the first of these that gives a date is used.
 constexpr int kFirstCompany = 1, kLastCompany = 20;
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-bool contains(const std::string& text, const char* what) { return lower(text).find(what) != std::string::npos; }
 
 std::string hresultText(HRESULT hr) {
   struct Name {
@@ -55,46 +57,7 @@ std::string hresultText(HRESULT hr) {
   return buf;
 }
 
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t nl = text.find('\n', at);
-    std::string l = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    lines.push_back(l);
-    if (nl == std::string::npos) break;
-    at = nl + 1;
-  }
-  return lines;
-}
 
-// The texts (lines joined) of the boxes with this caption in the library's output.
-std::vector<std::string> boxTexts(const std::string& text, const char* caption) {
-  const std::vector<std::string> lines = splitLines(text);
-  std::vector<std::string> texts;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i] != caption) continue;
-    std::string t;
-    size_t j = i + 1;
-    for (; j < lines.size() && !lines[j].empty(); ++j) t += (t.empty() ? "" : " ") + lines[j];
-    if (!t.empty()) texts.push_back(t);
-    i = j;
-  }
-  return texts;
-}
-
-}  // namespace
-
-std::string site::guidText(REFCLSID g) {
-  OLECHAR wide[40];
-  std::string text;
-  if (StringFromGUID2(g, wide, 40) > 0)
-    for (const OLECHAR* c = wide; *c; ++c) text += static_cast<char>(*c);
-  return text;
-}
-
-namespace {
 // Prints the checks: "ok", "FAIL" or "--" (found out nothing that is wrong),
 // the check's name, what it found; under a failure what to do. With json, the
 // findings are kept for one document at the end instead.
@@ -307,7 +270,7 @@ class SiteCheck {
     }
     library_.endJob();
     std::vector<SqlErrorBox> boxes = parseSqlErrorBoxes(boxText);
-    const std::vector<std::string> refusals = boxTexts(boxText, kPasswordCaption);
+    const std::vector<std::string> refusals = site::boxTexts(boxText, kPasswordCaption);
     if (end != kNoDate && boxes.empty() && refusals.empty()) {
       report_.pass("fiscal-year end", call + " = " + formatDayNumber(end));
       return;
@@ -330,21 +293,13 @@ class SiteCheck {
       else todo = "check the company's Book rows (and, on schema 5, its calendars) in the company database";
     }
     // Each box once, with how often it came.
-    std::vector<std::string> shown;
-    std::vector<int> times;
-    std::vector<std::string> texts = refusals;
+    std::vector<std::string> texts = refusals, shown;
     for (const SqlErrorBox& b : boxes) texts.push_back(b.call + " [" + b.sqlState + "] " + b.message);
-    for (const std::string& text : texts) {
-      size_t i = 0;
-      while (i < shown.size() && shown[i] != text) ++i;
-      if (i == shown.size()) {
-        shown.push_back(text);
-        times.push_back(0);
-      }
-      ++times[i];
+    for (auto text = texts.begin(); text != texts.end(); ++text) {
+      if (std::find(texts.begin(), text, *text) != text) continue;
+      const auto times = std::count(text, texts.end(), *text);
+      shown.push_back(*text + (times > 1 ? " (" + std::to_string(times) + " times)" : ""));
     }
-    for (size_t i = 0; i < shown.size(); ++i)
-      if (times[i] > 1) shown[i] += " (" + std::to_string(times[i]) + " times)";
     report_.fail("fiscal-year end", found, todo, shown);
   }
 
@@ -393,7 +348,8 @@ class SiteCheck {
   }
 
   static bool timedOut(const site::SchemaFacts& s) {
-    return s.refusalState == "HYT00" || contains(s.refusalMessage, "timeout") || contains(s.refusalMessage, "timed out");
+    return s.refusalState == "HYT00" || site::mentions(s.refusalMessage, "timeout") ||
+           site::mentions(s.refusalMessage, "timed out");
   }
 
   // A check that cannot run because an earlier one failed: that one says what to do.
@@ -417,42 +373,27 @@ class SiteCheck {
 
 }  // namespace
 
-std::vector<SqlErrorBox> parseSqlErrorBoxes(const std::string& text) {
-  const std::vector<std::string> lines = splitLines(text);
-  std::vector<SqlErrorBox> boxes;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i] != companyDatabase::kErrorCaption || i + 2 >= lines.size()) continue;
-    SqlErrorBox b;
-    b.call = lines[i + 1];
-    const std::string& state = lines[i + 2];
-    if (state.size() >= 7 && state[0] == '[' && state[6] == ']') b.sqlState = state.substr(1, 5);
-    size_t j = i + 3;
-    for (; j < lines.size() && !lines[j].empty(); ++j) b.message += (b.message.empty() ? "" : " ") + lines[j];
-    boxes.push_back(b);
-    i = j;
-  }
-  return boxes;
-}
-
 site::SourceSetting sourceSetting(const site::DataSourceFacts& f) {
   site::SourceSetting s;
   s.driverEntry = f.driverEntry;
   s.database = f.database;
-  s.sqlite = contains(f.driverEntry + " " + f.driverFile, "sqlite");
+  s.sqlite = site::mentions(f.driverEntry + " " + f.driverFile, "sqlite");
   if (s.sqlite) s.file = site::fileState(f.database);
   return s;
+}
+
+bool readNumber(const std::string& text, int lo, int hi, int& value) {
+  // Nine digits stay inside an int.
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  value = std::stoi(text);
+  return value >= lo && value <= hi;
 }
 
 int runSiteCheck(const std::string& library, bool json, const std::vector<std::string>& args, std::ostream& out,
                  std::ostream& err) {
   int company = -1, book = 0;
-  auto number = [](const std::string& s, int hi, int& v) {
-    if (s.empty() || s.size() > 5 || s.find_first_not_of("0123456789") != std::string::npos) return false;
-    v = std::stoi(s);
-    return v <= hi;
-  };
-  if (args.size() > 2 || (args.size() >= 1 && !number(args[0], 32767, company)) ||
-      (args.size() == 2 && !number(args[1], 8, book))) {
+  if (args.size() > 2 || (args.size() >= 1 && !readNumber(args[0], 0, 32767, company)) ||
+      (args.size() == 2 && !readNumber(args[1], 0, 8, book))) {
     err << "ufhost: --check takes --json, an optional company (0 to 32767) and book (0 to 8)\n"
         << "Usage: ufhost [LIBRARY] --check [--json] [COMPANY [BOOK]]\n";
     return kExitUsage;

@@ -19,6 +19,10 @@ struct DataSourceFacts;
 // What the advice needs to know of a defined data source.
 site::SourceSetting sourceSetting(const site::DataSourceFacts& facts);
 
+// A number of the site tools' command lines: decimal digits only, from lo to
+// hi. False for anything else.
+bool readNumber(const std::string& text, int lo, int hi, int& value);
+
 // args are COMPANY [BOOK] as given; json gives one JSON document instead of the
 // lines. Returns 0 only when every check passed, 1 when one failed, 2 for a
 // wrong command line.
