@@ -112,20 +112,13 @@ const char kHelp[] =
 std::string visible(const std::string& s) {
   std::string out;
   for (unsigned char c : s) {
-    if (c == '\t')
-      out += "\\t";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\r')
-      out += "\\r";
-    else if (c < 0x20 || c == 0x7f) {
-      static const char hex[] = "0123456789ABCDEF";
-      out += "\\x";
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+    out += c == '\t'               ? "\\t"
+           : c == '\n'             ? "\\n"
+           : c == '\r'             ? "\\r"
+           : c < 0x20 || c == 0x7f ? hex
+                                   : std::string(1, c);
   }
   return out;
 }
@@ -169,8 +162,7 @@ bool readFile(const std::string& path, std::string& text, std::string& why) {
 // be read twice: from a pipe the count would take the report's rows (or wait
 // for a second writer), so there is no count then.
 long countRows(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (!sys::fileExists(path)) return 0;
   std::ifstream f;
   std::string why;
   if (!openInput(path, f, why)) return 0;
@@ -214,9 +206,7 @@ bool looksLikeLibrary(const std::string& word) {
     const size_t n = std::strlen(tail);
     return word.size() >= n && equalsNoCase(word.substr(word.size() - n), tail);
   };
-  struct stat st;
-  return endsWith(".so") || endsWith(".dll") || word.find(".so.") != std::string::npos ||
-         (stat(word.c_str(), &st) == 0 && S_ISREG(st.st_mode));
+  return endsWith(".so") || endsWith(".dll") || word.find(".so.") != std::string::npos || sys::fileExists(word);
 }
 
 // The report library installed with ufhost: in the installed layout, then in
@@ -231,8 +221,7 @@ std::string defaultLibrary(std::string& looked) {
       rest.erase(0, 3);
     }
     const std::string path = folder + rest;
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
+    if (sys::fileExists(path)) return path;
     looked += (looked.empty() ? "" : " and ") + path;
   }
   return std::string();
@@ -478,12 +467,6 @@ class Runner {
   int exit_ = kExitOk;
   FiscalTally fiscal_;
 };
-
-}  // namespace
-
-const char* ufhostHelp() { return kHelp; }
-
-namespace {
 
 int runCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
                Progress progress) {

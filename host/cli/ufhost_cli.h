@@ -10,8 +10,6 @@
 
 namespace ufhost {
 
-const char* ufhostHelp();
-
 // args excludes the program name. The terminal flags say whether standard
 // error and standard output are terminals (for the report's progress count).
 int runUfhost(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,

@@ -1,5 +1,6 @@
 #include "check_json.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
@@ -16,8 +17,8 @@ size_t utf8Length(const std::string& s, size_t i) {
   return n;
 }
 
-}  // namespace
-
+// A JSON string literal of text: control characters escaped, bytes that are not
+// UTF-8 taken as Latin-1 (a driver's message may be in the system's code page).
 std::string jsonString(const std::string& text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size(); ++i) {
@@ -46,16 +47,16 @@ std::string jsonString(const std::string& text) {
   return out + "\"";
 }
 
+}  // namespace
+
 void writeCheckJson(std::ostream& out, const std::string& library, const std::vector<CheckResult>& checks,
                     int exitCode) {
-  bool failed = false, warned = false;
-  for (const CheckResult& c : checks) {
-    failed = failed || c.status == "fail";
-    warned = warned || c.status == "warn";
-  }
+  const auto any = [&checks](const char* status) {
+    return std::any_of(checks.begin(), checks.end(), [status](const CheckResult& c) { return c.status == status; });
+  };
   out << "{\n  \"product\": \"u2lvost\",\n  \"version\": " << jsonString(U2LVOST_VERSION)
       << ",\n  \"library\": " << jsonString(library) << ",\n  \"status\": \""
-      << (failed ? "fail" : warned ? "warn" : "ok") << "\",\n  \"exit_code\": " << exitCode
+      << (any("fail") ? "fail" : any("warn") ? "warn" : "ok") << "\",\n  \"exit_code\": " << exitCode
       << ",\n  \"checks\": [";
   for (size_t i = 0; i < checks.size(); ++i) {
     const CheckResult& c = checks[i];

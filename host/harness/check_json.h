@@ -15,10 +15,6 @@ struct CheckResult {
   std::string advice;  // what to do; empty when there is nothing to do
 };
 
-// A JSON string literal of text: control characters escaped, bytes that are not
-// UTF-8 taken as Latin-1 (a driver's message may be in the system's code page).
-std::string jsonString(const std::string& text);
-
 // {"product", "version", "library", "status", "exit_code", "checks": [...]}; status
 // is "fail" when any check failed, else "warn" when any warned, else "ok".
 void writeCheckJson(std::ostream& out, const std::string& library, const std::vector<CheckResult>& checks,

@@ -19,6 +19,12 @@ void closeLibrary(void* library);
 // The folder of the running program, with its separator at the end; empty when unknown.
 std::string executableFolder();
 
+// Whether path names a file (not a folder) that is there.
+bool fileExists(const std::string& path);
+
+// The system's text for an error number: errno's on Linux, GetLastError's on Windows.
+std::string systemMessage(unsigned long code);
+
 bool stderrIsTerminal();
 bool stdoutIsTerminal();
 

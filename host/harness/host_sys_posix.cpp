@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
 
 #include "fiscal_year_end.h"
@@ -50,6 +51,13 @@ std::string executableFolder() {
   path.resize(static_cast<size_t>(n));
   return path.substr(0, path.rfind('/') + 1);
 }
+
+bool fileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string systemMessage(unsigned long code) { return std::strerror(static_cast<int>(code)); }
 
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

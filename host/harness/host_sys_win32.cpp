@@ -3,7 +3,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include <cstdio>
+#include <string>
 
 #include "fiscal_year_end.h"
 #include "host_dates.h"
@@ -35,13 +35,8 @@ void* openLibrary(const std::string& path, std::string& error) {
   DWORD code = module ? 0 : GetLastError();
   SetErrorMode(oldMode);
   if (!module) {
-    char text[512] = "";
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                             sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ')) text[--n] = '\0';
-    char buf[600];
-    std::snprintf(buf, sizeof buf, "error %lu%s%s", static_cast<unsigned long>(code), n ? ": " : "", text);
-    error = buf;
+    const std::string text = systemMessage(code);
+    error = "error " + std::to_string(code) + (text.empty() ? "" : ": " + text);
   }
   return reinterpret_cast<void*>(module);
 }
@@ -62,6 +57,20 @@ std::string executableFolder() {
   const std::string full(path, n);
   const size_t cut = full.find_last_of("\\/");
   return cut == std::string::npos ? std::string() : full.substr(0, cut + 1);
+}
+
+bool fileExists(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string systemMessage(unsigned long code) {
+  char text[512] = "";
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                           sizeof text, nullptr);
+  // Without the line end and the full stop, so the text can stand inside a message.
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' || text[n - 1] == '.')) --n;
+  return std::string(text, n);
 }
 
 bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }

@@ -329,9 +329,8 @@ class SiteCheck {
     }
     std::string missing;
     for (const char* t : kTables) {
-      bool have = false;
-      for (const std::string& n : s.tables) have = have || n == t;
-      if (!have) missing += (missing.empty() ? "" : ", ") + std::string(t);
+      const auto is = [t](const std::string& name) { return equalsNoCase(name, t); };
+      if (std::none_of(s.tables.begin(), s.tables.end(), is)) missing += (missing.empty() ? "" : ", ") + std::string(t);
     }
     if (!missing.empty()) {
       report_.fail("schema version", "the company database has no table " + missing,

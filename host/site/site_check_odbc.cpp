@@ -1,9 +1,6 @@
 #include "site_check_odbc.h"
 
-#include "companyDatabase.h"
-
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstdint>
 
@@ -14,14 +11,12 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "companyDatabase.h"
+#include "host_value.h"
+
 namespace ufhost {
 namespace site {
 namespace {
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string text(const SQLCHAR* s) { return reinterpret_cast<const char*>(s); }
 
@@ -74,7 +69,7 @@ bool listed(SQLHENV env, SQLUSMALLINT first, const std::string& name, std::strin
   SQLUSMALLINT direction = first;
   while (SQL_SUCCEEDED(SQLDataSources(env, direction, dsn, sizeof dsn, &dsnLen, desc, sizeof desc, &descLen))) {
     direction = SQL_FETCH_NEXT;
-    if (!found && lower(text(dsn)) == lower(name)) {
+    if (!found && equalsNoCase(text(dsn), name)) {
       found = true;
       description = text(desc);
     }
@@ -91,7 +86,7 @@ bool driverListed(SQLHENV env, const std::string& name, std::string& file) {
   bool found = false;
   while (SQL_SUCCEEDED(SQLDrivers(env, direction, desc, sizeof desc, &descLen, attrs, sizeof attrs, &attrLen))) {
     direction = SQL_FETCH_NEXT;
-    if (found || lower(text(desc)) != lower(name)) continue;
+    if (found || !equalsNoCase(text(desc), name)) continue;
     found = true;
     // Attributes: "key=value" texts, each ended by a NUL, the list by another.
     const size_t end = std::min<size_t>(attrLen > 0 ? size_t(attrLen) : 0, sizeof attrs - 1);
@@ -99,7 +94,7 @@ bool driverListed(SQLHENV env, const std::string& name, std::string& file) {
       std::string pair = text(attrs + at);
       at += pair.size() + 1;
       size_t eq = pair.find('=');
-      if (eq != std::string::npos && lower(pair.substr(0, eq)) == "driver") file = pair.substr(eq + 1);
+      if (eq != std::string::npos && equalsNoCase(pair.substr(0, eq), "driver")) file = pair.substr(eq + 1);
     }
   }
   return found;
@@ -138,45 +133,13 @@ DataSourceFacts findDataSource(const char* name) {
 
 namespace {
 
-// Connects with the user name only; false with the first diagnostic otherwise.
-bool connectUserOnly(Handles& h, const char* dataSource, const char* user, std::string& refusal, std::string& state,
-                     std::string& message) {
-  if (!h.env || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, h.env, &h.dbc))) {
-    h.dbc = SQL_NULL_HDBC;
-    refusal = "the driver manager cannot allocate a connection";
-    return false;
-  }
-  // The library's bounds: a silent listener or a held lock must not hold the check.
-  SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(companyDatabase::kLoginTimeoutSeconds)), 0);
-  std::string connect = std::string("DSN=") + dataSource + ";Timeout=" +
-                        std::to_string(companyDatabase::kQueryTimeoutSeconds * 1000u) + ";UID=" + user + ";";
-  SQLCHAR outText[1024];
-  SQLSMALLINT outLen = 0;
-  if (!SQL_SUCCEEDED(SQLDriverConnect(h.dbc, nullptr, reinterpret_cast<SQLCHAR*>(&connect[0]), SQL_NTS, outText,
-                                      sizeof outText, &outLen, SQL_DRIVER_NOPROMPT))) {
-    refusal = firstDiagnostic(SQL_HANDLE_DBC, h.dbc, state, message);
-    return false;
-  }
-  h.connected = true;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &h.stmt))) {
-    h.stmt = SQL_NULL_HSTMT;
-    return false;
-  }
-  SQLSetStmtAttr(h.stmt, SQL_ATTR_QUERY_TIMEOUT,
-                 reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(companyDatabase::kQueryTimeoutSeconds)), 0);
-  return true;
-}
-
-// The rows of a query, each column as text ("" for NULL, and null[i] set).
+// The rows of a result, each column as text ("" for NULL, and null[i] set).
 struct Row {
   std::vector<std::string> text;
   std::vector<bool> null;
 };
-std::vector<Row> queryRows(SQLHSTMT stmt, std::string sql, SQLSMALLINT columns) {
+std::vector<Row> fetchRows(SQLHSTMT stmt, SQLSMALLINT columns) {
   std::vector<Row> rows;
-  SQLFreeStmt(stmt, SQL_CLOSE);
-  if (!SQL_SUCCEEDED(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(&sql[0]), SQL_NTS))) return rows;
   while (SQL_SUCCEEDED(SQLFetch(stmt))) {
     Row r;
     for (SQLSMALLINT c = 1; c <= columns; ++c) {
@@ -188,12 +151,45 @@ std::vector<Row> queryRows(SQLHSTMT stmt, std::string sql, SQLSMALLINT columns) 
     }
     rows.push_back(r);
   }
+  SQLFreeStmt(stmt, SQL_CLOSE);
   return rows;
 }
 
-std::string versionOf(SQLHSTMT stmt) {
-  std::vector<Row> rows = queryRows(stmt, companyDatabase::kVersionQuery, 1);
-  return rows.empty() ? std::string() : rows.front().text[0];
+std::vector<Row> queryRows(SQLHSTMT stmt, std::string sql, SQLSMALLINT columns) {
+  if (!SQL_SUCCEEDED(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(&sql[0]), SQL_NTS))) return {};
+  return fetchRows(stmt, columns);
+}
+
+// Connects with the user name only and reads the version row; false with the
+// first diagnostic in c otherwise.
+bool connectUserOnly(Handles& h, const char* dataSource, const char* user, Connection& c) {
+  if (!h.env || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, h.env, &h.dbc))) {
+    h.dbc = SQL_NULL_HDBC;
+    c.refusal = "the driver manager cannot allocate a connection";
+    return false;
+  }
+  // The library's bounds: a silent listener or a held lock must not hold the check.
+  SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(companyDatabase::kLoginTimeoutSeconds)), 0);
+  std::string connect = std::string("DSN=") + dataSource + ";Timeout=" +
+                        std::to_string(companyDatabase::kQueryTimeoutSeconds * 1000u) + ";UID=" + user + ";";
+  SQLCHAR outText[1024];
+  SQLSMALLINT outLen = 0;
+  if (!SQL_SUCCEEDED(SQLDriverConnect(h.dbc, nullptr, reinterpret_cast<SQLCHAR*>(&connect[0]), SQL_NTS, outText,
+                                      sizeof outText, &outLen, SQL_DRIVER_NOPROMPT))) {
+    c.refusal = firstDiagnostic(SQL_HANDLE_DBC, h.dbc, c.refusalState, c.refusalMessage);
+    return false;
+  }
+  h.connected = c.connected = true;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &h.stmt))) {
+    h.stmt = SQL_NULL_HSTMT;
+    return false;
+  }
+  SQLSetStmtAttr(h.stmt, SQL_ATTR_QUERY_TIMEOUT,
+                 reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(companyDatabase::kQueryTimeoutSeconds)), 0);
+  const std::vector<Row> version = queryRows(h.stmt, companyDatabase::kVersionQuery, 1);
+  if (!version.empty()) c.version = version.front().text[0];
+  return true;
 }
 
 }  // namespace
@@ -201,29 +197,17 @@ std::string versionOf(SQLHSTMT stmt) {
 SchemaFacts readSchema(const char* dataSource, const char* user) {
   SchemaFacts s;
   Handles h;
-  if (!connectUserOnly(h, dataSource, user, s.refusal, s.refusalState, s.refusalMessage)) {
-    s.connected = h.connected;
-    return s;
-  }
-  s.connected = true;
-  if (SQL_SUCCEEDED(SQLTables(h.stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
-    SQLCHAR table[256];
-    SQLLEN len = 0;
-    while (SQL_SUCCEEDED(SQLFetch(h.stmt)))
-      if (SQL_SUCCEEDED(SQLGetData(h.stmt, 3, SQL_C_CHAR, table, sizeof table, &len)) && len != SQL_NULL_DATA)
-        s.tables.push_back(lower(text(table)));
-  }
-  s.version = versionOf(h.stmt);
+  if (!connectUserOnly(h, dataSource, user, s)) return s;
+  // The catalogue's third column is the table's name.
+  if (SQL_SUCCEEDED(SQLTables(h.stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0)))
+    for (const Row& r : fetchRows(h.stmt, 3)) s.tables.push_back(r.text[2]);
   return s;
 }
 
 CompanyFacts readCompany(const char* dataSource, const char* user, int company) {
   CompanyFacts f;
   Handles h;
-  std::string state, message;
-  if (!connectUserOnly(h, dataSource, user, f.refusal, state, message)) return f;
-  f.connected = true;
-  f.version = versionOf(h.stmt);
+  if (!connectUserOnly(h, dataSource, user, f)) return f;
   const std::string where = " WHERE CompanyID = " + std::to_string(company);
   for (const Row& r : queryRows(h.stmt, "SELECT BookID, CalendarID FROM Book" + where, 2)) {
     BookFacts b;

@@ -22,13 +22,17 @@ struct DataSourceFacts {
 // SQLDrivers and the installer's profile reads.
 DataSourceFacts findDataSource(const char* name);
 
-struct SchemaFacts {
+// What a connection with the user name only found.
+struct Connection {
   bool connected = false;
-  std::string refusal;              // the driver's first diagnostic when not connected
-  std::string refusalState;         // its SQL state
-  std::string refusalMessage;       // its text
-  std::vector<std::string> tables;  // lower-case table names of the catalogue
-  std::string version;              // VersionTable's Info of AppID 0, ItemNumber 0; empty when none
+  std::string refusal;         // the driver's first diagnostic when not connected
+  std::string refusalState;    // its SQL state
+  std::string refusalMessage;  // its text
+  std::string version;         // VersionTable's Info of AppID 0, ItemNumber 0; empty when none or not read
+};
+
+struct SchemaFacts : Connection {
+  std::vector<std::string> tables;  // the catalogue's table names
 };
 
 // Connects with the user name only (never the password) and reads the catalogue
@@ -44,10 +48,7 @@ struct BookFacts {
   long cycles = 0;             // the calendar's cycle rows
 };
 
-struct CompanyFacts {
-  bool connected = false;
-  std::string refusal;      // as SchemaFacts
-  std::string version;      // empty when not read
+struct CompanyFacts : Connection {
   std::vector<BookFacts> books;  // the company's Book rows
   size_t calendars = 0;          // the company's stored calendars
   const BookFacts* book(int number) const {

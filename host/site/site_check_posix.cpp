@@ -60,11 +60,6 @@ std::string nowText() {
   return buf;
 }
 
-bool fileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 bool replaceFile(const std::string& from, const std::string& to, std::string& why) {
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   why = std::strerror(errno);
@@ -93,10 +88,8 @@ FileState fileState(const std::string& path) {
 // finds its prefix from where it runs.
 Layout currentLayout() {
   Layout l;
-  char exe[4096];
-  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  const std::string self = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
-  if (self.empty() || self == U2_BUILD_UFHOST) {
+  const std::string folder = sys::executableFolder();
+  if (folder.empty() || folder == U2_BUILD_FOLDER) {
     l.kind = Layout::BuildTree;
     l.dbScripts = U2_SOURCE_DIR "/db";
     l.dsnScript = "bash " U2_SOURCE_DIR "/scripts/odbc-dsn.sh";
@@ -104,8 +97,8 @@ Layout currentLayout() {
     l.registerEngine = U2_BUILD_REGSVR " " U2_BUILD_ENGINE;
     return l;
   }
-  std::string prefix = self.substr(0, self.rfind('/'));
-  prefix = prefix.substr(0, prefix.rfind('/'));
+  // The folder above bin/.
+  const std::string prefix = folder.substr(0, folder.rfind('/', folder.size() - 2));
   l.kind = Layout::Installed;
   l.dbScripts = prefix + "/" U2_INSTALL_DATADIR "/u2lvost/db";
   l.dsnScript = prefix + "/" U2_INSTALL_DATADIR "/u2lvost/scripts/odbc-dsn.sh";

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "comtypes.h"
+#include "host_sys.h"
 #include "site_advice.h"
 
 namespace ufhost {
@@ -26,7 +27,7 @@ HRESULT findClassRegistration(REFCLSID clsid, ClassRegistration& found, std::str
 // The user's (system false) or the system's odbc.ini as the driver manager reads it.
 std::string odbcIniLocation(bool system);
 
-bool fileExists(const std::string& path);
+using sys::fileExists;
 // Whether a database file is there and this account may read and write it.
 FileState fileState(const std::string& path);
 

@@ -44,18 +44,10 @@ std::string nowText() {
   return buf;
 }
 
-bool fileExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool replaceFile(const std::string& from, const std::string& to, std::string& why) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-  char text[512] = "";
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0, text,
-                           sizeof text, nullptr);
-  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' || text[n - 1] == '.')) text[--n] = '\0';
-  why = n ? text : "the file could not be replaced";
+  why = sys::systemMessage(GetLastError());
+  if (why.empty()) why = "the file could not be replaced";
   return false;
 }
 
@@ -86,15 +78,12 @@ FileState fileState(const std::string& path) {
 Layout currentLayout() {
   Layout l;
   l.kind = Layout::Windows;
-  char exe[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-  std::string dir = n > 0 && n < sizeof exe ? std::string(exe, n) : std::string();
-  dir = dir.substr(0, dir.find_last_of("\\/") == std::string::npos ? 0 : dir.find_last_of("\\/"));
-  if (dir.empty()) dir = ".";
-  l.dbScripts = dir + "\\db";
-  l.engineFile = dir + "\\vrzelcal.dll";
-  l.dsnScript = dir + "\\winzelrw.cmd";
-  l.passwordFolderScript = dir + "\\site-folder.cmd";
+  std::string dir = sys::executableFolder();
+  if (dir.empty()) dir = ".\\";
+  l.dbScripts = dir + "db";
+  l.engineFile = dir + "vrzelcal.dll";
+  l.dsnScript = dir + "winzelrw.cmd";
+  l.passwordFolderScript = dir + "site-folder.cmd";
   l.registerEngine = "repair the installation as an administrator (Repair in Programs and Features, or msiexec /i "
                      "u2lvost-" U2LVOST_VERSION "-win32.msi REINSTALL=ALL REINSTALLMODE=amus /qn)";
   return l;
