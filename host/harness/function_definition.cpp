@@ -15,6 +15,13 @@ struct Scanner {
     while (pos < s.size() && isBlank(s[pos])) ++pos;
   }
   bool atEnd() const { return pos >= s.size(); }
+  // Past the blanks, c when it comes next.
+  bool take(char c) {
+    skipBlanks();
+    if (atEnd() || s[pos] != c) return false;
+    ++pos;
+    return true;
+  }
   std::string word() {
     size_t start = pos;
     if (pos < s.size() && isIdentStart(s[pos]))
@@ -23,17 +30,16 @@ struct Scanner {
   }
 };
 
+bool refuse(std::string& error, std::string why) {
+  error = std::move(why);
+  return false;
+}
+
 bool typeWord(Scanner& sc, ValueType& type, const char* what, std::string& error) {
   sc.skipBlanks();
   std::string w = sc.word();
-  if (w.empty()) {
-    error = std::string("expected ") + what + " at position " + std::to_string(sc.pos + 1);
-    return false;
-  }
-  if (!typeFromName(w, type)) {
-    error = "unknown type " + excerpt(w);
-    return false;
-  }
+  if (w.empty()) return refuse(error, std::string("expected ") + what + " at position " + std::to_string(sc.pos + 1));
+  if (!typeFromName(w, type)) return refuse(error, "unknown type " + excerpt(w));
   return true;
 }
 
@@ -43,46 +49,21 @@ bool parseDefinition(const std::string& text, FunctionSignature& out, std::strin
   Scanner sc(text);
   FunctionSignature sig;
   if (!typeWord(sc, sig.returnType, "a return type", error)) return false;
-  if (!sc.atEnd() && !isBlank(sc.s[sc.pos])) {
-    error = "expected a blank after the return type";
-    return false;
-  }
+  if (!sc.atEnd() && !isBlank(sc.s[sc.pos])) return refuse(error, "expected a blank after the return type");
   sc.skipBlanks();
   sig.name = sc.word();
-  if (sig.name.empty()) {
-    error = "expected the function's name at position " + std::to_string(sc.pos + 1);
-    return false;
+  if (sig.name.empty()) return refuse(error, "expected the function's name at position " + std::to_string(sc.pos + 1));
+  if (sc.take('(') && !sc.take(')')) {
+    do {
+      ValueType t;
+      if (!typeWord(sc, t, "a parameter type", error)) return false;
+      sig.params.push_back(t);
+    } while (sc.take(','));
+    if (sc.atEnd()) return refuse(error, "missing ')'");
+    if (!sc.take(')')) return refuse(error, std::string("unexpected '") + sc.s[sc.pos] + "' in the parameter list");
   }
   sc.skipBlanks();
-  if (!sc.atEnd() && sc.s[sc.pos] == '(') {
-    ++sc.pos;
-    sc.skipBlanks();
-    if (!sc.atEnd() && sc.s[sc.pos] == ')') {
-      ++sc.pos;
-    } else {
-      for (;;) {
-        ValueType t;
-        if (!typeWord(sc, t, "a parameter type", error)) return false;
-        sig.params.push_back(t);
-        sc.skipBlanks();
-        if (sc.atEnd()) {
-          error = "missing ')'";
-          return false;
-        }
-        char c = sc.s[sc.pos++];
-        if (c == ')') break;
-        if (c != ',') {
-          error = std::string("unexpected '") + c + "' in the parameter list";
-          return false;
-        }
-      }
-    }
-    sc.skipBlanks();
-  }
-  if (!sc.atEnd()) {
-    error = "unexpected text after the definition: " + excerpt(text.substr(sc.pos));
-    return false;
-  }
+  if (!sc.atEnd()) return refuse(error, "unexpected text after the definition: " + excerpt(text.substr(sc.pos)));
   out = sig;
   return true;
 }

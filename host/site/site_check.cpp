@@ -106,7 +106,6 @@ class SiteCheck {
     checkLibrary(libraryPath);
     checkCom();
     checkEngine();
-    flushPending();
     checkDataSource();
     // The check's own connection first: it gives up after the login timeout,
     // where the library's might wait on a server that does not answer.
@@ -124,21 +123,20 @@ class SiteCheck {
   void checkLibrary(const std::string& path) {
     std::string error;
     if (!library_.load(path, error)) {
-      report_.fail("library", error, "give the path of the installed report library (libu2lvost.so / u2lvost.dll)");
-      return;
+      return report_.fail("library", error,
+                          "give the path of the installed report library (libu2lvost.so / u2lvost.dll)");
     }
     std::string bad;
     for (const FunctionInfo& f : library_.functions())
       if (!f.understood) bad += (bad.empty() ? "" : "; ") + ("row " + std::to_string(f.index + 1) + ": " + f.parseError);
     fyEnd_ = library_.find("ZelFYEnd");
     if (!bad.empty()) {
-      report_.fail("library", path + " loads, but its function table is not sound: " + bad,
-                   "reinstall the report library; this file is damaged or of another product");
-      return;
+      return report_.fail("library", path + " loads, but its function table is not sound: " + bad,
+                          "reinstall the report library; this file is damaged or of another product");
     }
     if (!fyEnd_) {
-      report_.fail("library", path + " loads, but has no ZelFYEnd function", "install the report library that offers ZelFYEnd");
-      return;
+      return report_.fail("library", path + " loads, but has no ZelFYEnd function",
+                          "install the report library that offers ZelFYEnd");
     }
     report_.pass("library", path + " loads; " + std::to_string(library_.functions().size()) +
                                 " functions, tables sound, ZelFYEnd present");
@@ -147,11 +145,10 @@ class SiteCheck {
   void checkCom() {
     HRESULT hr = CoInitialize(nullptr);
     if (FAILED(hr)) {
-      report_.fail("COM", "CoInitialize answered " + hresultText(hr), "the COM runtime is not usable on this thread; reinstall it");
-      return;
+      return report_.fail("COM", "CoInitialize answered " + hresultText(hr),
+                          "the COM runtime is not usable on this thread; reinstall it");
     }
     comInitialised_ = true;
-    comOk_ = true;
     report_.pass("COM", "CoInitialize answered " + hresultText(hr) +
                             (hr == S_FALSE ? " (already initialised on this thread)" : ""));
   }
@@ -179,28 +176,26 @@ class SiteCheck {
         found += (found.empty() ? "" : "; ") + where;
     }
     if (!unregistered.empty()) {
-      notTried("engine loads", "the engine is not registered");
       report_.fail("engine registered", "not registered (looked in " + searched + "): " + unregistered,
                    site::engineNotRegistered(searched, layout_).advice);
-      return;
+      return notTried("engine loads", "the engine is not registered");
     }
     if (!removed.empty()) {
-      notTried("engine loads", "the registered engine file is missing");
       report_.fail("engine registered", "the registered file does not exist: " + removed,
                    site::engineFileMissing(removed, layout_).advice);
-      return;
+      return notTried("engine loads", "the registered engine file is missing");
     }
     report_.pass("engine registered", found);
-    if (!comOk_) return notTried("engine loads", "COM is not usable");
+    if (!comInitialised_) return notTried("engine loads", "COM is not usable");
     for (const Class& c : classes) {
       IUnknown* obj = nullptr;
       HRESULT hr = CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, *c.iid, reinterpret_cast<void**>(&obj));
       if (FAILED(hr) || !obj) {
-        report_.fail("engine loads", std::string("CoCreateInstance of the ") + c.name + " answered " + hresultText(hr),
-                     (hr == CO_E_DLLNOTFOUND ? "the engine library or one it needs cannot be loaded: "
-                                             : "the engine does not work as registered: ") +
-                         site::engineFileMissing(layout_.engineFile, layout_).advice);
-        return;
+        return report_.fail("engine loads",
+                            std::string("CoCreateInstance of the ") + c.name + " answered " + hresultText(hr),
+                            (hr == CO_E_DLLNOTFOUND ? "the engine library or one it needs cannot be loaded: "
+                                                    : "the engine does not work as registered: ") +
+                                site::engineFileMissing(layout_.engineFile, layout_).advice);
       }
       obj->Release();
     }
@@ -210,32 +205,26 @@ class SiteCheck {
 
   void checkDataSource() {
     site::DataSourceFacts f = site::findDataSource(kDataSource);
-    if (!f.problem.empty()) {
-      report_.fail("data source", f.problem, "reinstall the ODBC driver manager");
-      return;
-    }
+    if (!f.problem.empty()) return report_.fail("data source", f.problem, "reinstall the ODBC driver manager");
     if (!f.defined) {
-      report_.fail("data source",
-                   std::string(kDataSource) + " is not defined in " + site::odbcIniLocation(false) + " or " +
-                       site::odbcIniLocation(true),
-                   site::dataSourceUndefined("", layout_).advice);
-      return;
+      return report_.fail("data source",
+                          std::string(kDataSource) + " is not defined in " + site::odbcIniLocation(false) + " or " +
+                              site::odbcIniLocation(true),
+                          site::dataSourceUndefined("", layout_).advice);
     }
     setting_ = sourceSetting(f);
     const std::string where = std::string(kDataSource) + " in " + site::odbcIniLocation(f.system);
     const bool byName = f.driverEntry != f.driverFile || f.driverFile.empty();
     if (byName && !f.driverRegistered) {
-      report_.fail("data source", where + " uses the driver \"" + f.driverEntry + "\", which is not registered",
-                   site::driverNotRegistered(f.driverEntry, layout_).advice);
-      return;
+      return report_.fail("data source", where + " uses the driver \"" + f.driverEntry + "\", which is not registered",
+                          site::driverNotRegistered(f.driverEntry, layout_).advice);
     }
     std::string how = byName ? "driver \"" + f.driverEntry + "\" (" + f.driverFile + ")" : "driver " + f.driverFile;
     const std::string located = site::locateDriver(f.driverFile);
     if (located.empty()) {
-      report_.fail("data source", where + " uses " + how + ", but the driver's file " +
-                                      (f.driverFile.empty() ? "is not named" : "does not exist"),
-                   site::driverFileMissing(f.driverEntry, f.driverFile, layout_).advice);
-      return;
+      return report_.fail("data source", where + " uses " + how + ", but the driver's file " +
+                                             (f.driverFile.empty() ? "is not named" : "does not exist"),
+                          site::driverFileMissing(f.driverEntry, f.driverFile, layout_).advice);
     }
     if (located != f.driverFile) how += " at " + located;
     report_.pass("data source", where + ", " + how);
@@ -244,14 +233,10 @@ class SiteCheck {
   }
 
   void checkFiscalYear() {
-    if (!fyEnd_) {
-      report_.info("fiscal-year end", "not tried: the library has no usable ZelFYEnd");
-      return;
-    }
+    if (!fyEnd_) return notTried("fiscal-year end", "the library has no usable ZelFYEnd");
     if (dataSourceOk_ && !schema_.connected && timedOut(schema_)) {
-      report_.info("fiscal-year end", "not tried: the database server did not answer within " +
-                                          std::to_string(companyDatabase::kLoginTimeoutSeconds) + " s");
-      return;
+      return notTried("fiscal-year end", "the database server did not answer within " +
+                                             std::to_string(companyDatabase::kLoginTimeoutSeconds) + " s");
     }
     const int32_t today = todayDayNumber();
     const int first = company_ >= 0 ? company_ : kFirstCompany, last = company_ >= 0 ? company_ : kLastCompany;
@@ -271,10 +256,8 @@ class SiteCheck {
     library_.endJob();
     std::vector<SqlErrorBox> boxes = parseSqlErrorBoxes(boxText);
     const std::vector<std::string> refusals = site::boxTexts(boxText, kPasswordCaption);
-    if (end != kNoDate && boxes.empty() && refusals.empty()) {
-      report_.pass("fiscal-year end", call + " = " + formatDayNumber(end));
-      return;
-    }
+    if (end != kNoDate && boxes.empty() && refusals.empty())
+      return report_.pass("fiscal-year end", call + " = " + formatDayNumber(end));
     std::string found = call + (end != kNoDate ? " = " + formatDayNumber(end) : " gave no date");
     if (!error.empty()) found += ": " + error;
     if (company_ < 0 && tried == last - first + 1 && end == kNoDate && boxes.empty() && refusals.empty())
@@ -306,10 +289,7 @@ class SiteCheck {
   // The schema version, read as any host may: through the data source with the
   // user name only. A server that insists on the password keeps it unknown.
   void checkSchema() {
-    if (!dataSourceOk_) {
-      report_.info("schema version", "not read: no usable data source");
-      return;
-    }
+    if (!dataSourceOk_) return report_.info("schema version", "not read: no usable data source");
     const site::SchemaFacts& s = schema_;
     if (!s.connected) {
       // Only a login refusal is the password this check never gives; a source
@@ -333,14 +313,12 @@ class SiteCheck {
       if (std::none_of(s.tables.begin(), s.tables.end(), is)) missing += (missing.empty() ? "" : ", ") + std::string(t);
     }
     if (!missing.empty()) {
-      report_.fail("schema version", "the company database has no table " + missing,
-                   "create the six tables from " + layout_.dbScripts + "/schema.sql (see db/README.md)");
-      return;
+      return report_.fail("schema version", "the company database has no table " + missing,
+                          "create the six tables from " + layout_.dbScripts + "/schema.sql (see db/README.md)");
     }
     if (s.version.empty()) {
-      report_.fail("schema version", "VersionTable has no version row (AppID 0, ItemNumber 0)",
-                   "add it: the library reads its first digit to choose stored (5) or built calendars");
-      return;
+      return report_.fail("schema version", "VersionTable has no version row (AppID 0, ItemNumber 0)",
+                          "add it: the library reads its first digit to choose stored (5) or built calendars");
     }
     report_.pass("schema version",
                  s.version + (s.version[0] == '5' ? " (stored calendars)" : " (calendars built from the books)"));
@@ -352,19 +330,14 @@ class SiteCheck {
   }
 
   // A check that cannot run because an earlier one failed: that one says what to do.
-  void notTried(const char* name, const std::string& why) { pending_.push_back({name, "not tried: " + why}); }
-  void flushPending() {
-    for (const auto& p : pending_) report_.info(p.first, p.second);
-    pending_.clear();
-  }
+  void notTried(const char* name, const std::string& why) { report_.info(name, "not tried: " + why); }
 
   Report report_;
-  std::vector<std::pair<const char*, std::string>> pending_;
   int company_;
   int book_;
   FunctionLibrary library_;
   const FunctionInfo* fyEnd_ = nullptr;
-  bool comInitialised_ = false, comOk_ = false, engineOk_ = false, dataSourceOk_ = false, dataSourceSystem_ = false;
+  bool comInitialised_ = false, engineOk_ = false, dataSourceOk_ = false, dataSourceSystem_ = false;
   site::Layout layout_;
   site::SourceSetting setting_;
   site::SchemaFacts schema_;
