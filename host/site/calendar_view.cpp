@@ -165,13 +165,15 @@ BookYears walkFiscalYears(FunctionLibrary& lib, const FunctionInfo& fn, int comp
   const int32_t from = dayNumberFromCivil(fromYear, 1, 1);
   const int32_t to = dayNumberFromCivil(toYear, 12, 31);
   std::string error;
+  const auto noDate = [&error](int32_t day) {
+    return error.empty() ? "ZelFYEnd gives no date for " + formatDayNumber(day) : error;
+  };
   int32_t end = fiscalYearEnd(lib, fn, company, book, from, &error);
   if (end == kNoDate) {
-    out.problem = error.empty() ? "ZelFYEnd gives no date for " + formatDayNumber(from) : error;
+    out.problem = noDate(from);
     return out;
   }
-  FiscalYear y;
-  y.last = end;
+  FiscalYear y{0, end};
   y.firstKnown = firstDayOf(lib, fn, company, book, from, end, y.first);
   if (end < from || (y.firstKnown && y.first > from)) {
     // Not the year of the day asked about: a library that reads such dates otherwise.
@@ -188,15 +190,12 @@ BookYears walkFiscalYears(FunctionLibrary& lib, const FunctionInfo& fn, int comp
     const int32_t next = out.years.back().last + 1;
     end = fiscalYearEnd(lib, fn, company, book, next, &error);
     if (end == kNoDate || end < next) {
-      out.problem = end == kNoDate ? (error.empty() ? "ZelFYEnd gives no date for " + formatDayNumber(next) : error)
+      out.problem = end == kNoDate ? noDate(next)
                                    : "ZelFYEnd of " + formatDayNumber(next) + " gives the earlier day " +
                                          formatDayNumber(end);
       break;
     }
-    FiscalYear n;
-    n.first = next;
-    n.last = end;
-    out.years.push_back(n);
+    out.years.push_back({next, end});
   }
   return out;
 }
@@ -219,8 +218,7 @@ void writeCalendarText(std::ostream& out, int company, int fromYear, int toYear,
         std::snprintf(line, sizeof line, "  %-11s  %-11s  %5s  %6s  %s", firstDayText(y).c_str(),
                       formatDayNumber(y.last).c_str(), daysText(y).c_str(), weeksOf(y).c_str(), noteOf(y).c_str());
         std::string s = line;
-        while (!s.empty() && s.back() == ' ') s.pop_back();
-        out << s << "\n";
+        out << s.erase(s.find_last_not_of(' ') + 1) << "\n";
       }
     }
     if (!b.problem.empty()) out << "  (" << b.problem << ")\n";
