@@ -336,15 +336,18 @@ class Runner {
       library_.endJob();
     }
     out_.flush();
-    exit_ = std::max(exit_, watch.finish(fiscal_, err_));
+    raise(watch.finish(fiscal_, err_));
     library_.unload();
     return exit_;
   }
 
  private:
+  // The highest code of the problems met is the exit code.
+  void raise(int code) { exit_ = std::max(exit_, code); }
+
   void fail(int code, const std::string& message) {
     err_ << "ufhost: " << message << "\n";
-    exit_ = std::max(exit_, code);
+    raise(code);
   }
 
   void list() {
@@ -452,9 +455,9 @@ class Runner {
     const long rowCount = haveRows && progress != Progress::Off ? countRows(rowsPath) : 0;
     ReportOutcome outcome = runReport(library_, tpl, rows.get(), rowCount, out_, err_, progress);
     if (!outcome.rowsError.empty()) fail(kExitBadInput, rowsPath + ": " + outcome.rowsError + " (the rows stop there)");
-    if (outcome.functionErrors) exit_ = std::max(exit_, static_cast<int>(kExitFunctionError));
-    if (outcome.badFields) exit_ = std::max(exit_, static_cast<int>(kExitBadInput));
-    if (outcome.guardViolations) exit_ = std::max(exit_, static_cast<int>(kExitGuard));
+    if (outcome.functionErrors) raise(kExitFunctionError);
+    if (outcome.badFields) raise(kExitBadInput);
+    if (outcome.guardViolations) raise(kExitGuard);
     fiscal_.calls += outcome.fiscal.calls;
     fiscal_.noDate += outcome.fiscal.noDate;
   }

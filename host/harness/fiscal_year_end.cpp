@@ -15,8 +15,7 @@ int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int comp
 }
 
 void FiscalTally::add(const FunctionInfo& fn, const CallResult& r) {
-  static const std::string kName = "ZelFYEnd";
-  if (!r.ok() || !equalsNoCase(fn.signature.name, kName)) return;
+  if (!r.ok() || !equalsNoCase(fn.signature.name, "ZelFYEnd")) return;
   ++calls;
   noDate += r.value.type == ValueType::Date && r.value.date == kNoDate;
 }
