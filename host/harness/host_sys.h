@@ -1,5 +1,6 @@
 // The harness's seam to the operating system: loading a library and finding its
-// entry points, and whether standard error is a terminal. host_sys_posix.cpp and
+// entry points, files, the system's error texts, and whether standard error is a
+// terminal. host_sys_posix.cpp and
 // host_sys_win32.cpp are the two sides; nothing else in host/ tests the platform.
 #pragma once
 

@@ -299,8 +299,8 @@ CalendarStamp explainBooks(int company, std::vector<BookYears>& books) {
                      (source.defined ? " in " + site::odbcIniLocation(source.system) : " (not defined)");
   site::CompanyFacts facts;
   if (source.defined) facts = site::readCompany(companyDatabase::kDataSource, companyDatabase::kUser, company);
-  const bool stored = !facts.version.empty() && facts.version[0] == '5';
-  stamp.version = !facts.version.empty() ? facts.version + (stored ? " (stored calendars)" : " (calendars built from the books)")
+  const bool stored = storesCalendars(facts.version);
+  stamp.version = !facts.version.empty() ? describeVersion(facts.version)
                   : facts.connected ? "unknown: VersionTable has no version row"
                   : source.defined  ? "not read (" + facts.refusal + ")"
                                     : "not read";

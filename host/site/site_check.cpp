@@ -170,7 +170,7 @@ class SiteCheck {
       }
       std::string where = c.name + std::string(" in ") + reg.file +
                           (reg.line ? " line " + std::to_string(reg.line) : std::string()) + ": " + reg.server;
-      if (!site::fileExists(reg.server))
+      if (!sys::fileExists(reg.server))
         removed += (removed.empty() ? "" : "; ") + where;
       else
         found += (found.empty() ? "" : "; ") + where;
@@ -320,8 +320,7 @@ class SiteCheck {
       return report_.fail("schema version", "VersionTable has no version row (AppID 0, ItemNumber 0)",
                           "add it: the library reads its first digit to choose stored (5) or built calendars");
     }
-    report_.pass("schema version",
-                 s.version + (s.version[0] == '5' ? " (stored calendars)" : " (calendars built from the books)"));
+    report_.pass("schema version", describeVersion(s.version));
   }
 
   static bool timedOut(const site::SchemaFacts& s) {

@@ -111,13 +111,13 @@ Layout currentLayout() {
 
 std::string locateDriver(const std::string& entry) {
   if (entry.empty()) return entry;
-  if (entry[0] == '/') return fileExists(entry) ? entry : std::string();
+  if (entry[0] == '/') return sys::fileExists(entry) ? entry : std::string();
   static const char* const kFolders[] = {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/i386-linux-gnu/odbc",
                                          "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc", "/usr/lib64",
                                          "/usr/local/lib"};
   for (const char* dir : kFolders) {
     std::string path = std::string(dir) + "/" + entry;
-    if (fileExists(path)) return path;
+    if (sys::fileExists(path)) return path;
   }
   return std::string();
 }

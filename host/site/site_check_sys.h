@@ -1,6 +1,6 @@
 // What the site check needs from the operating system beyond the harness's own
-// seam: where COM classes and ODBC data sources are registered, whether a file
-// exists, and the library's message boxes captured around a call.
+// seam: where COM classes and ODBC data sources are registered, a database
+// file's state, and the library's message boxes captured around a call.
 // site_check_posix.cpp and site_check_win32.cpp are the two sides.
 #pragma once
 
@@ -27,6 +27,7 @@ HRESULT findClassRegistration(REFCLSID clsid, ClassRegistration& found, std::str
 // The user's (system false) or the system's odbc.ini as the driver manager reads it.
 std::string odbcIniLocation(bool system);
 
+// The harness's file test, also under this name for the site code that uses it.
 using sys::fileExists;
 // Whether a database file is there and this account may read and write it.
 FileState fileState(const std::string& path);

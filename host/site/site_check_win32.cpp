@@ -52,7 +52,7 @@ bool replaceFile(const std::string& from, const std::string& to, std::string& wh
 }
 
 std::string locateDriver(const std::string& entry) {
-  if (fileExists(entry)) return entry;
+  if (sys::fileExists(entry)) return entry;
   char path[MAX_PATH];
   DWORD n = SearchPathA(nullptr, entry.c_str(), nullptr, sizeof path, path, nullptr);
   return n > 0 && n < sizeof path ? std::string(path) : std::string();
