@@ -232,6 +232,8 @@ bool readWords(const std::vector<std::string>& args, Options& o, std::string& wh
   CLI::App app("ufhost", "ufhost");
   app.set_help_flag();
   app.allow_extras();  // said in our own words below
+  // A path such as /opt/u2lvost.dll is a word on Windows too, not an option.
+  app.allow_windows_style_options(false);
   app.add_flag("-h,--help", o.help);
   app.add_flag("--version", o.version);
   app.add_flag("--list", o.list);

@@ -211,6 +211,12 @@ rm -f "$tmp/bin/noext/u2lvost.dll"
 noext_list="$(wine_all "$whost" "$(winepath -w "$tmp/bin/noext/u2lvost")" --list)"
 check_same "and with no .dll beside it" "0 $(echo "$lin_list" | tail -n +2)" "$? $(echo "$noext_list" | tail -n +2)"
 
+# A path that starts with a slash (Wine maps it to drive Z:) names the library,
+# as on Linux: it is not read as a Windows-style /option.
+slash_list="$(wine_all "$whost" "$wlib" --list)"
+check_same "ufhost --list on a library path starting with / succeeds" "0 $(echo "$lin_list" | tail -n +2)" \
+  "$? $(echo "$slash_list" | tail -n +2)"
+
 # ---------------------------------------------------------------------------
 echo "== Formula functions against the Linux build"
 
