@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "companyDatabase.h"
+#include "host_value.h"
 
 namespace ufhost {
 namespace site {
@@ -43,7 +44,7 @@ std::string defineSource(const Layout& l) {
 }
 
 bool isSqliteDriver(const std::string& driver) { return mentions(driver, "sqlite"); }
-bool isPostgresDriver(const std::string& driver) { return mentions(driver, "psql") || mentions(driver, "postgres"); }
+bool isPostgresDriver(const std::string& driver) { return mentions(driver, {"psql", "postgres"}); }
 
 // The package (Linux) or installer (Windows) that brings a driver.
 std::string driverPackage(const std::string& driver, const Layout& l) {
@@ -108,9 +109,12 @@ std::vector<std::string> boxTexts(const std::string& text, const char* caption) 
 
 bool mentions(const std::string& text, const char* phrase) { return lower(text).find(phrase) != std::string::npos; }
 
+bool mentions(const std::string& text, std::initializer_list<const char*> phrases) {
+  return std::any_of(phrases.begin(), phrases.end(), [&text](const char* p) { return mentions(text, p); });
+}
+
 bool isLoginRefusal(const std::string& state, const std::string& message) {
-  return state.compare(0, 2, "28") == 0 || mentions(message, "authentication") || mentions(message, "scram") ||
-         mentions(message, "no password supplied");
+  return state.compare(0, 2, "28") == 0 || mentions(message, {"authentication", "scram", "no password supplied"});
 }
 
 Diagnosis driverNotRegistered(const std::string& driver, const Layout& l) {
@@ -166,15 +170,14 @@ Diagnosis diagnoseBoxes(const std::vector<SqlErrorBox>& boxes, const SourceSetti
     if (mentions(m, "can't open lib") || st == "IM003") {
       const std::string lib = quotedAfter(m, "can't open lib");
       const bool path = lib.find('/') != std::string::npos || lib.find('\\') != std::string::npos;
-      if (!lib.empty() && !path && lower(lib) == lower(s.driverEntry)) return driverNotRegistered(lib, l);
+      if (!lib.empty() && !path && equalsNoCase(lib, s.driverEntry)) return driverNotRegistered(lib, l);
       return driverFileMissing(s.driverEntry.empty() ? lib : s.driverEntry, path ? lib : std::string(), l);
     }
     if (st == "IM002") {
       if (mentions(m, "data source name not found") && !s.driverEntry.empty()) return driverNotRegistered(s.driverEntry, l);
       return dataSourceUndefined("", l);
     }
-    if (st == "53300" || mentions(m, "too many clients") || mentions(m, "too many connections") ||
-        mentions(m, "remaining connection slots"))
+    if (st == "53300" || mentions(m, {"too many clients", "too many connections", "remaining connection slots"}))
       return {"the database server is full: it refused a connection at max_connections" + said,
               "let the report hosts share connections through a pooler (pgbouncer, see docs/many-users.md), or "
               "raise max_connections on the server and restart it"};
@@ -193,7 +196,7 @@ Diagnosis diagnoseBoxes(const std::vector<SqlErrorBox>& boxes, const SourceSetti
     }
     // A pg_hba.conf line for the company database only sends any other name to
     // the scram-sha-256 lines, which refuse WINZEL as if the password were wrong.
-    if (st == "28P01" || st == "28000" || mentions(m, "password authentication failed") || mentions(m, "scram")) {
+    if (st == "28P01" || st == "28000" || mentions(m, {"password authentication failed", "scram"})) {
       const std::string db = s.database.empty() ? std::string("DBNAME") : s.database;
       return {"the server refused WINZEL's password" + said,
               "check the database name first: Database in " + odbcIni + " says \"" + db +
@@ -210,12 +213,11 @@ Diagnosis diagnoseBoxes(const std::vector<SqlErrorBox>& boxes, const SourceSetti
     if (s.sqlite && !s.database.empty() && (!s.file.exists || !s.file.readable) &&
         (b.call.find("Connect") != std::string::npos || mentions(m, "unable to open")))
       return sqliteFile(s, l);
-    if (st == "HYT00" || mentions(m, "timeout expired") || mentions(m, "timed out"))
+    if (st == "HYT00" || mentions(m, {"timeout expired", "timed out"}))
       return {"the database server did not answer within the login timeout" + said,
               "check Servername and Port in " + odbcIni + ", that the server runs and that no firewall drops "
               "the connection"};
-    if (st == "08001" || st == "08S01" || st == "08004" || mentions(m, "connection refused") ||
-        mentions(m, "could not connect"))
+    if (st == "08001" || st == "08S01" || st == "08004" || mentions(m, {"connection refused", "could not connect"}))
       return {"the database server cannot be reached" + said,
               "check Servername and Port in " + odbcIni + " and that the server runs"};
   }

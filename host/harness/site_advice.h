@@ -4,6 +4,7 @@
 // the terms of the layout this ufhost runs from.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -77,9 +78,10 @@ Diagnosis sourceRefused(const std::string& state, const std::string& message, co
 // A login refusal (the check never gives the password), not a fault.
 bool isLoginRefusal(const std::string& state, const std::string& message);
 
-// Whether text holds phrase (lower case), in any case: drivers word their
-// messages as they like.
+// Whether text holds phrase (lower case), or any of the phrases, in any case:
+// drivers word their messages as they like.
 bool mentions(const std::string& text, const char* phrase);
+bool mentions(const std::string& text, std::initializer_list<const char*> phrases);
 
 }  // namespace site
 }  // namespace ufhost

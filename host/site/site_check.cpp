@@ -324,8 +324,7 @@ class SiteCheck {
   }
 
   static bool timedOut(const site::SchemaFacts& s) {
-    return s.refusalState == "HYT00" || site::mentions(s.refusalMessage, "timeout") ||
-           site::mentions(s.refusalMessage, "timed out");
+    return s.refusalState == "HYT00" || site::mentions(s.refusalMessage, {"timeout", "timed out"});
   }
 
   // A check that cannot run because an earlier one failed: that one says what to do.
