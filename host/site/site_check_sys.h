@@ -75,9 +75,12 @@ class BoxTee {
   ~BoxTee();
   BoxTee(const BoxTee&) = delete;
   BoxTee& operator=(const BoxTee&) = delete;
+  // Passes on at once what standard error holds so far: called before each
+  // write to standard output, it keeps the two in order where they share a file.
+  void sync();
   // Ends the tee (once) and returns the boxes' text.
   std::string finish();
-  // After finish: some output could not be written to its file.
+  // After finish: some of standard error could not be written to its file.
   bool lostOutput() const { return lost_; }
 
   struct State;

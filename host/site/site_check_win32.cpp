@@ -109,6 +109,7 @@ std::string BoxCapture::finish() {
 
 BoxTee::BoxTee() {}
 BoxTee::~BoxTee() {}
+void BoxTee::sync() {}
 std::string BoxTee::finish() { return std::string(); }
 
 }  // namespace site

@@ -413,4 +413,35 @@ TEST(ReportSetupWatch, ResultsAndMessagesKeepTheirOrderInOneFile) {
   }
 }
 
+// The same for a report: output that went out before the library's box stays
+// before it, and the rows made after the box follow it.
+TEST(ReportSetupWatch, ReportRowsFollowTheBoxInOneFile) {
+  DataSource source(Backend::SQLite, Schema::V4);
+  sitetest::Site site;
+  testenv::TempDir dir;
+  source.setOption("Database", dir.file("gone.db"));
+  testenv::ScopedEnv reg("U2LVOST_COM_REGISTRY", site.registry().c_str());
+  testenv::ScopedEnv noSystemFile("U2LVOST_COM_SYSTEM_REGISTRY", "");
+  // A header longer than the report's 64 KB blocks, so that one block goes out before the box.
+  std::string tpl = "@header\n";
+  for (int i = 0; i < 2000; ++i) tpl += "header line " + std::to_string(i) + ": " + std::string(40, '-') + "\n";
+  tpl += "@row\n{ZelNum(6, 0, $n)} {ZelFYEnd(1, 0, $day)}\n";
+  std::string csv = "n,day\n";
+  for (int i = 1; i <= 3; ++i) csv += std::to_string(i) + ",2024-03-01\n";
+  const std::string cmd = sitetest::shellQuote(UFHOST_PROGRAM) + " " + sitetest::shellQuote(U2LVOST_LIBRARY) +
+                          " --report " + sitetest::shellQuote(dir.write("t.txt", tpl)) + " --rows " +
+                          sitetest::shellQuote(dir.write("rows.csv", csv));
+  sitetest::Outcome o = sitetest::runCommand(dir, "{ " + cmd + " 2>&1; }");
+  EXPECT_EQ(o.code, 7);
+  const std::vector<std::string> inOrder = {"header line 0: ", "SQL Error\nSQLConnect (openHDBC)\n",
+                                            "     1 (no date) \n     2 (no date) \n     3 (no date) \n",
+                                            "ufhost: 3 of 3 fiscal-year calls gave no date"};
+  size_t at = 0;
+  for (const std::string& part : inOrder) {
+    const size_t found = o.out.find(part, at);
+    ASSERT_NE(found, std::string::npos) << part << "\nafter " << at << " in\n" << o.out.substr(at, 2000);
+    at = found + part.size();
+  }
+}
+
 }  // namespace
