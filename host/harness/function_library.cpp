@@ -69,26 +69,27 @@ class GuardedBuffer {
   char* data() { return reinterpret_cast<char*>(raw_.data() + kFrontZone); }
   const unsigned char* body() const { return raw_.data() + kFrontZone; }
   size_t size() const { return size_; }
+  bool frontHolds() const {
+    const size_t guardStart = kFrontZone - kNearGuard;
+    return nearGuardHolds(raw_.data() + guardStart, kPattern.at(guardStart));
+  }
+  bool backHolds() const {
+    const size_t back = kFrontZone + size_;
+    return nearGuardHolds(raw_.data() + back, kPattern.at(back));
+  }
   // Both near guards as armed; when not, the buffer is armed afresh next time.
   bool intact() {
-    const size_t guardStart = kFrontZone - kNearGuard, back = kFrontZone + size_;
-    const unsigned char* const raw = raw_.data();
-    if (nearGuardHolds(raw + guardStart, kPattern.at(guardStart)) && nearGuardHolds(raw + back, kPattern.at(back)))
-      return true;
-    dirty_ = true;
-    return false;
-  }
-  bool frontIntact() {
-    const size_t guardStart = kFrontZone - kNearGuard;
-    if (nearGuardHolds(raw_.data() + guardStart, kPattern.at(guardStart))) return true;
+    if (frontHolds() && backHolds()) return true;
     dirty_ = true;
     return false;
   }
   // How many bytes past the end were written to, counting to the farthest one; 0 when none.
-  size_t overrunExtent() {
+  size_t overrun() const {
+    if (backHolds()) return 0;
     const size_t back = kFrontZone + size_;
-    if (nearGuardHolds(raw_.data() + back, kPattern.at(back))) return 0;
-    return measureOverrun();
+    for (size_t i = raw_.size(); i > back; --i)
+      if (raw_[i - 1] != guardByte(i - 1)) return i - back;
+    return 0;
   }
   // Room for size, every zone armed: on the first call, after a call that
   // broke a guard, or when this call's buffer is shorter than the last one's.
@@ -107,13 +108,6 @@ class GuardedBuffer {
       const size_t from = kFrontZone + size + kNearGuard, to = kFrontZone + size_ + kNearGuard;
       for (size_t i = from; i < to; i += 128) std::memcpy(&raw_[i], kPattern.at(i), std::min<size_t>(128, to - i));
     }
-  }
-  size_t measureOverrun() {
-    dirty_ = true;
-    const size_t back = kFrontZone + size_;
-    for (size_t i = raw_.size(); i > back; --i)
-      if (raw_[i - 1] != guardByte(i - 1)) return i - back;
-    return 0;
   }
   // The text of arm(size, text) still in place, its NUL included.
   bool bodyEquals(const char* text) const { return std::memcmp(body(), text, size_ - 1) == 0 && body()[size_ - 1] == 0; }
@@ -755,9 +749,7 @@ void FunctionLibrary::textOutcome(const FunctionInfo& fn, CallScratch& chain, UF
                                   const char* buffer, int size, CallResult& r) {
   GuardedBuffer& result = chain.result;
   if (!result.intact()) {
-    // Both ends are measured before either is reported.
-    const bool frontIntact = result.frontIntact();
-    bufferBroken(fn.signature.name, frontIntact, result.overrunExtent(), size, r);
+    bufferBroken(fn.signature.name, result.frontHolds(), result.overrun(), size, r);
   } else if (rc != UFUserError &&  // its number overlays the pointer
              block.ReturnValue.ReturnString != buffer) {
     pointerReplaced(fn.signature.name, r);
