@@ -179,12 +179,12 @@ struct CallScratch {
   size_t count = 0;
   bool withMemCalc = false;  // the return-size twin is made only when a string result is sized
 
-  // The list of n arguments as the caller gives them, every member written so
+  // The list of fn's arguments as the caller gives them, every member written so
   // that nothing of the last call shows through.
-  void build(const std::vector<Value>& args, bool memCalcToo) {
+  void build(const FunctionInfo& fn, const std::vector<Value>& args) {
     const size_t n = args.size();
     count = n;
-    withMemCalc = memCalcToo;
+    withMemCalc = fn.signature.returnType == ValueType::String && fn.returnSize != nullptr;
     if (proto.size() < n) {
       proto.resize(n);
       elements.resize(n);
@@ -556,15 +556,11 @@ CallResult FunctionLibrary::evaluate(const FunctionInfo& fn, const std::vector<V
 
 CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vector<Value>& args) {
   CallResult r;
-  callInto(fn, args, r);
-  return r;
-}
-
-void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& r) {
   if (!scratch_) scratch_.reset(new CallScratch);
-  if (!callable(fn, r)) return;
-  scratch_->build(args, fn.signature.returnType == ValueType::String && fn.returnSize != nullptr);
+  if (!callable(fn, r)) return r;
+  scratch_->build(fn, args);
   invoke(fn, *scratch_, r);
+  return r;
 }
 
 CallSite::CallSite() = default;
@@ -575,7 +571,7 @@ CallSite& CallSite::operator=(CallSite&&) noexcept = default;
 void CallSite::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
   fn_ = &fn;
   if (!scratch_) scratch_.reset(new CallScratch);
-  scratch_->build(args, fn.signature.returnType == ValueType::String && fn.returnSize != nullptr);
+  scratch_->build(fn, args);
 }
 
 void CallSite::setArgument(size_t i, const Value& v) {

@@ -135,9 +135,6 @@ class FunctionLibrary {
   CallResult evaluateAnyCount(const FunctionInfo& fn, const std::vector<Value>& args);
   // Calls it with whatever arguments are given, unchecked.
   CallResult callUnchecked(const FunctionInfo& fn, const std::vector<Value>& args);
-  // The same into a result kept by the caller, whose strings are reused: for
-  // a report's many calls. Every call of the harness goes through here.
-  void callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& result);
   // The same for a bound call site: only the patched arguments are laid out again.
   void call(CallSite& site, CallResult& result);
 
