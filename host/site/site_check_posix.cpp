@@ -1,6 +1,6 @@
 // Linux side of the site check's system seam: the COM runtime's class registry
-// files, unixODBC's odbc.ini locations and standard error captured through a
-// temporary file.
+// files, unixODBC's odbc.ini locations and the library's boxes read from
+// standard error through a pipe.
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -130,43 +130,10 @@ std::string locateDriver(const std::string& entry) {
   return std::string();
 }
 
-BoxCapture::BoxCapture() {
-  std::fflush(stderr);
-  FILE* f = std::tmpfile();
-  if (!f) return;
-  savedFd_ = ::dup(STDERR_FILENO);
-  if (savedFd_ < 0 || ::dup2(::fileno(f), STDERR_FILENO) < 0) {
-    if (savedFd_ >= 0) ::close(savedFd_);
-    savedFd_ = -1;
-    std::fclose(f);
-    return;
-  }
-  file_ = f;
-}
-
-BoxCapture::~BoxCapture() { finish(); }
-
-std::string BoxCapture::finish() {
-  std::string text;
-  if (done_) return text;
-  done_ = true;
-  if (!file_) return text;
-  std::fflush(stderr);
-  ::dup2(savedFd_, STDERR_FILENO);
-  ::close(savedFd_);
-  FILE* f = static_cast<FILE*>(file_);
-  std::rewind(f);
-  char buf[4096];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
-  std::fclose(f);
-  file_ = nullptr;
-  return text;
-}
-
 struct BoxTee::State {
   int savedErr = -1;
   int readFd = -1;  // the pipe's end, read without blocking
+  bool passThrough = true;
   std::thread reader;
   std::mutex passing;  // one reader of the pipe at a time: the thread or sync()
   std::string line;    // the line being read, as far as it matters
@@ -192,16 +159,16 @@ void endLine(BoxTee::State* s) {
   s->line.clear();
 }
 
-// Copies what waits in the pipe to the real file and keeps the lines from each
-// box caption to the empty line that ends the box (the report's progress and
-// messages pass by in between). False once the pipe has no writer left.
+// Copies what waits in the pipe to the real file (when passing through) and
+// keeps the lines from each box caption to the empty line that ends the box
+// (other messages pass by in between). False once the pipe has no writer left.
 bool drain(BoxTee::State* s) {
   char buf[4096];
   for (;;) {
     const ssize_t got = ::read(s->readFd, buf, sizeof buf);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return got < 0 && errno == EAGAIN;
-    for (ssize_t at = 0; at < got;) {
+    for (ssize_t at = 0; s->passThrough && at < got;) {
       const ssize_t put = ::write(s->savedErr, buf + at, static_cast<size_t>(got - at));
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) {
@@ -224,7 +191,7 @@ bool drain(BoxTee::State* s) {
   }
 }
 
-void passThrough(BoxTee::State* s) {
+void readPipe(BoxTee::State* s) {
   for (;;) {
     pollfd ready{s->readFd, POLLIN, 0};
     if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return;
@@ -234,7 +201,7 @@ void passThrough(BoxTee::State* s) {
 }
 }  // namespace
 
-BoxTee::BoxTee() {
+BoxTee::BoxTee(bool passThrough) {
   std::fflush(stderr);
   // With standard error closed, the pipe would take its number: nothing to watch.
   if (::fcntl(STDERR_FILENO, F_GETFD) < 0) return;
@@ -251,7 +218,8 @@ BoxTee::BoxTee() {
   s_ = new State;
   s_->savedErr = savedErr;
   s_->readFd = fds[0];
-  s_->reader = std::thread(passThrough, s_);
+  s_->passThrough = passThrough;
+  s_->reader = std::thread(readPipe, s_);
 }
 
 BoxTee::~BoxTee() { finish(); }

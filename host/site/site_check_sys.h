@@ -48,30 +48,13 @@ std::string nowText();
 // Empty when it is nowhere.
 std::string locateDriver(const std::string& entry);
 
-// Collects what the library writes as message boxes while it is alive. On Linux
-// the boxes go to standard error, so that is redirected into a temporary file;
-// on Windows boxes are windows and nothing is collected.
-class BoxCapture {
- public:
-  BoxCapture();
-  ~BoxCapture();
-  BoxCapture(const BoxCapture&) = delete;
-  BoxCapture& operator=(const BoxCapture&) = delete;
-  // Ends the capture (once) and returns the text collected.
-  std::string finish();
-
- private:
-  int savedFd_ = -1;
-  void* file_ = nullptr;
-  bool done_ = false;
-};
-
-// Passes what is written to standard error through as it comes, and keeps the
-// library's boxes from it (the report's progress and messages go on showing).
-// Windows: boxes are windows; nothing is kept.
+// Reads standard error while it is alive and keeps the library's boxes from it,
+// each from its caption line to the empty line that ends it. A tee passes all
+// of it through as it comes (a report's progress and messages go on showing).
+// Windows: boxes are windows; nothing is read or kept.
 class BoxTee {
  public:
-  BoxTee();
+  explicit BoxTee(bool passThrough = true);
   ~BoxTee();
   BoxTee(const BoxTee&) = delete;
   BoxTee& operator=(const BoxTee&) = delete;
@@ -88,6 +71,12 @@ class BoxTee {
  private:
   State* s_ = nullptr;
   bool lost_ = false;
+};
+
+// The same kept from the screen: the site check reports the boxes itself.
+class BoxCapture : public BoxTee {
+ public:
+  BoxCapture() : BoxTee(false) {}
 };
 
 }  // namespace site
