@@ -95,6 +95,11 @@ class WatchedOutput : public std::streambuf {
     if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
     return traits_type::not_eof(c);
   }
+  // A block that does not fit goes out as it is, after what is gathered.
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    if (n < epptr() - pptr()) return std::streambuf::xsputn(s, n);
+    return sync() == 0 && real_->sputn(s, n) == n && real_->pubsync() == 0 ? n : 0;
+  }
   int sync() override {
     tee_.sync();
     const std::streamsize n = pptr() - pbase();
@@ -106,7 +111,7 @@ class WatchedOutput : public std::streambuf {
   std::ostream& out_;
   std::streambuf* real_;
   site::BoxTee& tee_;
-  char buffer_[1 << 16];
+  char buffer_[8192];  // what the C library's stream would gather
 };
 }  // namespace
 
