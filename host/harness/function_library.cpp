@@ -175,6 +175,7 @@ struct CallScratch {
   std::vector<GuardedBuffer> texts;  // one per argument position; used by string arguments
   std::vector<const char*> text;     // each string argument's text as the caller holds it, else null
   std::vector<size_t> textLength;    // up to its first NUL
+  std::vector<size_t> textArgs;      // the string arguments' positions, found when the list is built
   GuardedBuffer result;
   size_t count = 0;
   bool withMemCalc = false;  // the return-size twin is made only when a string result is sized
@@ -206,8 +207,12 @@ struct CallScratch {
       m.MemCalcLiteralFlag = UFLiteral;  // every argument the harness passes is a literal
       set(i, args[i]);
     }
+    textArgs.clear();
+    for (size_t i = 0; i < n; ++i)
+      if (text[i]) textArgs.push_back(i);
   }
-  // Argument i's type, length and value, in the list and its return-size twin.
+  // Argument i's type, length and value, in the list and its return-size twin;
+  // after build, only of the type it was built with.
   void set(size_t i, const Value& v) {
     UFParamListElement& e = proto[i];
     std::memset(&e.Parameter, 0, sizeof e.Parameter);
@@ -236,8 +241,7 @@ struct CallScratch {
     std::memcpy(static_cast<void*>(elements.data()), proto.data(), count * sizeof(UFParamListElement));
     if (withMemCalc)
       std::memcpy(static_cast<void*>(memCalc.data()), protoMemCalc.data(), count * sizeof(UFMemCalcParam));
-    for (size_t i = 0; i < count; ++i) {
-      if (!text[i]) continue;
+    for (size_t i : textArgs) {
       char* const armed = texts[i].arm(textLength[i] + 1, text[i]);
       elements[i].Parameter.ParamString = armed;
       if (withMemCalc) memCalc[i].MemCalcParameter.ParamString = armed;
@@ -249,8 +253,7 @@ struct CallScratch {
   // 0 when every argument text is as it was, else the first argument written to.
   int modifiedArgument() {
     int first = 0;
-    for (size_t i = 0; i < count; ++i) {
-      if (!text[i]) continue;
+    for (size_t i : textArgs) {
       GuardedBuffer& t = texts[i];
       // Every buffer is checked, so that each disturbed one is re-armed before the next call.
       if ((!t.intact() || !t.bodyEquals(text[i])) && !first) first = static_cast<int>(i + 1);
@@ -575,7 +578,9 @@ void CallSite::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
 }
 
 void CallSite::setArgument(size_t i, const Value& v) {
-  if (scratch_ && i < scratch_->count) scratch_->set(i, v);
+  // The list's texts are found when it is built: a text goes only where one was.
+  if (scratch_ && i < scratch_->count && (scratch_->text[i] != nullptr) == (v.type == ValueType::String))
+    scratch_->set(i, v);
 }
 
 void CallSite::setText(size_t i, const std::string& text) {

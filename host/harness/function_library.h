@@ -70,8 +70,9 @@ class CallSite {
 
   // The function and every argument; args must suit fn (count and types).
   void bind(const FunctionInfo& fn, const std::vector<Value>& args);
-  // Argument i, of the type it was bound with. A text stays where v holds it,
-  // so v must stay unchanged until the call has returned.
+  // Argument i, of the type it was bound with (a text where none was bound, or
+  // the other way round, is ignored). A text stays where v holds it, so v must
+  // stay unchanged until the call has returned.
   void setArgument(size_t i, const Value& v);
   // The same for a String argument whose text is held elsewhere.
   void setText(size_t i, const std::string& text);

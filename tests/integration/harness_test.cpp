@@ -1057,6 +1057,12 @@ TEST_F(Fixture, CallSitesAnswerAsCallsLaidOutAfresh) {
     ASSERT_TRUE(r.ok()) << r.message;
     EXPECT_EQ(r.value.text, call("Echo", args).value.text);
   }
+  // A number where a text was bound, and a text where a number was, are not taken.
+  site.setArgument(1, num(7));
+  site.setArgument(0, str("not a number"));
+  lib.call(site, r);
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_EQ(r.value.text, call("Echo", args).value.text);
   // Every guard holds for a bound site as for a fresh call, call after call.
   struct Case {
     const char* name;
