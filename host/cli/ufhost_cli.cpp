@@ -318,7 +318,7 @@ class Runner {
       return kExitLoad;
     }
     noCheck_ = o.noCheck;
-    SetupWatch watch;
+    SetupWatch watch(out_);
     if (o.list) list();
     if (!o.reportTemplate.empty()) {
       report(o.reportTemplate, o.rowsFile, progress);

@@ -69,26 +69,27 @@ class GuardedBuffer {
   char* data() { return reinterpret_cast<char*>(raw_.data() + kFrontZone); }
   const unsigned char* body() const { return raw_.data() + kFrontZone; }
   size_t size() const { return size_; }
+  bool frontHolds() const {
+    const size_t guardStart = kFrontZone - kNearGuard;
+    return nearGuardHolds(raw_.data() + guardStart, kPattern.at(guardStart));
+  }
+  bool backHolds() const {
+    const size_t back = kFrontZone + size_;
+    return nearGuardHolds(raw_.data() + back, kPattern.at(back));
+  }
   // Both near guards as armed; when not, the buffer is armed afresh next time.
   bool intact() {
-    const size_t guardStart = kFrontZone - kNearGuard, back = kFrontZone + size_;
-    const unsigned char* const raw = raw_.data();
-    if (nearGuardHolds(raw + guardStart, kPattern.at(guardStart)) && nearGuardHolds(raw + back, kPattern.at(back)))
-      return true;
-    dirty_ = true;
-    return false;
-  }
-  bool frontIntact() {
-    const size_t guardStart = kFrontZone - kNearGuard;
-    if (nearGuardHolds(raw_.data() + guardStart, kPattern.at(guardStart))) return true;
+    if (frontHolds() && backHolds()) return true;
     dirty_ = true;
     return false;
   }
   // How many bytes past the end were written to, counting to the farthest one; 0 when none.
-  size_t overrunExtent() {
+  size_t overrun() const {
+    if (backHolds()) return 0;
     const size_t back = kFrontZone + size_;
-    if (nearGuardHolds(raw_.data() + back, kPattern.at(back))) return 0;
-    return measureOverrun();
+    for (size_t i = raw_.size(); i > back; --i)
+      if (raw_[i - 1] != guardByte(i - 1)) return i - back;
+    return 0;
   }
   // Room for size, every zone armed: on the first call, after a call that
   // broke a guard, or when this call's buffer is shorter than the last one's.
@@ -107,13 +108,6 @@ class GuardedBuffer {
       const size_t from = kFrontZone + size + kNearGuard, to = kFrontZone + size_ + kNearGuard;
       for (size_t i = from; i < to; i += 128) std::memcpy(&raw_[i], kPattern.at(i), std::min<size_t>(128, to - i));
     }
-  }
-  size_t measureOverrun() {
-    dirty_ = true;
-    const size_t back = kFrontZone + size_;
-    for (size_t i = raw_.size(); i > back; --i)
-      if (raw_[i - 1] != guardByte(i - 1)) return i - back;
-    return 0;
   }
   // The text of arm(size, text) still in place, its NUL included.
   bool bodyEquals(const char* text) const { return std::memcmp(body(), text, size_ - 1) == 0 && body()[size_ - 1] == 0; }
@@ -181,16 +175,17 @@ struct CallScratch {
   std::vector<GuardedBuffer> texts;  // one per argument position; used by string arguments
   std::vector<const char*> text;     // each string argument's text as the caller holds it, else null
   std::vector<size_t> textLength;    // up to its first NUL
+  std::vector<size_t> textArgs;      // the string arguments' positions, found when the list is built
   GuardedBuffer result;
   size_t count = 0;
   bool withMemCalc = false;  // the return-size twin is made only when a string result is sized
 
-  // The list of n arguments as the caller gives them, every member written so
+  // The list of fn's arguments as the caller gives them, every member written so
   // that nothing of the last call shows through.
-  void build(const std::vector<Value>& args, bool memCalcToo) {
+  void build(const FunctionInfo& fn, const std::vector<Value>& args) {
     const size_t n = args.size();
     count = n;
-    withMemCalc = memCalcToo;
+    withMemCalc = fn.signature.returnType == ValueType::String && fn.returnSize != nullptr;
     if (proto.size() < n) {
       proto.resize(n);
       elements.resize(n);
@@ -212,8 +207,12 @@ struct CallScratch {
       m.MemCalcLiteralFlag = UFLiteral;  // every argument the harness passes is a literal
       set(i, args[i]);
     }
+    textArgs.clear();
+    for (size_t i = 0; i < n; ++i)
+      if (text[i]) textArgs.push_back(i);
   }
-  // Argument i's type, length and value, in the list and its return-size twin.
+  // Argument i's type, length and value, in the list and its return-size twin;
+  // after build, only of the type it was built with.
   void set(size_t i, const Value& v) {
     UFParamListElement& e = proto[i];
     std::memset(&e.Parameter, 0, sizeof e.Parameter);
@@ -242,8 +241,7 @@ struct CallScratch {
     std::memcpy(static_cast<void*>(elements.data()), proto.data(), count * sizeof(UFParamListElement));
     if (withMemCalc)
       std::memcpy(static_cast<void*>(memCalc.data()), protoMemCalc.data(), count * sizeof(UFMemCalcParam));
-    for (size_t i = 0; i < count; ++i) {
-      if (!text[i]) continue;
+    for (size_t i : textArgs) {
       char* const armed = texts[i].arm(textLength[i] + 1, text[i]);
       elements[i].Parameter.ParamString = armed;
       if (withMemCalc) memCalc[i].MemCalcParameter.ParamString = armed;
@@ -255,8 +253,7 @@ struct CallScratch {
   // 0 when every argument text is as it was, else the first argument written to.
   int modifiedArgument() {
     int first = 0;
-    for (size_t i = 0; i < count; ++i) {
-      if (!text[i]) continue;
+    for (size_t i : textArgs) {
       GuardedBuffer& t = texts[i];
       // Every buffer is checked, so that each disturbed one is re-armed before the next call.
       if ((!t.intact() || !t.bodyEquals(text[i])) && !first) first = static_cast<int>(i + 1);
@@ -562,15 +559,11 @@ CallResult FunctionLibrary::evaluate(const FunctionInfo& fn, const std::vector<V
 
 CallResult FunctionLibrary::callUnchecked(const FunctionInfo& fn, const std::vector<Value>& args) {
   CallResult r;
-  callInto(fn, args, r);
-  return r;
-}
-
-void FunctionLibrary::callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& r) {
   if (!scratch_) scratch_.reset(new CallScratch);
-  if (!callable(fn, r)) return;
-  scratch_->build(args, fn.signature.returnType == ValueType::String && fn.returnSize != nullptr);
+  if (!callable(fn, r)) return r;
+  scratch_->build(fn, args);
   invoke(fn, *scratch_, r);
+  return r;
 }
 
 CallSite::CallSite() = default;
@@ -581,11 +574,13 @@ CallSite& CallSite::operator=(CallSite&&) noexcept = default;
 void CallSite::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
   fn_ = &fn;
   if (!scratch_) scratch_.reset(new CallScratch);
-  scratch_->build(args, fn.signature.returnType == ValueType::String && fn.returnSize != nullptr);
+  scratch_->build(fn, args);
 }
 
 void CallSite::setArgument(size_t i, const Value& v) {
-  if (scratch_ && i < scratch_->count) scratch_->set(i, v);
+  // The list's texts are found when it is built: a text goes only where one was.
+  if (scratch_ && i < scratch_->count && (scratch_->text[i] != nullptr) == (v.type == ValueType::String))
+    scratch_->set(i, v);
 }
 
 void CallSite::setText(size_t i, const std::string& text) {
@@ -755,9 +750,7 @@ void FunctionLibrary::textOutcome(const FunctionInfo& fn, CallScratch& chain, UF
                                   const char* buffer, int size, CallResult& r) {
   GuardedBuffer& result = chain.result;
   if (!result.intact()) {
-    // Both ends are measured before either is reported.
-    const bool frontIntact = result.frontIntact();
-    bufferBroken(fn.signature.name, frontIntact, result.overrunExtent(), size, r);
+    bufferBroken(fn.signature.name, result.frontHolds(), result.overrun(), size, r);
   } else if (rc != UFUserError &&  // its number overlays the pointer
              block.ReturnValue.ReturnString != buffer) {
     pointerReplaced(fn.signature.name, r);

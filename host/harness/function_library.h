@@ -70,8 +70,9 @@ class CallSite {
 
   // The function and every argument; args must suit fn (count and types).
   void bind(const FunctionInfo& fn, const std::vector<Value>& args);
-  // Argument i, of the type it was bound with. A text stays where v holds it,
-  // so v must stay unchanged until the call has returned.
+  // Argument i, of the type it was bound with (a text where none was bound, or
+  // the other way round, is ignored). A text stays where v holds it, so v must
+  // stay unchanged until the call has returned.
   void setArgument(size_t i, const Value& v);
   // The same for a String argument whose text is held elsewhere.
   void setText(size_t i, const std::string& text);
@@ -135,9 +136,6 @@ class FunctionLibrary {
   CallResult evaluateAnyCount(const FunctionInfo& fn, const std::vector<Value>& args);
   // Calls it with whatever arguments are given, unchecked.
   CallResult callUnchecked(const FunctionInfo& fn, const std::vector<Value>& args);
-  // The same into a result kept by the caller, whose strings are reused: for
-  // a report's many calls. Every call of the harness goes through here.
-  void callInto(const FunctionInfo& fn, const std::vector<Value>& args, CallResult& result);
   // The same for a bound call site: only the patched arguments are laid out again.
   void call(CallSite& site, CallResult& result);
 

@@ -111,6 +111,7 @@ char escapedCharacter(char written) {
 
 bool equalsNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;  // as names are mostly written
   for (size_t i = 0; i < a.size(); ++i)
     if (lower(a[i]) != lower(b[i])) return false;
   return true;

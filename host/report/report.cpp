@@ -1,6 +1,6 @@
 #include "report.h"
 
-#include <algorithm>
+#include <cstring>
 #include <ostream>
 
 #include "host_dates.h"
@@ -102,20 +102,28 @@ std::string columnReference(const std::string& name) {
 class OutputBuffer {
  public:
   static constexpr size_t kSize = 1 << 16;
-  explicit OutputBuffer(std::ostream& out) : out_(out) { data_.reserve(kSize); }
-  void put(const std::string& s) {
-    data_.append(s);
-    if (data_.size() >= kSize) flush();
+  explicit OutputBuffer(std::ostream& out) : out_(out), data_(kSize) {}
+  void put(const std::string& s) { put(s.data(), s.size()); }
+  void put(const char* s, size_t n) {
+    if (used_ + n > kSize) flush();
+    if (n > kSize) {
+      out_.write(s, static_cast<std::streamsize>(n));
+      out_.flush();
+      return;
+    }
+    std::memcpy(data_.data() + used_, s, n);
+    used_ += n;
   }
   void flush() {
-    out_.write(data_.data(), static_cast<std::streamsize>(data_.size()));
+    out_.write(data_.data(), static_cast<std::streamsize>(used_));
     out_.flush();
-    data_.clear();
+    used_ = 0;
   }
 
  private:
   std::ostream& out_;
-  std::string data_;
+  std::vector<char> data_;
+  size_t used_ = 0;
 };
 
 class ProgressCount {
@@ -252,8 +260,13 @@ void ReportOutcome::add(const TemplatePiece& call, const CallResult& r) {
 
 namespace {
 
-// One run of a bound report: every call site's arguments laid out once, its
-// column arguments read afresh from each row.
+// As wide as a date, so the columns after it stay in place.
+const char kNoDateText[] = "(no date) ";
+
+// One run of a bound report: every call site's arguments laid out once. Each
+// row, a column that calls take as a number or a date is read once, however
+// many calls take it (a company and a book number go to every fiscal function),
+// and each call site takes its column arguments from those readings.
 class ReportRun {
  public:
   ReportRun(FunctionLibrary& library, const ReportTemplate& report, CsvReader* rows, long rowCount,
@@ -269,11 +282,15 @@ class ReportRun {
       for (const TemplatePiece& p : section->pieces) {
         args_.emplace_back();
         sites_.emplace_back();
+        readOf_.emplace_back();
         if (!p.isCall) continue;
         for (size_t i = 0; i < p.call.args.size(); ++i) {
           args_.back().push_back(p.call.args[i].value);
+          const ValueType type = p.function->signature.params[i];
           // A column's placeholder of the parameter's type until the first row.
-          if (p.columns[i] >= 0) args_.back().back().type = p.function->signature.params[i];
+          if (p.columns[i] >= 0) args_.back().back().type = type;
+          const bool read = p.columns[i] >= 0 && type != ValueType::String;
+          readOf_.back().push_back(read ? reading(static_cast<size_t>(p.columns[i]), type) : -1);
         }
         sites_.back().bind(*p.function, args_.back());
       }
@@ -287,6 +304,7 @@ class ReportRun {
       std::string error;
       while (rows_->next(fields_, error)) {
         ++rowNumber_;
+        for (FieldRead& r : reads_) r.fits = fieldAs(fields_[r.column], r.type, r.value);
         emit(report_.row, rowSites, nullptr);
         if (sharedScreen_ && bar_.shown()) {
           // The count steps aside while the row's text goes out to the same screen.
@@ -305,16 +323,32 @@ class ReportRun {
   }
 
  private:
-  // A section's pieces; their argument lists start at args_[site].
+  // A column read as a number or a date, for the row in hand.
+  struct FieldRead {
+    size_t column;
+    ValueType type;
+    bool fits;
+    Value value;
+  };
+
+  // The entry in reads_ for the column read as type, made when it is the first.
+  int reading(size_t column, ValueType type) {
+    for (size_t r = 0; r < reads_.size(); ++r)
+      if (reads_[r].column == column && reads_[r].type == type) return static_cast<int>(r);
+    reads_.push_back(FieldRead{column, type, false, Value()});
+    return static_cast<int>(reads_.size() - 1);
+  }
+
+  // A section's pieces; their call sites start at sites_[site].
   void emit(const ReportSection& section, size_t site, const char* sectionName) {
     for (const TemplatePiece& p : section.pieces) {
-      CallSite& call = sites_[site];
-      std::vector<Value>& args = args_[site++];
+      const std::vector<int>& readOf = readOf_[site];
+      CallSite& call = sites_[site++];
       if (!p.isCall) {
         text_.put(p.text);
         continue;
       }
-      const int bad = readColumns(p, args, call);
+      const int bad = setColumns(p, readOf, call);
       if (bad < 0)
         library_.call(call, result_);  // bound: count and types fit
       else
@@ -323,7 +357,7 @@ class ReportRun {
       if (result_.ok() && result_.value.type == ValueType::String)
         text_.put(result_.value.text);  // as formatValue has it, without the copy
       else if (result_.ok() && result_.value.type == ValueType::Date && result_.value.date == kNoDate)
-        text_.put("(no date) ");  // as wide as a date, so the columns after it stay in place
+        text_.put(kNoDateText, sizeof kNoDateText - 1);
       else if (result_.ok())
         text_.put(formatValue(result_.value));
       else
@@ -340,45 +374,21 @@ class ReportRun {
                       typeName(p.function->signature.params[arg]);
   }
 
-  // This row's fields into the call's column arguments, each as its parameter
-  // takes it; the first argument whose field does not read so, or -1.
-  int readColumns(const TemplatePiece& p, std::vector<Value>& args, CallSite& call) {
+  // This row's fields into the call's column arguments: a text as it stands,
+  // a number or a date as read; the first argument whose field does not read
+  // as its type, or -1.
+  int setColumns(const TemplatePiece& p, const std::vector<int>& readOf, CallSite& call) {
     for (size_t i = 0; i < p.columns.size(); ++i) {
       if (p.columns[i] < 0) continue;
-      const size_t column = static_cast<size_t>(p.columns[i]);
-      if (p.function->signature.params[i] == ValueType::String) {
-        call.setText(i, fields_[column]);  // the field stays as it is until the next row
+      if (readOf[i] < 0) {
+        call.setText(i, fields_[static_cast<size_t>(p.columns[i])]);  // the field stays until the next row
         continue;
       }
-      if (!readField(column, p.function->signature.params[i], args[i])) return static_cast<int>(i);
-      call.setArgument(i, args[i]);
+      const FieldRead& read = reads_[static_cast<size_t>(readOf[i])];
+      if (!read.fits) return static_cast<int>(i);
+      call.setArgument(i, read.value);
     }
     return -1;
-  }
-
-  // A field as a number or a date is read once a row, however many calls take
-  // it (a company and a book number go to every fiscal function).
-  struct FieldRead {
-    size_t column;
-    ValueType type;
-    long row;
-    bool fits;
-    Value value;
-  };
-  bool readField(size_t column, ValueType type, Value& into) {
-    auto read = std::find_if(reads_.begin(), reads_.end(),
-                             [&](const FieldRead& r) { return r.column == column && r.type == type; });
-    if (read == reads_.end()) read = reads_.insert(reads_.end(), FieldRead{column, type, -1, false, Value()});
-    if (read->row != rowNumber_) {
-      read->row = rowNumber_;
-      read->fits = fieldAs(fields_[column], type, read->value);
-    }
-    if (read->fits) {
-      into.type = type;
-      into.number = read->value.number;
-      into.date = read->value.date;
-    }
-    return read->fits;
   }
 
   // #ERROR in the call's place, why on err: after the output so far, so that
@@ -403,6 +413,7 @@ class ReportRun {
   bool sharedScreen_;
   std::vector<std::vector<Value>> args_;  // per piece of the three sections, in order
   std::vector<CallSite> sites_;           // the same, bound to their functions
+  std::vector<std::vector<int>> readOf_;  // the same, per argument: its entry in reads_, or -1
   std::vector<std::string> fields_;       // the row being written
   std::vector<FieldRead> reads_;
   CallResult result_;

@@ -1,6 +1,7 @@
 #include "report_outcome.h"
 
 #include <ostream>
+#include <streambuf>
 #include <vector>
 
 #include "companyDatabase.h"
@@ -68,14 +69,63 @@ site::Diagnosis findSetupFault() {
   return {};
 }
 
+namespace {
+// Standard output while the watch is on: gathered, and written only after the
+// tee has passed on what standard error holds by then.
+class WatchedOutput : public std::streambuf {
+ public:
+  WatchedOutput(std::ostream& out, site::BoxTee& tee) : out_(out), real_(out.rdbuf()), tee_(tee) {
+    setp(buffer_, buffer_ + sizeof buffer_);
+    out_.rdbuf(this);
+  }
+  ~WatchedOutput() { restore(); }
+  // Writes what is gathered and hands out back its own buffer, its state kept.
+  void restore() {
+    if (!real_) return;
+    if (sync() != 0) out_.setstate(std::ios::badbit);
+    const std::ios::iostate state = out_.rdstate();
+    out_.rdbuf(real_);
+    out_.setstate(state);
+    real_ = nullptr;
+  }
+
+ protected:
+  int overflow(int c) override {
+    if (sync() != 0) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
+  }
+  // A block that does not fit goes out as it is, after what is gathered.
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    if (n < epptr() - pptr()) return std::streambuf::xsputn(s, n);
+    return sync() == 0 && real_->sputn(s, n) == n && real_->pubsync() == 0 ? n : 0;
+  }
+  int sync() override {
+    tee_.sync();
+    const std::streamsize n = pptr() - pbase();
+    setp(buffer_, buffer_ + sizeof buffer_);
+    return real_->sputn(buffer_, n) == n && real_->pubsync() == 0 ? 0 : -1;
+  }
+
+ private:
+  std::ostream& out_;
+  std::streambuf* real_;
+  site::BoxTee& tee_;
+  char buffer_[8192];  // what the C library's stream would gather
+};
+}  // namespace
+
 struct SetupWatch::State {
+  explicit State(std::ostream& out) : output(out, tee) {}
   site::BoxTee tee;
+  WatchedOutput output;
 };
 
-SetupWatch::SetupWatch() : s_(new State) {}
+SetupWatch::SetupWatch(std::ostream& out) : s_(new State(out)) {}
 SetupWatch::~SetupWatch() { delete s_; }
 
 int SetupWatch::finish(const FiscalTally& tally, std::ostream& err) {
+  s_->output.restore();
   const std::string text = s_->tee.finish();
   site::SourceSetting setting;
   if (text.find(companyDatabase::kErrorCaption) != std::string::npos) {
@@ -83,7 +133,7 @@ int SetupWatch::finish(const FiscalTally& tally, std::ostream& err) {
     if (f.defined) setting = sourceSetting(f);
   }
   const SetupVerdict v = judgeSetup(tally, text, setting, findSetupFault);
-  // Output that passed through the watch and did not reach its file.
+  // Messages that passed through the watch and did not reach their file.
   const int lost = s_->tee.lostOutput() ? kExitInternal : kExitOk;
   if (!v.failed) return lost;
   err << v.summary << "\n";

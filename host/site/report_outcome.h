@@ -29,11 +29,13 @@ SetupVerdict judgeSetup(const FiscalTally& tally, const std::string& boxText, co
 site::Diagnosis findSetupFault();
 
 // Watches a report from before its job to after it: the library's boxes on
-// standard error pass through and are read. finish() prints the summary line on
-// err and returns kExitSetupFailure, or kExitOk.
+// standard error pass through and are read. Meanwhile out is gathered, and what
+// standard error holds is passed on before each gathering goes out, so that
+// where both share a file they keep their order. finish() prints the summary
+// line on err and returns kExitSetupFailure, or kExitOk.
 class SetupWatch {
  public:
-  SetupWatch();
+  explicit SetupWatch(std::ostream& out);
   ~SetupWatch();
   SetupWatch(const SetupWatch&) = delete;
   SetupWatch& operator=(const SetupWatch&) = delete;

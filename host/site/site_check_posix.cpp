@@ -1,8 +1,9 @@
 // Linux side of the site check's system seam: the COM runtime's class registry
-// files, unixODBC's odbc.ini locations and standard error captured through a
-// temporary file.
+// files, unixODBC's odbc.ini locations and the library's boxes read from
+// standard error through a pipe.
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,8 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <thread>
-#include <vector>
 
 #include "comregistry.h"
 #include "companyDatabase.h"
@@ -122,45 +123,14 @@ std::string locateDriver(const std::string& entry) {
   return std::string();
 }
 
-BoxCapture::BoxCapture() {
-  std::fflush(stderr);
-  FILE* f = std::tmpfile();
-  if (!f) return;
-  savedFd_ = ::dup(STDERR_FILENO);
-  if (savedFd_ < 0 || ::dup2(::fileno(f), STDERR_FILENO) < 0) {
-    if (savedFd_ >= 0) ::close(savedFd_);
-    savedFd_ = -1;
-    std::fclose(f);
-    return;
-  }
-  file_ = f;
-}
-
-BoxCapture::~BoxCapture() { finish(); }
-
-std::string BoxCapture::finish() {
-  std::string text;
-  if (done_) return text;
-  done_ = true;
-  if (!file_) return text;
-  std::fflush(stderr);
-  ::dup2(savedFd_, STDERR_FILENO);
-  ::close(savedFd_);
-  FILE* f = static_cast<FILE*>(file_);
-  std::rewind(f);
-  char buf[4096];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
-  std::fclose(f);
-  file_ = nullptr;
-  return text;
-}
-
 struct BoxTee::State {
   int savedErr = -1;
-  int savedOut = -1;  // standard output when it shares standard error's file
-  int readFd = -1;
+  int readFd = -1;  // the pipe's end, read without blocking
+  bool passThrough = true;
   std::thread reader;
+  std::mutex passing;  // one reader of the pipe at a time: the thread or sync()
+  std::string line;    // the line being read, as far as it matters
+  bool inBox = false;
   std::string kept;
   bool lost = false;  // a write to the real file failed
 };
@@ -169,38 +139,30 @@ namespace {
 // Enough for the first boxes; the rest only passes through.
 constexpr size_t kKeptText = 64 * 1024;
 
-bool sameFile(int a, int b) {
-  struct stat sa, sb;
-  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // Outside a box only a caption matters, and every caption is shorter than this.
 constexpr size_t kCaptionRoom = 32;
 
 // A whole line has passed: it may open a box, be kept as part of one, or end it.
-void endLine(std::string& line, bool& inBox, BoxTee::State* s) {
+void endLine(BoxTee::State* s) {
   static const char* const kCaptions[] = {companyDatabase::kErrorCaption, companyDatabase::kPasswordCaption};
-  if (!inBox)
-    for (const char* caption : kCaptions) inBox = inBox || line == caption;
-  if (inBox && s->kept.size() + line.size() < kKeptText) s->kept += line + "\n";
-  if (line.empty()) inBox = false;
-  line.clear();
+  if (!s->inBox)
+    for (const char* caption : kCaptions) s->inBox = s->inBox || s->line == caption;
+  if (s->inBox && s->kept.size() + s->line.size() < kKeptText) s->kept += s->line + "\n";
+  if (s->line.empty()) s->inBox = false;
+  s->line.clear();
 }
 
-// Copies the pipe to the real file as it comes and keeps the lines from each
-// box caption to the empty line that ends the box: with standard output
-// merged in, a report's rows pass by in between, so they are looked at by the
-// line, not by the byte.
-void passThrough(int from, int to, BoxTee::State* s) {
-  std::string line;
-  bool inBox = false;
-  std::vector<char> buf(64 * 1024);
+// Copies what waits in the pipe to the real file (when passing through) and
+// keeps the lines from each box caption to the empty line that ends the box
+// (other messages pass by in between). False once the pipe has no writer left.
+bool drain(BoxTee::State* s) {
+  char buf[4096];
   for (;;) {
-    ssize_t got = ::read(from, buf.data(), buf.size());
+    const ssize_t got = ::read(s->readFd, buf, sizeof buf);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    for (ssize_t at = 0; at < got;) {
-      ssize_t put = ::write(to, buf.data() + at, static_cast<size_t>(got - at));
+    if (got <= 0) return got < 0 && errno == EAGAIN;
+    for (ssize_t at = 0; s->passThrough && at < got;) {
+      const ssize_t put = ::write(s->savedErr, buf + at, static_cast<size_t>(got - at));
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) {
         s->lost = true;
@@ -208,62 +170,63 @@ void passThrough(int from, int to, BoxTee::State* s) {
       }
       at += put;
     }
-    const char* p = buf.data();
-    const char* const end = p + got;
+    const char* p = buf;
+    const char* const end = buf + got;
     while (p < end) {
       const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
       const char* stop = nl ? nl : end;
-      const size_t limit = inBox ? kKeptText : kCaptionRoom;
-      if (line.size() < limit) line.append(p, std::min(static_cast<size_t>(stop - p), limit - line.size()));
+      const size_t limit = s->inBox ? kKeptText : kCaptionRoom;
+      if (s->line.size() < limit) s->line.append(p, std::min(static_cast<size_t>(stop - p), limit - s->line.size()));
       if (!nl) break;
-      endLine(line, inBox, s);
+      endLine(s);
       p = nl + 1;
     }
   }
 }
+
+void readPipe(BoxTee::State* s) {
+  for (;;) {
+    pollfd ready{s->readFd, POLLIN, 0};
+    if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return;
+    std::lock_guard<std::mutex> lock(s->passing);
+    if (!drain(s)) return;
+  }
+}
 }  // namespace
 
-BoxTee::BoxTee() {
-  std::fflush(stdout);
+BoxTee::BoxTee(bool passThrough) {
   std::fflush(stderr);
   // With standard error closed, the pipe would take its number: nothing to watch.
   if (::fcntl(STDERR_FILENO, F_GETFD) < 0) return;
   int fds[2];
   if (::pipe(fds) != 0) return;
   const int savedErr = ::dup(STDERR_FILENO);
-  if (savedErr < 0 || ::dup2(fds[1], STDERR_FILENO) < 0) {
+  if (savedErr < 0 || ::fcntl(fds[0], F_SETFL, O_NONBLOCK) != 0 || ::dup2(fds[1], STDERR_FILENO) < 0) {
     if (savedErr >= 0) ::close(savedErr);
     ::close(fds[0]);
     ::close(fds[1]);
     return;
   }
+  ::close(fds[1]);
   s_ = new State;
   s_->savedErr = savedErr;
   s_->readFd = fds[0];
-  // Where both go to one file or screen, both go through the pipe, so that
-  // they keep their order there.
-  if (sameFile(STDOUT_FILENO, savedErr)) {
-    s_->savedOut = ::dup(STDOUT_FILENO);
-    if (s_->savedOut >= 0 && ::dup2(fds[1], STDOUT_FILENO) < 0) {
-      ::close(s_->savedOut);
-      s_->savedOut = -1;
-    }
-  }
-  ::close(fds[1]);
-  s_->reader = std::thread(passThrough, fds[0], savedErr, s_);
+  s_->passThrough = passThrough;
+  s_->reader = std::thread(readPipe, s_);
 }
 
 BoxTee::~BoxTee() { finish(); }
 
+void BoxTee::sync() {
+  if (!s_) return;
+  std::lock_guard<std::mutex> lock(s_->passing);
+  drain(s_);
+}
+
 std::string BoxTee::finish() {
   if (!s_) return std::string();
-  std::fflush(stdout);
   std::fflush(stderr);
-  // Closes the pipe's last writers: the reader ends.
-  if (s_->savedOut >= 0) {
-    ::dup2(s_->savedOut, STDOUT_FILENO);
-    ::close(s_->savedOut);
-  }
+  // Closes the pipe's last writer: the reader ends.
   ::dup2(s_->savedErr, STDERR_FILENO);
   s_->reader.join();
   ::close(s_->readFd);

@@ -50,36 +50,22 @@ std::string nowText();
 // Empty when it is nowhere.
 std::string locateDriver(const std::string& entry);
 
-// Collects what the library writes as message boxes while it is alive. On Linux
-// the boxes go to standard error, so that is redirected into a temporary file;
-// on Windows boxes are windows and nothing is collected.
-class BoxCapture {
- public:
-  BoxCapture();
-  ~BoxCapture();
-  BoxCapture(const BoxCapture&) = delete;
-  BoxCapture& operator=(const BoxCapture&) = delete;
-  // Ends the capture (once) and returns the text collected.
-  std::string finish();
-
- private:
-  int savedFd_ = -1;
-  void* file_ = nullptr;
-  bool done_ = false;
-};
-
-// Passes what is written to standard error through as it comes, and keeps the
-// library's boxes from it (the report's progress and messages go on showing).
-// Windows: boxes are windows; nothing is kept.
+// Reads standard error while it is alive and keeps the library's boxes from it,
+// each from its caption line to the empty line that ends it. A tee passes all
+// of it through as it comes (a report's progress and messages go on showing).
+// Windows: boxes are windows; nothing is read or kept.
 class BoxTee {
  public:
-  BoxTee();
+  explicit BoxTee(bool passThrough = true);
   ~BoxTee();
   BoxTee(const BoxTee&) = delete;
   BoxTee& operator=(const BoxTee&) = delete;
+  // Passes on at once what standard error holds so far: called before each
+  // write to standard output, it keeps the two in order where they share a file.
+  void sync();
   // Ends the tee (once) and returns the boxes' text.
   std::string finish();
-  // After finish: some output could not be written to its file.
+  // After finish: some of standard error could not be written to its file.
   bool lostOutput() const { return lost_; }
 
   struct State;
@@ -87,6 +73,12 @@ class BoxTee {
  private:
   State* s_ = nullptr;
   bool lost_ = false;
+};
+
+// The same kept from the screen: the site check reports the boxes itself.
+class BoxCapture : public BoxTee {
+ public:
+  BoxCapture() : BoxTee(false) {}
 };
 
 }  // namespace site

@@ -387,7 +387,9 @@ TEST(ReportNoDate, TakesTheWidthOfADate) {
 namespace {
 
 // Where results and messages go to one file, the watch on the library's boxes
-// keeps them in the order they were written.
+// keeps them in the order they were written: calls' results and messages, and
+// a report whose first 64 KB block goes out before the box and whose rows,
+// made after it, follow it.
 TEST(ReportSetupWatch, ResultsAndMessagesKeepTheirOrderInOneFile) {
   DataSource source(Backend::SQLite, Schema::V4);
   sitetest::Site site;
@@ -395,21 +397,39 @@ TEST(ReportSetupWatch, ResultsAndMessagesKeepTheirOrderInOneFile) {
   source.setOption("Database", dir.file("gone.db"));
   testenv::ScopedEnv reg("U2LVOST_COM_REGISTRY", site.registry().c_str());
   testenv::ScopedEnv noSystemFile("U2LVOST_COM_SYSTEM_REGISTRY", "");
-  std::string cmd = sitetest::shellQuote(UFHOST_PROGRAM) + " " + sitetest::shellQuote(U2LVOST_LIBRARY);
+  const std::string ufhost = sitetest::shellQuote(UFHOST_PROGRAM) + " " + sitetest::shellQuote(U2LVOST_LIBRARY);
+  std::string calls = ufhost;
   for (const char* call : {"ZelNum(10, 2)", "ZelFYEnd(1, 0, 2024-03-01)", "ZelNum(5, 0, \"1\")", "ZelSplitHdr(8, 1)"})
-    cmd += " --no-check " + sitetest::shellQuote(call);
-  sitetest::Outcome o = sitetest::runCommand(dir, "{ " + cmd + " 2>&1; }");
-  EXPECT_EQ(o.code, 7);
-  EXPECT_EQ(o.err, "");
-  const std::vector<std::string> inOrder = {
-      "#ERROR\nufhost: ZelNum(10, 2): ZelNum answered UFNotEnoughParameters (6)\n",
-      "SQL Error\nSQLConnect (openHDBC)\n", "\n\n(no date)\n    1\n#ERROR\nufhost: ZelSplitHdr(8, 1): ",
-      "ufhost: 1 of 1 fiscal-year calls gave no date, the library showed 1 \"SQL Error\" box; first cause: "};
-  size_t at = 0;
-  for (const std::string& part : inOrder) {
-    const size_t found = o.out.find(part, at);
-    ASSERT_NE(found, std::string::npos) << part << "\nafter " << at << " in\n" << o.out;
-    at = found + part.size();
+    calls += " --no-check " + sitetest::shellQuote(call);
+  std::string tpl = "@header\n", csv = "n,day\n";
+  for (int i = 0; i < 2000; ++i) tpl += "header line " + std::to_string(i) + ": " + std::string(40, '-') + "\n";
+  tpl += "@row\n{ZelNum(6, 0, $n)} {ZelFYEnd(1, 0, $day)}\n";
+  for (int i = 1; i <= 3; ++i) csv += std::to_string(i) + ",2024-03-01\n";
+  const std::string report = ufhost + " --report " + sitetest::shellQuote(dir.write("t.txt", tpl)) + " --rows " +
+                             sitetest::shellQuote(dir.write("rows.csv", csv));
+  const struct Case {
+    std::string command;
+    std::vector<std::string> inOrder;
+  } cases[] = {
+      {calls,
+       {"#ERROR\nufhost: ZelNum(10, 2): ZelNum answered UFNotEnoughParameters (6)\n",
+        "SQL Error\nSQLConnect (openHDBC)\n", "\n\n(no date)\n    1\n#ERROR\nufhost: ZelSplitHdr(8, 1): ",
+        "ufhost: 1 of 1 fiscal-year calls gave no date, the library showed 1 \"SQL Error\" box; first cause: "}},
+      {report,
+       {"header line 0: ", "SQL Error\nSQLConnect (openHDBC)\n",
+        "     1 (no date) \n     2 (no date) \n     3 (no date) \n", "ufhost: 3 of 3 fiscal-year calls gave no date"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command.substr(0, 200));
+    sitetest::Outcome o = sitetest::runCommand(dir, "{ " + c.command + " 2>&1; }");
+    EXPECT_EQ(o.code, 7);
+    EXPECT_EQ(o.err, "");
+    size_t at = 0;
+    for (const std::string& part : c.inOrder) {
+      const size_t found = o.out.find(part, at);
+      ASSERT_NE(found, std::string::npos) << part << "\nafter " << at << " in\n" << o.out.substr(at, 2000);
+      at = found + part.size();
+    }
   }
 }
 
