@@ -2,9 +2,12 @@
 
 #include <cstdlib>
 
-void JobCompany::dropCalendars() {
-  for (auto& calendar : slotCalendar) calendar.Release();
-  calendars.Release();
+static_assert(sizeof(JobCompany) == 64, "a company's entry is one cache line");
+
+void JobCompanies::dropCalendars(JobCompany& entry) {
+  if (entry.company == -1) return;  // holds nothing
+  for (int32_t slot = 0; slot < 8; ++slot) slotCalendar(entry.company, slot).Release();
+  entry.calendars.Release();
 }
 
 JobCompany& JobCompanies::add(int16_t company) {
@@ -17,7 +20,7 @@ JobCompany& JobCompanies::add(int16_t company) {
   } else {
     ++count_;
   }
-  entry.dropCalendars();
+  dropCalendars(entry);
   entry = JobCompany();
   entry.company = company;
   entry.lastUse = ++clock_;
@@ -42,7 +45,7 @@ void JobCompanies::charge(JobCompany& entry, size_t bytes) {
 void JobCompanies::remove(JobCompany& entry) {
   bytes_ -= entry.bytes;
   --count_;
-  entry.dropCalendars();
+  dropCalendars(entry);
   entry = JobCompany();
 }
 

@@ -19,23 +19,16 @@
 #include "odbcApi.h"
 #include "vrzelcal.h"
 
-// One company's calendars in a report job. A switch of company reads and writes
-// the first cache line: the number, the last use and the list; the slots of
-// books 0 to 4 share it, the others and the identifiers follow on the second.
+// One company's calendars in a report job, on one cache line: a switch of
+// company reads and writes only this line.
 struct alignas(64) JobCompany {
   int16_t company = -1;  // -1: the entry holds no company
   uint64_t lastUse = 0;  // the job's clock at the company's last use
   // Null: the company has no calendars in this job (a read failed, or the
   // database knows nothing of it), and its lookups answer no date.
   CComPtr<IktEnumDispatch> calendars;
-  // The calendar each book slot resolved to: within a job neither the list nor
-  // the slot's identifier changes, so the walk is made once per slot.
-  CComPtr<IVRCalendar> slotCalendar[8];
   int32_t bookArr[8] = {};  // calendar identifier per book slot; below 1: not known
   size_t bytes = 0;         // estimated memory of its calendars
-
-  // The company keeps no calendars for the rest of the job.
-  void dropCalendars();
 };
 
 class JobCompanies {
@@ -61,6 +54,17 @@ class JobCompanies {
   // A new, empty entry for a company (one kept already is emptied). Company
   // numbers are 0 to 32767. The entry stays where it is for the job.
   JobCompany& add(int16_t company);
+  // The calendar a book slot (0 to 7) of a kept company resolved to; null
+  // while not known. Within a job neither the list nor the slot's identifier
+  // changes, so the walk is made once per slot. Found by the company's number,
+  // not through its entry: the lookup can go on to the calendar while the
+  // entry is still being read.
+  CComPtr<IVRCalendar>& slotCalendar(int16_t company, int32_t slot) {
+    const size_t number = numberOf(company);
+    return blocks_[number / kBlockCompanies]->slotCalendars[slot][number % kBlockCompanies];
+  }
+  // The company keeps no calendars for the rest of the job.
+  void dropCalendars(JobCompany& entry);
   // The entry now holds calendars of about bytes; beyond the budget the least
   // recently used other companies are dropped.
   void charge(JobCompany& entry, size_t bytes);
@@ -72,11 +76,13 @@ class JobCompanies {
  private:
   static constexpr size_t kCompanyNumbers = 32768;
   // The entries of 64 neighbouring company numbers lie together, in company
-  // order: a report going round its companies in order reads them in turn,
-  // and a block is made only for the numbers a job uses.
+  // order, and so do their calendars of each slot: a report of one book going
+  // round its companies in order reads them in turn. A block is made only for
+  // the numbers a job uses.
   static constexpr size_t kBlockCompanies = 64;
   struct Block {
     JobCompany entries[kBlockCompanies];
+    CComPtr<IVRCalendar> slotCalendars[8][kBlockCompanies];
   };
   static size_t numberOf(int16_t company) { return static_cast<uint16_t>(company) & (kCompanyNumbers - 1); }
   JobCompany* entryOf(int16_t company) const {

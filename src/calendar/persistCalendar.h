@@ -56,7 +56,7 @@ class CPersistCalendar {
   HRESULT _getCycleObject();
   int32_t _createCalendarIDFromBookID(int32_t bookid);
   int32_t _getCalendarIDFromBookID(int32_t bookid);
-  DATE _getFYEDate(int32_t bookid, DATE date);
+  DATE _getFYEDate(int16_t company, int32_t bookid, DATE date);
   DATE _getBusStartDate(int16_t company);
   int32_t _getOrigYrEnd(int32_t bookid, int16_t company);
   HRESULT _loadCalendarFromShortYears(int32_t bookid, int16_t compid, IVRCalendar** pVal);

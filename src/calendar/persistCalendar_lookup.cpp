@@ -30,7 +30,7 @@ DATE CPersistCalendar::getFiscalYearEnd(int16_t company, uint32_t bookID, DATE d
     if (!useCompany(company, &CPersistCalendar::_getCalendarList)) return 0.0;
     // Asked only while the slot's identifier is unknown (a slot with its
     // calendar kept has one).
-    if (slot >= 0 && !_job.current->slotCalendar[slot] && _job.current->bookArr[slot] < 1) {
+    if (slot >= 0 && !_job.companies.slotCalendar(company, slot) && _job.current->bookArr[slot] < 1) {
       // Not known and no way to ask: the last calendar must not answer for it.
       if (_job.databaseDone()) return 0.0;
       const uint32_t failuresBefore = _job.failures;
@@ -44,9 +44,9 @@ DATE CPersistCalendar::getFiscalYearEnd(int16_t company, uint32_t bookID, DATE d
   } else {
     if (!useCompany(company, &CPersistCalendar::_createCalendarList)) return 0.0;
     // A slot resolved earlier in the job has its identifier already.
-    if (slot < 0 || !_job.current->slotCalendar[slot]) _createCalendarIDFromBookID(book);
+    if (slot < 0 || !_job.companies.slotCalendar(company, slot)) _createCalendarIDFromBookID(book);
   }
-  return _getFYEDate(book, date);
+  return _getFYEDate(company, book, date);
 }
 
 int32_t CPersistCalendar::_getSchemaVersion() {
@@ -95,15 +95,14 @@ int32_t CPersistCalendar::_createCalendarIDFromBookID(int32_t bookid) {
   return 0;
 }
 
-DATE CPersistCalendar::_getFYEDate(int32_t bookid, DATE date) {
+DATE CPersistCalendar::_getFYEDate(int16_t company, int32_t bookid, DATE date) {
   const int32_t slot = bookSlot(bookid);
   // A book without a slot, or no calendars at all, has no calendar to ask.
-  if (slot < 0 || !_job.current || !_job.current->calendars) return 0.0;
-  JobCompany& company = *_job.current;
+  if (slot < 0 || !_job.current || _job.current->company != company || !_job.current->calendars) return 0.0;
   CComPtr<IVRCalendar> walked;
-  IVRCalendar* resolved = company.slotCalendar[slot];
+  IVRCalendar* resolved = _job.companies.slotCalendar(company, slot);
   if (!resolved) {
-    if (FAILED(resolveSlot(company, slot, walked))) return 0.0;
+    if (FAILED(resolveSlot(*_job.current, slot, walked))) return 0.0;
     resolved = walked;
   }
   CComPtr<IVRFiscalYear> fiscalYear;
@@ -148,6 +147,6 @@ HRESULT CPersistCalendar::resolveSlot(JobCompany& company, int32_t slot, CComPtr
   if (FAILED(manager->get_CycleList(cycles.put())) || !cycles || FAILED(cycles->get_Count(&cycleCount)))
     return E_FAIL;
   chosen = calendar;
-  if (wanted >= 1) company.slotCalendar[slot] = calendar;
+  if (wanted >= 1) _job.companies.slotCalendar(company.company, slot) = calendar;
   return S_OK;
 }
