@@ -19,8 +19,8 @@
 #include "odbcApi.h"
 #include "vrzelcal.h"
 
-// One company's calendars in a report job, on one cache line: a switch of
-// company reads and writes only this line.
+// One company's calendars in a report job, on one cache line: of the entries,
+// a switch of company reads and writes only this line.
 struct alignas(64) JobCompany {
   int16_t company = -1;  // -1: the entry holds no company
   uint64_t lastUse = 0;  // the job's clock at the company's last use

@@ -53,6 +53,8 @@ const CRDate kFirstSplittable = YMDToJulian(-32768, 1, 1);
 const CRDate kLastSplittable = CRYearMonthDayToDate(32767, 12, 31);
 bool isSplittableDate(CRDate date) { return date >= kFirstSplittable && date <= kLastSplittable; }
 
+constexpr CRDate kSerialZero = 2415018;  // the host's day of 30 December 1899, DATE 0
+
 // The three arguments shared by both functions; false when one is missing.
 struct YearEndArguments {
   uint32_t companyID, bookID;
@@ -93,7 +95,6 @@ CRDate hostDateOf(DATE date) {
   // the split into year, month and day would only be put back together: the
   // host's day number is the serial plus a constant.
   constexpr double kLastSerial = 11274306.0;  // 31 December 32767
-  constexpr CRDate kSerialZero = 2415018;     // 30 December 1899
   if (std::isgreater(date, 0.0) && std::isless(date, kLastSerial + 1.0)) return static_cast<CRDate>(date) + kSerialZero;
   int16_t m = 0, d = 0, y = 0;
   MDYFromDATE(date, &m, &d, &y);  // no date: 0, 0, 0, which gives -1 below
@@ -105,7 +106,6 @@ DATE lookupDateOf(CRDate date) {
   // widened: split and built again, the date is the day number less a constant.
   // Only the days before it take the long way, where the two calendars differ.
   constexpr CRDate kFirstGregorianDay = 2299160;  // 15 October 1582
-  constexpr CRDate kSerialZero = 2415018;         // 30 December 1899
   if (date >= kFirstGregorianDay && date <= kLastSplittable) return static_cast<DATE>(date - kSerialZero);
   int16_t year = 0;
   uint16_t month = 0, day = 0;
