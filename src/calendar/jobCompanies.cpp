@@ -2,27 +2,28 @@
 
 #include <cstdlib>
 
-void JobCompany::dropCalendars() {
-  for (auto& calendar : slotCalendar) calendar.Release();
-  calendars.Release();
+static_assert(sizeof(JobCompany) == 64, "a company's entry is one cache line");
+
+void JobCompanies::dropCalendars(JobCompany& entry) {
+  if (entry.company == -1) return;  // holds nothing
+  for (int32_t slot = 0; slot < 8; ++slot) slotCalendar(entry.company, slot).Release();
+  entry.calendars.Release();
 }
 
 JobCompany& JobCompanies::add(int16_t company) {
-  if (byNumber_.empty()) byNumber_.resize(kCompanyNumbers);
-  Kept& kept = keptOf(company);
-  if (!kept.entry) {
-    entries_.push_back(std::make_unique<JobCompany>());
-    kept.entry = entries_.back().get();
-    kept.entry->position = entries_.size() - 1;
+  if (blocks_.empty()) blocks_.resize(kCompanyNumbers / kBlockCompanies);
+  std::unique_ptr<Block>& block = blocks_[numberOf(company) / kBlockCompanies];
+  if (!block) block = std::make_unique<Block>();
+  JobCompany& entry = block->entries[numberOf(company) % kBlockCompanies];
+  if (entry.company >= 0) {
+    bytes_ -= entry.bytes;
+  } else {
+    ++count_;
   }
-  JobCompany& entry = *kept.entry;
-  const size_t position = entry.position;
-  entry.dropCalendars();
-  bytes_ -= entry.bytes;
+  dropCalendars(entry);
   entry = JobCompany();
   entry.company = company;
-  entry.position = position;
-  kept.lastUse = ++clock_;
+  entry.lastUse = ++clock_;
   return entry;
 }
 
@@ -30,29 +31,27 @@ void JobCompanies::charge(JobCompany& entry, size_t bytes) {
   bytes_ = bytes_ - entry.bytes + bytes;
   entry.bytes = bytes;
   // Only when a company has just been read, which costs far more than this scan.
-  while (bytes_ > budget_ && entries_.size() > 1) {
+  while (bytes_ > budget_ && count_ > 1) {
     JobCompany* oldest = nullptr;
-    for (const auto& e : entries_)
-      if (e.get() != &entry && (!oldest || keptOf(e->company).lastUse < keptOf(oldest->company).lastUse))
-        oldest = e.get();
-    remove(oldest->position);
+    for (const auto& block : blocks_) {
+      if (!block) continue;
+      for (JobCompany& e : block->entries)
+        if (e.company >= 0 && &e != &entry && (!oldest || e.lastUse < oldest->lastUse)) oldest = &e;
+    }
+    remove(*oldest);
   }
 }
 
-void JobCompanies::remove(size_t position) {
-  JobCompany& gone = *entries_[position];
-  bytes_ -= gone.bytes;
-  keptOf(gone.company) = Kept();
-  if (position + 1 != entries_.size()) {
-    entries_[position] = std::move(entries_.back());
-    entries_[position]->position = position;
-  }
-  entries_.pop_back();
+void JobCompanies::remove(JobCompany& entry) {
+  bytes_ -= entry.bytes;
+  --count_;
+  dropCalendars(entry);
+  entry = JobCompany();
 }
 
 void JobCompanies::clear() {
-  for (auto& entry : entries_) keptOf(entry->company) = Kept();
-  entries_.clear();
+  blocks_.clear();
+  count_ = 0;
   bytes_ = 0;
 }
 

@@ -19,23 +19,16 @@
 #include "odbcApi.h"
 #include "vrzelcal.h"
 
-// One company's calendars in a report job. What a warm lookup reads (the list
-// and the slots' calendars) shares the entry's first cache line: a report
-// cycling a thousand companies row by row touches one line of ours a row.
+// One company's calendars in a report job, on one cache line: of the entries,
+// a switch of company reads and writes only this line.
 struct alignas(64) JobCompany {
+  int16_t company = -1;  // -1: the entry holds no company
+  uint64_t lastUse = 0;  // the job's clock at the company's last use
   // Null: the company has no calendars in this job (a read failed, or the
   // database knows nothing of it), and its lookups answer no date.
   CComPtr<IktEnumDispatch> calendars;
-  // The calendar each book slot resolved to: within a job neither the list nor
-  // the slot's identifier changes, so the walk is made once per slot.
-  CComPtr<IVRCalendar> slotCalendar[8];
   int32_t bookArr[8] = {};  // calendar identifier per book slot; below 1: not known
-  int16_t company = -1;
-  size_t bytes = 0;     // estimated memory of its calendars
-  size_t position = 0;  // in the job's list of companies
-
-  // The company keeps no calendars for the rest of the job.
-  void dropCalendars();
+  size_t bytes = 0;         // estimated memory of its calendars
 };
 
 class JobCompanies {
@@ -52,36 +45,56 @@ class JobCompanies {
   // The company's entry, marked as used now; null when it is not kept (or the
   // number is negative: no company).
   JobCompany* find(int16_t company) {
-    if (company < 0 || byNumber_.empty()) return nullptr;
-    Kept& kept = byNumber_[static_cast<uint16_t>(company)];
-    if (kept.entry) kept.lastUse = ++clock_;
-    return kept.entry;
+    if (company < 0) return nullptr;
+    JobCompany* entry = entryOf(company);
+    if (!entry || entry->company != company) return nullptr;
+    entry->lastUse = ++clock_;
+    return entry;
   }
   // A new, empty entry for a company (one kept already is emptied). Company
-  // numbers are 0 to 32767.
+  // numbers are 0 to 32767. The entry stays where it is for the job.
   JobCompany& add(int16_t company);
+  // The calendar a book slot (0 to 7) of a kept company resolved to; null
+  // while not known. Within a job neither the list nor the slot's identifier
+  // changes, so the walk is made once per slot. Found by the company's number,
+  // not through its entry: the lookup can go on to the calendar while the
+  // entry is still being read.
+  CComPtr<IVRCalendar>& slotCalendar(int16_t company, int32_t slot) {
+    const size_t number = numberOf(company);
+    return blocks_[number / kBlockCompanies]->slotCalendars[slot][number % kBlockCompanies];
+  }
+  // The company keeps no calendars for the rest of the job.
+  void dropCalendars(JobCompany& entry);
   // The entry now holds calendars of about bytes; beyond the budget the least
   // recently used other companies are dropped.
   void charge(JobCompany& entry, size_t bytes);
   void clear();
-  size_t size() const { return entries_.size(); }
+  size_t size() const { return count_; }
   size_t bytes() const { return bytes_; }
   void setBudget(size_t bytes) { budget_ = bytes; }
 
  private:
   static constexpr size_t kCompanyNumbers = 32768;
-  struct Kept {
-    JobCompany* entry = nullptr;  // null: not kept
-    uint64_t lastUse = 0;         // apart from the entry: a switch writes no line of it
+  // The entries of 64 neighbouring company numbers lie together, in company
+  // order, and so do their calendars of each slot: a report of one book going
+  // round its companies in order reads them in turn. A block is made only for
+  // the numbers a job uses.
+  static constexpr size_t kBlockCompanies = 64;
+  struct Block {
+    JobCompany entries[kBlockCompanies];
+    CComPtr<IVRCalendar> slotCalendars[8][kBlockCompanies];
   };
-  Kept& keptOf(int16_t company) { return byNumber_[static_cast<uint16_t>(company) & (kCompanyNumbers - 1)]; }
-  void remove(size_t position);
+  static size_t numberOf(int16_t company) { return static_cast<uint16_t>(company) & (kCompanyNumbers - 1); }
+  JobCompany* entryOf(int16_t company) const {
+    if (blocks_.empty()) return nullptr;
+    const size_t number = numberOf(company);
+    Block* block = blocks_[number / kBlockCompanies].get();
+    return block ? &block->entries[number % kBlockCompanies] : nullptr;
+  }
+  void remove(JobCompany& entry);
 
-  // Per company number: a switch of company is one look-up, with no hashing,
-  // on a report's every row.
-  std::vector<Kept> byNumber_;
-  // Owned one by one, so an entry stays where it is while others come and go.
-  std::vector<std::unique_ptr<JobCompany>> entries_;
+  std::vector<std::unique_ptr<Block>> blocks_;  // per 64 company numbers; null until used
+  size_t count_ = 0;
   size_t bytes_ = 0;
   size_t budget_ = kDefaultBudget;
   uint64_t clock_ = 0;

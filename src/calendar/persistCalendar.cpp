@@ -43,13 +43,13 @@ bool CPersistCalendar::switchCompany(int16_t company, HRESULT (CPersistCalendar:
   if (!entry || entry->company != company) return false;  // the build could not even start
   // A read that failed, an engine call that failed half way, or a company the
   // database does not know: no calendars rather than made-up ones.
-  if (FAILED(hr) || _job.failures != failuresBefore) entry->dropCalendars();
+  if (FAILED(hr) || _job.failures != failuresBefore) _job.companies.dropCalendars(*entry);
   _job.companies.charge(*entry, footprintOf(entry->calendars));
   return static_cast<bool>(entry->calendars);
 }
 
 void CPersistCalendar::dropCompany() {
-  if (_job.current) _job.current->dropCalendars();
+  if (_job.current) _job.companies.dropCalendars(*_job.current);
 }
 
 size_t CPersistCalendar::footprintOf(IktEnumDispatch* calendars) {

@@ -25,6 +25,8 @@ class CPersistCalendar {
 
   // The last day of the book's fiscal year that contains the date; 0.0 when
   // it cannot be found.
+  DATE getFiscalYearEnd(int16_t company, uint32_t bookID, DATE date);
+  // The same for a year, month and day, made into a DATE by DATEFromMDY.
   DATE getFiscalYearEndInMonths(int16_t company, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day);
 
   // A new report job begins (UFStartJob): everything that may have gone stale
@@ -54,7 +56,7 @@ class CPersistCalendar {
   HRESULT _getCycleObject();
   int32_t _createCalendarIDFromBookID(int32_t bookid);
   int32_t _getCalendarIDFromBookID(int32_t bookid);
-  DATE _getFYEDate(int32_t bookid, int32_t year, int32_t month, int32_t day);
+  DATE _getFYEDate(int16_t company, int32_t bookid, DATE date);
   DATE _getBusStartDate(int16_t company);
   int32_t _getOrigYrEnd(int32_t bookid, int16_t company);
   HRESULT _loadCalendarFromShortYears(int32_t bookid, int16_t compid, IVRCalendar** pVal);

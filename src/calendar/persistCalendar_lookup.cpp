@@ -9,6 +9,11 @@ using engineCalls::getAttributeNumber;
 
 DATE CPersistCalendar::getFiscalYearEndInMonths(int16_t company, uint32_t bookID, uint32_t year, uint32_t month,
                                                 uint32_t day) {
+  return getFiscalYearEnd(company, bookID,
+                          DATEFromMDY(static_cast<int16_t>(month), static_cast<int16_t>(day), static_cast<int16_t>(year)));
+}
+
+DATE CPersistCalendar::getFiscalYearEnd(int16_t company, uint32_t bookID, DATE date) {
   const int32_t book = static_cast<int32_t>(bookID);
   // Company numbers run from 0 to 32767; a negative one never borrows the
   // calendars of the company loaded before.
@@ -23,8 +28,9 @@ DATE CPersistCalendar::getFiscalYearEndInMonths(int16_t company, uint32_t bookID
   const int32_t slot = bookSlot(book);
   if (_majorVersion == 5) {
     if (!useCompany(company, &CPersistCalendar::_getCalendarList)) return 0.0;
-    // Asked only while the slot's identifier is unknown.
-    if (slot >= 0 && _job.current->bookArr[slot] < 1) {
+    // Asked only while the slot's identifier is unknown (a slot with its
+    // calendar kept has one).
+    if (slot >= 0 && !_job.companies.slotCalendar(company, slot) && _job.current->bookArr[slot] < 1) {
       // Not known and no way to ask: the last calendar must not answer for it.
       if (_job.databaseDone()) return 0.0;
       const uint32_t failuresBefore = _job.failures;
@@ -38,9 +44,9 @@ DATE CPersistCalendar::getFiscalYearEndInMonths(int16_t company, uint32_t bookID
   } else {
     if (!useCompany(company, &CPersistCalendar::_createCalendarList)) return 0.0;
     // A slot resolved earlier in the job has its identifier already.
-    if (slot < 0 || !_job.current->slotCalendar[slot]) _createCalendarIDFromBookID(book);
+    if (slot < 0 || !_job.companies.slotCalendar(company, slot)) _createCalendarIDFromBookID(book);
   }
-  return _getFYEDate(book, static_cast<int32_t>(year), static_cast<int32_t>(month), static_cast<int32_t>(day));
+  return _getFYEDate(company, book, date);
 }
 
 int32_t CPersistCalendar::_getSchemaVersion() {
@@ -89,18 +95,16 @@ int32_t CPersistCalendar::_createCalendarIDFromBookID(int32_t bookid) {
   return 0;
 }
 
-DATE CPersistCalendar::_getFYEDate(int32_t bookid, int32_t year, int32_t month, int32_t day) {
+DATE CPersistCalendar::_getFYEDate(int16_t company, int32_t bookid, DATE date) {
   const int32_t slot = bookSlot(bookid);
   // A book without a slot, or no calendars at all, has no calendar to ask.
-  if (slot < 0 || !_job.current || !_job.current->calendars) return 0.0;
-  JobCompany& company = *_job.current;
+  if (slot < 0 || !_job.current || _job.current->company != company || !_job.current->calendars) return 0.0;
   CComPtr<IVRCalendar> walked;
-  IVRCalendar* resolved = company.slotCalendar[slot];
+  IVRCalendar* resolved = _job.companies.slotCalendar(company, slot);
   if (!resolved) {
-    if (FAILED(resolveSlot(company, slot, walked))) return 0.0;
+    if (FAILED(resolveSlot(*_job.current, slot, walked))) return 0.0;
     resolved = walked;
   }
-  const DATE date = DATEFromMDY(static_cast<int16_t>(month), static_cast<int16_t>(day), static_cast<int16_t>(year));
   CComPtr<IVRFiscalYear> fiscalYear;
   if (FAILED(resolved->GetFiscalYear(date, fiscalYear.put())) || !fiscalYear) return 0.0;
   DATE end = 0.0;
@@ -143,6 +147,6 @@ HRESULT CPersistCalendar::resolveSlot(JobCompany& company, int32_t slot, CComPtr
   if (FAILED(manager->get_CycleList(cycles.put())) || !cycles || FAILED(cycles->get_Count(&cycleCount)))
     return E_FAIL;
   chosen = calendar;
-  if (wanted >= 1) company.slotCalendar[slot] = calendar;
+  if (wanted >= 1) _job.companies.slotCalendar(company.company, slot) = calendar;
   return S_OK;
 }

@@ -10,10 +10,10 @@
 
 namespace {
 
-DATE resolverLookup(int16_t company, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day) {
+DATE resolverLookup(int16_t company, uint32_t bookID, DATE date) {
   // Without a resolver (no UFInitialize yet) there is no fiscal-year end to give.
   if (!persistCalendarPtr) return 0.0;
-  return persistCalendarPtr->getFiscalYearEndInMonths(company, bookID, year, month, day);
+  return persistCalendarPtr->getFiscalYearEnd(company, bookID, date);
 }
 
 FiscalYearEndLookup fiscalYearEndLookup = resolverLookup;
@@ -53,11 +53,12 @@ const CRDate kFirstSplittable = YMDToJulian(-32768, 1, 1);
 const CRDate kLastSplittable = CRYearMonthDayToDate(32767, 12, 31);
 bool isSplittableDate(CRDate date) { return date >= kFirstSplittable && date <= kLastSplittable; }
 
+constexpr CRDate kSerialZero = 2415018;  // the host's day of 30 December 1899, DATE 0
+
 // The three arguments shared by both functions; false when one is missing.
 struct YearEndArguments {
   uint32_t companyID, bookID;
-  int16_t year;
-  uint16_t month, day;
+  CRDate date;
   bool companyValid, bookValid, dateValid;
 };
 
@@ -79,8 +80,8 @@ bool fetchArguments(UFParamBlock* block, YearEndArguments* args) {
   const double bookNumber = wholeValue(book->Parameter.ParamNumber);
   args->bookID = wholeArgument(bookNumber);
   args->bookValid = isBookNumber(bookNumber);
-  CRDateToYearMonthDay(date->Parameter.ParamDate, &args->year, &args->month, &args->day);
-  args->dateValid = isSplittableDate(date->Parameter.ParamDate);
+  args->date = date->Parameter.ParamDate;
+  args->dateValid = isSplittableDate(args->date);
   return true;
 }
 
@@ -94,18 +95,34 @@ CRDate hostDateOf(DATE date) {
   // the split into year, month and day would only be put back together: the
   // host's day number is the serial plus a constant.
   constexpr double kLastSerial = 11274306.0;  // 31 December 32767
-  constexpr CRDate kSerialZero = 2415018;     // 30 December 1899
   if (std::isgreater(date, 0.0) && std::isless(date, kLastSerial + 1.0)) return static_cast<CRDate>(date) + kSerialZero;
   int16_t m = 0, d = 0, y = 0;
   MDYFromDATE(date, &m, &d, &y);  // no date: 0, 0, 0, which gives -1 below
   return CRYearMonthDayToDate(y, static_cast<uint16_t>(m), static_cast<uint16_t>(d));
 }
 
+DATE lookupDateOf(CRDate date) {
+  // From 15 October 1582 both count the Gregorian calendar and no year is
+  // widened: split and built again, the date is the day number less a constant.
+  // Only the days before it take the long way, where the two calendars differ.
+  constexpr CRDate kFirstGregorianDay = 2299160;  // 15 October 1582
+  if (date >= kFirstGregorianDay && date <= kLastSplittable) return static_cast<DATE>(date - kSerialZero);
+  int16_t year = 0;
+  uint16_t month = 0, day = 0;
+  CRDateToYearMonthDay(date, &year, &month, &day);
+  return DATEFromMDY(static_cast<int16_t>(month), static_cast<int16_t>(day), year);
+}
+
 void setFiscalYearEndLookup(FiscalYearEndLookup lookup) { fiscalYearEndLookup = lookup ? lookup : resolverLookup; }
 
-DATE getFYEndFromDateLong(uint32_t companyID, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day) {
+DATE getFYEndFromDate(uint32_t companyID, uint32_t bookID, DATE date) {
   if (companyID > 32767u) return 0.0;  // no such company: never another one's calendars
-  return fiscalYearEndLookup(static_cast<int16_t>(companyID & 0xFFFFu), bookID, year, month, day);
+  return fiscalYearEndLookup(static_cast<int16_t>(companyID & 0xFFFFu), bookID, date);
+}
+
+DATE getFYEndFromDateLong(uint32_t companyID, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day) {
+  return getFYEndFromDate(companyID, bookID,
+                          DATEFromMDY(static_cast<int16_t>(month), static_cast<int16_t>(day), static_cast<int16_t>(year)));
 }
 
 uint32_t getCalYEndFromDateLong(uint32_t /*companyID*/, uint32_t /*bookID*/, uint32_t year, uint32_t /*month*/,
@@ -122,8 +139,7 @@ UF_EXPORT UFError UF_CALL ZelFYEnd(UFParamBlock* ParamBlock) {
   YearEndArguments args{};
   if (!fetchArguments(ParamBlock, &args)) return UFNotEnoughParameters;
   const bool known = args.companyValid && args.bookValid && args.dateValid;
-  const DATE endYear =
-      known ? getFYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year), args.month, args.day) : 0.0;
+  const DATE endYear = known ? getFYEndFromDate(args.companyID, args.bookID, lookupDateOf(args.date)) : 0.0;
   ParamBlock->ReturnValue.ReturnDate = hostDateOf(endYear);
   return UFNoError;
 }
@@ -138,8 +154,10 @@ UF_EXPORT UFError UF_CALL ZelCalYEnd(UFParamBlock* ParamBlock) {
     ParamBlock->ReturnValue.ReturnDate = -1;  // no year the host can hold
     return UFNoError;
   }
-  const uint32_t endYear =
-      getCalYEndFromDateLong(args.companyID, args.bookID, widenYear(args.year), args.month, args.day);
+  int16_t dateYear = 0;
+  uint16_t dateMonth = 0, dateDay = 0;
+  CRDateToYearMonthDay(args.date, &dateYear, &dateMonth, &dateDay);
+  const uint32_t endYear = getCalYEndFromDateLong(args.companyID, args.bookID, widenYear(dateYear), dateMonth, dateDay);
   const int32_t count = static_cast<int32_t>(endYear);
   int32_t year = count / 12;
   int32_t month = count % 12;

@@ -326,6 +326,29 @@ TEST(JobCompanies, TheDefaultBudgetHoldsThousandsOfCompanies) {
   for (int16_t c = 0; c < 5000; c += 499) EXPECT_NE(nullptr, companies.find(c)) << c;
 }
 
+// The resolver holds its current company by address: an entry stays where it
+// is while thousands of others come and go, over the budget too.
+TEST(JobCompanies, AnEntryStaysWhereItIsWhileOthersComeAndGo) {
+  JobCompanies companies;
+  companies.setBudget(3000 * 100);
+  JobCompany& kept = companies.add(1000);
+  kept.bookArr[4] = 77;
+  companies.charge(kept, 100);
+  for (int16_t c = 0; c < 6000; ++c) {
+    if (c == 1000) continue;
+    companies.charge(companies.add(c), 100);
+    if (c % 500 == 0) {
+      ASSERT_EQ(&kept, companies.find(1000)) << c;  // used now and then: never the oldest
+    }
+  }
+  EXPECT_EQ(3000u, companies.size());
+  EXPECT_EQ(3000u * 100, companies.bytes());
+  EXPECT_EQ(&kept, companies.find(1000));
+  EXPECT_EQ(77, kept.bookArr[4]);
+  EXPECT_EQ(nullptr, companies.find(0));     // the oldest went
+  EXPECT_NE(nullptr, companies.find(5999));  // the newest stayed
+}
+
 TEST(JobCompanies, EveryCompanyNumberHasItsOwnEntryAndNegativesNone) {
   JobCompanies companies;
   EXPECT_EQ(nullptr, companies.find(0));  // nothing kept yet

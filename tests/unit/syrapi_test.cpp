@@ -45,19 +45,24 @@ class Call {
 struct Seen {
   int calls = 0;
   int16_t company = 0;
-  uint32_t book = 0, year = 0, month = 0, day = 0;
+  uint32_t book = 0;
+  DATE date = 0.0;
 };
 Seen seen;
 DATE answer = 0.0;
 
-DATE recordingLookup(int16_t company, uint32_t bookID, uint32_t year, uint32_t month, uint32_t day) {
+DATE recordingLookup(int16_t company, uint32_t bookID, DATE date) {
   ++seen.calls;
   seen.company = company;
   seen.book = bookID;
-  seen.year = year;
-  seen.month = month;
-  seen.day = day;
+  seen.date = date;
   return answer;
+}
+
+// The date the lookup is to be asked for: the year (sign-extended), month and
+// day of the host's date, built as the database's dates are built.
+DATE lookupDateFor(uint32_t year, uint32_t month, uint32_t day) {
+  return DATEFromMDY(static_cast<int16_t>(month), static_cast<int16_t>(day), static_cast<int16_t>(year));
 }
 
 class YearEnd : public ::testing::Test {
@@ -113,9 +118,7 @@ TEST_F(YearEnd, FiscalYearEndPassesTheArgumentsAndConvertsTheAnswer) {
     EXPECT_EQ(seen.calls, 1);
     EXPECT_EQ(seen.company, c.wantCompany) << c.company;
     EXPECT_EQ(seen.book, c.wantBook) << c.book;
-    EXPECT_EQ(seen.year, c.wantYear) << c.date;
-    EXPECT_EQ(seen.month, c.wantMonth) << c.date;
-    EXPECT_EQ(seen.day, c.wantDay) << c.date;
+    EXPECT_EQ(seen.date, lookupDateFor(c.wantYear, c.wantMonth, c.wantDay)) << c.date;
   }
 }
 
@@ -191,19 +194,19 @@ TEST_F(YearEnd, DatesBeyondTheHostsYearsGiveNoDate) {
   const struct {
     int64_t date;
     bool asked;
-    int32_t year;  // the year the lookup is asked for
+    int32_t year, month, day;  // the date the lookup is asked for
   } cases[] = {
-      {wrapsTo2004, false, 0},
-      {int64_t{last} + 1, false, 0},
-      {INT32_MAX, false, 0},
-      {INT32_MIN, false, 0},
-      {last, true, 32767},
-      {march2004, true, 2004},
+      {wrapsTo2004, false, 0, 0, 0},
+      {int64_t{last} + 1, false, 0, 0, 0},
+      {INT32_MAX, false, 0, 0, 0},
+      {INT32_MIN, false, 0, 0, 0},
+      {last, true, 32767, 12, 31},
+      {march2004, true, 2004, 3, 1},
       // The lower bound: the host's own day of 1 January -32768 (its split
-      // counts it in -32767); the days before it go on towards the wrap.
-      {YMDToJulian(-32768, 1, 1), true, -32767},
-      {int64_t{YMDToJulian(-32768, 1, 1)} - 1, false, 0},
-      {int64_t{YMDToJulian(-32768, 1, 1)} - 731, false, 0},  // would be split as year 32767
+      // makes it 2 January -32767); the days before it go on towards the wrap.
+      {YMDToJulian(-32768, 1, 1), true, -32767, 1, 2},
+      {int64_t{YMDToJulian(-32768, 1, 1)} - 1, false, 0, 0, 0},
+      {int64_t{YMDToJulian(-32768, 1, 1)} - 731, false, 0, 0, 0},  // would be split as year 32767
   };
   for (const auto& c : cases) {
     seen = Seen{};
@@ -212,7 +215,9 @@ TEST_F(YearEnd, DatesBeyondTheHostsYearsGiveNoDate) {
     EXPECT_EQ(ZelFYEnd(fy.block()), UFNoError) << date;
     EXPECT_EQ(seen.calls, c.asked ? 1 : 0) << date;
     if (c.asked) {
-      EXPECT_EQ(static_cast<int32_t>(seen.year), c.year) << date;
+      EXPECT_EQ(seen.date, lookupDateFor(static_cast<uint32_t>(c.year), static_cast<uint32_t>(c.month),
+                                         static_cast<uint32_t>(c.day)))
+          << date;
     }
     EXPECT_EQ(fy.result(), c.asked ? 2453370 : -1) << date;
     Call cal(100.0, 0.0, date);
@@ -327,6 +332,37 @@ TEST(HostDate, ValuesOutsideTheDaysAgreeWithTheSplitAndRebuild) {
                            std::numeric_limits<double>::quiet_NaN(),
                            std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
   for (double v : values) EXPECT_EQ(hostDateOf(v), hostDateTheLongWay(v)) << v;
+}
+
+// ZelFYEnd asks for the date its argument's split gives, built as the database's
+// dates are built, for every day it passes on: the shortcut where the two
+// calendars agree, the long way before 15 October 1582. The year, month and
+// day form asks for the same date.
+TEST_F(YearEnd, TheLookupDateIsTheSplitDateBuiltAgain) {
+  const CRDate first = YMDToJulian(-32768, 1, 1), last = CRYearMonthDayToDate(32767, 12, 31);
+  auto longWay = [](CRDate date) {
+    int16_t y = 0;
+    uint16_t m = 0, d = 0;
+    CRDateToYearMonthDay(date, &y, &m, &d);
+    return lookupDateFor(static_cast<uint32_t>(static_cast<int32_t>(y)), m, d);
+  };
+  int mismatches = 0;
+  // Every day from the Julian calendar's last years on; a sample of the years before.
+  for (int64_t date = first; date <= last && mismatches < 5; date += date < 2200000 ? 97 : 1) {
+    const CRDate day = static_cast<CRDate>(date);
+    if (lookupDateOf(day) != longWay(day)) {
+      ++mismatches;
+      ADD_FAILURE() << "host day " << day << ": " << lookupDateOf(day) << " instead of " << longWay(day);
+    }
+  }
+  for (CRDate day : {first, CRDate{2299159}, CRDate{2299160}, last}) EXPECT_EQ(lookupDateOf(day), longWay(day)) << day;
+
+  setFiscalYearEndLookup(recordingLookup);
+  answer = 36891.0;
+  EXPECT_EQ(getFYEndFromDateLong(2, 1, 2024, 3, 15), 36891.0);
+  EXPECT_EQ(seen.date, 45366.0);  // 15 March 2024
+  EXPECT_EQ(getFYEndFromDateLong(2, 1, 4294967296u - 4713u, 1, 1), 36891.0);
+  EXPECT_EQ(seen.date, lookupDateFor(4294967296u - 4713u, 1, 1));
 }
 
 TEST_F(YearEnd, ArgumentsOfTheWrongTypeCountAsMissing) {
