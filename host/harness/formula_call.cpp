@@ -319,13 +319,16 @@ void trim(const std::string& field, size_t& b, size_t& e) {
 }
 
 // A number as a literal writes it, finite also as the engine's hundredfold.
+// from_chars reads the same forms, and the words for infinity and NaN, which
+// are not finite.
 bool fieldAsNumber(const std::string& field, double& into) {
   size_t b, e;
   trim(field, b, e);
-  if (b == e || numberLength(field, b) != e - b) return false;
-  if (field[b] == '+') ++b;  // from_chars takes no plus sign
+  if (b < e && field[b] == '+' && (b + 1 == e || field[b + 1] != '-')) ++b;  // from_chars takes no plus sign
   double v = 0;
-  if (std::from_chars(field.data() + b, field.data() + e, v).ec != std::errc()) return false;
+  const char* const end = field.data() + e;
+  const std::from_chars_result read = std::from_chars(field.data() + b, end, v);
+  if (read.ec != std::errc() || read.ptr != end) return false;
   if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return false;
   into = v;
   return true;

@@ -1,7 +1,9 @@
 #include "host_dates.h"
 
-#include "civil_days.h"
+#include <charconv>
+#include <cstring>
 
+#include "civil_days.h"
 
 namespace ufhost {
 namespace {
@@ -102,14 +104,16 @@ char* putTwoDigits(char* p, int v) {
 }
 }  // namespace
 
-std::string formatDayNumber(int32_t dayNumber) {
+char* writeDayNumber(int32_t dayNumber, char* p) {
   CivilDate c;
-  if (dayNumber == kNoDate) return "(no date)";
-  if (!civilFromDayNumber(dayNumber, c)) return "(invalid date " + std::to_string(dayNumber) + ")";
+  if (dayNumber == kNoDate) return std::strcpy(p, "(no date)") + 9;
+  if (!civilFromDayNumber(dayNumber, c)) {
+    p = std::to_chars(std::strcpy(p, "(invalid date ") + 14, p + kDayNumberRoom, dayNumber).ptr;
+    *p++ = ')';
+    return p;
+  }
   // Put together by hand: a report prints millions of these, and printf's
   // reading of its format would cost more than the rest of the row.
-  char text[16];
-  char* p = text;
   if (c.year < 0) *p++ = '-';
   const int year = c.year < 0 ? -c.year : c.year;  // [1, 32767]
   if (year >= 10000) *p++ = static_cast<char>('0' + year / 10000);
@@ -118,8 +122,12 @@ std::string formatDayNumber(int32_t dayNumber) {
   *p++ = '-';
   p = putTwoDigits(p, c.month);
   *p++ = '-';
-  p = putTwoDigits(p, c.day);
-  return std::string(text, p);
+  return putTwoDigits(p, c.day);
+}
+
+std::string formatDayNumber(int32_t dayNumber) {
+  char text[kDayNumberRoom];
+  return std::string(text, writeDayNumber(dayNumber, text));
 }
 
 }  // namespace ufhost

@@ -114,6 +114,13 @@ class OutputBuffer {
     std::memcpy(data_.data() + used_, s, n);
     used_ += n;
   }
+  // A result as formatValue writes it, a text or a date without a copy on the way.
+  void put(const Value& v) {
+    if (v.type == ValueType::String) return put(v.text);
+    if (v.type != ValueType::Date) return put(formatValue(v));
+    if (used_ + kDayNumberRoom > kSize) flush();
+    used_ = static_cast<size_t>(writeDayNumber(v.date, data_.data() + used_) - data_.data());
+  }
   void flush() {
     out_.write(data_.data(), static_cast<std::streamsize>(used_));
     out_.flush();
@@ -213,6 +220,7 @@ bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const st
         errors.push_back(where + unknownFunction(library, p.call.name));
         continue;
       }
+      p.fiscal = FiscalTally::counts(*p.function);
       const std::vector<ValueType>& params = p.function->signature.params;
       if (p.call.args.size() != params.size()) {
         errors.push_back(where + argumentCountProblem(*p.function, p.call.args.size()));
@@ -248,7 +256,7 @@ bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const st
 }
 
 void ReportOutcome::add(const TemplatePiece& call, const CallResult& r) {
-  fiscal.add(*call.function, r);
+  if (call.fiscal) fiscal.add(r);
   if (r.ok()) return;
   if (isGuardViolation(r.status))
     ++guardViolations;
@@ -354,12 +362,10 @@ class ReportRun {
       else
         badField(p, static_cast<size_t>(bad));
       outcome_.add(p, result_);
-      if (result_.ok() && result_.value.type == ValueType::String)
-        text_.put(result_.value.text);  // as formatValue has it, without the copy
-      else if (result_.ok() && result_.value.type == ValueType::Date && result_.value.date == kNoDate)
+      if (result_.ok() && result_.value.type == ValueType::Date && result_.value.date == kNoDate)
         text_.put(kNoDateText, sizeof kNoDateText - 1);
       else if (result_.ok())
-        text_.put(formatValue(result_.value));
+        text_.put(result_.value);
       else
         failed(p, sectionName, result_.message);
     }
