@@ -214,16 +214,21 @@ struct CallScratch {
   // Argument i's type, length and value, in the list and its return-size twin;
   // after build, only of the type it was built with.
   void set(size_t i, const Value& v) {
+    std::memset(&proto[i].Parameter, 0, sizeof proto[i].Parameter);
+    std::memset(&protoMemCalc[i].MemCalcParameter, 0, sizeof protoMemCalc[i].MemCalcParameter);
+    text[i] = nullptr;
+    putValue(i, v);
+    if (v.type == ValueType::String) setText(i, v.text);
+  }
+  // Argument i's value, of the type it was built with: it covers what the
+  // last one of that type wrote, so the union needs no clearing.
+  void putValue(size_t i, const Value& v) {
     UFParamListElement& e = proto[i];
-    std::memset(&e.Parameter, 0, sizeof e.Parameter);
     setValue(e.Parameter, e.ParamType, e.ParamLength, v);
     if (withMemCalc) {
       UFMemCalcParam& m = protoMemCalc[i];
-      std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
       setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
     }
-    text[i] = nullptr;
-    if (v.type == ValueType::String) setText(i, v.text);
   }
   // A text travels up to its first NUL, as a C string would; it must stay
   // where it is until the call has returned.
@@ -579,8 +584,8 @@ void CallSite::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
 
 void CallSite::setArgument(size_t i, const Value& v) {
   // The list's texts are found when it is built: a text goes only where one was.
-  if (scratch_ && i < scratch_->count && (scratch_->text[i] != nullptr) == (v.type == ValueType::String))
-    scratch_->set(i, v);
+  if (v.type == ValueType::String) return setText(i, v.text);
+  if (scratch_ && i < scratch_->count && !scratch_->text[i]) scratch_->putValue(i, v);
 }
 
 void CallSite::setText(size_t i, const std::string& text) {

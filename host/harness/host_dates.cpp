@@ -96,10 +96,21 @@ bool civilFromDayNumber(int32_t n, CivilDate& out) {
 }
 
 namespace {
+// "00" to "99", so that two digits are one copy.
+struct DigitPairs {
+  char at[200] = {};
+  constexpr DigitPairs() {
+    for (int i = 0; i < 100; ++i) {
+      at[2 * i] = static_cast<char>('0' + i / 10);
+      at[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs kDigitPairs;
+
 // Two decimal digits of v, [0, 99], at p; the end.
 char* putTwoDigits(char* p, int v) {
-  p[0] = static_cast<char>('0' + v / 10);
-  p[1] = static_cast<char>('0' + v % 10);
+  std::memcpy(p, kDigitPairs.at + 2 * v, 2);
   return p + 2;
 }
 }  // namespace
