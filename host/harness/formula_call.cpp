@@ -44,22 +44,21 @@ size_t numberLength(const std::string& s, size_t pos) {
   return p - pos;
 }
 
-// Length of an ISO date (optional minus, four or more year digits, -MM-DD) at s[pos], 0 when none.
+// Length of an ISO date (optional minus, four or five year digits, -MM-DD) at s[pos], 0 when none.
 size_t isoDateLength(const std::string& s, size_t pos, int& y, int& m, int& d) {
   size_t p = pos;
   bool negative = p < s.size() && s[p] == '-';
   if (negative) ++p;
-  size_t start = p;
-  while (p < s.size() && isDigit(s[p])) ++p;
-  size_t yearDigits = p - start;
+  const size_t start = p;
+  int year = 0;  // a sixth digit is read only to refuse the year
+  for (; p < s.size() && isDigit(s[p]) && p - start < 6; ++p) year = year * 10 + (s[p] - '0');
+  const size_t yearDigits = p - start;
   if (yearDigits < 4 || yearDigits > 5) return 0;
   if (p + 6 > s.size() || s[p] != '-' || !isDigit(s[p + 1]) || !isDigit(s[p + 2]) || s[p + 3] != '-' ||
       !isDigit(s[p + 4]) || !isDigit(s[p + 5]))
     return 0;
   if (p + 6 < s.size() && isDigit(s[p + 6])) return 0;
-  y = 0;
-  for (size_t i = start; i < p; ++i) y = y * 10 + (s[i] - '0');
-  if (negative) y = -y;
+  y = negative ? -year : year;
   m = (s[p + 1] - '0') * 10 + (s[p + 2] - '0');
   d = (s[p + 4] - '0') * 10 + (s[p + 5] - '0');
   return p + 6 - pos;
