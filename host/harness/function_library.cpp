@@ -686,6 +686,13 @@ void argumentModified(const std::string& name, int arg, CallResult& r) {
   r.message = name + " wrote into the text of its argument " + std::to_string(arg);
 }
 
+// Argument texts belong to the engine: a write into one (arg, from 1)
+// outweighs any answer. A failed call leaves no value behind.
+void argumentsOutcome(const std::string& name, int arg, CallResult& r) {
+  if (arg && !isGuardViolation(r.status)) argumentModified(name, arg, r);
+  if (!r.ok()) r.value = Value();
+}
+
 }  // namespace
 
 void FunctionLibrary::functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r) {
@@ -767,19 +774,9 @@ void FunctionLibrary::textOutcome(const FunctionInfo& fn, CallScratch& chain, UF
       notTerminated(fn.signature.name, size, r);
     } else {
       r.value.type = ValueType::String;
-      r.value.text.assign(buffer, len);
+      r.value.text.append(buffer, len);  // emptied by resetResult
     }
   }
-}
-
-// Argument texts belong to the engine: a write into one outweighs any answer.
-// A failed call leaves no value behind.
-void FunctionLibrary::argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r) {
-  // Every argument buffer is checked even when a guard violation is already
-  // reported: a disturbed one must be armed afresh before the next call.
-  const int arg = chain.modifiedArgument();
-  if (arg && !isGuardViolation(r.status)) argumentModified(fn.signature.name, arg, r);
-  if (!r.ok()) r.value = Value();
 }
 
 void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r) {
@@ -808,7 +805,10 @@ void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallRes
       textOutcome(fn, chain, block, rc, buffer, size, r);
     }
   }
-  argumentsOutcome(fn, chain, r);
+  // Every argument buffer is checked even when a guard violation is already
+  // reported: a disturbed one must be armed afresh before the next call.
+  const int arg = chain.modifiedArgument();
+  if (arg || !r.ok()) argumentsOutcome(fn.signature.name, arg, r);
   if (ownJob) endJob();
 }
 
