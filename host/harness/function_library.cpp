@@ -310,6 +310,13 @@ F entryPoint(void* handle, const char* name) {
   return reinterpret_cast<F>(sys::findSymbol(handle, name));
 }
 
+// A table that follows the function table's order (templates, examples):
+// its texts into the functions; a shorter table leaves the rest empty.
+template <class Row>
+void copyTexts(const Row* rows, const char* Row::*text, std::vector<FunctionInfo>& fns, std::string FunctionInfo::*into) {
+  for (size_t i = 0; rows && i < fns.size() && rows[i].*text; ++i) fns[i].*into = rows[i].*text;
+}
+
 // Each argument that has a parameter in its position must be of that
 // parameter's type; fewer or more are allowed. The reason in error when not.
 bool checkArgumentTypes(const FunctionInfo& fn, const std::vector<Value>& args, std::string& error) {
@@ -464,23 +471,12 @@ bool FunctionLibrary::readTables(std::string& error) {
     }
     functions_.push_back(std::move(fn));
   }
-  // Templates and examples follow the same order; a shorter table leaves texts empty.
   UFFunctionTemplateList* templates = getTemplates ? getTemplates() : nullptr;
-  if (templates && templates->UFFuncTemplatePtr) {
-    for (size_t i = 0; i < functions_.size(); ++i) {
-      const char* t = templates->UFFuncTemplatePtr[i].FuncTemplate;
-      if (!t) break;
-      functions_[i].templateText = t;
-    }
-  }
+  copyTexts(templates ? templates->UFFuncTemplatePtr : nullptr, &UFFunctionTemplates::FuncTemplate, functions_,
+            &FunctionInfo::templateText);
   UFFunctionExampleList* examples = getExamples ? getExamples() : nullptr;
-  if (examples && examples->FuncExample) {
-    for (size_t i = 0; i < functions_.size(); ++i) {
-      const char* t = examples->FuncExample[i].FuncExample;
-      if (!t) break;
-      functions_[i].example = t;
-    }
-  }
+  copyTexts(examples ? examples->FuncExample : nullptr, &UFFunctionExamples::FuncExample, functions_,
+            &FunctionInfo::example);
   return true;
 }
 

@@ -97,20 +97,13 @@ bool civilFromDayNumber(int32_t n, CivilDate& out) {
 
 namespace {
 // "00" to "99", so that two digits are one copy.
-struct DigitPairs {
-  char at[200] = {};
-  constexpr DigitPairs() {
-    for (int i = 0; i < 100; ++i) {
-      at[2 * i] = static_cast<char>('0' + i / 10);
-      at[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-  }
-};
-constexpr DigitPairs kDigitPairs;
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839404142434445464748495051525354"
+    "555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
 
 // Two decimal digits of v, [0, 99], at p; the end.
 char* putTwoDigits(char* p, int v) {
-  std::memcpy(p, kDigitPairs.at + 2 * v, 2);
+  std::memcpy(p, kDigitPairs + 2 * v, 2);
   return p + 2;
 }
 }  // namespace

@@ -14,15 +14,8 @@ std::string lineLabel(long line) { return "line " + std::to_string(line); }
 
 bool isBlank(int c) { return c == ' ' || c == '\t'; }
 
-// The characters that end a run of ordinary ones: one look-up each.
-struct SpecialCharacters {
-  bool is[256] = {};
-  constexpr SpecialCharacters() {
-    for (unsigned char c : {',', '\n', '\r', '"', '\0'}) is[c] = true;
-  }
-};
-constexpr SpecialCharacters kSpecial;
-bool special(char c) { return kSpecial.is[static_cast<unsigned char>(c)]; }
+// The characters that end a run of ordinary ones.
+bool special(char c) { return c == ',' || c == '\n' || c == '\r' || c == '"' || c == '\0'; }
 
 }  // namespace
 

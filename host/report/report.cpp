@@ -114,10 +114,13 @@ class OutputBuffer {
     std::memcpy(data_.data() + used_, s, n);
     used_ += n;
   }
-  // A result as formatValue writes it, a text or a date without a copy on the way.
+  // A result as formatValue writes it, a text or a date without a copy on the
+  // way; no date as wide as a date, so the columns after it stay in place.
   void put(const Value& v) {
+    static const char kNoDateText[] = "(no date) ";
     if (v.type == ValueType::String) return put(v.text);
     if (v.type != ValueType::Date) return put(formatValue(v));
+    if (v.date == kNoDate) return put(kNoDateText, sizeof kNoDateText - 1);
     if (used_ + kDayNumberRoom > kSize) flush();
     used_ = static_cast<size_t>(writeDayNumber(v.date, data_.data() + used_) - data_.data());
   }
@@ -268,9 +271,6 @@ void ReportOutcome::add(const TemplatePiece& call, const CallResult& r) {
 
 namespace {
 
-// As wide as a date, so the columns after it stay in place.
-const char kNoDateText[] = "(no date) ";
-
 // One run of a bound report: every call site's arguments laid out once. Each
 // row, a column that calls take as a number or a date is read once, however
 // many calls take it (a company and a book number go to every fiscal function),
@@ -358,20 +358,17 @@ class ReportRun {
   void emit(const ReportSection& section, size_t site, const char* sectionName) {
     for (const TemplatePiece& p : section.pieces) {
       const size_t at = site++;
-      CallSite& call = sites_[at];
       if (!p.isCall) {
         text_.put(p.text);
         continue;
       }
-      const int bad = setColumns(columnArgs_[at], call);
+      const int bad = setColumns(columnArgs_[at], sites_[at]);
       if (bad < 0)
-        library_.call(call, result_);  // bound: count and types fit
+        library_.call(sites_[at], result_);  // bound: count and types fit
       else
         badField(p, static_cast<size_t>(bad));
       outcome_.add(p, result_);
-      if (result_.ok() && result_.value.type == ValueType::Date && result_.value.date == kNoDate)
-        text_.put(kNoDateText, sizeof kNoDateText - 1);
-      else if (result_.ok())
+      if (result_.ok())
         text_.put(result_.value);
       else
         failed(p, sectionName, result_.message);
