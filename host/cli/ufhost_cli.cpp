@@ -392,7 +392,7 @@ class Runner {
     std::vector<Value> args;
     for (const FormulaArgument& a : call.args) args.push_back(a.value);
     CallResult r = noCheck_ ? library_.evaluateAnyCount(*fn, args) : library_.evaluate(*fn, args);
-    fiscal_.add(*fn, r);
+    if (FiscalTally::counts(*fn)) fiscal_.add(r);
     switch (r.status) {
       case CallStatus::Ok:
         out_ << formatValue(r.value) << "\n";

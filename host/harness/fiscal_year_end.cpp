@@ -14,8 +14,10 @@ int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int comp
   return r.value.type == ValueType::Date ? r.value.date : kNoDate;
 }
 
-void FiscalTally::add(const FunctionInfo& fn, const CallResult& r) {
-  if (!r.ok() || !equalsNoCase(fn.signature.name, "ZelFYEnd")) return;
+bool FiscalTally::counts(const FunctionInfo& fn) { return equalsNoCase(fn.signature.name, "ZelFYEnd"); }
+
+void FiscalTally::add(const CallResult& r) {
+  if (!r.ok()) return;
   ++calls;
   noDate += r.value.type == ValueType::Date && r.value.date == kNoDate;
 }

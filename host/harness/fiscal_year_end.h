@@ -21,7 +21,10 @@ int32_t fiscalYearEnd(FunctionLibrary& library, const FunctionInfo& fn, int comp
 struct FiscalTally {
   long calls = 0;
   long noDate = 0;
-  void add(const FunctionInfo& fn, const CallResult& result);
+  // Whether fn's calls are counted: asked once per call site, not per call.
+  static bool counts(const FunctionInfo& fn);
+  // A call of a function that counts().
+  void add(const CallResult& result);
 };
 
 // Today's local date as a host day number.

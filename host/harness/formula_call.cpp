@@ -44,22 +44,21 @@ size_t numberLength(const std::string& s, size_t pos) {
   return p - pos;
 }
 
-// Length of an ISO date (optional minus, four or more year digits, -MM-DD) at s[pos], 0 when none.
+// Length of an ISO date (optional minus, four or five year digits, -MM-DD) at s[pos], 0 when none.
 size_t isoDateLength(const std::string& s, size_t pos, int& y, int& m, int& d) {
   size_t p = pos;
   bool negative = p < s.size() && s[p] == '-';
   if (negative) ++p;
-  size_t start = p;
-  while (p < s.size() && isDigit(s[p])) ++p;
-  size_t yearDigits = p - start;
+  const size_t start = p;
+  int year = 0;  // a sixth digit is read only to refuse the year
+  for (; p < s.size() && isDigit(s[p]) && p - start < 6; ++p) year = year * 10 + (s[p] - '0');
+  const size_t yearDigits = p - start;
   if (yearDigits < 4 || yearDigits > 5) return 0;
   if (p + 6 > s.size() || s[p] != '-' || !isDigit(s[p + 1]) || !isDigit(s[p + 2]) || s[p + 3] != '-' ||
       !isDigit(s[p + 4]) || !isDigit(s[p + 5]))
     return 0;
   if (p + 6 < s.size() && isDigit(s[p + 6])) return 0;
-  y = 0;
-  for (size_t i = start; i < p; ++i) y = y * 10 + (s[i] - '0');
-  if (negative) y = -y;
+  y = negative ? -year : year;
   m = (s[p + 1] - '0') * 10 + (s[p + 2] - '0');
   d = (s[p + 4] - '0') * 10 + (s[p + 5] - '0');
   return p + 6 - pos;
@@ -319,13 +318,16 @@ void trim(const std::string& field, size_t& b, size_t& e) {
 }
 
 // A number as a literal writes it, finite also as the engine's hundredfold.
+// from_chars reads the same forms, and the words for infinity and NaN, which
+// are not finite.
 bool fieldAsNumber(const std::string& field, double& into) {
   size_t b, e;
   trim(field, b, e);
-  if (b == e || numberLength(field, b) != e - b) return false;
-  if (field[b] == '+') ++b;  // from_chars takes no plus sign
+  if (b < e && field[b] == '+' && (b + 1 == e || field[b + 1] != '-')) ++b;  // from_chars takes no plus sign
   double v = 0;
-  if (std::from_chars(field.data() + b, field.data() + e, v).ec != std::errc()) return false;
+  const char* const end = field.data() + e;
+  const std::from_chars_result read = std::from_chars(field.data() + b, end, v);
+  if (read.ec != std::errc() || read.ptr != end) return false;
   if (!std::isfinite(v) || !std::isfinite(v * 100.0)) return false;
   into = v;
   return true;

@@ -214,16 +214,21 @@ struct CallScratch {
   // Argument i's type, length and value, in the list and its return-size twin;
   // after build, only of the type it was built with.
   void set(size_t i, const Value& v) {
+    std::memset(&proto[i].Parameter, 0, sizeof proto[i].Parameter);
+    std::memset(&protoMemCalc[i].MemCalcParameter, 0, sizeof protoMemCalc[i].MemCalcParameter);
+    text[i] = nullptr;
+    putValue(i, v);
+    if (v.type == ValueType::String) setText(i, v.text);
+  }
+  // Argument i's value, of the type it was built with: it covers what the
+  // last one of that type wrote, so the union needs no clearing.
+  void putValue(size_t i, const Value& v) {
     UFParamListElement& e = proto[i];
-    std::memset(&e.Parameter, 0, sizeof e.Parameter);
     setValue(e.Parameter, e.ParamType, e.ParamLength, v);
     if (withMemCalc) {
       UFMemCalcParam& m = protoMemCalc[i];
-      std::memset(&m.MemCalcParameter, 0, sizeof m.MemCalcParameter);
       setValue(m.MemCalcParameter, m.MemCalcParamType, m.MemCalcParamLength, v);
     }
-    text[i] = nullptr;
-    if (v.type == ValueType::String) setText(i, v.text);
   }
   // A text travels up to its first NUL, as a C string would; it must stay
   // where it is until the call has returned.
@@ -303,6 +308,13 @@ std::string codeText(int32_t code) { return std::string(errorName(code)) + " (" 
 template <class F>
 F entryPoint(void* handle, const char* name) {
   return reinterpret_cast<F>(sys::findSymbol(handle, name));
+}
+
+// A table that follows the function table's order (templates, examples):
+// its texts into the functions; a shorter table leaves the rest empty.
+template <class Row>
+void copyTexts(const Row* rows, const char* Row::*text, std::vector<FunctionInfo>& fns, std::string FunctionInfo::*into) {
+  for (size_t i = 0; rows && i < fns.size() && rows[i].*text; ++i) fns[i].*into = rows[i].*text;
 }
 
 // Each argument that has a parameter in its position must be of that
@@ -459,23 +471,12 @@ bool FunctionLibrary::readTables(std::string& error) {
     }
     functions_.push_back(std::move(fn));
   }
-  // Templates and examples follow the same order; a shorter table leaves texts empty.
   UFFunctionTemplateList* templates = getTemplates ? getTemplates() : nullptr;
-  if (templates && templates->UFFuncTemplatePtr) {
-    for (size_t i = 0; i < functions_.size(); ++i) {
-      const char* t = templates->UFFuncTemplatePtr[i].FuncTemplate;
-      if (!t) break;
-      functions_[i].templateText = t;
-    }
-  }
+  copyTexts(templates ? templates->UFFuncTemplatePtr : nullptr, &UFFunctionTemplates::FuncTemplate, functions_,
+            &FunctionInfo::templateText);
   UFFunctionExampleList* examples = getExamples ? getExamples() : nullptr;
-  if (examples && examples->FuncExample) {
-    for (size_t i = 0; i < functions_.size(); ++i) {
-      const char* t = examples->FuncExample[i].FuncExample;
-      if (!t) break;
-      functions_[i].example = t;
-    }
-  }
+  copyTexts(examples ? examples->FuncExample : nullptr, &UFFunctionExamples::FuncExample, functions_,
+            &FunctionInfo::example);
   return true;
 }
 
@@ -579,8 +580,8 @@ void CallSite::bind(const FunctionInfo& fn, const std::vector<Value>& args) {
 
 void CallSite::setArgument(size_t i, const Value& v) {
   // The list's texts are found when it is built: a text goes only where one was.
-  if (scratch_ && i < scratch_->count && (scratch_->text[i] != nullptr) == (v.type == ValueType::String))
-    scratch_->set(i, v);
+  if (v.type == ValueType::String) return setText(i, v.text);
+  if (scratch_ && i < scratch_->count && !scratch_->text[i]) scratch_->putValue(i, v);
 }
 
 void CallSite::setText(size_t i, const std::string& text) {
@@ -681,6 +682,13 @@ void argumentModified(const std::string& name, int arg, CallResult& r) {
   r.message = name + " wrote into the text of its argument " + std::to_string(arg);
 }
 
+// Argument texts belong to the engine: a write into one (arg, from 1)
+// outweighs any answer. A failed call leaves no value behind.
+void argumentsOutcome(const std::string& name, int arg, CallResult& r) {
+  if (arg && !isGuardViolation(r.status)) argumentModified(name, arg, r);
+  if (!r.ok()) r.value = Value();
+}
+
 }  // namespace
 
 void FunctionLibrary::functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r) {
@@ -762,19 +770,9 @@ void FunctionLibrary::textOutcome(const FunctionInfo& fn, CallScratch& chain, UF
       notTerminated(fn.signature.name, size, r);
     } else {
       r.value.type = ValueType::String;
-      r.value.text.assign(buffer, len);
+      r.value.text.append(buffer, len);  // emptied by resetResult
     }
   }
-}
-
-// Argument texts belong to the engine: a write into one outweighs any answer.
-// A failed call leaves no value behind.
-void FunctionLibrary::argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r) {
-  // Every argument buffer is checked even when a guard violation is already
-  // reported: a disturbed one must be armed afresh before the next call.
-  const int arg = chain.modifiedArgument();
-  if (arg && !isGuardViolation(r.status)) argumentModified(fn.signature.name, arg, r);
-  if (!r.ok()) r.value = Value();
 }
 
 void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallResult& r) {
@@ -803,7 +801,10 @@ void FunctionLibrary::invoke(const FunctionInfo& fn, CallScratch& chain, CallRes
       textOutcome(fn, chain, block, rc, buffer, size, r);
     }
   }
-  argumentsOutcome(fn, chain, r);
+  // Every argument buffer is checked even when a guard violation is already
+  // reported: a disturbed one must be armed afresh before the next call.
+  const int arg = chain.modifiedArgument();
+  if (arg || !r.ok()) argumentsOutcome(fn.signature.name, arg, r);
   if (ownJob) endJob();
 }
 

@@ -149,7 +149,6 @@ class FunctionLibrary {
   void valueOutcome(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r);
   void textOutcome(const FunctionInfo& fn, CallScratch& chain, UFParamBlock& block, UFError rc, const char* buffer,
                    int size, CallResult& r);
-  void argumentsOutcome(const FunctionInfo& fn, CallScratch& chain, CallResult& r);
   // The function's error code into r, with the library's own words for a user error.
   void functionError(const FunctionInfo& fn, UFParamBlock& block, UFError rc, CallResult& r);
 

@@ -1,7 +1,9 @@
 #include "host_dates.h"
 
-#include "civil_days.h"
+#include <charconv>
+#include <cstring>
 
+#include "civil_days.h"
 
 namespace ufhost {
 namespace {
@@ -94,22 +96,28 @@ bool civilFromDayNumber(int32_t n, CivilDate& out) {
 }
 
 namespace {
+// "00" to "99", so that two digits are one copy.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839404142434445464748495051525354"
+    "555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+
 // Two decimal digits of v, [0, 99], at p; the end.
 char* putTwoDigits(char* p, int v) {
-  p[0] = static_cast<char>('0' + v / 10);
-  p[1] = static_cast<char>('0' + v % 10);
+  std::memcpy(p, kDigitPairs + 2 * v, 2);
   return p + 2;
 }
 }  // namespace
 
-std::string formatDayNumber(int32_t dayNumber) {
+char* writeDayNumber(int32_t dayNumber, char* p) {
   CivilDate c;
-  if (dayNumber == kNoDate) return "(no date)";
-  if (!civilFromDayNumber(dayNumber, c)) return "(invalid date " + std::to_string(dayNumber) + ")";
+  if (dayNumber == kNoDate) return std::strcpy(p, "(no date)") + 9;
+  if (!civilFromDayNumber(dayNumber, c)) {
+    p = std::to_chars(std::strcpy(p, "(invalid date ") + 14, p + kDayNumberRoom, dayNumber).ptr;
+    *p++ = ')';
+    return p;
+  }
   // Put together by hand: a report prints millions of these, and printf's
   // reading of its format would cost more than the rest of the row.
-  char text[16];
-  char* p = text;
   if (c.year < 0) *p++ = '-';
   const int year = c.year < 0 ? -c.year : c.year;  // [1, 32767]
   if (year >= 10000) *p++ = static_cast<char>('0' + year / 10000);
@@ -118,8 +126,12 @@ std::string formatDayNumber(int32_t dayNumber) {
   *p++ = '-';
   p = putTwoDigits(p, c.month);
   *p++ = '-';
-  p = putTwoDigits(p, c.day);
-  return std::string(text, p);
+  return putTwoDigits(p, c.day);
+}
+
+std::string formatDayNumber(int32_t dayNumber) {
+  char text[kDayNumberRoom];
+  return std::string(text, writeDayNumber(dayNumber, text));
 }
 
 }  // namespace ufhost

@@ -35,5 +35,8 @@ bool civilFromDayNumber(int32_t dayNumber, CivilDate& out);
 // YYYY-MM-DD (a minus sign before years below 1); "(no date)" for -1 and
 // "(invalid date N)" for any other number that names no day.
 std::string formatDayNumber(int32_t dayNumber);
+// The same text written at out, which has room for kDayNumberRoom bytes; its end.
+constexpr size_t kDayNumberRoom = 32;
+char* writeDayNumber(int32_t dayNumber, char* out);
 
 }  // namespace ufhost

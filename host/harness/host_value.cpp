@@ -9,48 +9,13 @@
 
 namespace ufhost {
 
-Value Value::makeNumber(double v) {
-  Value r;
-  r.type = ValueType::Number;
-  r.number = v;
-  return r;
-}
-
-Value Value::makeBoolean(bool v) {
-  Value r;
-  r.type = ValueType::Boolean;
-  r.boolean = v;
-  return r;
-}
-
-Value Value::makeDate(int32_t dayNumber) {
-  Value r;
-  r.type = ValueType::Date;
-  r.date = dayNumber;
-  return r;
-}
-
-Value Value::makeTime(int32_t seconds) {
-  Value r;
-  r.type = ValueType::Time;
-  r.time = seconds;
-  return r;
-}
-
-Value Value::makeDateTime(int32_t dayNumber, int32_t seconds) {
-  Value r;
-  r.type = ValueType::DateTime;
-  r.date = dayNumber;
-  r.time = seconds;
-  return r;
-}
-
-Value Value::makeString(std::string v) {
-  Value r;
-  r.type = ValueType::String;
-  r.text = std::move(v);
-  return r;
-}
+// Every member given, in order: type, number, boolean, date, time, text.
+Value Value::makeNumber(double v) { return Value{ValueType::Number, v, false, kNoDate, 0, {}}; }
+Value Value::makeBoolean(bool v) { return Value{ValueType::Boolean, 0.0, v, kNoDate, 0, {}}; }
+Value Value::makeDate(int32_t day) { return Value{ValueType::Date, 0.0, false, day, 0, {}}; }
+Value Value::makeTime(int32_t seconds) { return Value{ValueType::Time, 0.0, false, kNoDate, seconds, {}}; }
+Value Value::makeDateTime(int32_t day, int32_t seconds) { return Value{ValueType::DateTime, 0.0, false, day, seconds, {}}; }
+Value Value::makeString(std::string v) { return Value{ValueType::String, 0.0, false, kNoDate, 0, std::move(v)}; }
 
 namespace {
 

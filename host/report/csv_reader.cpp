@@ -1,5 +1,6 @@
 #include "csv_reader.h"
 
+#include <algorithm>
 #include <istream>
 #include <sstream>
 #include <unordered_set>
@@ -12,6 +13,9 @@ namespace {
 std::string lineLabel(long line) { return "line " + std::to_string(line); }
 
 bool isBlank(int c) { return c == ' ' || c == '\t'; }
+
+// The characters that end a run of ordinary ones.
+bool special(char c) { return c == ',' || c == '\n' || c == '\r' || c == '"' || c == '\0'; }
 
 }  // namespace
 
@@ -79,25 +83,22 @@ struct CsvReader::State {
     std::string& f = r.field();
     size_t e = f.size();
     while (e > 0 && isBlank(f[e - 1])) --e;
-    f.resize(e);
+    if (e < f.size()) f.resize(e);
   }
 
   // The ordinary characters that follow in an unquoted field go in at once,
   // leading blanks left out; the character that ends the run is read as usual.
   void appendRun(Record& r) {
-    size_t end_ = pos;
-    while (end_ < end && !special(buffer[end_])) ++end_;
     const char* from = buffer.data() + pos;
-    const char* const to = buffer.data() + end_;
+    const char* const to = std::find_if(from, static_cast<const char*>(buffer.data() + end), special);
     if (r.field().empty())
       while (from < to && isBlank(*from)) ++from;
     if (from < to) {
       r.field().append(from, static_cast<size_t>(to - from));
       r.hasText = true;
     }
-    pos = end_;
+    pos = static_cast<size_t>(to - buffer.data());
   }
-  static bool special(char c) { return c == ',' || c == '\n' || c == '\r' || c == '"' || c == '\0'; }
 
   // One character inside quotes: "" is a quote, a lone " closes the field.
   void quoted(Record& r, int c) {

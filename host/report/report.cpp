@@ -114,6 +114,16 @@ class OutputBuffer {
     std::memcpy(data_.data() + used_, s, n);
     used_ += n;
   }
+  // A result as formatValue writes it, a text or a date without a copy on the
+  // way; no date as wide as a date, so the columns after it stay in place.
+  void put(const Value& v) {
+    static const char kNoDateText[] = "(no date) ";
+    if (v.type == ValueType::String) return put(v.text);
+    if (v.type != ValueType::Date) return put(formatValue(v));
+    if (v.date == kNoDate) return put(kNoDateText, sizeof kNoDateText - 1);
+    if (used_ + kDayNumberRoom > kSize) flush();
+    used_ = static_cast<size_t>(writeDayNumber(v.date, data_.data() + used_) - data_.data());
+  }
   void flush() {
     out_.write(data_.data(), static_cast<std::streamsize>(used_));
     out_.flush();
@@ -213,6 +223,7 @@ bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const st
         errors.push_back(where + unknownFunction(library, p.call.name));
         continue;
       }
+      p.fiscal = FiscalTally::counts(*p.function);
       const std::vector<ValueType>& params = p.function->signature.params;
       if (p.call.args.size() != params.size()) {
         errors.push_back(where + argumentCountProblem(*p.function, p.call.args.size()));
@@ -248,7 +259,7 @@ bool bindReport(ReportTemplate& report, const FunctionLibrary& library, const st
 }
 
 void ReportOutcome::add(const TemplatePiece& call, const CallResult& r) {
-  fiscal.add(*call.function, r);
+  if (call.fiscal) fiscal.add(r);
   if (r.ok()) return;
   if (isGuardViolation(r.status))
     ++guardViolations;
@@ -259,9 +270,6 @@ void ReportOutcome::add(const TemplatePiece& call, const CallResult& r) {
 }
 
 namespace {
-
-// As wide as a date, so the columns after it stay in place.
-const char kNoDateText[] = "(no date) ";
 
 // One run of a bound report: every call site's arguments laid out once. Each
 // row, a column that calls take as a number or a date is read once, however
@@ -282,15 +290,15 @@ class ReportRun {
       for (const TemplatePiece& p : section->pieces) {
         args_.emplace_back();
         sites_.emplace_back();
-        readOf_.emplace_back();
+        columnArgs_.emplace_back();
         if (!p.isCall) continue;
         for (size_t i = 0; i < p.call.args.size(); ++i) {
           args_.back().push_back(p.call.args[i].value);
+          if (p.columns[i] < 0) continue;
           const ValueType type = p.function->signature.params[i];
-          // A column's placeholder of the parameter's type until the first row.
-          if (p.columns[i] >= 0) args_.back().back().type = type;
-          const bool read = p.columns[i] >= 0 && type != ValueType::String;
-          readOf_.back().push_back(read ? reading(static_cast<size_t>(p.columns[i]), type) : -1);
+          args_.back().back().type = type;  // a placeholder of the parameter's type until the first row
+          const size_t column = static_cast<size_t>(p.columns[i]);
+          columnArgs_.back().push_back({i, column, type == ValueType::String ? -1 : reading(column, type)});
         }
         sites_.back().bind(*p.function, args_.back());
       }
@@ -323,6 +331,13 @@ class ReportRun {
   }
 
  private:
+  // A call's argument that takes a field of the row.
+  struct ColumnArg {
+    size_t arg;     // its position
+    size_t column;  // the field's
+    int read;       // its entry in reads_, or -1 for a text taken as it stands
+  };
+
   // A column read as a number or a date, for the row in hand.
   struct FieldRead {
     size_t column;
@@ -342,24 +357,19 @@ class ReportRun {
   // A section's pieces; their call sites start at sites_[site].
   void emit(const ReportSection& section, size_t site, const char* sectionName) {
     for (const TemplatePiece& p : section.pieces) {
-      const std::vector<int>& readOf = readOf_[site];
-      CallSite& call = sites_[site++];
+      const size_t at = site++;
       if (!p.isCall) {
         text_.put(p.text);
         continue;
       }
-      const int bad = setColumns(p, readOf, call);
+      const int bad = setColumns(columnArgs_[at], sites_[at]);
       if (bad < 0)
-        library_.call(call, result_);  // bound: count and types fit
+        library_.call(sites_[at], result_);  // bound: count and types fit
       else
         badField(p, static_cast<size_t>(bad));
       outcome_.add(p, result_);
-      if (result_.ok() && result_.value.type == ValueType::String)
-        text_.put(result_.value.text);  // as formatValue has it, without the copy
-      else if (result_.ok() && result_.value.type == ValueType::Date && result_.value.date == kNoDate)
-        text_.put(kNoDateText, sizeof kNoDateText - 1);
-      else if (result_.ok())
-        text_.put(formatValue(result_.value));
+      if (result_.ok())
+        text_.put(result_.value);
       else
         failed(p, sectionName, result_.message);
     }
@@ -377,16 +387,15 @@ class ReportRun {
   // This row's fields into the call's column arguments: a text as it stands,
   // a number or a date as read; the first argument whose field does not read
   // as its type, or -1.
-  int setColumns(const TemplatePiece& p, const std::vector<int>& readOf, CallSite& call) {
-    for (size_t i = 0; i < p.columns.size(); ++i) {
-      if (p.columns[i] < 0) continue;
-      if (readOf[i] < 0) {
-        call.setText(i, fields_[static_cast<size_t>(p.columns[i])]);  // the field stays until the next row
+  int setColumns(const std::vector<ColumnArg>& args, CallSite& call) {
+    for (const ColumnArg& a : args) {
+      if (a.read < 0) {
+        call.setText(a.arg, fields_[a.column]);  // the field stays until the next row
         continue;
       }
-      const FieldRead& read = reads_[static_cast<size_t>(readOf[i])];
-      if (!read.fits) return static_cast<int>(i);
-      call.setArgument(i, read.value);
+      const FieldRead& read = reads_[static_cast<size_t>(a.read)];
+      if (!read.fits) return static_cast<int>(a.arg);
+      call.setArgument(a.arg, read.value);
     }
     return -1;
   }
@@ -413,7 +422,7 @@ class ReportRun {
   bool sharedScreen_;
   std::vector<std::vector<Value>> args_;  // per piece of the three sections, in order
   std::vector<CallSite> sites_;           // the same, bound to their functions
-  std::vector<std::vector<int>> readOf_;  // the same, per argument: its entry in reads_, or -1
+  std::vector<std::vector<ColumnArg>> columnArgs_;  // the same: the arguments that take a field
   std::vector<std::string> fields_;       // the row being written
   std::vector<FieldRead> reads_;
   CallResult result_;

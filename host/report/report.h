@@ -33,6 +33,7 @@ struct TemplatePiece {
   int line = 0;                            // in the template, from 1
   const FunctionInfo* function = nullptr;  // set by bindReport
   std::vector<int> columns;                // per argument: the column index, or -1
+  bool fiscal = false;                     // set by bindReport: its answers go to the FiscalTally
 };
 
 struct ReportSection {
