@@ -96,14 +96,10 @@ bool civilFromDayNumber(int32_t n, CivilDate& out) {
 }
 
 namespace {
-// "00" to "99", so that two digits are one copy.
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839404142434445464748495051525354"
-    "555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
-
 // Two decimal digits of v, [0, 99], at p; the end.
 char* putTwoDigits(char* p, int v) {
-  std::memcpy(p, kDigitPairs + 2 * v, 2);
+  p[0] = static_cast<char>('0' + v / 10);
+  p[1] = static_cast<char>('0' + v % 10);
   return p + 2;
 }
 }  // namespace
