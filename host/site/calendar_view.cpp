@@ -299,16 +299,15 @@ CalendarStamp explainBooks(int company, std::vector<BookYears>& books) {
                      (source.defined ? " in " + site::odbcIniLocation(source.system) : " (not defined)");
   site::CompanyFacts facts;
   if (source.defined) facts = site::readCompany(companyDatabase::kDataSource, companyDatabase::kUser, company);
-  const bool stored = storesCalendars(facts.version);
-  stamp.version = !facts.version.empty() ? describeVersion(facts.version)
+  const bool stored = site::storesCalendars(facts.version);
+  stamp.version = !facts.version.empty() ? site::describeVersion(facts.version)
                   : facts.connected ? "unknown: VersionTable has no version row"
                   : source.defined  ? "not read (" + facts.refusal + ")"
                                     : "not read";
   const site::SourceSetting setting = source.defined ? sourceSetting(source) : site::SourceSetting();
   int failedBook = -1;  // after a database error the job sends nothing more
   for (BookYears& b : books) {
-    // Books 4 and 5 share a slot; a slot number is the BookID the library reads.
-    const int bookId = b.book <= 4 ? b.book : b.book - 1;
+    const int bookId = companyDatabase::bookSlot(b.book);
     const site::BookFacts* book = facts.connected ? facts.book(bookId) : nullptr;
     const std::string row = "BookID " + std::to_string(bookId);
     if (facts.connected && !stored && !facts.version.empty())

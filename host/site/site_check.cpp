@@ -320,7 +320,7 @@ class SiteCheck {
       return report_.fail("schema version", "VersionTable has no version row (AppID 0, ItemNumber 0)",
                           "add it: the library reads its first digit to choose stored (5) or built calendars");
     }
-    report_.pass("schema version", describeVersion(s.version));
+    report_.pass("schema version", site::describeVersion(s.version));
   }
 
   static bool timedOut(const site::SchemaFacts& s) {

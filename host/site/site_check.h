@@ -19,14 +19,6 @@ struct DataSourceFacts;
 // What the advice needs to know of a defined data source.
 site::SourceSetting sourceSetting(const site::DataSourceFacts& facts);
 
-// Whether a schema version is one of stored calendars (schema 5), as the library
-// reads its first digit.
-inline bool storesCalendars(const std::string& version) { return !version.empty() && version[0] == '5'; }
-// A schema version with what it means for the calendars.
-inline std::string describeVersion(const std::string& version) {
-  return version + (storesCalendars(version) ? " (stored calendars)" : " (calendars built from the books)");
-}
-
 // A number of the site tools' command lines: decimal digits only, from lo to
 // hi. False for anything else.
 bool readNumber(const std::string& text, int lo, int hi, int& value);

@@ -5,8 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "companyDatabase.h"
+
 namespace ufhost {
 namespace site {
+
+// Whether a schema version is one of stored calendars, as the library reads it.
+inline bool storesCalendars(const std::string& version) {
+  return companyDatabase::majorVersion(version.c_str()) == companyDatabase::kStoredCalendarsVersion;
+}
+// A schema version with what it means for the calendars.
+inline std::string describeVersion(const std::string& version) {
+  return version + (storesCalendars(version) ? " (stored calendars)" : " (calendars built from the books)");
+}
 
 struct DataSourceFacts {
   bool defined = false;

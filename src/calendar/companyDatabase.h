@@ -15,4 +15,16 @@ inline constexpr unsigned kLoginTimeoutSeconds = 15;
 inline constexpr unsigned kQueryTimeoutSeconds = 30;
 inline constexpr char kVersionQuery[] = "SELECT Info FROM VersionTable where AppID = 0 and ItemNumber = 0";
 
+// The schema's major version is the first character of the version text alone:
+// '10.0' reads as 1, an empty text as -48. Schema 5 keeps stored calendars.
+inline int majorVersion(const char* info) { return static_cast<signed char>(info[0]) - '0'; }
+inline constexpr int kStoredCalendarsVersion = 5;
+
+// A book's slot, the BookID of its row: books 4 and 5 share one; -1 when the
+// book has none.
+inline int bookSlot(int book) {
+  if (book < 0 || book > 8) return -1;
+  return book <= 4 ? book : book - 1;
+}
+
 }  // namespace companyDatabase

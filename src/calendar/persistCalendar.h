@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "ccombstr.h"
+#include "companyDatabase.h"
 #include "comptr.h"
 #include "comtypes.h"
 #include "jobCompanies.h"
@@ -61,12 +62,8 @@ class CPersistCalendar {
   int32_t _getOrigYrEnd(int32_t bookid, int16_t company);
   HRESULT _loadCalendarFromShortYears(int32_t bookid, int16_t compid, IVRCalendar** pVal);
 
-  // Book number to its slot in a company's bookArr; -1 when the book has none. Inline: the
-  // lookup asks for it on every call.
-  static int32_t bookSlot(int32_t bookid) {
-    if (bookid < 0 || bookid > 8) return -1;
-    return bookid <= 4 ? bookid : bookid - 1;
-  }
+  // Book number to its slot in a company's bookArr; -1 when the book has none.
+  static int32_t bookSlot(int32_t bookid) { return companyDatabase::bookSlot(bookid); }
 
   // Makes the company's calendars current: kept from earlier in this job, or
   // read now with build. False when it has none in this job (answer: no date).

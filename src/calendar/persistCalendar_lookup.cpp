@@ -26,7 +26,7 @@ DATE CPersistCalendar::getFiscalYearEnd(int16_t company, uint32_t bookID, DATE d
     if (_job.versionFailed) return 0.0;
   }
   const int32_t slot = bookSlot(book);
-  if (_majorVersion == 5) {
+  if (_majorVersion == companyDatabase::kStoredCalendarsVersion) {
     if (!useCompany(company, &CPersistCalendar::_getCalendarList)) return 0.0;
     // Asked only while the slot's identifier is unknown (a slot with its
     // calendar kept has one).
@@ -55,8 +55,7 @@ int32_t CPersistCalendar::_getSchemaVersion() {
   _missingTableState = false;
   if (prepareHSTMT(companyDatabase::kVersionQuery)) {
     char info[20];
-    // Only the first character counts: '10.0' reads as 1, an empty text as -48.
-    if (getString(1, info, sizeof info)) _majorVersion = static_cast<int16_t>(static_cast<signed char>(info[0]) - 48);
+    if (getString(1, info, sizeof info)) _majorVersion = static_cast<int16_t>(companyDatabase::majorVersion(info));
   }
   // Old databases without a version table rely on the built calendars. Any
   // other failure (no right to read it, a lock, a timeout, a lost link) says
