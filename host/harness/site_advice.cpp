@@ -129,8 +129,8 @@ Diagnosis driverFileMissing(const std::string& driver, const std::string& file, 
               (file.empty() ? "its file" : file) + " is there again, or correct the driver's Driver entry"};
 }
 
-Diagnosis dataSourceUndefined(const std::string& where, const Layout& l) {
-  return {std::string(kDataSource) + " is not defined" + (where.empty() ? "" : " in " + where),
+Diagnosis dataSourceUndefined(const Layout& l) {
+  return {std::string(kDataSource) + " is not defined",
           defineSource(l) + ", pointing at the company database"};
 }
 
@@ -175,7 +175,7 @@ Diagnosis diagnoseBoxes(const std::vector<SqlErrorBox>& boxes, const SourceSetti
     }
     if (st == "IM002") {
       if (mentions(m, "data source name not found") && !s.driverEntry.empty()) return driverNotRegistered(s.driverEntry, l);
-      return dataSourceUndefined("", l);
+      return dataSourceUndefined(l);
     }
     if (st == "53300" || mentions(m, {"too many clients", "too many connections", "remaining connection slots"}))
       return {"the database server is full: it refused a connection at max_connections" + said,

@@ -66,7 +66,7 @@ Diagnosis driverNotRegistered(const std::string& driver, const Layout& layout);
 // The driver's library file is not where its entry says.
 Diagnosis driverFileMissing(const std::string& driver, const std::string& file, const Layout& layout);
 // The data source is not defined at all.
-Diagnosis dataSourceUndefined(const std::string& where, const Layout& layout);
+Diagnosis dataSourceUndefined(const Layout& layout);
 // The library refused the site password file (its own box says why).
 Diagnosis passwordFileRefused(const Layout& layout);
 // The engine's classes are not registered / registered to a file that is gone.

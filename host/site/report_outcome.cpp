@@ -19,9 +19,7 @@ SetupVerdict judgeSetup(const FiscalTally& tally, const std::string& boxText, co
   SetupVerdict v;
   const std::vector<SqlErrorBox> boxes = parseSqlErrorBoxes(boxText);
   // The site password file's refusal is a box of its own caption.
-  const std::string refusalCaption = std::string(companyDatabase::kPasswordCaption) + "\n";
-  const bool refused = boxText.compare(0, refusalCaption.size(), refusalCaption) == 0 ||
-                       boxText.find("\n" + refusalCaption) != std::string::npos;
+  const bool refused = !site::boxTexts(boxText, companyDatabase::kPasswordCaption).empty();
   std::string cause;
   if (refused) {
     cause = "the library refused the site password file (a \"" + std::string(companyDatabase::kPasswordCaption) +
@@ -48,7 +46,7 @@ site::Diagnosis findSetupFault() {
     site::ClassRegistration reg;
     std::string searched;
     if (site::findClassRegistration(*clsid, reg, searched) != S_OK) return site::engineNotRegistered(searched, layout);
-    if (!site::fileExists(reg.server)) return site::engineFileMissing(reg.server, layout);
+    if (!sys::fileExists(reg.server)) return site::engineFileMissing(reg.server, layout);
   }
   IUnknown* factory = nullptr;
   HRESULT hr = CoCreateInstance(CLSID_VRZELCalendarFactory, nullptr, CLSCTX_INPROC_SERVER,
@@ -58,7 +56,7 @@ site::Diagnosis findSetupFault() {
   factory->Release();
   const site::DataSourceFacts f = site::findDataSource(companyDatabase::kDataSource);
   if (!f.problem.empty()) return {f.problem, "reinstall the ODBC driver manager"};
-  if (!f.defined) return site::dataSourceUndefined("", layout);
+  if (!f.defined) return site::dataSourceUndefined(layout);
   const bool byName = f.driverEntry != f.driverFile || f.driverFile.empty();
   if (byName && !f.driverRegistered) return site::driverNotRegistered(f.driverEntry, layout);
   if (site::locateDriver(f.driverFile).empty()) return site::driverFileMissing(f.driverEntry, f.driverFile, layout);

@@ -210,7 +210,7 @@ class SiteCheck {
       return report_.fail("data source",
                           std::string(kDataSource) + " is not defined in " + site::odbcIniLocation(false) + " or " +
                               site::odbcIniLocation(true),
-                          site::dataSourceUndefined("", layout_).advice);
+                          site::dataSourceUndefined(layout_).advice);
     }
     setting_ = sourceSetting(f);
     const std::string where = std::string(kDataSource) + " in " + site::odbcIniLocation(f.system);

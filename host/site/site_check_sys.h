@@ -27,8 +27,6 @@ HRESULT findClassRegistration(REFCLSID clsid, ClassRegistration& found, std::str
 // The user's (system false) or the system's odbc.ini as the driver manager reads it.
 std::string odbcIniLocation(bool system);
 
-// The harness's file test, also under this name for the site code that uses it.
-using sys::fileExists;
 // Whether a database file is there and this account may read and write it.
 FileState fileState(const std::string& path);
 
