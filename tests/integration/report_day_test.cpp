@@ -44,8 +44,8 @@ class TableLock {
     if (!session_) throw std::runtime_error("cannot start a session to hold the lock");
     if (source.backend() == Backend::PostgreSQL)
       std::fprintf(session_, "BEGIN;\nLOCK TABLE %s IN ACCESS EXCLUSIVE MODE;\n", table.c_str());
-    else
-      std::fprintf(session_, "BEGIN EXCLUSIVE;\nUPDATE %s SET %s = %s;\n", table.c_str(),
+    else  // waits out the probes' own brief read locks: the tool stops at its first error
+      std::fprintf(session_, ".timeout 5000\nBEGIN EXCLUSIVE;\nUPDATE %s SET %s = %s;\n", table.c_str(),
                    table == "VersionTable" ? "Info" : "IsOpen", table == "VersionTable" ? "Info" : "IsOpen");
     std::fflush(session_);
     waitUntilHeld(table);
