@@ -34,6 +34,12 @@ bool refuse(std::string& error, std::string why) {
   error = std::move(why);
   return false;
 }
+// A fixed text is assigned, not built at the call: the compiler would write a
+// long literal into the code in pieces, and the package checker reads those.
+bool refuse(std::string& error, const char* why) {
+  error = why;
+  return false;
+}
 
 bool typeWord(Scanner& sc, ValueType& type, const char* what, std::string& error) {
   sc.skipBlanks();
