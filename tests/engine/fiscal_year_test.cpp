@@ -385,6 +385,69 @@ TEST_F(FiscalYearTest, EveryCallerKeepsTheYearItWasGiven) {
   expectYear(again, S(2010, 7, 1), S(2011, 6, 30), "after the calendar went");
 }
 
+// A calendar lends a year held inside itself while nobody holds that one, and
+// a year of the caller's own while somebody does. In every order of letting go
+// of the calendar and both years, each year keeps its dates while held, the
+// calendar lets go of its cycles with its own last reference, and nothing is
+// left when all three are gone.
+TEST_F(FiscalYearTest, CalendarAndItsYearsGoInAnyOrder) {
+  enum Holder { kCalendar, kFirstYear, kSecondYear };
+  const Holder orders[][3] = {{kCalendar, kFirstYear, kSecondYear}, {kCalendar, kSecondYear, kFirstYear},
+                              {kFirstYear, kCalendar, kSecondYear}, {kFirstYear, kSecondYear, kCalendar},
+                              {kSecondYear, kCalendar, kFirstYear}, {kSecondYear, kFirstYear, kCalendar}};
+  for (const auto& order : orders) {
+    const std::string what = "releasing " + std::to_string(order[0]) + std::to_string(order[1]) +
+                             std::to_string(order[2]);
+    CComPtr<IVRCycleObject> cycle = newCycle(factory_);
+    ASSERT_EQ(S_OK, cycle->put_EffectiveDate(static_cast<DATE>(S(1990, 1, 1))));
+    ASSERT_EQ(S_OK, cycle->put_FYEndMonth(6));
+    CalendarRefs cal = newCalendar(factory_);
+    {
+      CComPtr<IktEnumDispatch> list = newCollection();
+      ASSERT_EQ(S_OK, list->Append(cycle));
+      ASSERT_EQ(S_OK, cal.manager->put_CycleList(list));
+    }
+    // The test's reference and the calendar's.
+    auto cycleReferences = [&] {
+      const ULONG refs = cycle->AddRef();
+      cycle->Release();
+      return refs - 1;
+    };
+    ASSERT_EQ(2u, cycleReferences()) << what;
+
+    CComPtr<IVRFiscalYear> years[2];
+    ASSERT_EQ(S_OK, cal.calendar->GetFiscalYear(static_cast<DATE>(S(2001, 3, 5)), years[0].put()));
+    ASSERT_EQ(S_OK, cal.calendar->GetFiscalYear(static_cast<DATE>(S(2010, 7, 1)), years[1].put()));
+    ASSERT_NE(years[0].get(), years[1].get()) << what;
+    const long ends[2] = {S(2001, 6, 30), S(2011, 6, 30)};
+    auto expectEnds = [&](const char* when) {
+      for (int y = 0; y < 2; ++y) {
+        if (!years[y]) continue;
+        DATE end = 0;
+        ASSERT_EQ(S_OK, years[y]->get_YREndDate(&end)) << what << ", " << when;
+        EXPECT_EQ(ends[y], static_cast<long>(end)) << what << ", year " << y << ", " << when;
+        EXPECT_EQ(2u, years[y]->AddRef()) << what << ", year " << y << ", " << when;
+        EXPECT_EQ(1u, years[y]->Release()) << what << ", year " << y << ", " << when;
+      }
+    };
+
+    for (int step = 0; step < 3; ++step) {
+      if (order[step] == kCalendar) {
+        cal = CalendarRefs{};
+        EXPECT_EQ(1u, cycleReferences()) << what << ": the calendar let go of its cycle";
+      } else {
+        years[order[step] == kFirstYear ? 0 : 1].Release();
+      }
+      expectEnds("after a release");
+    }
+    cycle.Release();
+    factory_.Release();
+    EXPECT_EQ(S_OK, Session::get().canUnloadNow()) << what << ": something was left";
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VRZELCalendarFactory, nullptr, 7, IID_IVRZELCalendarFactory,
+                                     factory_.putVoid()));
+  }
+}
+
 TEST_F(FiscalYearTest, RefusedQueries) {
   CalendarRefs empty = newCalendar(factory_);
   CComPtr<IVRFiscalYear> year;
