@@ -448,6 +448,35 @@ TEST_F(FiscalYearTest, CalendarAndItsYearsGoInAnyOrder) {
   }
 }
 
+// Cycles added between questions go into the rules the calendar has read:
+// the first rule lies inside the calendar, the others beyond it once there
+// are more. Each addition lands before, between or after those there (the
+// one inside moving out), and every answer follows the model.
+TEST_F(FiscalYearTest, CyclesAddedBetweenQuestionsKeepTheirOrder) {
+  const RefCycle added[] = {
+      {S(2000, 1, 1), CYCLETYPE_MONTHLY, 6, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},
+      {S(1990, 1, 1), CYCLETYPE_MONTHLY, 3, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},   // before
+      {S(2010, 1, 1), CYCLETYPE_FOURFOURFIVE, 12, DATEOFWEEK_SATURDAY, YEARENDELECTION_CLOSESTWEEKDAY},  // after
+      {S(1995, 7, 1), CYCLETYPE_MONTHLY, 9, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},   // between
+      {S(1990, 1, 1), CYCLETYPE_MONTHLY, 11, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},  // same date: in force
+      {S(1980, 1, 1), CYCLETYPE_MONTHLY, 1, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},   // before all
+  };
+  CalendarRefs cal = newCalendar(factory_);
+  std::vector<RefCycle> sofar;
+  for (const RefCycle& c : added) {
+    ASSERT_EQ(S_OK, cal.manager->AddCycleEntry(static_cast<DATE>(c.effective),
+                                               static_cast<ECALENDARCYCLE_CYCLETYPE>(c.type),
+                                               static_cast<SHORT>(c.month),
+                                               static_cast<ECALENDARCYCLE_DATEOFWEEK>(c.weekday),
+                                               static_cast<ECALENDARCYCLE_YEARENDELECTION>(c.election),
+                                               PDCOUNT_BACKWARD));
+    sofar.push_back(c);
+    // Asked in full after each addition, so the next one finds its rules read.
+    expectSameYears(cal.calendar, ReferenceCalendar(sofar), S(1975, 1, 1), S(2020, 12, 31), 61,
+                    "after " + std::to_string(sofar.size()) + " cycles");
+  }
+}
+
 TEST_F(FiscalYearTest, RefusedQueries) {
   CalendarRefs empty = newCalendar(factory_);
   CComPtr<IVRFiscalYear> year;
