@@ -21,14 +21,13 @@ class FiscalYearTest : public EngineTest {
   // A calendar with the cycles added in the given order through AddCycleEntry.
   CalendarRefs calendarOf(const std::vector<RefCycle>& cycles) {
     CalendarRefs cal = newCalendar(factory_);
-    for (const RefCycle& c : cycles)
-      EXPECT_EQ(S_OK, cal.manager->AddCycleEntry(static_cast<DATE>(c.effective),
-                                                 static_cast<ECALENDARCYCLE_CYCLETYPE>(c.type),
-                                                 static_cast<SHORT>(c.month),
-                                                 static_cast<ECALENDARCYCLE_DATEOFWEEK>(c.weekday),
-                                                 static_cast<ECALENDARCYCLE_YEARENDELECTION>(c.election),
-                                                 PDCOUNT_BACKWARD));
+    for (const RefCycle& c : cycles) EXPECT_EQ(S_OK, addCycle(cal.manager, c));
     return cal;
+  }
+  static HRESULT addCycle(IVRCalendarManager* manager, const RefCycle& c) {
+    return manager->AddCycleEntry(static_cast<DATE>(c.effective), static_cast<ECALENDARCYCLE_CYCLETYPE>(c.type),
+                                  static_cast<SHORT>(c.month), static_cast<ECALENDARCYCLE_DATEOFWEEK>(c.weekday),
+                                  static_cast<ECALENDARCYCLE_YEARENDELECTION>(c.election), PDCOUNT_BACKWARD);
   }
 
   // The engine's fiscal year of d, through GetFiscalYear and its IVRFiscalYear.
@@ -464,12 +463,7 @@ TEST_F(FiscalYearTest, CyclesAddedBetweenQuestionsKeepTheirOrder) {
   CalendarRefs cal = newCalendar(factory_);
   std::vector<RefCycle> sofar;
   for (const RefCycle& c : added) {
-    ASSERT_EQ(S_OK, cal.manager->AddCycleEntry(static_cast<DATE>(c.effective),
-                                               static_cast<ECALENDARCYCLE_CYCLETYPE>(c.type),
-                                               static_cast<SHORT>(c.month),
-                                               static_cast<ECALENDARCYCLE_DATEOFWEEK>(c.weekday),
-                                               static_cast<ECALENDARCYCLE_YEARENDELECTION>(c.election),
-                                               PDCOUNT_BACKWARD));
+    ASSERT_EQ(S_OK, addCycle(cal.manager, c));
     sofar.push_back(c);
     // Asked in full after each addition, so the next one finds its rules read.
     expectSameYears(cal.calendar, ReferenceCalendar(sofar), S(1975, 1, 1), S(2020, 12, 31), 61,
