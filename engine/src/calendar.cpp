@@ -26,52 +26,63 @@ void sortByEffectiveDate(std::vector<CComPtr<IVRCycleObject>>* cycles) {
   for (size_t i = 0; i < keyed.size(); ++i) (*cycles)[i] = std::move(keyed[i].second);
 }
 
-Calendar::Calendar() : rulesReadAt_(cycleRuleEdits()) {}
+Calendar::Calendar() : rulesReadAt_(cycleRuleEdits()) { year_.owner_ = this; }
 
-Calendar::~Calendar() {
-  if (lentYear_) lentYear_->owner_ = nullptr;
-  delete spareYear_;
+Calendar::~Calendar() = default;
+
+void Calendar::lastReleased() {
+  if (!yearLent_) {
+    delete this;
+    return;
+  }
+  // Gone for its callers: what it holds goes now, its memory with its year.
+  released_ = true;
+  cycles_.clear();
+  cyclesReplaced(false);
 }
 
-void Calendar::yearReleased(FiscalYear* year) {
-  lentYear_ = nullptr;
-  year->owner_ = nullptr;
-  if (spareYear_)
-    delete year;
-  else
-    spareYear_ = year;
+void Calendar::yearReleased() {
+  yearLent_ = false;
+  if (released_) delete this;
 }
 
 void FiscalYear::lastReleased() {
   if (owner_)
-    owner_->yearReleased(this);
+    owner_->yearReleased();
   else
     delete this;
 }
 
 bool Calendar::rulesAreCurrent() const { return !foreign_ && rulesReadAt_ == cycleRuleEdits(); }
 
+void Calendar::readRules() {
+  const uint64_t edits = cycleRuleEdits();
+  rulesReadAt_ = 0;  // until the read is complete
+  rules_.resize(cycles_.size());
+  unreadable_ = false;
+  for (size_t i = 0; i < cycles_.size() && !unreadable_; ++i) unreadable_ = !readRule(cycles_[i], &rules_[i]);
+  const auto byDate = [](const CycleRule& a, const CycleRule& b) { return a.effective < b.effective; };
+  // A cycle object may have been changed since it was added: order again.
+  rulesInOrder_ = unreadable_ || std::is_sorted(rules_.begin(), rules_.end(), byDate);
+  ordered_.clear();
+  if (!rulesInOrder_) {
+    ordered_.assign(rules_.begin(), rules_.end());
+    std::stable_sort(ordered_.begin(), ordered_.end(), byDate);
+  }
+  rulesReadAt_ = edits;
+}
+
 HRESULT Calendar::currentRules(const CycleRule** rules, size_t* count) {
   if (!rulesAreCurrent()) {
-    const uint64_t edits = cycleRuleEdits();
-    rulesReadAt_ = 0;  // until the read is complete
-    rules_.resize(cycles_.size());
-    unreadable_ = false;
-    for (size_t i = 0; i < cycles_.size() && !unreadable_; ++i) unreadable_ = !readRule(cycles_[i], &rules_[i]);
-    const auto byDate = [](const CycleRule& a, const CycleRule& b) { return a.effective < b.effective; };
-    // A cycle object may have been changed since it was added: order again.
-    rulesInOrder_ = unreadable_ || std::is_sorted(rules_.begin(), rules_.end(), byDate);
-    ordered_.clear();
-    if (!rulesInOrder_) {
-      ordered_ = rules_;
-      std::stable_sort(ordered_.begin(), ordered_.end(), byDate);
-    }
-    rulesReadAt_ = edits;
+    HRESULT hr = guarded([&] {
+      readRules();
+      return S_OK;
+    });
+    if (FAILED(hr)) return hr;
   }
   if (unreadable_) return E_FAIL;
-  const std::vector<CycleRule>& use = rulesInOrder_ ? rules_ : ordered_;
-  *rules = use.data();
-  *count = use.size();
+  *rules = rulesInOrder_ ? rules_.data() : ordered_.data();
+  *count = rules_.size();
   return S_OK;
 }
 
@@ -87,14 +98,11 @@ void Calendar::cyclesReplaced(bool foreign) {
 
 HRESULT Calendar::fiscalYearSpan(DATE date, FiscalYearSpan* span) {
   if (!validDate(date)) return E_INVALIDARG;
-  if (cycles_.empty()) return E_FAIL;
-  return guarded([&] {
-    const CycleRule* rules = nullptr;
-    size_t count = 0;
-    HRESULT hr = currentRules(&rules, &count);
-    if (FAILED(hr)) return hr;
-    return fiscalYearOf(rules, count, dayOf(date), span);
-  });
+  const CycleRule* rules = nullptr;
+  size_t count = 0;  // no cycles, no rules: fiscalYearOf refuses
+  HRESULT hr = currentRules(&rules, &count);
+  if (FAILED(hr)) return hr;
+  return fiscalYearOf(rules, count, dayOf(date), span);
 }
 
 HRESULT Calendar::GetFiscalYear(DATE date, IVRFiscalYear** ppFiscalYear) {
@@ -103,21 +111,16 @@ HRESULT Calendar::GetFiscalYear(DATE date, IVRFiscalYear** ppFiscalYear) {
   FiscalYearSpan span;
   HRESULT hr = fiscalYearSpan(date, &span);
   if (FAILED(hr)) return hr;
-  const DATE start = static_cast<DATE>(span.start), end = static_cast<DATE>(span.end);
-  FiscalYear* year = spareYear_;
-  if (year) {
-    spareYear_ = nullptr;
-    year->start_ = start;
-    year->end_ = end;
-    year->revive();
-  } else {
-    year = createObject<FiscalYear>(start, end);
+  FiscalYear* year = &year_;
+  if (yearLent_) {
+    year = createObject<FiscalYear>();
     if (!year) return E_OUTOFMEMORY;
+  } else {
+    year_.revive();
+    yearLent_ = true;
   }
-  // The one lent before stays with its holders for good.
-  if (lentYear_) lentYear_->owner_ = nullptr;
-  year->owner_ = this;
-  lentYear_ = year;
+  year->start_ = static_cast<DATE>(span.start);
+  year->end_ = static_cast<DATE>(span.end);
   *ppFiscalYear = year;
   return S_OK;
 }
@@ -182,7 +185,7 @@ HRESULT Calendar::AddCycleEntry(DATE effectiveDate, ECALENDARCYCLE_CYCLETYPE cyc
     rulesReadAt_ = 0;  // until both lists hold the new entry
     CycleRule rule;
     readRule(cycle, &rule);
-    if (keepRules) rules_.insert(rules_.begin() + static_cast<std::ptrdiff_t>(at), rule);
+    if (keepRules) rules_.insert(rules_.begin() + at, rule);
     cycles_.insert(cycles_.begin() + static_cast<std::ptrdiff_t>(at), std::move(cycle));
     if (keepRules) rulesReadAt_ = readAt;
     listView_.Release();

@@ -7,6 +7,7 @@
 #include "engine_com.h"
 #include "enum_dispatch.h"
 #include "fiscal_rules.h"
+#include "inline_vector.h"
 #include "persist_xml.h"
 
 namespace vrz {
@@ -15,7 +16,7 @@ class Calendar;
 
 class FiscalYear final : public ComObject<FiscalYear, DispatchImpl<IVRFiscalYear>> {
  public:
-  FiscalYear(DATE start, DATE end) : start_(start), end_(end) {}
+  FiscalYear() = default;
   ~FiscalYear() = default;
 
   HRESULT STDMETHODCALLTYPE get_YRStartDate(DATE* pVal) override;
@@ -27,15 +28,19 @@ class FiscalYear final : public ComObject<FiscalYear, DispatchImpl<IVRFiscalYear
   friend class Calendar;
   friend class ComObject<FiscalYear, DispatchImpl<IVRFiscalYear>>;
 
-  // Goes back to its calendar for reuse while the calendar still wants it.
+  // A calendar's own year goes back to its calendar; any other is deleted.
   void lastReleased();
 
-  DATE start_;
-  DATE end_;
-  Calendar* owner_ = nullptr;  // set while its calendar may take it back
+  DATE start_ = 0;
+  DATE end_ = 0;
+  Calendar* owner_ = nullptr;  // set for the year a calendar holds inside itself
 };
 
-class Calendar final
+// Aligned to a cache line so that what a warm GetFiscalYear reads and writes
+// (the members from rulesReadAt_ to year_) lies on the two lines after the
+// interfaces' line, none of it behind a pointer: a report that asks another
+// calendar on every call then waits for the fewest lines.
+class alignas(64) Calendar final
     : public ComObject<Calendar, DispatchImpl<IVRCalendar>, DispatchImpl<IVRCalendarManager>, PersistXmlImpl> {
  public:
   Calendar();
@@ -74,37 +79,45 @@ class Calendar final
   // The rules in effective-date order, read from the cycle objects again only
   // when one of them may have changed since the last read.
   HRESULT currentRules(const CycleRule** rules, size_t* count);
+  // Reads them now; throws std::bad_alloc, leaving them to be read again.
+  void readRules();
   bool rulesAreCurrent() const;
   // The cycle list was replaced or cleared: forget what was read or handed out.
   void cyclesReplaced(bool foreign);
 
-  // Effective-date order; entries with the same date in the order they were added.
-  std::vector<CComPtr<IVRCycleObject>> cycles_;
-  SHORT dirty_ = 0;
+  friend class ComObject<Calendar, DispatchImpl<IVRCalendar>, DispatchImpl<IVRCalendarManager>, PersistXmlImpl>;
+  friend class FiscalYear;
+  // The last reference went: deleted now, or when its year comes back.
+  void lastReleased();
+  // The last holder of the calendar's own year released it.
+  void yearReleased();
 
-  // rules_[i] is the rule of cycles_[i], read when cycleRuleEdits() stood at
-  // rulesReadAt_ (0: not read).
-  std::vector<CycleRule> rules_;
+  // What a warm GetFiscalYear touches, together.
   uint64_t rulesReadAt_ = 0;
   bool rulesInOrder_ = true;  // else ordered_ holds them stably sorted
   bool unreadable_ = false;   // a cycle could not tell its rule: no answers
   // Some cycle object is not this engine's: its changes are invisible, so its
   // rule is read on every question.
   bool foreign_ = false;
+  // year_ is in someone's hands; the calendar's memory stays until it comes
+  // back, even when the calendar's own last reference went before (released_).
+  bool yearLent_ = false;
+  bool released_ = false;
+  // rules_[i] is the rule of cycles_[i], read when cycleRuleEdits() stood at
+  // rulesReadAt_ (0: not read). Most calendars have one cycle: its rule lies
+  // inside the calendar.
+  InlineVector<CycleRule, 1> rules_;
+  // The year GetFiscalYear hands out while nobody holds it; while somebody
+  // does, each caller gets a year of its own, so a year held keeps its values.
+  FiscalYear year_;
+
+  // Effective-date order; entries with the same date in the order they were added.
+  std::vector<CComPtr<IVRCycleObject>> cycles_;
+  SHORT dirty_ = 0;
   std::vector<CycleRule> ordered_;
 
   CComPtr<EnumDispatch> listView_;
   uint64_t listViewEdits_ = 0;
-
-  friend class FiscalYear;
-  // The last holder of the year handed out last released it.
-  void yearReleased(FiscalYear* year);
-
-  // The year handed out last, while someone holds it, and one nobody holds any
-  // more (no reference: the calendar owns it) that the next GetFiscalYear fills
-  // again instead of allocating. A year held elsewhere keeps its own values.
-  FiscalYear* lentYear_ = nullptr;
-  FiscalYear* spareYear_ = nullptr;
 };
 
 // The object behind CLSID_VRZELCalendarFactory.

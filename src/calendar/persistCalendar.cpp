@@ -28,12 +28,8 @@ HRESULT CPersistCalendar::startCompany(int16_t company) {
   return engineCalls::createCollection(_job.current->calendars);
 }
 
-bool CPersistCalendar::switchCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
+bool CPersistCalendar::loadCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
   if (company < 0) return false;
-  if (JobCompany* kept = _job.companies.find(company)) {
-    _job.current = kept;
-    return static_cast<bool>(kept->calendars);
-  }
   // No statement once the job's database work has ended: the current company stays.
   if (_job.databaseDone()) return false;
 

@@ -70,13 +70,19 @@ class CPersistCalendar {
   bool useCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t)) {
     // The same company as the call before: nearly every call of a report.
     if (_job.current && _job.current->company == company) return static_cast<bool>(_job.current->calendars);
-    return switchCompany(company, build);
+    // Kept from earlier in the job: a report going round its companies.
+    if (JobCompany* kept = _job.companies.find(company)) {
+      _job.current = kept;
+      return static_cast<bool>(kept->calendars);
+    }
+    return loadCompany(company, build);
   }
 
  private:
   friend struct ResolverTestAccess;  // the library's own tests observe the job
 
-  bool switchCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t));
+  // A company not kept in this job: read now with build.
+  bool loadCompany(int16_t company, HRESULT (CPersistCalendar::*build)(int16_t));
   // A new, empty calendar list for company, which becomes the current one.
   HRESULT startCompany(int16_t company);
   // The current company loses its calendars for the rest of the job.

@@ -21,14 +21,13 @@ class FiscalYearTest : public EngineTest {
   // A calendar with the cycles added in the given order through AddCycleEntry.
   CalendarRefs calendarOf(const std::vector<RefCycle>& cycles) {
     CalendarRefs cal = newCalendar(factory_);
-    for (const RefCycle& c : cycles)
-      EXPECT_EQ(S_OK, cal.manager->AddCycleEntry(static_cast<DATE>(c.effective),
-                                                 static_cast<ECALENDARCYCLE_CYCLETYPE>(c.type),
-                                                 static_cast<SHORT>(c.month),
-                                                 static_cast<ECALENDARCYCLE_DATEOFWEEK>(c.weekday),
-                                                 static_cast<ECALENDARCYCLE_YEARENDELECTION>(c.election),
-                                                 PDCOUNT_BACKWARD));
+    for (const RefCycle& c : cycles) EXPECT_EQ(S_OK, addCycle(cal.manager, c));
     return cal;
+  }
+  static HRESULT addCycle(IVRCalendarManager* manager, const RefCycle& c) {
+    return manager->AddCycleEntry(static_cast<DATE>(c.effective), static_cast<ECALENDARCYCLE_CYCLETYPE>(c.type),
+                                  static_cast<SHORT>(c.month), static_cast<ECALENDARCYCLE_DATEOFWEEK>(c.weekday),
+                                  static_cast<ECALENDARCYCLE_YEARENDELECTION>(c.election), PDCOUNT_BACKWARD);
   }
 
   // The engine's fiscal year of d, through GetFiscalYear and its IVRFiscalYear.
@@ -383,6 +382,93 @@ TEST_F(FiscalYearTest, EveryCallerKeepsTheYearItWasGiven) {
   // A year outlives its calendar.
   cal = CalendarRefs{};
   expectYear(again, S(2010, 7, 1), S(2011, 6, 30), "after the calendar went");
+}
+
+// A calendar lends a year held inside itself while nobody holds that one, and
+// a year of the caller's own while somebody does. In every order of letting go
+// of the calendar and both years, each year keeps its dates while held, the
+// calendar lets go of its cycles with its own last reference, and nothing is
+// left when all three are gone.
+TEST_F(FiscalYearTest, CalendarAndItsYearsGoInAnyOrder) {
+  enum Holder { kCalendar, kFirstYear, kSecondYear };
+  const Holder orders[][3] = {{kCalendar, kFirstYear, kSecondYear}, {kCalendar, kSecondYear, kFirstYear},
+                              {kFirstYear, kCalendar, kSecondYear}, {kFirstYear, kSecondYear, kCalendar},
+                              {kSecondYear, kCalendar, kFirstYear}, {kSecondYear, kFirstYear, kCalendar}};
+  for (const auto& order : orders) {
+    const std::string what = "releasing " + std::to_string(order[0]) + std::to_string(order[1]) +
+                             std::to_string(order[2]);
+    CComPtr<IVRCycleObject> cycle = newCycle(factory_);
+    ASSERT_EQ(S_OK, cycle->put_EffectiveDate(static_cast<DATE>(S(1990, 1, 1))));
+    ASSERT_EQ(S_OK, cycle->put_FYEndMonth(6));
+    CalendarRefs cal = newCalendar(factory_);
+    {
+      CComPtr<IktEnumDispatch> list = newCollection();
+      ASSERT_EQ(S_OK, list->Append(cycle));
+      ASSERT_EQ(S_OK, cal.manager->put_CycleList(list));
+    }
+    // The test's reference and the calendar's.
+    auto cycleReferences = [&] {
+      const ULONG refs = cycle->AddRef();
+      cycle->Release();
+      return refs - 1;
+    };
+    ASSERT_EQ(2u, cycleReferences()) << what;
+
+    CComPtr<IVRFiscalYear> years[2];
+    ASSERT_EQ(S_OK, cal.calendar->GetFiscalYear(static_cast<DATE>(S(2001, 3, 5)), years[0].put()));
+    ASSERT_EQ(S_OK, cal.calendar->GetFiscalYear(static_cast<DATE>(S(2010, 7, 1)), years[1].put()));
+    ASSERT_NE(years[0].get(), years[1].get()) << what;
+    const long ends[2] = {S(2001, 6, 30), S(2011, 6, 30)};
+    auto expectEnds = [&](const char* when) {
+      for (int y = 0; y < 2; ++y) {
+        if (!years[y]) continue;
+        DATE end = 0;
+        ASSERT_EQ(S_OK, years[y]->get_YREndDate(&end)) << what << ", " << when;
+        EXPECT_EQ(ends[y], static_cast<long>(end)) << what << ", year " << y << ", " << when;
+        EXPECT_EQ(2u, years[y]->AddRef()) << what << ", year " << y << ", " << when;
+        EXPECT_EQ(1u, years[y]->Release()) << what << ", year " << y << ", " << when;
+      }
+    };
+
+    for (int step = 0; step < 3; ++step) {
+      if (order[step] == kCalendar) {
+        cal = CalendarRefs{};
+        EXPECT_EQ(1u, cycleReferences()) << what << ": the calendar let go of its cycle";
+      } else {
+        years[order[step] == kFirstYear ? 0 : 1].Release();
+      }
+      expectEnds("after a release");
+    }
+    cycle.Release();
+    factory_.Release();
+    EXPECT_EQ(S_OK, Session::get().canUnloadNow()) << what << ": something was left";
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VRZELCalendarFactory, nullptr, 7, IID_IVRZELCalendarFactory,
+                                     factory_.putVoid()));
+  }
+}
+
+// Cycles added between questions go into the rules the calendar has read:
+// the first rule lies inside the calendar, the others beyond it once there
+// are more. Each addition lands before, between or after those there (the
+// one inside moving out), and every answer follows the model.
+TEST_F(FiscalYearTest, CyclesAddedBetweenQuestionsKeepTheirOrder) {
+  const RefCycle added[] = {
+      {S(2000, 1, 1), CYCLETYPE_MONTHLY, 6, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},
+      {S(1990, 1, 1), CYCLETYPE_MONTHLY, 3, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},   // before
+      {S(2010, 1, 1), CYCLETYPE_FOURFOURFIVE, 12, DATEOFWEEK_SATURDAY, YEARENDELECTION_CLOSESTWEEKDAY},  // after
+      {S(1995, 7, 1), CYCLETYPE_MONTHLY, 9, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},   // between
+      {S(1990, 1, 1), CYCLETYPE_MONTHLY, 11, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},  // same date: in force
+      {S(1980, 1, 1), CYCLETYPE_MONTHLY, 1, DATEOFWEEK_SUNDAY, YEARENDELECTION_LASTWEEKDAY},   // before all
+  };
+  CalendarRefs cal = newCalendar(factory_);
+  std::vector<RefCycle> sofar;
+  for (const RefCycle& c : added) {
+    ASSERT_EQ(S_OK, addCycle(cal.manager, c));
+    sofar.push_back(c);
+    // Asked in full after each addition, so the next one finds its rules read.
+    expectSameYears(cal.calendar, ReferenceCalendar(sofar), S(1975, 1, 1), S(2020, 12, 31), 61,
+                    "after " + std::to_string(sofar.size()) + " cycles");
+  }
 }
 
 TEST_F(FiscalYearTest, RefusedQueries) {
