@@ -24,7 +24,6 @@ class InlineVector {
   InlineVector& operator=(const InlineVector&) = delete;
 
   size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
   T* data() { return data_; }
   const T* data() const { return data_; }
   T* begin() { return data_; }
