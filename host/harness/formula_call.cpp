@@ -45,7 +45,7 @@ size_t numberLength(const std::string& s, size_t pos) {
 }
 
 // Length of an ISO date (optional minus, four or five year digits, -MM-DD) at s[pos], 0 when none.
-size_t isoDateLength(const std::string& s, size_t pos, int& y, int& m, int& d) {
+size_t isoDateLength(std::string_view s, size_t pos, int& y, int& m, int& d) {
   size_t p = pos;
   bool negative = p < s.size() && s[p] == '-';
   if (negative) ++p;
@@ -310,7 +310,7 @@ bool parseFormulaCall(const std::string& text, FormulaCall& out, std::string& er
 namespace {
 
 // Where the field's text lies without the blanks around it: [b, e).
-void trim(const std::string& field, size_t& b, size_t& e) {
+void trim(std::string_view field, size_t& b, size_t& e) {
   b = 0;
   e = field.size();
   while (b < e && isBlank(field[b])) ++b;
@@ -320,7 +320,7 @@ void trim(const std::string& field, size_t& b, size_t& e) {
 // A number as a literal writes it, finite also as the engine's hundredfold.
 // from_chars reads the same forms, and the words for infinity and NaN, which
 // are not finite.
-bool fieldAsNumber(const std::string& field, double& into) {
+bool fieldAsNumber(std::string_view field, double& into) {
   size_t b, e;
   trim(field, b, e);
   if (b < e && field[b] == '+' && (b + 1 == e || field[b + 1] != '-')) ++b;  // from_chars takes no plus sign
@@ -334,7 +334,7 @@ bool fieldAsNumber(const std::string& field, double& into) {
 }
 
 // An ISO date (YYYY-MM-DD, a sign or a five-digit year allowed) that names a day.
-bool fieldAsDate(const std::string& field, int32_t& into) {
+bool fieldAsDate(std::string_view field, int32_t& into) {
   size_t b, e;
   trim(field, b, e);
   int y = 0, m = 0, d = 0;
@@ -347,11 +347,11 @@ bool fieldAsDate(const std::string& field, int32_t& into) {
 
 }  // namespace
 
-bool fieldAs(const std::string& field, ValueType want, Value& into) {
+bool fieldAs(std::string_view field, ValueType want, Value& into) {
   switch (want) {
     case ValueType::String:
       into.type = ValueType::String;
-      into.text = field;
+      into.text.assign(field.data(), field.size());
       return true;
     case ValueType::Date:
       if (!fieldAsDate(field, into.date)) return false;
@@ -366,10 +366,10 @@ bool fieldAs(const std::string& field, ValueType want, Value& into) {
   }
 }
 
-Value fieldValue(const std::string& field) {
+Value fieldValue(std::string_view field) {
   Value v;
   if (fieldAs(field, ValueType::Date, v) || fieldAs(field, ValueType::Number, v)) return v;
-  return Value::makeString(field);
+  return Value::makeString(std::string(field));
 }
 
 }  // namespace ufhost

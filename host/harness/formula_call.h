@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host_value.h"
@@ -32,10 +33,10 @@ bool parseFormulaCall(const std::string& text, FormulaCall& out, std::string& er
 // The field read as a value of the wanted type into into (its text storage
 // reused): a String takes the field as written, a Number or a Date only a
 // field that reads wholly as one. False, into unchanged, when it does not.
-bool fieldAs(const std::string& field, ValueType want, Value& into);
+bool fieldAs(std::string_view field, ValueType want, Value& into);
 
 // The value a report field stands for: a number when it reads wholly as one,
 // a date when it is an ISO date (YYYY-MM-DD), otherwise its text as written.
-Value fieldValue(const std::string& field);
+Value fieldValue(std::string_view field);
 
 }  // namespace ufhost

@@ -232,9 +232,11 @@ struct CallScratch {
   }
   // A text travels up to its first NUL, as a C string would; it must stay
   // where it is until the call has returned.
-  void setText(size_t i, const std::string& t) {
-    const size_t n = std::min(t.size(), std::strlen(t.c_str()));
-    text[i] = t.c_str();
+  void setText(size_t i, std::string_view t) {
+    const char* const s = t.empty() ? "" : t.data();  // never null: null marks an argument that is not a text
+    const void* const nul = std::memchr(s, 0, t.size());
+    const size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - s) : t.size();
+    text[i] = s;
     textLength[i] = n;
     proto[i].ParamLength = static_cast<int16_t>(std::min<size_t>(n + 1, 32767));
     protoMemCalc[i].MemCalcParamLength = proto[i].ParamLength;
@@ -584,7 +586,7 @@ void CallSite::setArgument(size_t i, const Value& v) {
   if (scratch_ && i < scratch_->count && !scratch_->text[i]) scratch_->putValue(i, v);
 }
 
-void CallSite::setText(size_t i, const std::string& text) {
+void CallSite::setText(size_t i, std::string_view text) {
   if (scratch_ && i < scratch_->count && scratch_->text[i]) scratch_->setText(i, text);
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "function_definition.h"
@@ -75,7 +76,7 @@ class CallSite {
   // stay unchanged until the call has returned.
   void setArgument(size_t i, const Value& v);
   // The same for a String argument whose text is held elsewhere.
-  void setText(size_t i, const std::string& text);
+  void setText(size_t i, std::string_view text);
 
  private:
   friend class FunctionLibrary;

@@ -7,11 +7,13 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ufhost {
 
-// Read record by record from a stream, holding one record at a time.
+// Read record by record from a stream, holding one block, or the record in
+// hand when it is longer, at a time.
 class CsvReader {
  public:
   explicit CsvReader(std::istream& in);
@@ -23,9 +25,10 @@ class CsvReader {
   // none or the file breaks the format before it.
   bool readHeader(std::string& error);
   const std::vector<std::string>& columns() const;
-  // The next row into fields (their strings reused). False at the end of the
-  // file, or with error set when the file breaks the format there.
-  bool next(std::vector<std::string>& fields, std::string& error);
+  // The next row into fields: views into the reader's own buffer, valid until
+  // the next call. False at the end of the file, or with error set when the
+  // file breaks the format there.
+  bool next(std::vector<std::string_view>& fields, std::string& error);
   // Where the row last read starts in the file, from 1.
   long line() const;
 

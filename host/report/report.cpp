@@ -377,7 +377,7 @@ class ReportRun {
 
   // A field that does not read as its argument's type: the call is not made.
   void badField(const TemplatePiece& p, size_t arg) {
-    const std::string& field = fields_[static_cast<size_t>(p.columns[arg])];
+    const std::string field(fields_[static_cast<size_t>(p.columns[arg])]);
     result_.status = CallStatus::NotCallable;
     result_.value = Value();
     result_.message = columnReference(p.call.args[arg].column) + " holds " + excerpt(field, true) + ", not a " +
@@ -423,7 +423,7 @@ class ReportRun {
   std::vector<std::vector<Value>> args_;  // per piece of the three sections, in order
   std::vector<CallSite> sites_;           // the same, bound to their functions
   std::vector<std::vector<ColumnArg>> columnArgs_;  // the same: the arguments that take a field
-  std::vector<std::string> fields_;       // the row being written
+  std::vector<std::string_view> fields_;  // the row being written, in the reader's buffer
   std::vector<FieldRead> reads_;
   CallResult result_;
   long rowNumber_ = 0;
