@@ -60,13 +60,17 @@ std::string formatTime(int32_t seconds) {
 
 }  // namespace
 
-std::string excerpt(const std::string& text, bool asLiteral) {
-  if (text.size() <= kExcerpt) return asLiteral ? formatLiteral(Value::makeString(text)) : "'" + text + "'";
-  size_t cut = kExcerpt;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // not inside a UTF-8 character
-  const std::string shown = text.substr(0, cut);
-  return (asLiteral ? formatLiteral(Value::makeString(shown)) : "'" + shown + "'") + "... (the first " +
-         std::to_string(cut) + " of " + std::to_string(text.size()) + " bytes)";
+std::string excerpt(std::string_view text, bool asLiteral) {
+  size_t cut = text.size();
+  if (cut > kExcerpt) {
+    cut = kExcerpt;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // not inside a UTF-8 character
+  }
+  const std::string shown(text.substr(0, cut));
+  std::string out = asLiteral ? formatLiteral(Value::makeString(shown)) : "'" + shown + "'";
+  if (cut < text.size())
+    out += "... (the first " + std::to_string(cut) + " of " + std::to_string(text.size()) + " bytes)";
+  return out;
 }
 
 char escapedCharacter(char written) {

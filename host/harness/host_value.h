@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ufhost {
 
@@ -46,7 +47,7 @@ std::string formatLiteral(const Value& v);
 // escapes) when asLiteral; one longer than kExcerpt bytes is cut there, and
 // the message says how long it is, so a huge field never fills a message.
 constexpr size_t kExcerpt = 80;
-std::string excerpt(const std::string& text, bool asLiteral = false);
+std::string excerpt(std::string_view text, bool asLiteral = false);
 
 // Case-insensitive ASCII comparison, as a report designer matches names.
 bool equalsNoCase(const std::string& a, const std::string& b);

@@ -377,7 +377,7 @@ class ReportRun {
 
   // A field that does not read as its argument's type: the call is not made.
   void badField(const TemplatePiece& p, size_t arg) {
-    const std::string field(fields_[static_cast<size_t>(p.columns[arg])]);
+    const std::string_view field = fields_[static_cast<size_t>(p.columns[arg])];
     result_.status = CallStatus::NotCallable;
     result_.value = Value();
     result_.message = columnReference(p.call.args[arg].column) + " holds " + excerpt(field, true) + ", not a " +
