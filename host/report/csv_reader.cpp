@@ -99,8 +99,8 @@ struct CsvReader::State {
     f.quoted = true;
     f.from = p + 1;
     f.to = q;
-    for (p = q + 1; p < end && isBlankOrCr(buffer[p]); ++p) {
-    }
+    p = q + 1;
+    while (p < end && isBlankOrCr(buffer[p])) ++p;
     if (p == end) return atEnd ? Found::Done : Found::More;
     if (buffer[p] == '\0') return nul(error, ln);
     if (buffer[p] != ',' && buffer[p] != '\n') return fail(error, ln, "text after a closing quote");
